@@ -1,0 +1,56 @@
+# Entry points for developers and CI. Every target installs what it needs first.
+#   make test   - everything CI checks: ASan+UBSan build and all tests, TSan build of the
+#                 threaded tests, libFuzzer targets run for a bounded time
+#   make demo   - a whole session against the simulated phone
+#   make unit   - ASan+UBSan build and tests only (quick)
+#   make bench  - optimised build and the benchmark programs
+JOBS ?= $(shell nproc)
+FUZZ_SECONDS ?= 30
+BUILD := build
+
+.PHONY: test unit tsan fuzz bench demo deps format clean
+
+deps:
+	@scripts/install-deps
+
+$(BUILD)/asan/build.ninja: | deps
+	cmake -S . -B $(BUILD)/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVELA_SANITIZE=address >/dev/null
+
+$(BUILD)/tsan/build.ninja: | deps
+	cmake -S . -B $(BUILD)/tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVELA_SANITIZE=thread >/dev/null
+
+$(BUILD)/fuzz/build.ninja: | deps
+	cmake -S . -B $(BUILD)/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELA_SANITIZE=address \
+	    -DVELA_FUZZ=ON -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null
+
+$(BUILD)/release/build.ninja: | deps
+	cmake -S . -B $(BUILD)/release -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+
+unit: $(BUILD)/asan/build.ninja
+	cmake --build $(BUILD)/asan -j $(JOBS)
+	cd $(BUILD)/asan && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j $(JOBS)
+
+tsan: $(BUILD)/tsan/build.ninja
+	cmake --build $(BUILD)/tsan -j $(JOBS)
+	cd $(BUILD)/tsan && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" ctest --output-on-failure -j $(JOBS) -L threaded
+
+fuzz: $(BUILD)/fuzz/build.ninja
+	cmake --build $(BUILD)/fuzz -j $(JOBS)
+	scripts/run-fuzzers $(BUILD)/fuzz $(FUZZ_SECONDS)
+
+test: unit tsan fuzz
+
+bench: $(BUILD)/release/build.ninja
+	cmake --build $(BUILD)/release -j $(JOBS)
+	scripts/run-benchmarks $(BUILD)/release
+
+demo: $(BUILD)/release/build.ninja
+	cmake --build $(BUILD)/release -j $(JOBS) --target vela-host vela
+	$(BUILD)/release/bin/vela-host run --sim --duration 5 --probes "GSM Mode Reports,WCDMA Layer 3 Reports" --record out/demo.pcap
+	$(BUILD)/release/bin/vela-host replay out/demo.pcap | head -40
+
+format:
+	git ls-files '*.cpp' '*.h' | xargs clang-format -i
+
+clean:
+	rm -rf $(BUILD)

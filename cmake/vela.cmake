@@ -1,0 +1,20 @@
+# vela_add_test(NAME SOURCES a.cpp b.cpp LIBS x y [LABELS threaded])
+# One GoogleTest executable; each TEST becomes a ctest case. Tests labelled "threaded"
+# also run in the ThreadSanitizer build.
+function(vela_add_test name)
+    cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS" ${ARGN})
+    add_executable(${name} ${T_SOURCES})
+    target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main GTest::gmock Threads::Threads)
+    gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST PROPERTIES LABELS "${T_LABELS}" TIMEOUT 120)
+endfunction()
+
+# vela_add_subdirs(): adds every immediate subfolder that has a CMakeLists.txt.
+macro(vela_add_subdirs)
+    file(GLOB _children RELATIVE ${CMAKE_CURRENT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR}/*)
+    list(SORT _children)
+    foreach(_child ${_children})
+        if(IS_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR}/${_child} AND EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${_child}/CMakeLists.txt)
+            add_subdirectory(${_child})
+        endif()
+    endforeach()
+endmacro()

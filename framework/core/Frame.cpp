@@ -1,0 +1,25 @@
+#include "framework/core/Frame.h"
+
+namespace core {
+
+Frame::Frame() : m_frame(new Data()) {}
+
+Frame::Frame(std::size_t n) : m_frame(new Data()) { m_frame->resize(n); }
+
+Frame::Frame(const void* bytes, std::size_t n) : m_frame(new Data(bytes, n)) {}
+
+Frame::Frame(const RCPtr<Data>& data) : m_frame(data ? data : RCPtr<Data>(new Data())) {}
+
+const unsigned char* Frame::getFrameBuf() const { return m_frame->getInternalData(); }
+
+unsigned int Frame::size() const { return static_cast<unsigned int>(m_frame->size()); }
+
+unsigned char* Frame::buffer() { return m_frame->getInternalData(); }
+
+unsigned char* Frame::positionBuf(std::size_t n) {
+    unsigned char* p = m_frame->getInternalData() + m_position;
+    m_position += n;
+    return p;
+}
+
+}  // namespace core

@@ -1,0 +1,188 @@
+// Objects, reference counting, counted pointers and counted maps.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <map>
+#include <string>
+#include <type_traits>
+#include <utility>
+
+struct IUnknown;
+
+namespace core {
+
+// Root of every framework class. Carries the run-time class name and the process-wide
+// registry of creators by class name.
+class Object {
+public:
+    using Creator = Object* (*)();
+
+    Object() = default;
+    Object(const Object&) = default;
+    Object& operator=(const Object&) = default;
+    virtual ~Object();
+
+    // A new object equal to this one, or nullptr for a class that cannot be copied.
+    virtual Object* copy() const;
+
+    // The run-time type name, namespaces included ("vela::TVP").
+    std::string getClassName() const;
+
+    // Registers a creator under a class name. False if the name is taken (the first stays).
+    static bool registerClass(const std::string& name, Creator creator);
+    static bool unRegisterClass(const std::string& name);
+    static bool isClassRegistered(const std::string& name);
+    // A new object of the named class, or nullptr when no creator is registered.
+    static Object* createObject(const std::string& name);
+};
+
+// Demangled name of a type_info.
+std::string demangle(const char* mangled);
+
+// An object with an intrusive, atomic reference count. onFinalRelease runs when the count
+// drops to zero; by default it deletes the object.
+class RCObject : public Object {
+public:
+    RCObject() = default;
+    RCObject(const RCObject& other) : Object(other) {}
+    RCObject& operator=(const RCObject&) { return *this; }
+
+    long addref() const { return m_refs.fetch_add(1, std::memory_order_relaxed) + 1; }
+    long release() const {
+        long left = m_refs.fetch_sub(1, std::memory_order_acq_rel) - 1;
+        if (left == 0) const_cast<RCObject*>(this)->onFinalRelease();
+        return left;
+    }
+    long getRefCount() const { return m_refs.load(std::memory_order_relaxed); }
+
+protected:
+    ~RCObject() override = default;
+    virtual void onFinalRelease() { delete this; }
+
+private:
+    mutable std::atomic<long> m_refs{0};
+};
+
+// Counted pointer to an RCObject (or anything with addref/release).
+template <class T>
+class RCPtr {
+public:
+    using element_type = T;
+
+    RCPtr() noexcept = default;
+    RCPtr(std::nullptr_t) noexcept {}
+    RCPtr(T* p) : m_p(p) {
+        if (m_p) m_p->addref();
+    }
+    RCPtr(const RCPtr& o) : RCPtr(o.m_p) {}
+    RCPtr(RCPtr&& o) noexcept : m_p(o.m_p) { o.m_p = nullptr; }
+    template <class U, class = std::enable_if_t<std::is_convertible_v<U*, T*>>>
+    RCPtr(const RCPtr<U>& o) : RCPtr(o.get()) {}
+    template <class U, class = std::enable_if_t<std::is_convertible_v<U*, T*>>>
+    RCPtr(RCPtr<U>&& o) noexcept : m_p(o.detach()) {}
+    ~RCPtr() {
+        if (m_p) m_p->release();
+    }
+
+    RCPtr& operator=(const RCPtr& o) {
+        reset(o.m_p);
+        return *this;
+    }
+    RCPtr& operator=(RCPtr&& o) noexcept {
+        if (this != &o) {
+            T* old = m_p;
+            m_p = o.m_p;
+            o.m_p = nullptr;
+            if (old) old->release();
+        }
+        return *this;
+    }
+    RCPtr& operator=(T* p) {
+        reset(p);
+        return *this;
+    }
+
+    void reset(T* p = nullptr) {
+        if (p) p->addref();
+        T* old = m_p;
+        m_p = p;
+        if (old) old->release();
+    }
+    // Gives up the reference without releasing it.
+    T* detach() noexcept {
+        T* p = m_p;
+        m_p = nullptr;
+        return p;
+    }
+
+    T* get() const noexcept { return m_p; }
+    T* operator->() const noexcept { return m_p; }
+    T& operator*() const noexcept { return *m_p; }
+    explicit operator bool() const noexcept { return m_p != nullptr; }
+    bool isNull() const noexcept { return m_p == nullptr; }
+
+    // Checked down-cast: empty when the object is not a U.
+    template <class U>
+    RCPtr<U> dynamicCast() const {
+        return RCPtr<U>(dynamic_cast<U*>(m_p));
+    }
+
+private:
+    T* m_p = nullptr;
+};
+
+template <class T, class U>
+bool operator==(const RCPtr<T>& a, const RCPtr<U>& b) {
+    return a.get() == b.get();
+}
+template <class T>
+bool operator==(const RCPtr<T>& a, std::nullptr_t) {
+    return a.get() == nullptr;
+}
+
+// Checked down-cast of a counted or plain pointer: empty when the object is not a U.
+template <class U, class T>
+RCPtr<U> rcCast(const RCPtr<T>& p) {
+    return RCPtr<U>(dynamic_cast<U*>(p.get()));
+}
+template <class U, class T>
+RCPtr<U> rcCast(T* p) {
+    return RCPtr<U>(dynamic_cast<U*>(p));
+}
+
+// A counted, ordered map. insert never replaces an entry that has the same key.
+template <class K, class V, class Compare = std::less<K>>
+class RCMap : public RCObject {
+public:
+    using map_type = std::map<K, V, Compare>;
+    using iterator = typename map_type::iterator;
+    using const_iterator = typename map_type::const_iterator;
+
+    bool insert(const K& key, const V& value) { return m_map.emplace(key, value).second; }
+    V* find(const K& key) {
+        auto it = m_map.find(key);
+        return it == m_map.end() ? nullptr : &it->second;
+    }
+    bool contains(const K& key) const { return m_map.count(key) != 0; }
+    bool erase(const K& key) { return m_map.erase(key) != 0; }
+    void clear() { m_map.clear(); }
+    std::size_t size() const { return m_map.size(); }
+    bool empty() const { return m_map.empty(); }
+    iterator begin() { return m_map.begin(); }
+    iterator end() { return m_map.end(); }
+    const_iterator begin() const { return m_map.begin(); }
+    const_iterator end() const { return m_map.end(); }
+
+private:
+    map_type m_map;
+};
+
+// Base of the COM creators registered by class name: create makes the COM object and hands
+// out its IUnknown with one reference.
+class CreatorClass : public Object {
+public:
+    virtual bool create(IUnknown** out) = 0;
+};
+
+}  // namespace core

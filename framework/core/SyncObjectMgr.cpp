@@ -1,0 +1,355 @@
+#include "framework/core/SyncObjectMgr.h"
+
+#include <pthread.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+
+#include "framework/core/Request.h"
+#include "framework/core/ServiceChannel.h"
+#include "framework/core/SyncObject.h"
+
+namespace core {
+
+namespace {
+
+thread_local SyncObjectMgr* t_current = nullptr;
+
+std::int64_t nowNs() {
+    using namespace std::chrono;
+    return duration_cast<nanoseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+}  // namespace
+
+namespace detail {
+void assertOnWorker(const SyncObjectMgr* worker, const char* file, int line, const char* func) {
+    if (worker && !worker->isCurrentThread()) {
+        std::fprintf(stderr, "%s:%d: %s: called off the worker \"%s\"\n", file, line, func,
+                     worker->getName().c_str());
+        std::abort();
+    }
+}
+}  // namespace detail
+
+SyncObjectMgr::SyncObjectMgr(const std::string& name, int type) : m_name(name), m_type(type) {}
+
+SyncObjectMgr::~SyncObjectMgr() {
+    if (m_thread.joinable()) {
+        if (std::this_thread::get_id() == m_thread.get_id()) {
+            m_thread.detach();
+        } else {
+            stop(INFINITE);
+            if (m_thread.joinable()) m_thread.join();
+        }
+    }
+    std::lock_guard<std::mutex> lock(m_mutex);
+    for (SyncObject* o : m_objects) {
+        std::lock_guard<std::mutex> objectLock(o->m_lock);
+        o->m_worker = nullptr;
+    }
+}
+
+void SyncObjectMgr::attachBegin(const BoolCallBack& callback) { m_begin = callback; }
+void SyncObjectMgr::attachEnd(const BoolCallBack& callback) { m_end = callback; }
+
+SyncObjectMgr* SyncObjectMgr::current() { return t_current; }
+
+bool SyncObjectMgr::isCurrentThread() const { return t_current == this; }
+
+bool SyncObjectMgr::isRunning() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_state == State::Starting || m_state == State::Running;
+}
+
+bool SyncObjectMgr::start(unsigned long milliseconds) {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    if (m_state != State::Created) return false;
+    m_state = State::Starting;
+    m_thread = std::thread(&SyncObjectMgr::run, this, RCPtr<SyncObjectMgr>(this));
+    auto done = [this] { return m_beginDone; };
+    if (milliseconds == INFINITE) {
+        m_stateChange.wait(lock, done);
+    } else if (!m_stateChange.wait_for(lock, std::chrono::milliseconds(milliseconds), done)) {
+        return false;
+    }
+    return m_beginResult;
+}
+
+bool SyncObjectMgr::stop(unsigned long milliseconds) {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    if (m_state == State::Created) {
+        m_state = State::Stopped;
+        return true;
+    }
+    if (m_state == State::Starting || m_state == State::Running) {
+        m_state = State::Stopping;
+        if (isCurrentThread()) {
+            // Stopping from inside one of our own callbacks: nothing queued after this runs.
+            m_exitRequested = true;
+            std::deque<Entry> dropped;
+            dropped.swap(m_queue);
+            lock.unlock();
+            failPending(dropped);
+            runEnd();
+            return true;
+        }
+        Entry stopEntry;
+        stopEntry.kind = Entry::Stop;
+        m_queue.push_back(std::move(stopEntry));
+        m_wake.notify_one();
+    }
+    if (isCurrentThread()) return true;
+    auto finished = [this] { return m_finished; };
+    if (milliseconds == INFINITE) {
+        m_stateChange.wait(lock, finished);
+    } else if (!m_stateChange.wait_for(lock, std::chrono::milliseconds(milliseconds), finished)) {
+        return false;
+    }
+    lock.unlock();
+    if (m_thread.joinable() && std::this_thread::get_id() != m_thread.get_id()) m_thread.join();
+    return true;
+}
+
+bool SyncObjectMgr::post(std::function<void()> task) {
+    Entry e;
+    e.kind = Entry::Task;
+    e.task = std::move(task);
+    return push(std::move(e));
+}
+
+bool SyncObjectMgr::postRequest(const RCPtr<core::Request>& request,
+                                std::shared_ptr<detail::HandlerEntry> handler,
+                                std::shared_ptr<detail::RequestCompletion> completion) {
+    Entry e;
+    e.kind = Entry::Request;
+    e.request = request;
+    e.handler = std::move(handler);
+    e.completion = std::move(completion);
+    return push(std::move(e));
+}
+
+bool SyncObjectMgr::push(Entry&& entry) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_state != State::Starting && m_state != State::Running) return false;
+    m_queue.push_back(std::move(entry));
+    if (m_sleeping) {
+        m_sleeping = false;
+        m_wake.notify_one();
+    }
+    return true;
+}
+
+bool SyncObjectMgr::addSyncObject(SyncObject* object) {
+    if (!object) return false;
+    {
+        std::lock_guard<std::mutex> objectLock(object->m_lock);
+        if (object->m_worker == this) return true;
+        if (object->m_worker) return false;
+        object->m_worker = this;
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_objects.push_back(object);
+        if (auto* timer = dynamic_cast<WaitableTimer*>(object)) {
+            m_timers.push_back(timer);
+            if (m_sleeping) m_wake.notify_one();
+        }
+    }
+    object->onAdded();
+    return true;
+}
+
+bool SyncObjectMgr::removeSyncObject(SyncObject* object) {
+    if (!object) return false;
+    std::lock_guard<std::mutex> objectLock(object->m_lock);
+    if (object->m_worker != this) return false;
+    object->m_worker = nullptr;
+    std::unique_lock<std::mutex> lock(m_mutex);
+    forgetObject(object);
+    if (m_dispatching == object) {
+        if (isCurrentThread()) {
+            m_dispatching = nullptr;  // removed by its own callback: not touched afterwards
+        } else {
+            m_stateChange.wait(lock, [&] { return m_dispatching != object; });
+        }
+    }
+    return true;
+}
+
+void SyncObjectMgr::forgetObject(SyncObject* object) {
+    m_objects.erase(std::remove(m_objects.begin(), m_objects.end(), object), m_objects.end());
+    m_timers.erase(std::remove(m_timers.begin(), m_timers.end(), object), m_timers.end());
+    if (object->m_queued) {
+        object->m_queued = false;
+        m_queue.erase(std::remove_if(m_queue.begin(), m_queue.end(),
+                                     [object](const Entry& e) {
+                                         return e.kind == Entry::Sync && e.object == object;
+                                     }),
+                      m_queue.end());
+    }
+}
+
+void SyncObjectMgr::enqueueSignalled(SyncObject* object) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (object->m_queued || m_state == State::Stopped) return;
+    object->m_queued = true;
+    Entry e;
+    e.kind = Entry::Sync;
+    e.object = object;
+    m_queue.push_back(std::move(e));
+    if (m_sleeping) {
+        m_sleeping = false;
+        m_wake.notify_one();
+    }
+}
+
+void SyncObjectMgr::timerChanged() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_sleeping) {
+        m_sleeping = false;
+        m_wake.notify_one();
+    }
+}
+
+std::int64_t SyncObjectMgr::collectDueTimers(std::int64_t now) {
+    std::int64_t next = 0;
+    for (WaitableTimer* t : m_timers) {
+        std::int64_t deadline = t->m_deadline.load();
+        if (deadline == 0) continue;
+        if (deadline <= now) {
+            // One shot: fires once, then waits for the next setTimer.
+            if (t->m_deadline.compare_exchange_strong(deadline, 0)) {
+                t->m_signalled = true;
+                if (!t->m_queued) {
+                    t->m_queued = true;
+                    Entry e;
+                    e.kind = Entry::Sync;
+                    e.object = t;
+                    m_queue.push_back(std::move(e));
+                }
+            }
+        } else if (next == 0 || deadline < next) {
+            next = deadline;
+        }
+    }
+    return next;
+}
+
+void SyncObjectMgr::run(RCPtr<SyncObjectMgr> self) {
+    t_current = this;
+    m_threadId = std::this_thread::get_id();
+    pthread_setname_np(pthread_self(), m_name.substr(0, 15).c_str());
+    bool ok = m_begin.isValid() ? m_begin() : true;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_beginDone = true;
+        m_beginResult = ok;
+        if (ok && m_state == State::Starting) m_state = State::Running;
+    }
+    m_stateChange.notify_all();
+    if (ok) loop();
+
+    std::deque<Entry> left;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_state = State::Stopped;
+        left.swap(m_queue);
+        for (SyncObject* o : m_objects) o->m_queued = false;
+    }
+    failPending(left);
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_finished = true;
+    }
+    m_stateChange.notify_all();
+    t_current = nullptr;
+    if (m_exitRequested && m_thread.joinable()) m_thread.detach();
+    self.reset();  // may destroy this worker, on its own thread
+}
+
+void SyncObjectMgr::loop() {
+    for (;;) {
+        Entry e;
+        {
+            std::unique_lock<std::mutex> lock(m_mutex);
+            if (m_exitRequested) return;
+            for (;;) {
+                std::int64_t next = m_timers.empty() ? 0 : collectDueTimers(nowNs());
+                if (!m_queue.empty()) break;
+                m_sleeping = true;
+                if (next == 0) {
+                    m_wake.wait(lock);
+                } else {
+                    m_wake.wait_until(lock, std::chrono::steady_clock::time_point(
+                                                std::chrono::nanoseconds(next)));
+                }
+                m_sleeping = false;
+            }
+            e = std::move(m_queue.front());
+            m_queue.pop_front();
+            if (e.kind == Entry::Sync) {
+                e.object->m_queued = false;
+                m_dispatching = e.object;
+            }
+        }
+        switch (e.kind) {
+            case Entry::Task:
+                e.task();
+                break;
+            case Entry::Request:
+                if (e.handler->attached) {
+                    e.handler->fn(*e.request);
+                    if (e.completion) e.completion->handlerReturned();
+                } else if (e.completion) {
+                    e.completion->fail();
+                }
+                break;
+            case Entry::Sync:
+                dispatchSync(e.object);
+                break;
+            case Entry::Stop:
+                runEnd();
+                return;
+        }
+    }
+}
+
+void SyncObjectMgr::dispatchSync(SyncObject* object) {
+    std::shared_ptr<const CallBack> callback;
+    {
+        std::lock_guard<std::mutex> objectLock(object->m_lock);
+        if (object->m_worker == this) callback = object->m_callback;
+    }
+    if (callback && object->acquire()) (*callback)();
+
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_dispatching != object) {
+        m_stateChange.notify_all();
+        return;  // removed or destroyed by its callback
+    }
+    m_dispatching = nullptr;
+    if (callback && !object->m_queued && object->isPending() &&
+        std::find(m_objects.begin(), m_objects.end(), object) != m_objects.end()) {
+        object->m_queued = true;
+        Entry again;
+        again.kind = Entry::Sync;
+        again.object = object;
+        m_queue.push_back(std::move(again));
+    }
+    m_stateChange.notify_all();
+}
+
+void SyncObjectMgr::runEnd() {
+    if (m_endDone) return;
+    m_endDone = true;
+    if (m_end.isValid()) m_end();
+}
+
+void SyncObjectMgr::failPending(std::deque<Entry>& entries) {
+    for (auto& e : entries)
+        if (e.kind == Entry::Request && e.completion) e.completion->fail();
+    entries.clear();
+}
+
+}  // namespace core

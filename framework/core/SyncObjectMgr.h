@@ -1,0 +1,130 @@
+// A worker: one thread that runs, one at a time and in arrival order, the requests posted to
+// it and the callbacks of the sync objects added to it. It sleeps while there is nothing to do.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "framework/core/CallBack.h"
+#include "framework/core/RCObject.h"
+
+namespace core {
+
+class Request;
+class SyncObject;
+class WaitableTimer;
+
+namespace detail {
+struct HandlerEntry;
+class RequestCompletion;
+}  // namespace detail
+
+class SyncObjectMgr : public RCObject {
+public:
+    // The type is kept for the caller; every worker behaves the same.
+    explicit SyncObjectMgr(const std::string& name, int type = 0);
+    ~SyncObjectMgr() override;
+
+    // Run on the worker when it starts and when it stops.
+    void attachBegin(const BoolCallBack& callback);
+    void attachEnd(const BoolCallBack& callback);
+
+    // Starts the thread and returns once the begin callback has run: true if it succeeded
+    // within the time limit.
+    bool start(unsigned long milliseconds);
+    // Lets the work posted so far run, runs the end callback on the worker and joins the
+    // thread; false if that did not happen within the limit (INFINITE waits without limit).
+    // Called on the worker itself, it runs the end callback at once and the thread ends after
+    // the current callback.
+    bool stop(unsigned long milliseconds);
+
+    bool addSyncObject(SyncObject* object);
+    bool removeSyncObject(SyncObject* object);
+
+    // Posts a function to run on the worker; false once the worker no longer accepts work.
+    bool post(std::function<void()> task);
+
+    bool isRunning() const;
+    bool isCurrentThread() const;
+    const std::string& getName() const { return m_name; }
+    int getType() const { return m_type; }
+    // The worker whose thread is calling, or null.
+    static SyncObjectMgr* current();
+
+private:
+    friend class SyncObject;
+    friend class WaitableTimer;
+    friend class ServiceChannel;
+
+    enum class State { Created, Starting, Running, Stopping, Stopped };
+    struct Entry {
+        enum Kind : std::uint8_t { Task, Request, Sync, Stop } kind;
+        SyncObject* object = nullptr;
+        RCPtr<core::Request> request;
+        std::shared_ptr<detail::HandlerEntry> handler;
+        std::shared_ptr<detail::RequestCompletion> completion;
+        std::function<void()> task;
+    };
+
+    bool postRequest(const RCPtr<core::Request>& request,
+                     std::shared_ptr<detail::HandlerEntry> handler,
+                     std::shared_ptr<detail::RequestCompletion> completion);
+    bool push(Entry&& entry);
+    void enqueueSignalled(SyncObject* object);  // caller holds the object's lock
+    void timerChanged();
+    void run(RCPtr<SyncObjectMgr> self);
+    void loop();
+    void dispatchSync(SyncObject* object);
+    std::int64_t collectDueTimers(std::int64_t now);
+    void forgetObject(SyncObject* object);  // caller holds m_mutex
+    void runEnd();
+    void failPending(std::deque<Entry>& entries);
+
+    const std::string m_name;
+    const int m_type;
+    BoolCallBack m_begin;
+    BoolCallBack m_end;
+
+    mutable std::mutex m_mutex;
+    std::condition_variable m_wake;        // the worker waits here
+    std::condition_variable m_stateChange; // start, stop and dispatch waiters wait here
+    std::deque<Entry> m_queue;
+    std::vector<WaitableTimer*> m_timers;
+    std::vector<SyncObject*> m_objects;
+    SyncObject* m_dispatching = nullptr;
+    State m_state = State::Created;
+    bool m_sleeping = false;
+    bool m_beginDone = false;
+    bool m_beginResult = false;
+    bool m_endDone = false;
+    bool m_finished = false;
+    bool m_exitRequested = false;
+    std::thread m_thread;
+    std::thread::id m_threadId;
+};
+
+// Asserts, in debug builds, that the calling thread is the given worker's own thread: the
+// check that an object's state is touched only on its worker.
+#ifndef NDEBUG
+#define CORE_ASSERT_ON_WORKER(worker) \
+    ::core::detail::assertOnWorker((worker), __FILE__, __LINE__, __func__)
+#else
+#define CORE_ASSERT_ON_WORKER(worker) ((void)0)
+#endif
+
+namespace detail {
+void assertOnWorker(const SyncObjectMgr* worker, const char* file, int line, const char* func);
+template <class P>
+void assertOnWorker(const P& worker, const char* file, int line, const char* func) {
+    assertOnWorker(worker.get(), file, line, func);
+}
+}  // namespace detail
+
+}  // namespace core

@@ -1,0 +1,81 @@
+// Win32-style base types, handles, events and thread-local error codes, implemented over
+// POSIX so that code written against the Windows API builds and runs on Linux.
+#pragma once
+
+#include <cstdint>
+
+using BOOL = int;
+using BYTE = std::uint8_t;
+using WORD = std::uint16_t;
+using DWORD = std::uint32_t;
+using LONG = std::int32_t;
+using ULONG = std::uint32_t;
+using HRESULT = std::int32_t;
+using HANDLE = void*;
+using LPVOID = void*;
+using LPCVOID = const void*;
+using LPCSTR = const char*;
+using LPDWORD = DWORD*;
+
+#ifndef TRUE
+#define TRUE 1
+#define FALSE 0
+#endif
+
+#define INVALID_HANDLE_VALUE (reinterpret_cast<HANDLE>(static_cast<intptr_t>(-1)))
+#define INFINITE 0xFFFFFFFFu
+#define WAIT_OBJECT_0 0x00000000u
+#define WAIT_TIMEOUT 0x00000102u
+#define WAIT_FAILED 0xFFFFFFFFu
+
+#define ERROR_SUCCESS 0u
+#define ERROR_FILE_NOT_FOUND 2u
+#define ERROR_ACCESS_DENIED 5u
+#define ERROR_INVALID_HANDLE 6u
+#define ERROR_NOT_ENOUGH_MEMORY 8u
+#define ERROR_GEN_FAILURE 31u
+#define ERROR_SHARING_VIOLATION 32u
+#define ERROR_NOT_SUPPORTED 50u
+#define ERROR_INVALID_PARAMETER 87u
+#define ERROR_BUSY 170u
+#define ERROR_OPERATION_ABORTED 995u
+#define ERROR_IO_INCOMPLETE 996u
+#define ERROR_IO_PENDING 997u
+#define ERROR_DEVICE_NOT_CONNECTED 1167u
+
+struct SECURITY_ATTRIBUTES {
+    DWORD nLength;
+    LPVOID lpSecurityDescriptor;
+    BOOL bInheritHandle;
+};
+using LPSECURITY_ATTRIBUTES = SECURITY_ATTRIBUTES*;
+
+DWORD GetLastError();
+void SetLastError(DWORD code);
+void Sleep(DWORD milliseconds);
+DWORD GetTickCount();
+
+// Events. Manual-reset events stay signalled until ResetEvent; auto-reset events are reset by
+// the wait that sees them signalled.
+HANDLE CreateEventA(LPSECURITY_ATTRIBUTES sa, BOOL manualReset, BOOL initialState, LPCSTR name);
+BOOL SetEvent(HANDLE event);
+BOOL ResetEvent(HANDLE event);
+DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
+BOOL CloseHandle(HANDLE handle);
+
+namespace platform {
+
+// Linux extension: a function called, outside any platform lock, each time SetEvent is called
+// on the event. An event loop uses it to learn that an event it waits for was signalled, the
+// way WaitForMultipleObjects would. Pass nullptr to remove it. Returns false for a handle that
+// is not an event.
+using EventNotify = void (*)(void* context);
+bool setEventNotify(HANDLE event, EventNotify notify, void* context);
+
+// Text of a Win32 error code, as FormatMessage would give it.
+const char* errorText(DWORD code);
+
+// Maps errno to the nearest Win32 error code.
+DWORD win32ErrorFromErrno(int err);
+
+}  // namespace platform
