@@ -18,3 +18,23 @@ macro(vela_add_subdirs)
         endif()
     endforeach()
 endmacro()
+
+# vela_add_fuzzer(NAME SOURCES a.cpp LIBS x y): a libFuzzer target, built only with -DVELA_FUZZ=ON
+# (clang). Its seed corpus lives in fuzz/corpus/NAME; scripts/run-fuzzers runs it for a bounded time.
+function(vela_add_fuzzer name)
+    cmake_parse_arguments(F "" "" "SOURCES;LIBS" ${ARGN})
+    if(NOT VELA_FUZZ)
+        return()
+    endif()
+    add_executable(${name} ${F_SOURCES})
+    target_link_libraries(${name} PRIVATE ${F_LIBS})
+    target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+endfunction()
+
+# vela_add_bench(NAME SOURCES a.cpp LIBS x y): a benchmark program; scripts/run-benchmarks runs
+# every bench_* program of an optimised build.
+function(vela_add_bench name)
+    cmake_parse_arguments(B "" "" "SOURCES;LIBS" ${ARGN})
+    add_executable(${name} ${B_SOURCES})
+    target_link_libraries(${name} PRIVATE ${B_LIBS} Threads::Threads)
+endfunction()
