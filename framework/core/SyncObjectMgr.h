@@ -121,8 +121,8 @@ private:
 
 namespace detail {
 void assertOnWorker(const SyncObjectMgr* worker, const char* file, int line, const char* func);
-template <class P>
-void assertOnWorker(const P& worker, const char* file, int line, const char* func) {
+inline void assertOnWorker(const RCPtr<SyncObjectMgr>& worker, const char* file, int line,
+                           const char* func) {
     assertOnWorker(worker.get(), file, line, func);
 }
 }  // namespace detail

@@ -1,0 +1,98 @@
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "framework/core/Bytes.h"
+#include "framework/core/Data.h"
+#include "framework/core/Frame.h"
+#include "framework/dsrc/DataSourceFrame.h"
+
+namespace {
+
+std::vector<unsigned char> bytes(const core::Data& d) {
+    return {d.getInternalData(), d.getInternalData() + d.size()};
+}
+
+TEST(Data, AppendTrimFind) {
+    core::Data d(4);
+    EXPECT_EQ(d.size(), 0u);
+    d.addData("\x01\x02\x03", 3);
+    d.addData("\x0A\x05", 2);
+    EXPECT_EQ(d.find(0x0A), 3);
+    EXPECT_EQ(d.find(0x0A, 4), -1);
+    d.trimLeft(2);
+    EXPECT_EQ(bytes(d), (std::vector<unsigned char>{0x03, 0x0A, 0x05}));
+    // Growing after a trim keeps the live bytes in order.
+    std::vector<unsigned char> more(100, 0x77);
+    d.addData(more.data(), more.size());
+    ASSERT_EQ(d.size(), 103u);
+    EXPECT_EQ(d.getInternalData()[0], 0x03);
+    EXPECT_EQ(d.getInternalData()[102], 0x77);
+    d.trimLeft(1000);
+    EXPECT_TRUE(d.empty());
+    core::Data copy(core::Data("\xAA\xBB", 2));
+    EXPECT_EQ(bytes(copy), (std::vector<unsigned char>{0xAA, 0xBB}));
+}
+
+TEST(Bytes, LittleEndian) {
+    unsigned char b[8] = {};
+    core::writeU2(b, 0x0102);
+    EXPECT_EQ(b[0], 0x02);
+    EXPECT_EQ(b[1], 0x01);
+    core::writeU4(b, 0x12345678);
+    EXPECT_EQ((std::vector<unsigned char>(b, b + 4)), (std::vector<unsigned char>{0x78, 0x56, 0x34, 0x12}));
+    EXPECT_EQ(core::readU4(b), 0x12345678u);
+    core::writeF4(b + 4, 1.0f);
+    EXPECT_EQ(core::readU4(b + 4), 0x3F800000u);
+}
+
+// A frame class of the kind that protocol code builds: fields laid in wire order.
+struct TwoFields : core::Frame {
+    explicit TwoFields(std::size_t n) : core::Frame(n) {
+        m_a = positionU2();
+        m_b = positionU4();
+        m_rest = positionBuf(0);
+    }
+    unsigned char* m_a;
+    unsigned char* m_b;
+    unsigned char* m_rest;
+};
+
+TEST(Frame, CursorLaysFieldsInOrder) {
+    TwoFields f(8);
+    EXPECT_EQ(f.m_a, f.getFrameBuf());
+    EXPECT_EQ(f.m_b, f.getFrameBuf() + 2);
+    EXPECT_EQ(f.m_rest, f.getFrameBuf() + 6);
+    core::writeU2(f.m_a, 0xBEEF);
+    TwoFields copy(f);
+    EXPECT_EQ(copy.getFrame().get(), f.getFrame().get()) << "a copy shares the bytes";
+    EXPECT_EQ(f.size(), 8u);
+}
+
+TEST(DataSourceFrame, HeaderAndDataArea) {
+    dsrc::DataSourceFrame f(5);
+    EXPECT_EQ(dsrc::DataSourceFrame::getHeaderSize(), 16u);
+    EXPECT_EQ(f.size(), 21u);
+    EXPECT_EQ(f.getDataSourceFrameDataSize(), 5u);
+    f.setRecNo(7);
+    f.setTime(0x0102030405060708ull);
+    f.getDataSourceFrameData()[0] = 0x99;
+    const unsigned char* b = f.getFrameBuf();
+    EXPECT_EQ(b[0], 7);
+    EXPECT_EQ(b[4], 0x08);
+    EXPECT_EQ(b[11], 0x01);
+    EXPECT_EQ(b[12], 5) << "the data size is in the header";
+    EXPECT_EQ(b[16], 0x99);
+
+    dsrc::DataSourceFrame parsed(b, f.size());
+    EXPECT_EQ(parsed.getRecNo(), 7u);
+    EXPECT_EQ(parsed.getTime(), 0x0102030405060708ull);
+    EXPECT_EQ(parsed.getDataSourceFrameDataSize(), 5u);
+
+    // A block too short for the header never lets the accessors read past it.
+    dsrc::DataSourceFrame tiny("\x01\x02", 2);
+    EXPECT_EQ(tiny.getDataSourceFrameDataSize(), 0u);
+    EXPECT_EQ(tiny.getRecNo(), 0x0201u);
+}
+
+}  // namespace

@@ -1,0 +1,219 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <future>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "framework/core/Pipe.h"
+#include "framework/core/SyncObject.h"
+#include "framework/core/SyncObjectMgr.h"
+#include "framework/core/Trace.h"
+
+namespace {
+
+using core::RCPtr;
+using namespace std::chrono_literals;
+
+// Runs functions on a worker and counts callbacks, with bounded waits for the test thread.
+class Host {
+public:
+    Host() : worker(new core::SyncObjectMgr("SyncTest", 0)) { worker->start(2000); }
+    ~Host() { worker->stop(INFINITE); }
+
+    // Runs f on the worker and waits for it.
+    template <class F>
+    void onWorker(F f) {
+        std::promise<void> done;
+        worker->post([&] {
+            f();
+            done.set_value();
+        });
+        done.get_future().wait();
+    }
+    void hit() {
+        EXPECT_TRUE(worker->isCurrentThread());
+        std::lock_guard<std::mutex> lock(mutex);
+        ++hits;
+        cv.notify_all();
+    }
+    bool waitHits(int n, std::chrono::milliseconds limit = 5s) {
+        std::unique_lock<std::mutex> lock(mutex);
+        return cv.wait_for(lock, limit, [&] { return hits >= n; });
+    }
+    int count() {
+        std::lock_guard<std::mutex> lock(mutex);
+        return hits;
+    }
+
+    RCPtr<core::SyncObjectMgr> worker;
+    std::mutex mutex;
+    std::condition_variable cv;
+    int hits = 0;
+};
+
+TEST(WaitableTimer, FiresOnceOnTheWorker) {
+    Host h;
+    core::WaitableTimer timer(1);
+    timer.registerCallBack(&h, &Host::hit);
+    h.onWorker([&] {
+        ASSERT_TRUE(h.worker->addSyncObject(&timer));
+        timer.setTimer(20);
+    });
+    ASSERT_TRUE(h.waitHits(1));
+    EXPECT_FALSE(h.waitHits(2, 100ms)) << "a one-shot timer fires once";
+    // Setting it again arms it again.
+    h.onWorker([&] { timer.setTimer(1); });
+    ASSERT_TRUE(h.waitHits(2));
+    h.onWorker([&] { h.worker->removeSyncObject(&timer); });
+}
+
+TEST(WaitableTimer, CancelledOrRemovedNeverFires) {
+    Host h;
+    core::WaitableTimer cancelled(1), removed(1), reset(1);
+    cancelled.registerCallBack(&h, &Host::hit);
+    removed.registerCallBack(&h, &Host::hit);
+    reset.registerCallBack(&h, &Host::hit);
+    h.onWorker([&] {
+        h.worker->addSyncObject(&cancelled);
+        h.worker->addSyncObject(&removed);
+        h.worker->addSyncObject(&reset);
+        cancelled.setTimer(30);
+        removed.setTimer(30);
+        reset.setTimer(30);
+        cancelled.cancelWaitableTimer();
+        h.worker->removeSyncObject(&removed);
+        reset.setTimer(100000);  // a later setting replaces the earlier one
+    });
+    EXPECT_FALSE(h.waitHits(1, 200ms));
+    h.onWorker([&] {
+        h.worker->removeSyncObject(&cancelled);
+        h.worker->removeSyncObject(&reset);
+    });
+}
+
+// A timer whose callback removes and deletes it, as one-shot activation timers do.
+struct SelfDeleting {
+    Host* host;
+    core::WaitableTimer* timer = nullptr;
+    void onTimer() {
+        host->worker->removeSyncObject(timer);
+        delete timer;
+        timer = nullptr;
+        host->hit();
+    }
+};
+
+TEST(WaitableTimer, CallbackMayDeleteItsTimer) {
+    Host h;
+    SelfDeleting s{&h};
+    h.onWorker([&] {
+        s.timer = new core::WaitableTimer(1);
+        s.timer->registerCallBack(&s, &SelfDeleting::onTimer);
+        h.worker->addSyncObject(s.timer);
+        s.timer->setTimer(5);
+    });
+    ASSERT_TRUE(h.waitHits(1));
+    h.onWorker([&] { EXPECT_EQ(s.timer, nullptr); });
+}
+
+TEST(Event, AutoResetFiresOncePerSet) {
+    Host h;
+    core::Event event(false, false);
+    event.registerCallBack(&h, &Host::hit);
+    h.onWorker([&] { h.worker->addSyncObject(&event); });
+    event.setEvent();  // from another thread, as an I/O completion would
+    ASSERT_TRUE(h.waitHits(1));
+    EXPECT_FALSE(event.wait(0)) << "the dispatch consumed the signal";
+    event.setEvent();
+    ASSERT_TRUE(h.waitHits(2));
+    h.onWorker([&] { h.worker->removeSyncObject(&event); });
+    event.setEvent();
+    EXPECT_FALSE(h.waitHits(3, 100ms)) << "a removed event stays silent";
+}
+
+struct ManualReset {
+    Host* host;
+    core::Event* event;
+    void onEvent() {
+        event->resetEvent();  // as the serial port's read-again callback does
+        host->hit();
+    }
+};
+
+TEST(Event, ManualResetAndSignalledBeforeAdding) {
+    Host h;
+    core::Event event(true, true);  // signalled from the start
+    ManualReset m{&h, &event};
+    event.registerCallBack(&m, &ManualReset::onEvent);
+    h.onWorker([&] { h.worker->addSyncObject(&event); });
+    ASSERT_TRUE(h.waitHits(1));
+    EXPECT_FALSE(h.waitHits(2, 100ms)) << "reset in its callback, it does not fire again";
+    EXPECT_FALSE(event.wait(0));
+    h.onWorker([&] { h.worker->removeSyncObject(&event); });
+}
+
+struct Reader {
+    Host* host;
+    RCPtr<core::Pipe> pipe;
+    std::vector<std::size_t> sizes;
+    void onPipe() {
+        // One block per signal.
+        if (auto block = pipe->readData()) sizes.push_back(block->size());
+        host->hit();
+    }
+};
+
+TEST(Pipe, ReaderCalledOnceForEveryBlockWritten) {
+    Host h;
+    Reader r{&h, new core::AsyncPipe(), {}};
+    r.pipe->getSyncObject()->registerCallBack(&r, &Reader::onPipe);
+    // Blocks written before the reader waits are not lost.
+    r.pipe->write(new core::Data("a", 1));
+    h.onWorker([&] { h.worker->addSyncObject(r.pipe->getSyncObject()); });
+    const int n = 20000;
+    std::thread writer([&] {
+        for (int i = 1; i <= n; ++i) {
+            std::vector<unsigned char> b(static_cast<std::size_t>(i % 100 + 1), 0);
+            r.pipe->write(new core::Data(b.data(), b.size()));
+        }
+    });
+    writer.join();
+    ASSERT_TRUE(h.waitHits(n + 1, 20s));
+    h.onWorker([&] { h.worker->removeSyncObject(r.pipe->getSyncObject()); });
+    ASSERT_EQ(r.sizes.size(), static_cast<std::size_t>(n + 1));
+    for (int i = 1; i <= n; ++i) ASSERT_EQ(r.sizes[i], static_cast<std::size_t>(i % 100 + 1));
+    EXPECT_EQ(r.pipe->getCount(), 0u);
+}
+
+TEST(Pipe, RefusesOnlyAboveItsBoundAndSaysSo) {
+    core::TraceCapture trace;
+    RCPtr<core::Pipe> pipe(new core::AsyncPipe(10));
+    std::vector<unsigned char> big(64, 1);
+    EXPECT_TRUE(pipe->write(new core::Data(big.data(), big.size()))) << "an empty pipe takes any block";
+    EXPECT_FALSE(pipe->write(new core::Data("x", 1)));
+    EXPECT_EQ(pipe->getRefusedCount(), 1u);
+    EXPECT_TRUE(trace.has(20, "Pipe::write refused a block of 1 bytes (64 bytes queued, limit 10)\n"));
+    EXPECT_EQ(pipe->readData()->size(), 64u);
+    EXPECT_TRUE(pipe->write(new core::Data("x", 1)));
+    pipe->setMaxBytes(core::Pipe::kDefaultMaxBytes);
+    EXPECT_TRUE(pipe->write(new core::Data(big.data(), big.size())));
+    EXPECT_EQ(pipe->getBytes(), 65u);
+}
+
+TEST(Pipe, DestroyedWhileAddedIsNeverDispatched) {
+    Host h;
+    Reader r{&h, new core::AsyncPipe(), {}};
+    r.pipe->getSyncObject()->registerCallBack(&r, &Reader::onPipe);
+    h.onWorker([&] {
+        h.worker->addSyncObject(r.pipe->getSyncObject());
+        r.pipe->write(new core::Data("a", 1));
+        r.pipe.reset();  // the queued signal goes with it
+    });
+    EXPECT_FALSE(h.waitHits(1, 100ms));
+}
+
+}  // namespace

@@ -1,0 +1,257 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <future>
+#include <thread>
+#include <vector>
+
+#include "framework/core/Request.h"
+#include "framework/core/ServiceChannel.h"
+#include "framework/core/SyncObject.h"
+#include "framework/core/SyncObjectMgr.h"
+
+namespace {
+
+using core::RCPtr;
+
+// An object living on its own worker, reached by named requests.
+class Echo : public core::RCObject {
+public:
+    explicit Echo(bool beginResult = true) : m_beginResult(beginResult) {
+        m_worker = new core::SyncObjectMgr("EchoThread", 0);
+        m_worker->attachBegin(core::BoolCallBack(this, &Echo::onBegin));
+        m_worker->attachEnd(core::BoolCallBack(this, &Echo::onEnd));
+        m_started = m_worker->start(2000);
+    }
+    ~Echo() override { m_worker->stop(INFINITE); }
+
+    bool onBegin() {
+        beginThread = std::this_thread::get_id();
+        if (!m_beginResult) return false;
+        m_channel = new core::ServiceChannel(m_worker, false);
+        m_channel->attach("Echo", this, &Echo::onEcho);
+        m_channel->attach("Append", this, &Echo::onAppend);
+        m_channel->attach("Defer", this, &Echo::onDefer);
+        m_channel->attach("Forget", this, &Echo::onForget);
+        m_channel->attach("Nested", this, &Echo::onNested);
+        m_channel->attach("Silent", this, &Echo::onSilent);
+        return true;
+    }
+    bool onEnd() {
+        endThread = std::this_thread::get_id();
+        endRan = true;
+        m_deferred.reset();
+        return true;
+    }
+    void onEcho(core::Request& r) {
+        CORE_ASSERT_ON_WORKER(m_worker);
+        auto& s = static_cast<core::StringReq&>(r);
+        core::ServiceChannel::sendResponse(new core::StringRsp(r, s.getString()));
+    }
+    void onAppend(core::Request& r) {
+        CORE_ASSERT_ON_WORKER(m_worker);
+        auto& n = static_cast<core::NumberReq&>(r);
+        seen.push_back(static_cast<int>(n.getNumber()->toLongLong()));
+    }
+    // Keeps the answer and sends it from a later posted request.
+    void onDefer(core::Request& r) { m_deferred = new core::StringRsp(r, "later"); }
+    void onForget(core::Request& r) { m_deferred = new core::StringRsp(r, "never"); }
+    void onNested(core::Request& r) {
+        // A synchronous request to our own worker from inside a handler must not deadlock.
+        RCPtr<core::Response> inner;
+        bool ok = m_channel->doRequest(new core::StringReq("Echo", "inner"), &inner);
+        auto rsp = core::rcCast<core::StringRsp>(inner);
+        core::ServiceChannel::sendResponse(
+            new core::StringRsp(r, ok && rsp ? rsp->getString() : core::EString("failed")));
+    }
+    void onSilent(core::Request&) {}
+
+    void sendDeferred() {
+        m_worker->post([this] {
+            core::ServiceChannel::sendResponse(m_deferred);
+            m_deferred.reset();
+        });
+    }
+    void dropDeferred() {
+        m_worker->post([this] { m_deferred.reset(); });
+    }
+
+    RCPtr<core::SyncObjectMgr> m_worker;
+    RCPtr<core::ServiceChannel> m_channel;
+    RCPtr<core::Response> m_deferred;
+    bool m_beginResult;
+    bool m_started = false;
+    std::thread::id beginThread, endThread;
+    std::atomic<bool> endRan{false};
+    std::vector<int> seen;
+};
+
+core::EString echo(Echo& e, const char* text, bool* ok = nullptr) {
+    RCPtr<core::Response> rsp;
+    bool done = e.m_channel->doRequest(new core::StringReq("Echo", text), &rsp);
+    if (ok) *ok = done;
+    auto s = core::rcCast<core::StringRsp>(rsp);
+    return s ? s->getString() : core::EString();
+}
+
+TEST(Worker, BeginAndEndRunOnTheWorker) {
+    RCPtr<Echo> e(new Echo);
+    ASSERT_TRUE(e->m_started);
+    EXPECT_NE(e->beginThread, std::this_thread::get_id());
+    EXPECT_TRUE(e->m_worker->isRunning());
+    auto begin = e->beginThread;
+    ASSERT_TRUE(e->m_worker->stop(INFINITE));
+    EXPECT_TRUE(e->endRan);
+    EXPECT_EQ(e->endThread, begin);
+    EXPECT_FALSE(e->m_worker->isRunning());
+}
+
+TEST(Worker, FailedBeginFailsStart) {
+    RCPtr<Echo> e(new Echo(false));
+    EXPECT_FALSE(e->m_started);
+    EXPECT_FALSE(e->endRan) << "no end callback after a failed begin";
+}
+
+TEST(Worker, SynchronousRequestGetsItsResponse) {
+    RCPtr<Echo> e(new Echo);
+    bool ok = false;
+    EXPECT_EQ(echo(*e, "Tvp", &ok), "Tvp");
+    EXPECT_TRUE(ok);
+}
+
+TEST(Worker, PostedRequestsRunInOrderOneAtATime) {
+    RCPtr<Echo> e(new Echo);
+    const int n = 5000;
+    for (int i = 0; i < n; ++i) {
+        RCPtr<core::NumberReq> r(new core::NumberReq("Append", new core::ELong(i)));
+        r->setSyncType(core::Request::POSTED);
+        ASSERT_TRUE(e->m_channel->doRequest(r));
+    }
+    // A synchronous request queued behind them answers only after all of them ran.
+    echo(*e, "barrier");
+    ASSERT_EQ(e->seen.size(), static_cast<size_t>(n));
+    for (int i = 0; i < n; ++i) ASSERT_EQ(e->seen[i], i);
+}
+
+TEST(Worker, PostedRequestReturnsWithoutResponse) {
+    RCPtr<Echo> e(new Echo);
+    RCPtr<core::StringReq> r(new core::StringReq("Echo", "x"));
+    r->setSyncType(core::Request::POSTED);
+    RCPtr<core::Response> rsp;
+    EXPECT_TRUE(e->m_channel->doRequest(r, &rsp));
+    EXPECT_FALSE(rsp);
+}
+
+TEST(Worker, MissingHandlerOrStoppedWorkerFailsAtOnce) {
+    RCPtr<Echo> e(new Echo);
+    RCPtr<core::Response> rsp;
+    EXPECT_FALSE(e->m_channel->doRequest(new core::Request("NoSuchRequest"), &rsp));
+    EXPECT_TRUE(e->m_channel->detach("Echo"));
+    bool ok = true;
+    echo(*e, "x", &ok);
+    EXPECT_FALSE(ok);
+    e->m_worker->stop(INFINITE);
+    EXPECT_FALSE(e->m_channel->doRequest(new core::StringReq("Append", "x")));
+}
+
+TEST(Worker, HandlerWithoutResponseFailsTheWaiter) {
+    RCPtr<Echo> e(new Echo);
+    RCPtr<core::Response> rsp;
+    EXPECT_FALSE(e->m_channel->doRequest(new core::Request("Silent"), &rsp));
+    EXPECT_FALSE(rsp);
+}
+
+TEST(Worker, ResponseSentLaterReleasesTheWaiter) {
+    RCPtr<Echo> e(new Echo);
+    auto answer = std::async(std::launch::async, [&] {
+        RCPtr<core::Response> rsp;
+        bool ok = e->m_channel->doRequest(new core::Request("Defer"), &rsp);
+        auto s = core::rcCast<core::StringRsp>(rsp);
+        return ok && s ? s->getString() : core::EString("failed");
+    });
+    // The waiter stays blocked until the kept response is sent.
+    EXPECT_EQ(answer.wait_for(std::chrono::milliseconds(50)), std::future_status::timeout);
+    e->sendDeferred();
+    ASSERT_EQ(answer.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    EXPECT_EQ(answer.get(), "later");
+}
+
+TEST(Worker, KeptResponseDroppedUnsentFailsTheWaiter) {
+    RCPtr<Echo> e(new Echo);
+    auto answer = std::async(std::launch::async, [&] {
+        RCPtr<core::Response> rsp;
+        return e->m_channel->doRequest(new core::Request("Forget"), &rsp);
+    });
+    EXPECT_EQ(answer.wait_for(std::chrono::milliseconds(50)), std::future_status::timeout);
+    e->dropDeferred();
+    ASSERT_EQ(answer.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    EXPECT_FALSE(answer.get());
+}
+
+TEST(Worker, StopReleasesWaiterOfKeptResponse) {
+    RCPtr<Echo> e(new Echo);
+    auto answer = std::async(std::launch::async, [&] {
+        return e->m_channel->doRequest(new core::Request("Forget"));
+    });
+    EXPECT_EQ(answer.wait_for(std::chrono::milliseconds(50)), std::future_status::timeout);
+    e->m_worker->stop(INFINITE);  // the end callback drops the kept response
+    ASSERT_EQ(answer.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    EXPECT_FALSE(answer.get());
+}
+
+TEST(Worker, SynchronousRequestOnOwnThreadDoesNotDeadlock) {
+    RCPtr<Echo> e(new Echo);
+    RCPtr<core::Response> rsp;
+    ASSERT_TRUE(e->m_channel->doRequest(new core::Request("Nested"), &rsp));
+    EXPECT_EQ(core::rcCast<core::StringRsp>(rsp)->getString(), "inner");
+}
+
+TEST(Worker, ManyCallersAtOnce) {
+    RCPtr<Echo> e(new Echo);
+    std::vector<std::thread> callers;
+    std::atomic<int> good{0};
+    for (int t = 0; t < 4; ++t) {
+        callers.emplace_back([&, t] {
+            for (int i = 0; i < 500; ++i) {
+                std::string text = std::to_string(t * 1000 + i);
+                if (echo(*e, text.c_str()) == text) ++good;
+            }
+        });
+    }
+    for (auto& c : callers) c.join();
+    EXPECT_EQ(good, 2000);
+}
+
+// An object that drops its last reference from inside its own worker's callback.
+class SelfStopper : public core::RCObject {
+public:
+    SelfStopper() {
+        m_worker = new core::SyncObjectMgr("SelfStop", 0);
+        m_worker->start(2000);
+    }
+    RCPtr<core::SyncObjectMgr> m_worker;
+
+protected:
+    void onFinalRelease() override {
+        m_worker->stop(INFINITE);
+        m_worker.reset();
+        core::RCObject::onFinalRelease();
+    }
+};
+
+TEST(Worker, LastReferenceDroppedOnOwnWorker) {
+    std::promise<void> done;
+    {
+        RCPtr<SelfStopper> s(new SelfStopper);
+        RCPtr<core::SyncObjectMgr> worker = s->m_worker;
+        SelfStopper* raw = s.detach();
+        worker->post([raw, &done] {
+            raw->release();  // stops its own worker from inside the worker
+            done.set_value();
+        });
+    }
+    EXPECT_EQ(done.get_future().wait_for(std::chrono::seconds(10)), std::future_status::ready);
+}
+
+}  // namespace
