@@ -99,6 +99,7 @@ bool SyncObjectMgr::stop(unsigned long milliseconds) {
         Entry stopEntry;
         stopEntry.kind = Entry::Stop;
         m_queue.push_back(std::move(stopEntry));
+        m_queued.store(m_queue.size(), std::memory_order_relaxed);
         m_wake.notify_one();
     }
     if (isCurrentThread()) return true;
@@ -135,6 +136,7 @@ bool SyncObjectMgr::push(Entry&& entry) {
     std::lock_guard<std::mutex> lock(m_mutex);
     if (m_state != State::Starting && m_state != State::Running) return false;
     m_queue.push_back(std::move(entry));
+    m_queued.store(m_queue.size(), std::memory_order_relaxed);
     if (m_sleeping) {
         m_sleeping = false;
         m_wake.notify_one();
@@ -198,6 +200,7 @@ void SyncObjectMgr::enqueueSignalled(SyncObject* object) {
     e.kind = Entry::Sync;
     e.object = object;
     m_queue.push_back(std::move(e));
+    m_queued.store(m_queue.size(), std::memory_order_relaxed);
     if (m_sleeping) {
         m_sleeping = false;
         m_wake.notify_one();
@@ -227,6 +230,7 @@ std::int64_t SyncObjectMgr::collectDueTimers(std::int64_t now) {
                     e.kind = Entry::Sync;
                     e.object = t;
                     m_queue.push_back(std::move(e));
+                    m_queued.store(m_queue.size(), std::memory_order_relaxed);
                 }
             }
         } else if (next == 0 || deadline < next) {
@@ -274,9 +278,18 @@ void SyncObjectMgr::loop() {
         {
             std::unique_lock<std::mutex> lock(m_mutex);
             if (m_exitRequested) return;
+            std::int64_t idleSince = 0;
             for (;;) {
-                std::int64_t next = m_timers.empty() ? 0 : collectDueTimers(nowNs());
+                std::int64_t now = nowNs();
+                std::int64_t next = m_timers.empty() ? 0 : collectDueTimers(now);
                 if (!m_queue.empty()) break;
+                if (idleSince == 0) {
+                    idleSince = now;
+                    if (m_recentGapNs < kSpinNs) {
+                        spinForWork(lock, now + kSpinNs);
+                        continue;  // look again under the lock before sleeping
+                    }
+                }
                 m_sleeping = true;
                 if (next == 0) {
                     m_wake.wait(lock);
@@ -286,8 +299,10 @@ void SyncObjectMgr::loop() {
                 }
                 m_sleeping = false;
             }
+            if (idleSince != 0) m_recentGapNs = nowNs() - idleSince;
             e = std::move(m_queue.front());
             m_queue.pop_front();
+            m_queued.store(m_queue.size(), std::memory_order_relaxed);
             if (e.kind == Entry::Sync) {
                 e.object->m_queued = false;
                 m_dispatching = e.object;
@@ -315,6 +330,18 @@ void SyncObjectMgr::loop() {
     }
 }
 
+bool SyncObjectMgr::spinForWork(std::unique_lock<std::mutex>& lock, std::int64_t until) {
+    // Work came in quick succession lately (a request and answer exchange, a stream of
+    // blocks): look for the next piece for a few microseconds before sleeping, since waking
+    // a sleeping thread costs far more. Other threads may run meanwhile.
+    lock.unlock();
+    bool found = false;
+    while (!(found = m_queued.load(std::memory_order_relaxed) != 0) && nowNs() < until)
+        std::this_thread::yield();
+    lock.lock();
+    return found;
+}
+
 void SyncObjectMgr::dispatchSync(SyncObject* object) {
     std::shared_ptr<const CallBack> callback;
     {
@@ -336,6 +363,7 @@ void SyncObjectMgr::dispatchSync(SyncObject* object) {
         again.kind = Entry::Sync;
         again.object = object;
         m_queue.push_back(std::move(again));
+        m_queued.store(m_queue.size(), std::memory_order_relaxed);
     }
     m_stateChange.notify_all();
 }

@@ -2,6 +2,7 @@
 // it and the callbacks of the sync objects added to it. It sleeps while there is nothing to do.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -82,6 +83,7 @@ private:
     void run(RCPtr<SyncObjectMgr> self);
     void loop();
     void dispatchSync(SyncObject* object);
+    bool spinForWork(std::unique_lock<std::mutex>& lock, std::int64_t until);
     std::int64_t collectDueTimers(std::int64_t now);
     void forgetObject(SyncObject* object);  // caller holds m_mutex
     void runEnd();
@@ -99,6 +101,10 @@ private:
     std::vector<WaitableTimer*> m_timers;
     std::vector<SyncObject*> m_objects;
     SyncObject* m_dispatching = nullptr;
+    // Entries queued, readable without the lock; the gap before the last piece of work.
+    std::atomic<std::size_t> m_queued{0};
+    std::int64_t m_recentGapNs = INT64_MAX;
+    static constexpr std::int64_t kSpinNs = 50000;
     State m_state = State::Created;
     bool m_sleeping = false;
     bool m_beginDone = false;

@@ -158,8 +158,16 @@ bool XMLObject::fromXMLElement(const XMLElement& element) { return attributesFro
 
 std::string XMLObject::getElementName() const {
     // Element names cannot hold "::".
-    std::string name = getClassName();
-    for (std::size_t pos; (pos = name.find("::")) != std::string::npos;) name.replace(pos, 2, ".");
+    const std::string cls = getClassName();
+    std::string name;
+    for (std::size_t i = 0; i < cls.size(); ++i) {
+        if (cls[i] == ':' && i + 1 < cls.size() && cls[i + 1] == ':') {
+            name += '.';
+            ++i;
+        } else {
+            name += cls[i];
+        }
+    }
     return name;
 }
 
