@@ -1,0 +1,234 @@
+#include "framework/eqbase/Channel.h"
+
+#include <future>
+
+#include "framework/core/Trace.h"
+
+namespace eqbase {
+
+using core::RCPtr;
+
+Channel::Channel(const std::string& name)
+    : m_channelName(name), m_worker(new core::SyncObjectMgr("ChannelThread", 0)) {
+    m_worker->attachBegin(core::BoolCallBack(this, &Channel::beginThread));
+    m_worker->attachEnd(core::BoolCallBack(this, &Channel::endThread));
+}
+
+Channel::~Channel() { m_worker->stop(INFINITE); }
+
+bool Channel::startWorkThread() { return m_worker->start(2000); }
+
+bool Channel::stopWorkThread() { return m_worker->stop(INFINITE); }
+
+bool Channel::beginThread() {
+    m_service = new core::ServiceChannel(m_worker, false);
+    onFinalConstruct();
+    return onBeginWorkThread();
+}
+
+bool Channel::endThread() {
+    // Applies still pending end with the thread.
+    while (!m_pending.empty()) {
+        core::Status failed(-1);
+        failed.setAdditionalInfo(-1, "channel ended");
+        finishApply(m_pending.begin()->first, failed);
+    }
+    bool ok = onEndWorkThread();
+    m_activation.reset();
+    m_observer.reset();
+    return ok;
+}
+
+bool Channel::call(const std::function<void()>& f) {
+    if (m_worker->isCurrentThread()) {
+        f();
+        return true;
+    }
+    std::promise<void> done;
+    auto finished = done.get_future();
+    if (!m_worker->post([&] {
+            f();
+            done.set_value();
+        }))
+        return false;
+    finished.wait();
+    return true;
+}
+
+bool Channel::setParent(Equipment* parent) {
+    return call([&] {
+        m_parent = parent;
+        onSetParent(parent);
+    });
+}
+
+bool Channel::setChannelInfo(const RCPtr<dsrc::DataSourceChannelInfo>& info) {
+    return call([&] { onSetChannelInfo(info); });
+}
+
+RCPtr<core::RCObject> Channel::activate(const RCPtr<dsrc::DataSourceSink>& sink) {
+    RCPtr<core::RCObject> result;
+    call([&] {
+        setChannelActiveState(dsrc::CHANNEL_STATE_ACTIVATING);
+        result = onActivate(sink);
+        m_activation = result;
+        if (!result) setChannelActiveState(dsrc::CHANNEL_STATE_INACTIVE);
+    });
+    return result;
+}
+
+bool Channel::deactivate() {
+    return call([&] {
+        onDeactivate();
+        m_activation.reset();
+    });
+}
+
+RCPtr<core::PropertyStore> Channel::getPropertyStore() {
+    RCPtr<core::PropertyStore> store;
+    call([&] {
+        store = onGetPropertyStore();
+        if (!store) store = onCreatePropertyStore();
+    });
+    return store;
+}
+
+bool Channel::validatePropertyItem(Identity identity, core::Status& status) {
+    bool ok = false;
+    call([&] {
+        auto store = onGetPropertyStore();
+        auto item = store ? core::rcCast<core::PropertyItem>(store->get(identity)) : nullptr;
+        if (!item) {
+            status.setAdditionalInfo(-1, "no such setting");
+            return;
+        }
+        ok = onValidatePropertyItem(*item, status);
+        if (!ok && status.succeeded()) status.setCode(-1);
+    });
+    return ok;
+}
+
+bool Channel::applyPropertyItem(Identity identity) {
+    return m_worker->post([this, identity] {
+        auto store = onGetPropertyStore();
+        auto item = store ? core::rcCast<core::PropertyItem>(store->get(identity)) : nullptr;
+        core::Status status(1);
+        if (!item) {
+            status.setAdditionalInfo(-1, "no such setting");
+        } else if (m_pending.count(identity)) {
+            status.setAdditionalInfo(-1, "an apply of this setting is under way");
+        } else if (!onValidatePropertyItem(*item, status)) {
+            if (status.succeeded()) status.setAdditionalInfo(-1, "not valid");
+        } else if (!item->hasApply()) {
+            onAppliedPropertyItem(*item, status);  // nothing to send: the selection is taken
+        } else {
+            PendingApply pending;
+            pending.item = item;
+            pending.timer = std::make_unique<core::WaitableTimer>(1);
+            pending.timer->registerCallBack(core::CallBack(this, [this, identity] {
+                core::Status timedOut(-1);
+                timedOut.setAdditionalInfo(-1, "apply timed out");
+                core::ToggleTrace(20, "Channel::applyPropertyItem %s: apply of %lu timed out\n",
+                                  m_channelName.c_str(), identity);
+                finishApply(identity, timedOut);
+            }));
+            m_worker->addSyncObject(pending.timer.get());
+            pending.timer->setTimer(item->getApplyTimeout());
+            m_pending.emplace(identity, std::move(pending));
+            if (!onApplyPropertyItem(*item, status)) {
+                if (status.succeeded()) status.setCode(-1);
+                finishApply(identity, status);
+            }
+            return;
+        }
+        if (m_observer) m_observer->onApplyResult(*this, identity, status);
+    });
+}
+
+void Channel::applyProperty(Identity identity, const core::Status& status) {
+    CORE_ASSERT_ON_WORKER(m_worker);
+    finishApply(identity, status);
+}
+
+void Channel::finishApply(Identity identity, const core::Status& status) {
+    auto it = m_pending.find(identity);
+    if (it == m_pending.end()) return;  // already ended (timed out, or reported twice)
+    PendingApply pending = std::move(it->second);
+    m_pending.erase(it);
+    m_worker->removeSyncObject(pending.timer.get());
+    onAppliedPropertyItem(*pending.item, status);
+    if (m_observer) m_observer->onApplyResult(*this, identity, status);
+}
+
+void Channel::setObserver(const RCPtr<ChannelObserver>& observer) {
+    call([&] { m_observer = observer; });
+}
+
+void Channel::setChannelActiveState(int state) {
+    CORE_ASSERT_ON_WORKER(m_worker);
+    if (m_info) m_info->setChannelActiveState(state);
+    bool changed = m_state != state;
+    m_state = state;
+    m_stateSnapshot = state;
+    if (changed && m_observer) m_observer->onChannelActiveState(*this, state);
+}
+
+bool Channel::isRequestSupported(const std::string& name) const { return m_service && m_service->isAttached(name); }
+bool Channel::onBeginWorkThread() { return true; }
+bool Channel::onEndWorkThread() { return true; }
+void Channel::onSetParent(Equipment*) {}
+void Channel::onSetChannelInfo(const RCPtr<dsrc::DataSourceChannelInfo>& info) { m_info = info; }
+
+RCPtr<core::RCObject> Channel::onActivate(const RCPtr<dsrc::DataSourceSink>&) {
+    setChannelActiveState(dsrc::CHANNEL_STATE_ACTIVE);
+    return RCPtr<core::RCObject>(this);
+}
+
+void Channel::onDeactivate() {
+    if (m_state != dsrc::CHANNEL_STATE_INACTIVE && m_state != dsrc::CHANNEL_STATE_DEACTIVATED)
+        setChannelActiveState(dsrc::CHANNEL_STATE_DEACTIVATING);
+}
+
+RCPtr<core::PropertyStore> Channel::onCreatePropertyStore() { return {}; }
+RCPtr<core::PropertyStore> Channel::onGetPropertyStore() { return {}; }
+Channel::Identity Channel::onRemovePropertyStore() { return 0; }
+
+bool Channel::onValidatePropertyItem(core::PropertyItem& item, core::Status& status) {
+    return item.validate(status);
+}
+
+bool Channel::onApplyPropertyItem(core::PropertyItem& item, core::Status& status) {
+    return item.apply(status);
+}
+
+void Channel::onAppliedPropertyItem(core::PropertyItem& item, const core::Status& status) {
+    core::Status s(status);
+    item.applied(s);
+}
+
+bool Channel::detachCallback(const std::string& name) { return m_service && m_service->detach(name); }
+
+bool Channel::doRequest(const RCPtr<core::Request>& request, RCPtr<core::Response>* response) {
+    return m_service && m_service->doRequest(request, response);
+}
+
+bool Channel::sendResponse(const RCPtr<core::Response>& response) {
+    return core::ServiceChannel::sendResponse(response);
+}
+
+bool Channel::addSyncObject(core::SyncObject* object) { return m_worker->addSyncObject(object); }
+bool Channel::removeSyncObject(core::SyncObject* object) { return m_worker->removeSyncObject(object); }
+
+bool ByteChannel::sendDataSourceFrame(const RCPtr<dsrc::DataSourceFrame>& frame) {
+    auto sink = core::rcCast<dsrc::DataSourceSink>(getActivation());
+    if (!sink || !frame) return false;
+    return sink->onDataSourceFrame(getChannelInfo().get(), frame);
+}
+
+RCPtr<core::RCObject> ByteChannel::onActivate(const RCPtr<dsrc::DataSourceSink>& sink) {
+    return RCPtr<core::RCObject>(sink.get());
+}
+
+bool ByteChannel::onEndWorkThread() { return Channel::onEndWorkThread(); }
+
+}  // namespace eqbase

@@ -1,0 +1,142 @@
+// Channels of an equipment. Each channel has its own worker; the framework reaches it only
+// through requests that run there, and the channel's hooks all run there.
+#pragma once
+
+#include <atomic>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "framework/core/Property.h"
+#include "framework/core/Request.h"
+#include "framework/core/ServiceChannel.h"
+#include "framework/core/SyncObject.h"
+#include "framework/core/SyncObjectMgr.h"
+#include "framework/dsrc/DataSourceInfo.h"
+#include "framework/dsrc/DataSourceSink.h"
+
+namespace eqbase {
+
+class Channel;
+class Equipment;
+
+// Told, on the channel's worker, of what the host shows: active states and apply results.
+class ChannelObserver : public core::RCObject {
+public:
+    virtual void onChannelActiveState(Channel& channel, int state) = 0;
+    virtual void onApplyResult(Channel& channel, core::PropertyNode::Identity identity,
+                               const core::Status& status) = 0;
+};
+
+class Channel : public core::RCObject {
+public:
+    using Identity = core::PropertyNode::Identity;
+
+    explicit Channel(const std::string& name);
+    ~Channel() override;
+
+    const std::string& getChannelName() const { return m_channelName; }
+
+    // Framework operations, callable from any thread: each runs on the channel's worker and
+    // is waited for.
+    bool startWorkThread();
+    bool stopWorkThread();
+    bool setParent(Equipment* parent);
+    bool setChannelInfo(const core::RCPtr<dsrc::DataSourceChannelInfo>& info);
+    // Sets the active state to 2 and activates; the host's object for the activation, empty
+    // when the channel refused (the state then goes back to 1).
+    core::RCPtr<core::RCObject> activate(const core::RCPtr<dsrc::DataSourceSink>& sink);
+    bool deactivate();
+    // The channel's settings, made on first request.
+    core::RCPtr<core::PropertyStore> getPropertyStore();
+    // Validates and applies one item; the result comes through the observer's onApplyResult
+    // (at once when validation or the apply handler fails, else when the channel reports it
+    // or the item's apply time-out passes).
+    bool applyPropertyItem(Identity identity);
+    bool validatePropertyItem(Identity identity, core::Status& status);
+    void setObserver(const core::RCPtr<ChannelObserver>& observer);
+    // The last active state, readable from any thread.
+    int getActiveStateSnapshot() const { return m_stateSnapshot.load(); }
+
+protected:
+    virtual void onFinalConstruct() {}
+    virtual bool isRequestSupported(const std::string& name) const;
+    virtual bool onBeginWorkThread();
+    virtual bool onEndWorkThread();
+    virtual void onSetParent(Equipment* parent);
+    virtual void onSetChannelInfo(const core::RCPtr<dsrc::DataSourceChannelInfo>& info);
+    // The object handed to the host for this activation; empty refuses it. The base accepts
+    // and reports the channel active.
+    virtual core::RCPtr<core::RCObject> onActivate(const core::RCPtr<dsrc::DataSourceSink>& sink);
+    // The base reports the deactivation under way (state 6).
+    virtual void onDeactivate();
+    virtual core::RCPtr<core::PropertyStore> onCreatePropertyStore();
+    virtual core::RCPtr<core::PropertyStore> onGetPropertyStore();
+    virtual Identity onRemovePropertyStore();
+    virtual bool onValidatePropertyItem(core::PropertyItem& item, core::Status& status);
+    virtual bool onApplyPropertyItem(core::PropertyItem& item, core::Status& status);
+    virtual void onAppliedPropertyItem(core::PropertyItem& item, const core::Status& status);
+
+    // Routes a request name to a handler on this channel's worker.
+    template <class T>
+    bool attachCallback(const std::string& name, void (T::*member)(core::Request&)) {
+        return m_service->attach(name, static_cast<T*>(this), member);
+    }
+    bool detachCallback(const std::string& name);
+    // Posts a request to this channel's worker; waits for a synchronous one.
+    bool doRequest(const core::RCPtr<core::Request>& request,
+                   core::RCPtr<core::Response>* response = nullptr);
+    static bool sendResponse(const core::RCPtr<core::Response>& response);
+    bool addSyncObject(core::SyncObject* object);
+    bool removeSyncObject(core::SyncObject* object);
+    int getChannelActiveState() const { return m_state; }
+    void setChannelActiveState(int state);
+    // Completes an apply that a handler left pending.
+    void applyProperty(Identity identity, const core::Status& status);
+
+    const core::RCPtr<core::SyncObjectMgr>& getWorker() const { return m_worker; }
+    Equipment* getParent() const { return m_parent; }
+    const core::RCPtr<dsrc::DataSourceChannelInfo>& getChannelInfo() const { return m_info; }
+    // The object of the current activation (see onActivate), empty when not activated.
+    const core::RCPtr<core::RCObject>& getActivation() const { return m_activation; }
+
+private:
+    struct PendingApply {
+        core::RCPtr<core::PropertyItem> item;
+        std::unique_ptr<core::WaitableTimer> timer;
+    };
+
+    bool beginThread();
+    bool endThread();
+    // Runs f on the worker and waits; false when the worker does not run.
+    bool call(const std::function<void()>& f);
+    void finishApply(Identity identity, const core::Status& status);
+
+    const std::string m_channelName;
+    core::RCPtr<core::SyncObjectMgr> m_worker;
+    core::RCPtr<core::ServiceChannel> m_service;
+    Equipment* m_parent = nullptr;
+    core::RCPtr<dsrc::DataSourceChannelInfo> m_info;
+    core::RCPtr<core::RCObject> m_activation;
+    core::RCPtr<ChannelObserver> m_observer;
+    int m_state = dsrc::CHANNEL_STATE_INACTIVE;
+    std::atomic<int> m_stateSnapshot{dsrc::CHANNEL_STATE_INACTIVE};
+    std::map<Identity, PendingApply> m_pending;
+};
+
+// A channel that hands frames to the host's data source.
+class ByteChannel : public Channel {
+public:
+    using Channel::Channel;
+
+    // Gives a frame to the data source of the current activation; false when there is none
+    // or it did not take the frame.
+    virtual bool sendDataSourceFrame(const core::RCPtr<dsrc::DataSourceFrame>& frame);
+
+protected:
+    // Accepts the activation when the host gave a data source; empty (refused) otherwise.
+    core::RCPtr<core::RCObject> onActivate(const core::RCPtr<dsrc::DataSourceSink>& sink) override;
+    bool onEndWorkThread() override;
+};
+
+}  // namespace eqbase
