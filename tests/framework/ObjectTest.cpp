@@ -55,7 +55,8 @@ TEST(RCPtr, CheckedDownCast) {
 
 TEST(RCPtr, SelfAssignmentKeepsObject) {
     core::RCPtr<Base> a(new Base);
-    a = a;
+    auto& same = a;
+    a = same;
     ASSERT_TRUE(a);
     EXPECT_EQ(a->getRefCount(), 1);
 }
