@@ -1,0 +1,204 @@
+#include "protocol/TvpIoProtocol.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "framework/core/Bytes.h"
+
+namespace vela {
+
+namespace {
+
+// Header bit fields, counted from the least significant bit of the little-endian word.
+constexpr unsigned int kSizeShift = 0, kSizeWidth = 17;
+constexpr unsigned int kSourceProcessorShift = 17;
+constexpr unsigned int kDestProcessorShift = 20;
+constexpr unsigned int kSourceNodeShift = 23;
+constexpr unsigned int kDestNodeShift = 26;
+constexpr unsigned int kDataIdShift = 29;
+constexpr unsigned int kThreeBits = 3;
+
+constexpr unsigned int kDsHeader = dsrc::DataSourceFrame::kHeaderSize;
+
+// Data area to allocate for a parsed block: at least the class's fixed part.
+unsigned int parsedDataArea(unsigned int length, TvpIoProtocol::Direction direction,
+                            unsigned int fixed) {
+    unsigned int tvp = length;
+    if (direction == TvpIoProtocol::FROM_DATA_SOURCE)
+        tvp = length > kDsHeader ? length - kDsHeader : 0;
+    return std::max(tvp, fixed);
+}
+
+const unsigned char* dataBytes(const core::RCPtr<core::Data>& data) {
+    return data ? data->getInternalData() : nullptr;
+}
+
+unsigned int dataLength(const core::RCPtr<core::Data>& data) {
+    if (!data)
+        return 0;
+    return static_cast<unsigned int>(std::min<std::size_t>(data->size(), 0xFFFFFFFFu));
+}
+
+}  // namespace
+
+TvpIoProtocol::TvpIoProtocol(TvpIoProtocolDataId dataId, unsigned int dataLength)
+    : dsrc::DataSourceFrame(dataLength + kHeaderBytes) {
+    layMembers();
+    m_direction = FROM_DATA_SOURCE;
+    setTvpIoProtocolSize(dataLength);
+    setSourceProcessor(kOwnSourceProcessor);
+    setDestProcessor(kOwnDestProcessor);
+    setSourceNode(kOwnSourceNode);
+    setDestNode(kOwnDestNode);
+    setDataId(dataId);
+}
+
+TvpIoProtocol::TvpIoProtocol(const core::RCPtr<core::Data>& whole)
+    : TvpIoProtocol(whole, FixedPart{kHeaderBytes}) {}
+
+TvpIoProtocol::TvpIoProtocol(const core::RCPtr<core::Data>& bytes, Direction direction)
+    : TvpIoProtocol(bytes, direction, FixedPart{kHeaderBytes}) {}
+
+TvpIoProtocol::TvpIoProtocol(const unsigned char* bytes, unsigned int length, Direction direction)
+    : TvpIoProtocol(bytes, length, direction, FixedPart{kHeaderBytes}) {}
+
+TvpIoProtocol::TvpIoProtocol(const core::RCPtr<core::Data>& whole, FixedPart fixed)
+    : dsrc::DataSourceFrame(whole) {
+    ensureTvpBytes(std::max(fixed.bytes, kHeaderBytes));
+    layMembers();
+    m_direction = FROM_DATA_SOURCE;
+}
+
+TvpIoProtocol::TvpIoProtocol(const core::RCPtr<core::Data>& bytes, Direction direction,
+                             FixedPart fixed)
+    : TvpIoProtocol(dataBytes(bytes), dataLength(bytes), direction, fixed) {}
+
+TvpIoProtocol::TvpIoProtocol(const unsigned char* bytes, unsigned int length, Direction direction,
+                             FixedPart fixed)
+    : dsrc::DataSourceFrame(
+          parsedDataArea(length, direction, std::max(fixed.bytes, kHeaderBytes))) {
+    if (bytes && length) {
+        // FROM_DATA_SOURCE blocks carry their own data-source frame header.
+        unsigned char* to = direction == FROM_DATA_SOURCE ? buffer() : getDataSourceFrameData();
+        std::memcpy(to, bytes, length);
+    }
+    layMembers();
+    m_direction = direction;
+}
+
+TvpIoProtocol::~TvpIoProtocol() = default;
+
+void TvpIoProtocol::ensureTvpBytes(unsigned int fixed) {
+    if (m_frame->size() >= kDsHeader + fixed)
+        return;
+    core::RCPtr<core::Data> padded(new core::Data(*m_frame));
+    padded->resize(kDsHeader + fixed);
+    m_frame = padded;
+}
+
+void TvpIoProtocol::layMembers() {
+    setPosition(kDsHeader);
+    m_pTvpIoProtocol = positionBuf(0);
+    m_pTvpIoProtocolHeader = positionU4();
+    m_pTvpIoProtocolData = positionBuf(0);
+}
+
+std::uint32_t TvpIoProtocol::headerWord() const {
+    return core::readU4(m_pTvpIoProtocolHeader);
+}
+
+void TvpIoProtocol::setHeaderBits(unsigned int shift, unsigned int width, std::uint32_t value) {
+    const std::uint32_t mask = ((1u << width) - 1u) << shift;
+    const std::uint32_t word = (headerWord() & ~mask) | ((value << shift) & mask);
+    core::writeU4(m_pTvpIoProtocolHeader, word);
+    fieldChanged();
+}
+
+unsigned long TvpIoProtocol::getTvpIoProtocolSize() const {
+    return headerWord() & ((1u << kSizeWidth) - 1u);
+}
+
+void TvpIoProtocol::setTvpIoProtocolSize(unsigned long dataLength) {
+    setHeaderBits(kSizeShift, kSizeWidth, static_cast<std::uint32_t>(dataLength + kHeaderBytes));
+}
+
+unsigned int TvpIoProtocol::boundedTvpSize() const {
+    const std::size_t held = m_frame->size() - kDsHeader;
+    return static_cast<unsigned int>(std::min<std::size_t>(getTvpIoProtocolSize(), held));
+}
+
+unsigned int TvpIoProtocol::variablePartSize(unsigned int fixed) const {
+    const unsigned int bounded = boundedTvpSize();
+    return bounded > fixed ? bounded - fixed : 0;
+}
+
+unsigned int TvpIoProtocol::getTvpIoProtocolDataSize() const {
+    return variablePartSize(kHeaderBytes);
+}
+
+TvpIoProtocol::TvpIoProtocolDataId TvpIoProtocol::getDataId() const {
+    return static_cast<TvpIoProtocolDataId>(headerWord() >> kDataIdShift);
+}
+
+void TvpIoProtocol::setDataId(TvpIoProtocolDataId dataId) {
+    setHeaderBits(kDataIdShift, kThreeBits, dataId);
+}
+
+TvpIoProtocol::TvpProcessorType TvpIoProtocol::getSourceProcessor() const {
+    return static_cast<TvpProcessorType>((headerWord() >> kSourceProcessorShift) & 7u);
+}
+
+void TvpIoProtocol::setSourceProcessor(TvpProcessorType processor) {
+    setHeaderBits(kSourceProcessorShift, kThreeBits, processor);
+}
+
+TvpIoProtocol::TvpProcessorType TvpIoProtocol::getDestProcessor() const {
+    return static_cast<TvpProcessorType>((headerWord() >> kDestProcessorShift) & 7u);
+}
+
+void TvpIoProtocol::setDestProcessor(TvpProcessorType processor) {
+    setHeaderBits(kDestProcessorShift, kThreeBits, processor);
+}
+
+TvpIoProtocol::TvpNodeId TvpIoProtocol::getSourceNode() const {
+    return static_cast<TvpNodeId>((headerWord() >> kSourceNodeShift) & 7u);
+}
+
+void TvpIoProtocol::setSourceNode(TvpNodeId node) {
+    setHeaderBits(kSourceNodeShift, kThreeBits, node);
+}
+
+TvpIoProtocol::TvpNodeId TvpIoProtocol::getDestNode() const {
+    return static_cast<TvpNodeId>((headerWord() >> kDestNodeShift) & 7u);
+}
+
+void TvpIoProtocol::setDestNode(TvpNodeId node) {
+    setHeaderBits(kDestNodeShift, kThreeBits, node);
+}
+
+void TvpIoProtocol::setDirection(Direction direction) {
+    m_direction = direction;
+    fieldChanged();
+}
+
+const core::RCPtr<core::Data>& TvpIoProtocol::getFrame() const {
+    if (m_direction != TO_UE)
+        return dsrc::DataSourceFrame::getFrame();
+    if (!m_spFrameToUe)
+        m_spFrameToUe = new core::Data(m_pTvpIoProtocol, boundedTvpSize());
+    return m_spFrameToUe;
+}
+
+const unsigned char* TvpIoProtocol::getFrameBuf() const {
+    if (m_direction != TO_UE)
+        return dsrc::DataSourceFrame::getFrameBuf();
+    return m_pTvpIoProtocol;
+}
+
+unsigned int TvpIoProtocol::size() const {
+    if (m_direction != TO_UE)
+        return dsrc::DataSourceFrame::size();
+    return boundedTvpSize();
+}
+
+}  // namespace vela

@@ -1,0 +1,165 @@
+#include "protocol/TvpIoProtocolFactory.h"
+
+#include <new>
+
+#include "framework/core/Bytes.h"
+#include "framework/core/Trace.h"
+#include "protocol/TvpCommandAck.h"
+#include "protocol/TvpCommandReq.h"
+#include "protocol/TvpError.h"
+#include "protocol/TvpProbeInject.h"
+
+namespace vela {
+
+TvpIoProtocolFactory::TvpIoProtocolFactory(TvpIoProtocol::Direction direction)
+    : m_direction(direction) {}
+
+TvpIoProtocolFactory::TvpIoProtocolFactory(const TvpIoProtocolFactory& other)
+    : dsrc::DataSourceFrameFactory(other), m_direction(other.m_direction) {}
+
+TvpIoProtocolFactory& TvpIoProtocolFactory::operator=(const TvpIoProtocolFactory& other) {
+    m_direction = other.m_direction;
+    return *this;
+}
+
+TvpIoProtocolFactory::~TvpIoProtocolFactory() = default;
+
+unsigned int TvpIoProtocolFactory::skip() const {
+    return m_direction == TvpIoProtocol::FROM_DATA_SOURCE ? dsrc::DataSourceFrame::getHeaderSize()
+                                                          : 0u;
+}
+
+core::RCPtr<dsrc::DataSourceFrame> TvpIoProtocolFactory::create(const unsigned char* block,
+                                                                unsigned int length) {
+    core::RCPtr<dsrc::DataSourceFrame> frame;
+    const unsigned int offset = skip();
+    if (!block || length < offset + TvpIoProtocol::kHeaderBytes)
+        return frame;
+    const std::uint32_t header = core::readU4(block + offset);
+    const unsigned int tvpLength = length - offset;
+    if (tvpLength != (header & TvpIoProtocol::kMaxFrameSize))
+        return frame;
+
+    try {
+        switch (header >> 29) {
+            case TvpIoProtocol::PROBE_INJECT:
+                createCommandProbeInject(block, length, tvpLength, frame);
+                break;
+            case TvpIoProtocol::COMMAND_REQ:
+                createCommandReq(block, length, tvpLength, frame);
+                break;
+            case TvpIoProtocol::COMMAND_ACK:
+                createCommandAck(block, length, tvpLength, frame);
+                break;
+            case TvpIoProtocol::TVP_ERROR:
+                createTvpError(block, length, tvpLength, frame);
+                break;
+            case TvpIoProtocol::INJECT_DATA_REQ:
+                core::ToggleTrace(
+                    20,
+                    "- - - - TvpIoProtocolFactory::create FAILED (ID=INJECT_DATA_REQ) - - - - \n");
+                break;
+            case TvpIoProtocol::APRINT:
+                core::ToggleTrace(
+                    20, "- - - - TvpIoProtocolFactory::create FAILED (ID=APRINT) - - - - \n");
+                break;
+            case TvpIoProtocol::BPRINT:
+                core::ToggleTrace(
+                    20, "- - - - TvpIoProtocolFactory::create FAILED (ID=BPRINT) - - - - \n");
+                break;
+            default:
+                core::ToggleTrace(
+                    20, "- - - - TvpIoProtocolFactory::create FAILED (ID=CPRINT) - - - - \n");
+                break;
+        }
+    } catch (const std::bad_alloc&) {
+        frame.reset();
+    }
+    return frame;
+}
+
+void TvpIoProtocolFactory::createCommandProbeInject(const unsigned char* block, unsigned int length,
+                                                    unsigned int tvpLength,
+                                                    core::RCPtr<dsrc::DataSourceFrame>& out) const {
+    if (tvpLength < TvpProbeInject::kFixedSize)
+        return;
+    const unsigned char selector = block[skip() + TvpIoProtocol::kHeaderBytes];
+    switch (selector) {
+        case TvpProbeInject::PROBE:
+            if (tvpLength >= TvpProbe::kFixedSize)
+                out = new TvpProbe(block, length, m_direction);
+            break;
+        case TvpProbeInject::INJECT:
+            if (tvpLength >= TvpInject::kFixedSize)
+                out = new TvpInject(block, length, m_direction);
+            break;
+        default:
+            core::ToggleTrace(20, "TvpIoProtocolFactory::createCommandProbeInject FAILED (ID=%d\n",
+                              selector);
+            break;
+    }
+}
+
+void TvpIoProtocolFactory::createCommandReq(const unsigned char* block, unsigned int length,
+                                            unsigned int tvpLength,
+                                            core::RCPtr<dsrc::DataSourceFrame>& out) const {
+    if (tvpLength < TvpCommandReq::kFixedSize)
+        return;
+    const unsigned char selector = block[skip() + TvpIoProtocol::kHeaderBytes];
+    switch (selector) {
+        case TvpCommandReq::SET_PROBE_MODE:
+            if (tvpLength >= TvpCommandSetProbeModeReq::kFixedSize)
+                out = new TvpCommandSetProbeModeReq(block, length, m_direction);
+            break;
+        case TvpCommandReq::EXECUTE_TEST_CODE:
+            if (tvpLength >= TvpCommandExecuteTestCodeReq::kFixedSize)
+                out = new TvpCommandExecuteTestCodeReq(block, length, m_direction);
+            break;
+        case TvpCommandReq::SET_TIME_STAMP:
+            if (tvpLength >= TvpCommandSetTimeStampReq::kFixedSize)
+                out = new TvpCommandSetTimeStampReq(block, length, m_direction);
+            break;
+        default:
+            core::ToggleTrace(20, "TvpIoProtocolFactory::createCommandReq FAILED (ID=%d\n",
+                              selector);
+            break;
+    }
+}
+
+void TvpIoProtocolFactory::createCommandAck(const unsigned char* block, unsigned int length,
+                                            unsigned int tvpLength,
+                                            core::RCPtr<dsrc::DataSourceFrame>& out) const {
+    if (tvpLength < TvpCommandAck::kFixedSize)
+        return;
+    const unsigned char selector = block[skip() + TvpIoProtocol::kHeaderBytes];
+    switch (selector) {
+        case TvpCommandAck::SET_PROBE_MODE:
+            if (tvpLength >= TvpCommandSetProbeModeAck::kFixedSize)
+                out = new TvpCommandSetProbeModeAck(block, length, m_direction);
+            break;
+        case TvpCommandAck::EXECUTE_TEST_CODE:
+            if (tvpLength >= TvpCommandExecuteTestCodeAck::kFixedSize)
+                out = new TvpCommandExecuteTestCodeAck(block, length, m_direction);
+            break;
+        case TvpCommandAck::SET_TIME_STAMP:
+            if (tvpLength >= TvpCommandSetTimeStampAck::kFixedSize)
+                out = new TvpCommandSetTimeStampAck(block, length, m_direction);
+            break;
+        default:
+            // Still delivered, so that the command queue sees the answer.
+            core::ToggleTrace(20, "TvpIoProtocolFactory::createCommandAck FAILED (ID=%d)\n",
+                              selector);
+            out = new TvpCommandAck(block, length, m_direction);
+            break;
+    }
+}
+
+void TvpIoProtocolFactory::createTvpError(const unsigned char* block, unsigned int length,
+                                          unsigned int tvpLength,
+                                          core::RCPtr<dsrc::DataSourceFrame>& out) const {
+    if (tvpLength < TvpError::kFixedSize)
+        return;
+    out = new TvpError(block, length, m_direction);
+}
+
+}  // namespace vela

@@ -1,0 +1,71 @@
+#include "session/CommandQueue.h"
+
+namespace vela {
+
+CommandQueue::CommandQueue(CommandSender* owner) : m_owner(owner) {}
+
+CommandQueue::~CommandQueue() = default;
+
+bool CommandQueue::add(const core::RCPtr<Command>& command) {
+    if (!command)
+        return true;
+    if (command->getSeqId() != 0 && find(command->getReqId(), command->getSeqId()))
+        return true;
+    invalidate(*command);
+    push_back(command);
+    if (Base::size() == 1)
+        transmit();
+    return true;
+}
+
+bool CommandQueue::transmit() {
+    if (empty())
+        return false;
+    // Held, so that a queue cleared from inside the send cannot free the command under us.
+    core::RCPtr<Command> command = Base::front();
+    if (command->isTransmitted())
+        return false;
+    const bool sent =
+        m_owner && m_owner->sendCommand(core::RCPtr<TvpIoProtocol>(command->getRequest()));
+    command->setTransmitted(sent);
+    return sent;
+}
+
+bool CommandQueue::acknowledge(TvpCommandAck& ack) {
+    bool accepted = false;
+    core::RCPtr<Command> command = front();
+    if (command) {
+        core::RCPtr<TvpCommandReq> request = command->getRequest();
+        if (request && request->getSeqNo() == ack.getSeqNo() && command->m_callBack.isValid())
+            accepted = command->m_callBack(*command, ack);
+    }
+    if (!accepted) {
+        clear();
+        return false;
+    }
+    // The callback may have changed the queue: remove the command only if it is still the
+    // one in flight.
+    if (!empty() && Base::front() == command)
+        pop_front();
+    transmit();
+    return true;
+}
+
+core::RCPtr<Command> CommandQueue::find(std::uint32_t reqId, std::uint32_t seqId) const {
+    for (const auto& command : *this)
+        if (command->getReqId() == reqId && command->getSeqId() == seqId)
+            return command;
+    return {};
+}
+
+void CommandQueue::invalidate(const Command& command) {
+    for (const auto& queued : *this)
+        if (queued->getReqId() == command.getReqId())
+            queued->setLastOfGroup(false);
+}
+
+void CommandQueue::clear() {
+    Base::clear();
+}
+
+}  // namespace vela
