@@ -162,10 +162,12 @@ std::uint16_t CommonControlArg::getNumberOfElements() const {
 }
 
 bool CommonControlArg::addIE(CommonControlIE* ie) {
-    if (!ie || getLength() + ie->size() > kMaxIEBytes)
+    // Held at once, so that a new IE that is refused is freed rather than lost.
+    const core::RCPtr<CommonControlIE> held(ie);
+    if (!held || getLength() + held->size() > kMaxIEBytes)
         return false;
-    ie->addref();
-    return TvpTestCodeArgumentBase::addElement(ie);
+    held->addref();
+    return TvpTestCodeArgumentBase::addElement(held.get());
 }
 
 core::RCPtr<CommonControlIE> CommonControlArg::nextIE() {
@@ -306,7 +308,8 @@ CommonControlArg* CommonControl::firstArgument() const {
 }
 
 bool CommonControl::addIE(CommonControlIE* ie) {
-    if (!ie)
+    const core::RCPtr<CommonControlIE> held(ie);
+    if (!held)
         return false;
     if (arguments().empty()) {
         core::RCPtr<TvpTestCodeArgumentBase> argument = createArgument();
@@ -314,7 +317,7 @@ bool CommonControl::addIE(CommonControlIE* ie) {
             return false;
     }
     CommonControlArg* argument = firstArgument();
-    return argument && argument->addIE(ie);
+    return argument && argument->addIE(held.get());
 }
 
 void CommonControl::resetIEs() {

@@ -92,7 +92,7 @@ class CommonControlArg : public TvpTestCodeArgumentBase {
     const unsigned char* fromBytes(const unsigned char* p, unsigned short& remaining) override;
 
     // Appends an IE, taking a reference. False for a null IE or when the message would no
-    // longer fit its 16-bit sizes.
+    // longer fit its 16-bit sizes; a refused new IE (no reference held elsewhere) is freed.
     bool addIE(CommonControlIE* ie);
     std::size_t getIECount() const { return elementCount(); }
     // The IE at a position, or empty.
@@ -163,6 +163,7 @@ class CommonControl : public TvpTestCodeArgumentsBase {
     void setFunctionId(CASFunctionId id);
 
     // Appends an IE to the message's argument, making the argument first if there is none.
+    // A refused new IE (no reference held elsewhere) is freed.
     bool addIE(CommonControlIE* ie);
     // Cursor to the first IE (nothing without an argument).
     void resetIEs();

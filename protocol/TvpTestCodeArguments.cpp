@@ -51,12 +51,14 @@ bool TvpTestCodeArgumentsBase::toBytes(unsigned char* p) const {
 }
 
 bool TvpTestCodeArgumentsBase::addArgument(TvpTestCodeArgumentBase* argument) {
-    if (!argument)
+    // Held at once, so that a new argument that is refused is freed rather than lost.
+    const core::RCPtr<TvpTestCodeArgumentBase> held(argument);
+    if (!held)
         return false;
-    if (encodedSize() + argument->encodedSize() > kMaxSize)
+    if (encodedSize() + held->encodedSize() > kMaxSize)
         return false;
-    argument->setNumber(static_cast<std::uint16_t>(m_arguments.size()));
-    m_arguments.emplace_back(argument);
+    held->setNumber(static_cast<std::uint16_t>(m_arguments.size()));
+    m_arguments.push_back(held);
     return true;
 }
 

@@ -49,8 +49,9 @@ class TvpTestCodeArgumentsBase : public core::XMLObject {
     // Decodes a block: arguments until the block ends or exactly FF FF is left. Arguments read
     // before a failure stay in the list.
     bool fromBytes(const unsigned char* block, unsigned short length);
-    // Numbers the argument by its position and appends it. False for a null argument or when
-    // the list would no longer fit a 16-bit size.
+    // Numbers the argument by its position and appends it, taking a reference. False for a
+    // null argument or when the list would no longer fit a 16-bit size; a refused new
+    // argument (no reference held elsewhere) is freed.
     bool addArgument(TvpTestCodeArgumentBase* argument);
     void removeAllArguments() { m_arguments.clear(); }
     const std::vector<core::RCPtr<TvpTestCodeArgumentBase>>& arguments() const {
