@@ -491,6 +491,8 @@ void CommPort::ioLoop() {
             if ((re & (POLLHUP | POLLERR | POLLNVAL)) && !m_gone)
                 markGone();
         }
+        // A pending read may wait for bytes that sit in a full queue.
+        serveReads(nowMs());
         expireOps(nowMs());
     }
 }
@@ -787,15 +789,21 @@ int CommPort::startRead(unsigned char* buffer, DWORD count, DWORD* got, OVERLAPP
             op.interval = t.ReadIntervalTimeout;
     }
     if (m_reads.empty()) {
-        if (!m_gone)
-            pullInput();  // what the device holds already
-        op.got = takeFromQueue(buffer, count);
+        // What the queue and the device hold already, refilling the queue as it empties.
+        for (;;) {
+            if (!m_gone)
+                pullInput();
+            DWORD took = takeFromQueue(buffer + op.got, count - op.got);
+            op.got += took;
+            if (took == 0 || op.got == count)
+                break;
+        }
         if (op.got) {
             op.lastByte = now;
+            if (!m_gone)
+                pullInput();  // refill the room just made
             wake();  // the I/O thread may have stopped taking bytes while the queue was full
         }
-        if (!m_gone)
-            pullInput();  // refill the room just made
         if (op.got == count || atOnce || (op.oneByte && op.got) || m_gone) {
             if (m_gone && op.got == 0 && count != 0) {
                 finishOverlapped(ov, ERROR_DEVICE_NOT_CONNECTED, 0);
