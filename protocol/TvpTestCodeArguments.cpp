@@ -6,6 +6,12 @@
 
 namespace vela {
 
+namespace {
+bool sameKind(const TvpTestCodeArgumentBase& a, const TvpTestCodeArgumentBase& b) {
+    return typeid(a) == typeid(b);
+}
+}  // namespace
+
 // ---- TvpTestCodeArgumentsBase ----
 
 TvpTestCodeArgumentsBase::TvpTestCodeArgumentsBase(unsigned char callbackId,
@@ -122,8 +128,7 @@ bool TvpTestCodeArgumentsBase::fromXMLElement(const core::XMLElement& element) {
         // Only arguments of the list's own kind are taken; anything else is bad input.
         core::RCPtr<TvpTestCodeArgumentBase> argument =
             child.toXMLObject().dynamicCast<TvpTestCodeArgumentBase>();
-        if (!argument || !kind || typeid(*argument) != typeid(*kind) ||
-            !addArgument(argument.get())) {
+        if (!argument || !kind || !sameKind(*argument, *kind) || !addArgument(argument.get())) {
             removeAllArguments();
             return false;
         }

@@ -1,0 +1,12 @@
+// Common Control argument blocks: decode, encode back, and through the XML form.
+#include "FuzzChecks.h"
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    vela::fuzz::registerXmlClasses();
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t size) {
+    vela::fuzz::checkArguments(data, size, true);
+    return 0;
+}
