@@ -352,9 +352,10 @@ namespace platform {
 // ERROR_INVALID_PARAMETER, for a name that is neither a COM name nor a path.
 bool resolveCommPortName(const char* name, std::string& path);
 
-// Linux extension for simulations and tests: makes the port behave as if its device had
-// reported the given line errors (added to what ClearCommError returns) and line events
-// (raised if they are in the event mask).
-bool raiseCommEvent(HANDLE file, DWORD events, DWORD errors);
+// Linux extension for simulations and tests: makes the open port of the named device (a port
+// name as CreateFileA takes it) behave as if its device had reported the given line errors
+// (added to what ClearCommError returns) and line events (raised if they are in the event
+// mask). False when no port of this process has the device open.
+bool raiseCommEvent(const char* portName, DWORD events, DWORD errors);
 
 }  // namespace platform

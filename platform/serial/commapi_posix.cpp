@@ -26,10 +26,12 @@
 #include <cctype>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -164,6 +166,39 @@ void finishOverlapped(OVERLAPPED* ov, DWORD error, DWORD bytes, DWORD* maskOut =
         SetEvent(ov->hEvent);
 }
 
+class CommPort;
+
+// The open ports by device (real path), for raiseCommEvent.
+class OpenPorts {
+  public:
+    static std::string key(const std::string& path) {
+        char buf[PATH_MAX];
+        return ::realpath(path.c_str(), buf) ? std::string(buf) : path;
+    }
+    void add(const std::string& key, const std::shared_ptr<CommPort>& port) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_ports[key] = port;
+    }
+    void remove(const std::string& key) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_ports.erase(key);
+    }
+    std::shared_ptr<CommPort> find(const std::string& path) {
+        std::string k = key(path);
+        std::lock_guard<std::mutex> lock(m_mutex);
+        auto it = m_ports.find(k);
+        return it == m_ports.end() ? nullptr : it->second.lock();
+    }
+
+  private:
+    std::mutex m_mutex;
+    std::map<std::string, std::weak_ptr<CommPort>> m_ports;
+};
+OpenPorts& openPorts() {
+    static OpenPorts* p = new OpenPorts;  // outlives every static destructor
+    return *p;
+}
+
 // The signal that interrupts TIOCMIWAIT when a port closes.
 int wakeSignal() {
     return SIGRTMIN + 3;
@@ -189,7 +224,8 @@ bool wakeSignalUsable() {
 
 class CommPort : public platform::HandleObject {
   public:
-    CommPort(int fd, int wakeFd) : m_fd(fd), m_wakeFd(wakeFd) {}
+    CommPort(int fd, int wakeFd, std::string key)
+        : m_fd(fd), m_wakeFd(wakeFd), m_key(std::move(key)) {}
     ~CommPort() override { shutdown(); }
 
     // Reads the device's state, switches it to raw operation and starts the I/O thread.
@@ -263,6 +299,7 @@ class CommPort : public platform::HandleObject {
 
     const int m_fd;
     const int m_wakeFd;
+    const std::string m_key;  // in openPorts()
     std::mutex m_mutex;
     std::condition_variable m_modemDone;
     bool m_closed = false;
@@ -352,6 +389,8 @@ void CommPort::shutdown() {
     if (m_shutDown)
         return;
     m_shutDown = true;
+    if (m_ready)
+        openPorts().remove(m_key);
     m_closed = true;
     for (auto& op : m_reads)
         finishOverlapped(op.ov, ERROR_OPERATION_ABORTED, op.got);
@@ -1374,8 +1413,11 @@ bool resolveCommPortName(const char* name, std::string& path) {
     return true;
 }
 
-bool raiseCommEvent(HANDLE file, DWORD events, DWORD errors) {
-    auto p = port(file);
+bool raiseCommEvent(const char* portName, DWORD events, DWORD errors) {
+    std::string path;
+    if (!resolveCommPortName(portName, path))
+        return false;
+    auto p = openPorts().find(path);
     return p && p->inject(events, errors);
 }
 
@@ -1414,13 +1456,14 @@ HANDLE CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD, LPSECURITY_ATTRI
         SetLastError(platform::win32ErrorFromErrno(errno));
         return INVALID_HANDLE_VALUE;
     }
-    auto p = std::make_shared<CommPort>(fd, wakeFd);
+    auto p = std::make_shared<CommPort>(fd, wakeFd, OpenPorts::key(path));
     DWORD error = p->setUp();
     if (error != ERROR_SUCCESS) {
         p->close();
         SetLastError(error);
         return INVALID_HANDLE_VALUE;
     }
+    openPorts().add(OpenPorts::key(path), p);
     return platform::registerHandle(p);
 }
 

@@ -394,7 +394,7 @@ TEST(CommLines, ReportedErrorsAndAVanishedPeer) {
     HANDLE h = openPort(pty.name);
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
     ASSERT_TRUE(SetCommMask(h, EV_RXFLAG | EV_ERR | EV_BREAK));
-    ASSERT_TRUE(platform::raiseCommEvent(h, EV_BREAK, CE_BREAK | CE_FRAME));
+    ASSERT_TRUE(platform::raiseCommEvent(pty.name, EV_BREAK, CE_BREAK | CE_FRAME));
     Ov ev;
     DWORD mask = 0, n = 0, errors = 0;
     ASSERT_TRUE(WaitCommEvent(h, &mask, &ev.o)) << "kept while no wait was pending";
@@ -417,6 +417,7 @@ TEST(CommLines, ReportedErrorsAndAVanishedPeer) {
     EXPECT_FALSE(WriteFile(h, "x", 1, &n, &wr.o));
     EXPECT_EQ(GetLastError(), ERROR_DEVICE_NOT_CONNECTED);
     EXPECT_TRUE(CloseHandle(h));
+    EXPECT_FALSE(platform::raiseCommEvent(pty.name, EV_ERR, CE_FRAME)) << "closed";
 }
 
 }  // namespace
