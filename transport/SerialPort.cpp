@@ -220,6 +220,7 @@ void SerialPort::onConnectReq(core::Request& request) {
         return;
     }
     setHandle(h);
+    ++m_connection;
     m_maskChangePending = false;
     status = connect();
     if (status.getCode() != 0) {
@@ -735,7 +736,11 @@ bool SerialPort::waitForCommEvent() {
             return false;
         if (inRow == kImmediateEventsInRow) {
             // Events keep coming at once: let queued requests run before waiting again.
-            m_worker->post([this] { waitForCommEvent(); });
+            const unsigned connection = m_connection;
+            m_worker->post([this, connection] {
+                if (connection == m_connection)
+                    waitForCommEvent();
+            });
             return true;
         }
         m_eventMask = 0;

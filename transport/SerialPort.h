@@ -144,6 +144,8 @@ class SerialPort : public core::RCObject {
     // completion is expected and not treated as a fault.
     bool m_maskChangePending = false;
     std::string m_traceName;
+    // Counts the connections made, so that a deferred wait never runs on a later one.
+    unsigned m_connection = 0;
     // Mirrors "the port is open" for disconnectPort's check on the caller's thread.
     std::atomic<bool> m_open{false};
 };
