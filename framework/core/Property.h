@@ -173,6 +173,7 @@ private:
 template <class T>
 class NumberPropertyItem : public PropertyItem {
 public:
+    using value_type = T;
     using PropertyItem::PropertyItem;
     void add(T value, const std::string& label, bool selected) {
         addValue(PropertyValue(static_cast<long long>(value), label, selected));
