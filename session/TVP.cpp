@@ -1,0 +1,252 @@
+#include "session/TVP.h"
+
+#include "framework/core/Bytes.h"
+#include "framework/core/Trace.h"
+#include "protocol/CommonControl.h"
+#include "protocol/TvpCommandReq.h"
+#include "protocol/TvpTestCodeArgument.h"
+
+namespace vela {
+
+using core::RCPtr;
+
+namespace {
+// Test-code arguments of the "Phy" item.
+constexpr unsigned char kPhyCallbackId = 160;
+}  // namespace
+
+TVP::TVP() : VelaChannel("Tvp"), m_queue(this) {}
+
+TVP::~TVP() = default;
+
+bool TVP::onBeginWorkThread() {
+    if (!VelaChannel::onBeginWorkThread()) return false;
+    m_pFactory = new TvpIoProtocolFactory(TvpIoProtocol::FROM_UE);
+    return true;
+}
+
+bool TVP::onEndWorkThread() {
+    m_spPropertyStore.reset();
+    m_spBuffer.reset();
+    m_queue.clear();
+    m_pFactory.reset();
+    return VelaChannel::onEndWorkThread();
+}
+
+void TVP::onSetDataProvider(const RCPtr<DataProvider>& provider) {
+    bool changed = provider != getDataProvider();
+    VelaChannel::onSetDataProvider(provider);
+    if (!changed) return;
+    // Commands queued for, or sent to, the stream that went away can never be answered by
+    // the new one; left in the queue they would hold back the new start-up command for good.
+    // Their applies end by their time-outs.
+    m_queue.clear();
+    m_spBuffer.reset();  // bytes of the old stream do not continue in the new one
+    RCPtr<TvpIoProtocol> request(
+        new TvpCommandSetTimeStampReq(TvpCommandSetTimeStampReq::TIME_STAMP_SESSION));
+    addCommand(kStartUpReqId, kStartUpSeqId, request, &TVP::onTimeStampTypeAck);
+}
+
+void TVP::addCommand(std::uint32_t reqId, std::uint32_t seqId, const RCPtr<TvpIoProtocol>& request,
+                     bool (TVP::*callback)(Command&, TvpCommandAck&)) {
+    m_queue.add(new Command(reqId, seqId, request, CommandCallBack(this, callback)));
+}
+
+bool TVP::sendCommand(const RCPtr<TvpIoProtocol>& frame) {
+    if (!frame || frame->getDataId() != TvpIoProtocol::COMMAND_REQ) return false;
+    auto* request = dynamic_cast<TvpCommandReq*>(frame.get());
+    if (!request) return false;
+    request->setSeqNo(m_seqNo);
+    if (!send(request->getFrame())) return false;
+    ++m_seqNo;  // 8 bits: 255 is followed by 0
+    return true;
+}
+
+void TVP::onDataFromUE(const RCPtr<core::Data>& block) {
+    if (!block) return;
+    if (m_spBuffer && !m_spBuffer->empty()) {
+        m_spBuffer->addData(block->getInternalData(), block->size());
+        std::size_t used = cut(m_spBuffer->getInternalData(), m_spBuffer->size());
+        m_spBuffer->trimLeft(used);
+        return;
+    }
+    // Nothing pending: whole frames are cut straight from the block.
+    std::size_t used = cut(block->getInternalData(), block->size());
+    std::size_t rest = block->size() - used;
+    if (rest == 0) return;
+    const unsigned char* tail = block->getInternalData() + used;
+    if (!m_spBuffer) {
+        std::size_t pending = rest >= 4 ? (core::readU4(tail) & 0x1FFFF) : 4;
+        m_spBuffer = new core::Data(std::max(pending, rest));
+    }
+    m_spBuffer->addData(tail, rest);
+}
+
+std::size_t TVP::cut(const unsigned char* bytes, std::size_t length) {
+    std::size_t pos = 0;
+    std::size_t skipped = 0;
+    while (length - pos >= 4) {
+        std::size_t frameLength = core::readU4(bytes + pos) & 0x1FFFF;
+        if (frameLength < 4) {
+            // No frame is shorter than its header: this is not the start of a frame. Skip a
+            // byte and look again, so that one bad length neither stalls nor loops the stream.
+            ++pos;
+            ++skipped;
+            continue;
+        }
+        if (length - pos < frameLength) break;
+        processFrame(bytes + pos, frameLength);
+        pos += frameLength;
+    }
+    if (skipped) {
+        m_counters.bytesSkipped += skipped;
+        core::ToggleTrace(20, "TVP::onDataFromUE skipped %zu bytes of an invalid frame length\n", skipped);
+    }
+    return pos;
+}
+
+void TVP::processFrame(const unsigned char* bytes, std::size_t length) {
+    RCPtr<dsrc::DataSourceFrame> frame = m_pFactory->create(bytes, static_cast<unsigned int>(length));
+    if (!frame) {
+        ++m_counters.framesDropped;
+        return;
+    }
+    auto* tvp = static_cast<TvpIoProtocol*>(frame.get());
+    if (tvp->getDataId() == TvpIoProtocol::COMMAND_ACK) {
+        ++m_counters.acknowledgements;
+        auto* ack = static_cast<TvpCommandAck*>(frame.get());
+        if (!m_queue.acknowledge(*ack))
+            core::ToggleTrace(20, "TVP::onDataFromUE TvpIoProtocol::COMMAND_ACK CommandQueue NOT acknowledge - Error\n");
+        return;
+    }
+    if (sendDataSourceFrame(frame)) {
+        ++m_counters.framesDelivered;
+    } else if (m_counters.framesRefused++ % 1000 == 0) {
+        core::ToggleTrace(20, "TVP::onDataFromUE data source did not take frame (%llu not taken)\n",
+                          static_cast<unsigned long long>(m_counters.framesRefused));
+    }
+}
+
+bool TVP::onTimeStampTypeAck(Command&, TvpCommandAck& ack) {
+    if (ack.getCommandAckId() != TvpCommandAck::SET_TIME_STAMP) return false;
+    auto* timeStamp = dynamic_cast<TvpCommandSetTimeStampAck*>(&ack);
+    if (!timeStamp) return false;
+    if (timeStamp->getResult() == TvpIoProtocol::OK) {
+        setChannelActiveState(dsrc::CHANNEL_STATE_ACTIVE);
+        return true;
+    }
+    core::ToggleTrace(20, "TVP::onTimeStampTypeAck getResult() == TvpIoProtocol::FAILED\n");
+    setChannelActiveState(dsrc::CHANNEL_STATE_FAILED);
+    return false;
+}
+
+bool TVP::onProbeModeAck(Command& command, TvpCommandAck& ack) {
+    if (ack.getCommandAckId() != TvpCommandAck::SET_PROBE_MODE) {
+        core::ToggleTrace(20, "TVP::onProbeModeAck Wrong Command id (%d)\n", ack.getCommandAckId());
+        return false;
+    }
+    auto* probe = dynamic_cast<TvpCommandSetProbeModeAck*>(&ack);
+    if (!probe) return false;
+    if (probe->getResult() != TvpIoProtocol::OK) {
+        core::ToggleTrace(20, "TVP::onProbeModeAck getResult() == TvpIoProtocol::ERR for Probe:%d\n",
+                          probe->getProbeId());
+        applyProperty(command.getReqId(), core::Status(-1, 0, 0));
+        return false;
+    }
+    if (command.isLastOfGroup()) {
+        core::ToggleTrace(40, "TVP::onProbeModeAck All getResult() == OK\n");
+        applyProperty(command.getReqId(), core::Status(1, 0, 0));
+    }
+    return true;
+}
+
+bool TVP::onExecuteTestCodeAck(Command& command, TvpCommandAck& ack) {
+    if (ack.getCommandAckId() != TvpCommandAck::EXECUTE_TEST_CODE) {
+        core::ToggleTrace(20, "TVP::onExecuteTestCodeAck Wrong Command id (%d)\n", ack.getCommandAckId());
+        return false;
+    }
+    auto* testCode = dynamic_cast<TvpCommandExecuteTestCodeAck*>(&ack);
+    if (!testCode) return false;
+    if (testCode->getResult() != TvpIoProtocol::OK) {
+        core::ToggleTrace(20, "TVP::onExecuteTestCodeAck getResult() == TvpIoProtocol::ERR\n");
+        applyProperty(command.getReqId(), core::Status(-1, 0, 0));
+        return false;
+    }
+    if (command.isLastOfGroup()) {
+        core::ToggleTrace(40, "TVP::onExecuteTestCodeAck All getResult() == OK\n");
+        applyProperty(command.getReqId(), core::Status(1, 0, 0));
+    }
+    return true;
+}
+
+bool TVP::onApplyProbeMode(core::PropertyItem& item, core::Status&) {
+    std::uint32_t seqId = 0;
+    for (auto* value = item.getFirst(); value; value = item.getNext()) {
+        auto mode = value->isSelected() ? TvpCommandSetProbeModeReq::PROBE_MODE_ON
+                                        : TvpCommandSetProbeModeReq::PROBE_MODE_OFF;
+        RCPtr<TvpIoProtocol> request(new TvpCommandSetProbeModeReq(value->getUShort(), mode));
+        addCommand(static_cast<std::uint32_t>(item.getIdentity()), seqId++, request, &TVP::onProbeModeAck);
+    }
+    return true;
+}
+
+bool TVP::onApplyPhyProbe(core::PropertyItem& item, core::Status&) {
+    auto reqId = static_cast<std::uint32_t>(item.getIdentity());
+    RCPtr<TvpIoProtocol> request(
+        new TvpCommandSetProbeModeReq(catalogue::kPhyProbe, TvpCommandSetProbeModeReq::PROBE_MODE_ON));
+    addCommand(reqId, 0, request, &TVP::onProbeModeAck);
+    std::uint32_t seqId = 1;
+    for (auto* value = item.getFirst(); value; value = item.getNext()) {
+        RCPtr<TvpTestCodeArguments> arguments(
+            new TvpTestCodeArguments(kPhyCallbackId, value->isSelected() ? 1 : 0));
+        arguments->addArgument(new TvpTestCodeArgument(value->getUShort()));
+        executeTestCode(reqId, seqId++, *arguments);
+    }
+    return true;
+}
+
+namespace {
+// The capability mask: the OR of the selected values.
+unsigned capabilityMask(core::PropertyItem& item) {
+    unsigned mask = 0;
+    for (auto* value = item.getFirst(); value; value = item.getNext())
+        if (value->isSelected()) mask |= value->getByte();
+    return mask;
+}
+}  // namespace
+
+bool TVP::onValidateCapability(core::PropertyItem& item, core::Status&) {
+    if (!dynamic_cast<core::BytePropertyItem*>(&item)) return false;
+    unsigned mask = capabilityMask(item);
+    return mask >= 1 && mask <= 3;
+}
+
+bool TVP::onApplyCapability(core::PropertyItem& item, core::Status&) {
+    if (!dynamic_cast<core::BytePropertyItem*>(&item)) return true;
+    RCPtr<CommonControl> message(new CommonControl());
+    message->setOperationType(CommonControl::SET);
+    message->setFunctionId(CommonControl::CAS_SYSTEM_CAPABILITY_CONTROL);
+    message->addIE(new CommonControlIE(0, static_cast<unsigned char>(capabilityMask(item))));
+    executeTestCode(static_cast<std::uint32_t>(item.getIdentity()), 0, *message);
+    return true;
+}
+
+void TVP::executeTestCode(std::uint32_t reqId, std::uint32_t seqId, const TvpTestCodeArgumentsBase& arguments) {
+    RCPtr<TvpIoProtocol> request(new TvpCommandExecuteTestCodeReq(arguments));
+    addCommand(reqId, seqId, request, &TVP::onExecuteTestCodeAck);
+}
+
+RCPtr<core::PropertyStore> TVP::onCreatePropertyStore() {
+    if (!m_spPropertyStore) {
+        m_spPropertyStore = new core::PropertyStore(reinterpret_cast<Identity>(this), "", "");
+        m_spPropertyStore->insert(catalogue::buildCommonControl(this));
+        m_spPropertyStore->insert(catalogue::buildProbes(this));
+    }
+    return m_spPropertyStore;
+}
+
+RCPtr<core::PropertyStore> TVP::onGetPropertyStore() { return m_spPropertyStore; }
+
+TVP::Identity TVP::onRemovePropertyStore() { return m_spPropertyStore ? m_spPropertyStore->getIdentity() : 0; }
+
+}  // namespace vela

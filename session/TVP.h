@@ -1,0 +1,79 @@
+// The TVP engine of one phone: the equipment's TVP channel. It starts the session (time-stamp
+// source) when given a data provider, cuts the phone's byte stream into frames, consumes the
+// command acknowledgements and passes every other frame to the host's data source, owns the
+// channel's settings (the probe catalogue) and turns applied settings into commands.
+#pragma once
+
+#include <cstdint>
+
+#include "framework/core/Data.h"
+#include "framework/core/Property.h"
+#include "protocol/TvpCommandAck.h"
+#include "protocol/TvpIoProtocolFactory.h"
+#include "protocol/TvpTestCodeArguments.h"
+#include "session/CommandQueue.h"
+#include "session/ProbeCatalogue.h"
+#include "session/VelaChannel.h"
+
+namespace vela {
+
+class TVP : public VelaChannel, public CommandSender, public CatalogueHandlers {
+  public:
+    // The start-up command's ids in the command queue.
+    static constexpr std::uint32_t kStartUpReqId = 1;
+    static constexpr std::uint32_t kStartUpSeqId = 3;
+
+    TVP();
+    ~TVP() override;
+    static core::Object* createObject() { return new TVP(); }
+
+    // Command queue owner: stamps the frame sequence number and sends the request.
+    bool sendCommand(const core::RCPtr<TvpIoProtocol>& request) override;
+
+    bool onTimeStampTypeAck(Command& command, TvpCommandAck& ack);
+    bool onProbeModeAck(Command& command, TvpCommandAck& ack);
+    bool onExecuteTestCodeAck(Command& command, TvpCommandAck& ack);
+
+    bool onApplyProbeMode(core::PropertyItem& item, core::Status& status) override;
+    bool onApplyPhyProbe(core::PropertyItem& item, core::Status& status) override;
+    bool onValidateCapability(core::PropertyItem& item, core::Status& status) override;
+    bool onApplyCapability(core::PropertyItem& item, core::Status& status) override;
+
+    void executeTestCode(std::uint32_t reqId, std::uint32_t seqId, const TvpTestCodeArgumentsBase& arguments);
+
+    // Counts kept on the worker for the host's display and for tests.
+    struct Counters {
+        std::uint64_t framesDelivered = 0;  // handed to the data source
+        std::uint64_t framesRefused = 0;    // the data source did not take them
+        std::uint64_t framesDropped = 0;    // the factory could not build them
+        std::uint64_t bytesSkipped = 0;     // skipped to find the next frame after a bad length
+        std::uint64_t acknowledgements = 0;
+    };
+    const Counters& getCounters() const { return m_counters; }
+
+  protected:
+    bool onBeginWorkThread() override;
+    bool onEndWorkThread() override;
+    core::RCPtr<core::PropertyStore> onCreatePropertyStore() override;
+    core::RCPtr<core::PropertyStore> onGetPropertyStore() override;
+    Identity onRemovePropertyStore() override;
+    void onSetDataProvider(const core::RCPtr<DataProvider>& provider) override;
+    void onDataFromUE(const core::RCPtr<core::Data>& block) override;
+
+  private:
+    // Cuts whole frames off the front of the bytes and processes them; returns the number of
+    // bytes consumed (the rest is an incomplete frame).
+    std::size_t cut(const unsigned char* bytes, std::size_t length);
+    void processFrame(const unsigned char* bytes, std::size_t length);
+    void addCommand(std::uint32_t reqId, std::uint32_t seqId, const core::RCPtr<TvpIoProtocol>& request,
+                    bool (TVP::*callback)(Command&, TvpCommandAck&));
+
+    std::uint8_t m_seqNo = 0;
+    CommandQueue m_queue;
+    core::RCPtr<TvpIoProtocolFactory> m_pFactory;
+    core::RCPtr<core::Data> m_spBuffer;
+    core::RCPtr<core::PropertyStore> m_spPropertyStore;
+    Counters m_counters;
+};
+
+}  // namespace vela

@@ -1,0 +1,162 @@
+#include "session/VelaChannel.h"
+
+#include "framework/core/Trace.h"
+#include "transport/DataProvider.h"
+
+namespace vela {
+
+using core::RCPtr;
+
+VelaChannel::VelaChannel(const std::string& name) : eqbase::ByteChannel(name), m_name(name) {}
+
+VelaChannel::~VelaChannel() { delete m_pActivateTimer; }
+
+void VelaChannel::setDataProvider(const RCPtr<DataProvider>& provider) {
+    RCPtr<core::RCObjectReq> request(new core::RCObjectReq("SetDataProvider", provider));
+    request->setSyncType(core::Request::POSTED);
+    doRequest(request);
+}
+
+void VelaChannel::dataProviderDisconnected() {
+    RCPtr<core::Request> request(new core::Request("DataProviderDisconnected"));
+    request->setSyncType(core::Request::POSTED);
+    doRequest(request);
+}
+
+std::string VelaChannel::getName() {
+    RCPtr<core::Response> response;
+    if (!doRequest(new core::Request("GetName"), &response)) return {};
+    auto name = core::rcCast<core::StringRsp>(response);
+    return name ? std::string(name->getString()) : std::string();
+}
+
+bool VelaChannel::onBeginWorkThread() {
+    if (!eqbase::ByteChannel::onBeginWorkThread()) return false;
+    attachCallback("GetName", &VelaChannel::onGetNameReq);
+    attachCallback("SetDataProvider", &VelaChannel::onSetDataProviderReq);
+    attachCallback("DataProviderDisconnected", &VelaChannel::onDataProviderDisconnectedReq);
+    return true;
+}
+
+bool VelaChannel::onEndWorkThread() {
+    detachCallback("GetName");
+    detachCallback("SetDataProvider");
+    detachCallback("DataProviderDisconnected");
+    stopActivateTimer();
+    unbindProvider();
+    return eqbase::ByteChannel::onEndWorkThread();
+}
+
+void VelaChannel::onGetNameReq(core::Request& request) {
+    CORE_ASSERT_ON_WORKER(getWorker());
+    sendResponse(new core::StringRsp(request, m_name));
+}
+
+void VelaChannel::onSetDataProviderReq(core::Request& request) {
+    CORE_ASSERT_ON_WORKER(getWorker());
+    auto* carrier = dynamic_cast<core::RCObjectReq*>(&request);
+    onSetDataProvider(carrier ? core::rcCast<DataProvider>(carrier->getObject()) : nullptr);
+}
+
+void VelaChannel::onDataProviderDisconnectedReq(core::Request&) {
+    CORE_ASSERT_ON_WORKER(getWorker());
+    onDataProviderDisconnected();
+}
+
+void VelaChannel::unbindProvider() {
+    if (!m_spDataProvider) return;
+    if (m_spPipe) {
+        removeSyncObject(m_spPipe->getSyncObject());
+        m_spPipe->getSyncObject()->unregisterCallBack();
+        m_spPipe.reset();
+    }
+    m_spDataProvider->setVelaChannel(nullptr);
+    m_spDataProvider.reset();
+}
+
+void VelaChannel::bindPipe() {
+    if (m_spPipe || !m_spDataProvider) return;
+    m_spPipe = m_spDataProvider->getOutPipe();
+    if (!m_spPipe) return;
+    m_spPipe->getSyncObject()->registerCallBack(this, &VelaChannel::onPipe);
+    addSyncObject(m_spPipe->getSyncObject());
+}
+
+void VelaChannel::connectProvider(const char* failureTrace) {
+    bindPipe();
+    if (!m_spDataProvider->connect()) core::ToggleTrace(20, "%s", failureTrace);
+}
+
+void VelaChannel::onSetDataProvider(const RCPtr<DataProvider>& provider) {
+    // The same provider given again (the target hands it over both when it appears and when
+    // the channel attaches) keeps the binding as it is: unbinding would stop the reading.
+    if (provider && provider == m_spDataProvider) return;
+    bool activated = static_cast<bool>(getActivation());
+    unbindProvider();
+    m_spDataProvider = provider;
+    if (m_spDataProvider) {
+        m_spDataProvider->setVelaChannel(this);
+        // A provider that comes while the host wants the channel active is connected and read
+        // at once, also after an earlier provider went away.
+        if (activated) connectProvider("VelaChannel::onSetDataProvider - Connect failed\n");
+    } else if (activated && getChannelActiveState() == dsrc::CHANNEL_STATE_ACTIVE) {
+        // The phone's stream went away under an active channel: the channel is coming up again
+        // and fails if the stream is not back within the activation time.
+        setChannelActiveState(dsrc::CHANNEL_STATE_ACTIVATING);
+        startActivateTimer();
+    }
+}
+
+RCPtr<core::RCObject> VelaChannel::onActivate(const RCPtr<dsrc::DataSourceSink>& sink) {
+    RCPtr<core::RCObject> result = eqbase::ByteChannel::onActivate(sink);
+    if (!result) return result;
+    startActivateTimer();
+    if (m_spDataProvider) connectProvider("VelaChannel::onActivate - Connect failed\n");
+    return result;
+}
+
+void VelaChannel::onDeactivate() {
+    if (m_spDataProvider && !m_spDataProvider->disconnect())
+        core::ToggleTrace(20, "VelaChannel::onDeactivate - Disconnect failed\n");
+    eqbase::Channel::onDeactivate();
+}
+
+void VelaChannel::onDataProviderDisconnected() {
+    if (getChannelActiveState() == dsrc::CHANNEL_STATE_DEACTIVATING)
+        setChannelActiveState(dsrc::CHANNEL_STATE_DEACTIVATED);
+}
+
+bool VelaChannel::send(const RCPtr<core::Data>& block) {
+    if (!m_spDataProvider) return false;
+    return m_spDataProvider->send(block);
+}
+
+void VelaChannel::onPipe() {
+    if (!m_spPipe) return;
+    if (RCPtr<core::Data> block = m_spPipe->readData()) onDataFromUE(block);
+}
+
+void VelaChannel::startActivateTimer() {
+    stopActivateTimer();
+    m_pActivateTimer = new core::WaitableTimer(1, nullptr, nullptr);
+    m_pActivateTimer->registerCallBack(this, &VelaChannel::onActivateTimer);
+    m_pActivateTimer->setTimer(getActivateTimeout());
+    addSyncObject(m_pActivateTimer);
+}
+
+void VelaChannel::stopActivateTimer() {
+    if (!m_pActivateTimer) return;
+    removeSyncObject(m_pActivateTimer);
+    m_pActivateTimer->cancelWaitableTimer();
+    m_pActivateTimer->unregisterCallBack();
+    delete m_pActivateTimer;
+    m_pActivateTimer = nullptr;
+}
+
+void VelaChannel::onActivateTimer() {
+    stopActivateTimer();
+    if (getChannelActiveState() == dsrc::CHANNEL_STATE_ACTIVATING)
+        setChannelActiveState(dsrc::CHANNEL_STATE_FAILED);
+}
+
+}  // namespace vela

@@ -1,0 +1,66 @@
+// Base of the equipment's byte channels that talk to the phone through one data provider of
+// the debug multiplexer (the TVP engine and the print-server channel): binds one provider at a
+// time, reads received blocks from the provider's out pipe on the channel's worker, sends
+// through the provider, connects it on activation and bounds activation in time.
+#pragma once
+
+#include <string>
+
+#include "framework/core/Data.h"
+#include "framework/core/Pipe.h"
+#include "framework/core/SyncObject.h"
+#include "framework/eqbase/Channel.h"
+
+namespace vela {
+
+class DataProvider;
+
+class VelaChannel : public eqbase::ByteChannel {
+  public:
+    explicit VelaChannel(const std::string& name);
+    ~VelaChannel() override;
+
+    // Any thread; posted: the provider to bind, or none.
+    void setDataProvider(const core::RCPtr<DataProvider>& provider);
+    // Any thread; posted: the bound provider reports its stream closed.
+    void dataProviderDisconnected();
+    // Any thread; waits for the worker. Empty when the request cannot be performed.
+    std::string getName();
+
+  protected:
+    bool onBeginWorkThread() override;
+    bool onEndWorkThread() override;
+    core::RCPtr<core::RCObject> onActivate(const core::RCPtr<dsrc::DataSourceSink>& sink) override;
+    void onDeactivate() override;
+
+    virtual void onSetDataProvider(const core::RCPtr<DataProvider>& provider);
+    virtual void onDataProviderDisconnected();
+    // One received block, on the worker.
+    virtual void onDataFromUE(const core::RCPtr<core::Data>& block) = 0;
+    // The activation time limit in milliseconds.
+    virtual unsigned long getActivateTimeout() const { return 6000; }
+
+    // Hands a block to the provider and waits: true only when the provider sent it.
+    bool send(const core::RCPtr<core::Data>& block);
+    const core::RCPtr<DataProvider>& getDataProvider() const { return m_spDataProvider; }
+
+  private:
+    void onGetNameReq(core::Request& request);
+    void onSetDataProviderReq(core::Request& request);
+    void onDataProviderDisconnectedReq(core::Request& request);
+    void onPipe();
+    void onActivateTimer();
+    void startActivateTimer();
+    void stopActivateTimer();
+    // Registers the provider's out pipe with the worker, unless it is registered already.
+    void bindPipe();
+    void unbindProvider();
+    void connectProvider(const char* failureTrace);
+
+    core::RCPtr<DataProvider> m_spDataProvider;
+    std::string m_name;
+    core::RCPtr<core::Pipe> m_spPipe;
+    core::WaitableTimer* m_pActivateTimer = nullptr;
+};
+
+}  // namespace vela
