@@ -134,7 +134,11 @@ STDMETHODIMP CComConnectionPoint::Unadvise(DWORD dwCookie) {
     m_idle.wait(lock, [&] {
         return c->inFlight == std::count(c->callers.begin(), c->callers.end(), self);
     });
-    void* sink = c->inFlight == 0 ? std::exchange(c->sink, nullptr) : nullptr;
+    void* sink = nullptr;
+    if (c->inFlight == 0)
+        sink = std::exchange(c->sink, nullptr);
+    else
+        c->releaseWhenIdle = true;  // the sink's own call, under way on this thread
     std::size_t count = m_connections.size();
     lock.unlock();
     if (sink)
@@ -183,7 +187,7 @@ std::size_t CComConnectionPoint::forEachSink(const std::function<void(void* sink
             std::lock_guard<std::mutex> lock(m_mutex);
             --c->inFlight;
             c->callers.erase(std::find(c->callers.begin(), c->callers.end(), self));
-            if (c->removed && c->inFlight == 0)
+            if (c->releaseWhenIdle && c->inFlight == 0)
                 release = std::exchange(c->sink, nullptr);
         }
         m_idle.notify_all();

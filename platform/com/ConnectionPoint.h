@@ -152,6 +152,7 @@ class CComConnectionPoint : public IConnectionPoint {
         DWORD cookie = 0;
         void* sink = nullptr;  // the event interface, one reference
         bool removed = false;
+        bool releaseWhenIdle = false;  // unadvised from within its own call
         int inFlight = 0;
         std::vector<std::thread::id> callers;
     };

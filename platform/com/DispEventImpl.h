@@ -36,7 +36,7 @@ struct _ATL_EVENT_ENTRY {
     UINT nControlID;
     const IID* piid;  // IID_NULL: any event interface of the control id
     DISPID dispid;
-    HRESULT (*invoke)
+    HRESULT(*invoke)
     (void* sink, DISPPARAMS* params, VARIANT* result, EXCEPINFO* excepInfo, UINT* argErr);
 };
 
@@ -170,11 +170,13 @@ struct SinkThunk {
         (void)args;
         (void)argErr;
         // Stops at the first argument that does not convert.
-        ((hr = convert<I, std::tuple_element_t<I, typename Traits::Args>>(params, args, argErr),
-          hr >= 0) &&
-         ...);
+        bool ok = (ok_(hr = convert<I, std::tuple_element_t<I, typename Traits::Args>>(params, args,
+                                                                                       argErr)) &&
+                   ...);
+        (void)ok;
         return hr;
     }
+    static bool ok_(HRESULT hr) { return hr >= 0; }
     template <std::size_t I, class P>
     static HRESULT convert(DISPPARAMS* params, VARIANT* args, UINT* argErr) {
         UINT index = static_cast<UINT>(N - 1 - I);
