@@ -39,6 +39,10 @@ public:
     // The channels and their infos, as they are now.
     std::vector<std::pair<core::RCPtr<dsrc::DataSourceChannelInfo>, core::RCPtr<Channel>>> listChannels();
     core::RCPtr<core::PropertyStore> getPropertyStore();
+    // A request to the equipment's own requests (posted, or waited for when synchronous).
+    bool request(const core::RCPtr<core::Request>& request, core::RCPtr<core::Response>* response = nullptr) {
+        return doRequest(request, response);
+    }
 
     virtual bool setProperty(const std::string& key, const std::string& value);
     virtual bool getProperty(const std::string& key, std::string& value);

@@ -1,0 +1,28 @@
+#include "framework/dsrc/DataSource.h"
+
+namespace dsrc {
+
+void DataSource::setSink(const core::RCPtr<DataSourceSink>& sink) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_sink = sink;
+}
+
+bool DataSource::onDataSourceFrame(const DataSourceChannelInfo* channel, const core::RCPtr<DataSourceFrame>& frame) {
+    core::RCPtr<DataSourceSink> sink;
+    core::RCPtr<DataDecoder> decoder;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        sink = m_sink;
+        auto it = m_decoders.find(channel);
+        if (it == m_decoders.end()) it = m_decoders.emplace(channel, createDataDecoder(channel)).first;
+        decoder = it->second;
+    }
+    if (decoder) decoder->data(frame.get());
+    return sink ? sink->onDataSourceFrame(channel, frame) : false;
+}
+
+core::RCPtr<DataProvider> EquipmentClient::createDataProvider(int mode) { return new DataProvider(mode); }
+
+core::RCPtr<DataDecoder> EquipmentClient::createDataDecoder(const DataSourceChannelInfo*) { return {}; }
+
+}  // namespace dsrc

@@ -1,0 +1,60 @@
+// The internal data sources: what a data source object does with the frames of its
+// equipments. A data source is the sink of every equipment it created; it feeds each frame to
+// the decoder it made for the frame's channel (if any) and hands the frame on to the host.
+#pragma once
+
+#include <map>
+#include <mutex>
+
+#include "framework/dsrc/DataDecoder.h"
+#include "framework/dsrc/DataSourceSink.h"
+#include "framework/equip/EquipmentInfo.h"
+
+namespace dsrc {
+
+// The source of a data source's frames in one mode (live or replayed).
+class DataProvider : public core::RCObject {
+  public:
+    explicit DataProvider(int mode = 0) : m_mode(mode) {}
+    int getMode() const { return m_mode; }
+
+  private:
+    int m_mode;
+};
+
+class DataSource : public DataSourceSink {
+  public:
+    virtual core::RCPtr<DataProvider> createDataProvider(int mode) = 0;
+    // The decoder of a channel's frames, or empty for none.
+    virtual core::RCPtr<DataDecoder> createDataDecoder(const DataSourceChannelInfo* channel) = 0;
+
+    // Where frames go after decoding: the host's sink.
+    void setSink(const core::RCPtr<DataSourceSink>& sink);
+    // Called on the channels' workers, several at once.
+    bool onDataSourceFrame(const DataSourceChannelInfo* channel,
+                           const core::RCPtr<DataSourceFrame>& frame) override;
+
+  private:
+    std::mutex m_mutex;
+    core::RCPtr<DataSourceSink> m_sink;
+    std::map<const DataSourceChannelInfo*, core::RCPtr<DataDecoder>> m_decoders;
+};
+
+class EquipmentClient : public DataSource {
+  public:
+    core::RCPtr<DataProvider> createDataProvider(int mode) override;
+    // Decoders are the host's to choose: none here.
+    core::RCPtr<DataDecoder> createDataDecoder(const DataSourceChannelInfo* channel) override;
+};
+
+// A data source that can also find phones through an AT dialogue on a serial port, and then
+// classifies them from the model and product strings they report.
+class EquipmentClientWithATDetect : public EquipmentClient {
+  public:
+    virtual core::RCPtr<core::RCObject> createATDetector() { return {}; }
+    virtual core::RCPtr<core::RCObject> createSerialPort() { return {}; }
+    // Sets the class identity of an equipment info from its model and product strings.
+    virtual void classifyModel(equip::EquipmentInfo* info) = 0;
+};
+
+}  // namespace dsrc
