@@ -55,6 +55,15 @@ public:
         return left;
     }
     long getRefCount() const { return m_refs.load(std::memory_order_relaxed); }
+    // Takes a reference only while the object is alive (count above zero). False once its
+    // final release has begun: code that reaches an object by a plain pointer (a process-wide
+    // instance, a worker's own handlers) must not revive it while it is being destroyed.
+    bool tryAddref() const {
+        long n = m_refs.load(std::memory_order_relaxed);
+        while (n > 0)
+            if (m_refs.compare_exchange_weak(n, n + 1, std::memory_order_relaxed)) return true;
+        return false;
+    }
 
 protected:
     ~RCObject() override = default;
