@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <type_traits>
 #include <utility>
 
@@ -86,7 +87,7 @@ class _com_ptr_t {
         return *this;
     }
     _com_ptr_t& operator=(_com_ptr_t&& o) noexcept {
-        if (this != &o) {
+        if (this != std::addressof(o)) {
             release();
             m_p = o.m_p;
             o.m_p = nullptr;
@@ -269,7 +270,7 @@ class CComPtr {
         return *this;
     }
     CComPtr& operator=(CComPtr&& o) noexcept {
-        if (this != &o) {
+        if (this != std::addressof(o)) {
             Release();
             p = o.p;
             o.p = nullptr;
