@@ -1,0 +1,119 @@
+#include "sim/DataBlock.h"
+
+#include <cstring>
+
+namespace sim {
+
+HRESULT DataBlock::FinalConstruct() {
+    m_data = SafeArrayCreateVector(VT_UI1, 0, 0);
+    return m_data ? S_OK : E_OUTOFMEMORY;
+}
+
+void DataBlock::FinalRelease() {
+    // A client that still holds the array locked keeps it (and it shows as a leak).
+    SafeArrayDestroy(m_data);
+    m_data = nullptr;
+}
+
+HRESULT DataBlock::create(std::weak_ptr<ServiceCore> core, const Bytes& bytes,
+                          const void* providerScope, const void* phoneScope, IDataBlock** out) {
+    if (!out)
+        return E_POINTER;
+    *out = nullptr;
+    ATL::CComObjectNoLock<DataBlock>* block = nullptr;
+    HRESULT hr = ATL::CComObjectNoLock<DataBlock>::CreateInstance(&block);
+    if (FAILED(hr))
+        return hr;
+    block->AddRef();
+    block->m_core = std::move(core);
+    block->m_providerScope = providerScope;
+    block->m_phoneScope = phoneScope;
+    SAFEARRAY* data = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(bytes.size()));
+    if (!data) {
+        block->Release();
+        return E_OUTOFMEMORY;
+    }
+    if (!bytes.empty())
+        std::memcpy(data->pvData, bytes.data(), bytes.size());
+    SafeArrayDestroy(block->m_data);
+    block->m_data = data;
+    *out = block;
+    return S_OK;
+}
+
+HRESULT DataBlock::createForClient(std::weak_ptr<ServiceCore> core, IUnknown* outer, REFIID iid,
+                                   void** ppv) {
+    if (!ppv)
+        return E_POINTER;
+    *ppv = nullptr;
+    if (auto c = core.lock())
+        if (auto f = c->fault({}, "DataBlock", {}))
+            return f->hr;
+    if (outer)
+        return CLASS_E_NOAGGREGATION;
+    IDataBlock* block = nullptr;
+    HRESULT hr = create(std::move(core), {}, nullptr, nullptr, &block);
+    if (FAILED(hr))
+        return hr;
+    hr = block->QueryInterface(iid, ppv);
+    block->Release();
+    return hr;
+}
+
+std::optional<FaultTable::Fault> DataBlock::fault(const char* method) {
+    auto core = m_core.lock();
+    if (!core)
+        return std::nullopt;
+    return core->fault({"IDataBlock"}, method, {m_providerScope, m_phoneScope});
+}
+
+STDMETHODIMP DataBlock::get_Size(LONG* pVal) {
+    if (!pVal)
+        return E_POINTER;
+    *pVal = 0;
+    if (auto f = fault("Size"))
+        return f->hr;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    *pVal = static_cast<LONG>(platform::com::safeArrayElementCount(m_data));
+    return S_OK;
+}
+
+STDMETHODIMP DataBlock::get_Data(SAFEARRAY** pVal) {
+    if (!pVal)
+        return E_POINTER;
+    *pVal = nullptr;
+    if (auto f = fault("Data"))
+        return f->hr;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    *pVal = m_data;
+    return S_OK;
+}
+
+STDMETHODIMP DataBlock::put_Data(SAFEARRAY** pVal) {
+    if (!pVal)
+        return E_POINTER;
+    if (auto f = fault("PutData"))
+        return f->hr;
+    SAFEARRAY* given = *pVal;
+    if (!given)
+        return E_INVALIDARG;
+    VARTYPE vt = VT_EMPTY;
+    if (FAILED(SafeArrayGetVartype(given, &vt)) || vt != VT_UI1)
+        return DISP_E_TYPEMISMATCH;
+    if (SafeArrayGetDim(given) != 1)
+        return E_INVALIDARG;
+    SAFEARRAY* copy = nullptr;
+    HRESULT hr = SafeArrayCopy(given, &copy);
+    if (FAILED(hr))
+        return hr;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    hr = SafeArrayDestroy(m_data);  // a reader holding the old array locked keeps it
+    if (FAILED(hr)) {
+        SafeArrayDestroy(copy);
+        return hr;
+    }
+    m_data = copy;
+    return S_OK;
+}
+
+}  // namespace sim

@@ -1,0 +1,119 @@
+#include "sim/EventQueue.h"
+
+#include <pthread.h>
+
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+
+namespace sim {
+
+struct EventQueue::State {
+    std::mutex mutex;
+    std::condition_variable wake;  // work or stop
+    std::condition_variable idle;  // a task ended or the queue emptied
+    std::deque<Task> tasks;
+    bool running = false;
+    bool stopping = false;
+    bool drain = false;
+    std::thread::id thread;
+
+    void run() {
+        std::unique_lock<std::mutex> lock(mutex);
+        for (;;) {
+            wake.wait(lock, [&] { return stopping || !tasks.empty(); });
+            if (tasks.empty() || (stopping && !drain))
+                break;
+            Task task = std::move(tasks.front());
+            tasks.pop_front();
+            running = true;
+            lock.unlock();
+            task();
+            task = nullptr;  // whatever it held goes before the queue counts as idle
+            lock.lock();
+            running = false;
+            idle.notify_all();
+        }
+        running = false;
+        idle.notify_all();
+    }
+};
+
+EventQueue::EventQueue(const std::string& name) : m_state(std::make_shared<State>()) {
+    std::shared_ptr<State> state = m_state;
+    std::string shortName = name.substr(0, 15);
+    m_thread = std::thread([state, shortName] {
+        pthread_setname_np(pthread_self(), shortName.c_str());
+        state->run();
+    });
+    std::lock_guard<std::mutex> lock(m_state->mutex);
+    m_state->thread = m_thread.get_id();
+}
+
+EventQueue::~EventQueue() {
+    stop(Pending::Discard);
+}
+
+bool EventQueue::post(Task task) {
+    {
+        std::lock_guard<std::mutex> lock(m_state->mutex);
+        if (m_state->stopping)
+            return false;
+        m_state->tasks.push_back(std::move(task));
+    }
+    m_state->wake.notify_one();
+    return true;
+}
+
+void EventQueue::stop(Pending pending) {
+    std::deque<Task> dropped;
+    {
+        std::lock_guard<std::mutex> lock(m_state->mutex);
+        if (!m_state->stopping) {
+            m_state->stopping = true;
+            m_state->drain = pending == Pending::Deliver;
+        } else if (pending == Pending::Discard) {
+            m_state->drain = false;
+        }
+        if (!m_state->drain)
+            dropped.swap(m_state->tasks);
+    }
+    m_state->wake.notify_all();
+    dropped.clear();
+    if (!m_thread.joinable())
+        return;
+    if (std::this_thread::get_id() == m_thread.get_id())
+        m_thread.detach();  // a task of this queue stops it: the thread ends after the task
+    else
+        m_thread.join();
+}
+
+void EventQueue::cancelPending() {
+    std::deque<Task> dropped;
+    std::unique_lock<std::mutex> lock(m_state->mutex);
+    dropped.swap(m_state->tasks);
+    if (std::this_thread::get_id() != m_state->thread)
+        m_state->idle.wait(lock, [&] { return !m_state->running; });
+    lock.unlock();
+    dropped.clear();
+}
+
+bool EventQueue::waitIdle(Clock::time_point deadline) const {
+    std::unique_lock<std::mutex> lock(m_state->mutex);
+    return m_state->idle.wait_until(lock, deadline, [&] {
+        return m_state->tasks.empty() &&
+               (!m_state->running || std::this_thread::get_id() == m_state->thread);
+    });
+}
+
+bool EventQueue::isIdle() const {
+    std::lock_guard<std::mutex> lock(m_state->mutex);
+    return m_state->tasks.empty() && !m_state->running;
+}
+
+bool EventQueue::isCurrentThread() const {
+    std::lock_guard<std::mutex> lock(m_state->mutex);
+    return std::this_thread::get_id() == m_state->thread;
+}
+
+}  // namespace sim
