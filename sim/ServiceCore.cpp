@@ -161,9 +161,12 @@ void ServiceCore::finishProvider(const std::shared_ptr<ProviderState>& provider,
     if (provider->queue)
         provider->queue->stop(pending);
     IDataProviderPtr object;
+    SendHandler handler;  // may hold a handle of the provider itself
     {
         std::lock_guard<std::mutex> lock(mutex);
         object = std::move(provider->object);
+        handler = std::move(provider->onSend);
+        provider->onSend = nullptr;
     }
     // Released without the lock: the object's connection point releases its sinks.
 }

@@ -104,7 +104,8 @@ class ProviderHandle {
     // Blocks the service has taken from Send, in order.
     std::vector<Bytes> sentBlocks() const;
     std::vector<Bytes> takeSentBlocks();
-    // Called with each block Send takes (on the sender's thread). Empty to remove.
+    // Called with each block Send takes (on the sender's thread). Empty to remove. The
+    // handler is dropped when the provider goes (it may hold this handle).
     void setSendHandler(SendHandler handler);
     // Injected blocks whose DataAvailable has been fired to every sink.
     std::size_t deliveredBlocks() const;

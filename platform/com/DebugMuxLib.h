@@ -14,8 +14,9 @@
 // - Targets and DataProviders hold a VT_DISPATCH VARIANT of a collection object (ITargets,
 //   IDataProviders) whose _NewEnum gives an IEnumVARIANT of VT_DISPATCH items.
 // - IDataBlock::get_Data gives the block's own array: it stays valid while the block lives and
-//   the caller does not destroy it (it may lock it with SafeArrayAccessData and must unlock
-//   it). put_Data copies the given one-dimensional VT_UI1 array; the caller keeps its own.
+//   its Data is not replaced, and the caller does not destroy it (it may lock it with
+//   SafeArrayAccessData and must unlock it). put_Data copies the given one-dimensional VT_UI1
+//   array; the caller keeps its own.
 //   Size is the number of bytes in Data.
 // - Connect, Disconnect and Send answer VARIANT_TRUE when done; Send, when the service has
 //   taken the whole block.
