@@ -6,19 +6,20 @@
 
 namespace sim {
 
+// Never destroyed: objects that clients release during the process's exit still count.
 std::atomic<long>& liveObjectCounter() {
-    static std::atomic<long> counter{0};
-    return counter;
+    static auto* counter = new std::atomic<long>(0);
+    return *counter;
 }
 
 std::mutex& liveObjectMutex() {
-    static std::mutex mutex;
-    return mutex;
+    static auto* mutex = new std::mutex;
+    return *mutex;
 }
 
 std::condition_variable& liveObjectChanged() {
-    static std::condition_variable changed;
-    return changed;
+    static auto* changed = new std::condition_variable;
+    return *changed;
 }
 
 CountedObject::CountedObject() {

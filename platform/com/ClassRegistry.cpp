@@ -16,9 +16,10 @@ struct Registry {
     std::map<CLSID, Entry> classes;
 };
 
+// Never destroyed: servers may unregister their classes while the process exits.
 Registry& registry() {
-    static Registry r;
-    return r;
+    static auto* r = new Registry;
+    return *r;
 }
 
 }  // namespace
