@@ -4,6 +4,10 @@
 // the channel sends go to the service one data block each.
 #pragma once
 
+#include <atomic>
+#include <cstdint>
+#include <string>
+
 #include "framework/core/Data.h"
 #include "framework/core/Pipe.h"
 #include "framework/core/RCObject.h"
@@ -50,7 +54,45 @@ class DataProvider : public core::RCObject {
     void onFinalRelease() override;
 
   private:
-    // Fields and handlers: the implementer's.
+    bool onBeginWorkThread();
+    bool onEndWorkThread();
+    // Binds a request name (with this instance's suffix) to a handler that contains COM errors.
+    void attach(const char* name, void (DataProvider::*handler)(core::Request&));
+    std::string requestName(const char* name) const { return name + m_suffix; }
+    // Hands a request to the worker; false when it could not be performed.
+    bool call(const core::RCPtr<core::Request>& request,
+              core::RCPtr<core::Response>* response = nullptr);
+    void post(const core::RCPtr<core::Request>& request);
+
+    void onSetupReq(core::Request& request);
+    void onSetVelaChannelReq(core::Request& request);
+    void onGetOutPipeReq(core::Request& request);
+    void onSendReq(core::Request& request);
+    void onGetIdReq(core::Request& request);
+    void onGetNameReq(core::Request& request);
+    void onGetPortNameReq(core::Request& request);
+    void onConnectReq(core::Request& request);
+    void onDisconnectReq(core::Request& request);
+    void onDataAvailableReq(core::Request& request);
+    void onDisconnectedReq(core::Request& request);
+    void onDataAvailable(const core::RCPtr<core::Data>& block);
+    // The service's answers, read on the worker (they raise _com_error when the call fails).
+    unsigned short readId();
+    core::EString readName();
+    core::EString readPortName();
+    // Connect or Disconnect of the stream: status 1 when the service answered VARIANT_TRUE.
+    long streamCall(bool connect);
+
+    core::RCPtr<core::SyncObjectMgr> m_spWorker;
+    // Made on the worker when it starts; kept until destruction, since callers on other
+    // threads read it to reach the worker.
+    core::RCPtr<core::ServiceChannel> m_spService;
+    IDispatch* m_pProvider = nullptr;       // one COM reference
+    EEDataProviderSink* m_pSink = nullptr;  // one COM reference
+    core::RCPtr<core::AsyncPipe> m_spOutPipe;
+    VelaChannel* m_pChannel = nullptr;
+    const std::string m_suffix;
+    std::atomic<std::uint64_t> m_droppedBlocks{0};
 };
 
 }  // namespace vela

@@ -1,0 +1,53 @@
+// Helpers shared by the client objects of the debug-multiplexer service (DebugMux, Target,
+// DataProvider): distinct request names per instance, containment of the COM errors that the
+// service's wrappers raise inside a handler, and non-raising interface queries.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "framework/core/Request.h"
+#include "framework/core/ServiceChannel.h"
+#include "platform/com/ComError.h"
+#include "platform/com/ComPtr.h"
+#include "platform/com/Variant.h"
+
+namespace vela::client {
+
+// The text appended to the request names of an instance: its full address as a decimal
+// number, so that no two live instances share a name.
+std::string identitySuffix(const void* object);
+
+// Traces a COM error raised inside a handler or callback of a client object (level 20).
+void traceComError(const char* className, const char* operation, const _com_error& error);
+
+// A handler that runs `handler` and contains a COM error raised inside it: the error is
+// traced, and a caller waiting for the request fails (no response is sent), so it gets the
+// operation's empty result.
+core::ServiceChannel::Handler guard(const char* className, const char* request,
+                                    std::function<void(core::Request&)> handler);
+
+// Runs a worker callback (a timer) with the same containment.
+template <class F>
+void runGuarded(const char* className, const char* operation, F&& callback) {
+    try {
+        callback();
+    } catch (const _com_error& e) {
+        traceComError(className, operation, e);
+    }
+}
+
+// The interface of the object a VARIANT holds; null when it holds no object or the object
+// lacks the interface. Never raises.
+template <class Ptr>
+Ptr fromVariant(const VARIANT& value) {
+    VARIANT object;
+    VariantInit(&object);
+    Ptr result;
+    if (SUCCEEDED(VariantChangeType(&object, &value, 0, VT_UNKNOWN)) && object.punkVal)
+        result = Ptr(object.punkVal);
+    VariantClear(&object);
+    return result;
+}
+
+}  // namespace vela::client

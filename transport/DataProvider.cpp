@@ -1,0 +1,332 @@
+#include "transport/DataProvider.h"
+
+#include <cstring>
+#include <iterator>
+
+#include "framework/core/Trace.h"
+#include "platform/com/ClassRegistry.h"
+#include "platform/com/ComPtr.h"
+#include "platform/com/DebugMuxLib.h"
+#include "platform/com/SafeArray.h"
+#include "session/VelaChannel.h"
+#include "transport/ClientSupport.h"
+#include "transport/EEDataProviderSink.h"
+
+namespace vela {
+
+using core::RCPtr;
+
+namespace {
+
+// Handlers in the order they are attached; detached in the reverse order.
+const char* const kRequests[] = {"Setup",      "SetVelaChannel", "GetOutPipe",  "Send",
+                                 "GetId",      "GetName",        "GetPortName", "Connect",
+                                 "Disconnect", "DataAvailable",  "Disconnected"};
+
+// A block is offered to a full pipe this many times, with a yield between two offers.
+constexpr int kPipeOffers = 101;
+
+// Destroys a safe array whatever way the scope is left.
+struct SafeArrayHolder {
+    SAFEARRAY* array;
+    ~SafeArrayHolder() { SafeArrayDestroy(array); }
+};
+
+}  // namespace
+
+DataProvider::DataProvider(IUnknown* provider)
+    : m_spWorker(new core::SyncObjectMgr("DataProviderThread", 0)),
+      m_suffix(client::identitySuffix(this)) {
+    if (provider)
+        platform::com::queryInterface(provider, IID_IDispatch, &m_pProvider);
+    m_spWorker->attachBegin(core::BoolCallBack(this, &DataProvider::onBeginWorkThread));
+    m_spWorker->attachEnd(core::BoolCallBack(this, &DataProvider::onEndWorkThread));
+    m_spWorker->start(2000);
+}
+
+DataProvider::~DataProvider() {
+    // Set only when the worker never ran its end callback (it did not start).
+    if (m_pProvider)
+        m_pProvider->Release();
+}
+
+void DataProvider::onFinalRelease() {
+    if (m_spWorker)
+        m_spWorker->stop(INFINITE);
+    m_spWorker.reset();
+    core::RCObject::onFinalRelease();
+}
+
+void DataProvider::attach(const char* name, void (DataProvider::*handler)(core::Request&)) {
+    m_spService->attach(requestName(name),
+                        client::guard("DataProvider", name,
+                                      [this, handler](core::Request& r) { (this->*handler)(r); }));
+}
+
+bool DataProvider::onBeginWorkThread() {
+    m_spService = new core::ServiceChannel(m_spWorker, false);
+    attach("Setup", &DataProvider::onSetupReq);
+    attach("SetVelaChannel", &DataProvider::onSetVelaChannelReq);
+    attach("GetOutPipe", &DataProvider::onGetOutPipeReq);
+    attach("Send", &DataProvider::onSendReq);
+    attach("GetId", &DataProvider::onGetIdReq);
+    attach("GetName", &DataProvider::onGetNameReq);
+    attach("GetPortName", &DataProvider::onGetPortNameReq);
+    attach("Connect", &DataProvider::onConnectReq);
+    attach("Disconnect", &DataProvider::onDisconnectReq);
+    attach("DataAvailable", &DataProvider::onDataAvailableReq);
+    attach("Disconnected", &DataProvider::onDisconnectedReq);
+    return true;
+}
+
+bool DataProvider::onEndWorkThread() {
+    m_pChannel = nullptr;
+    m_spOutPipe.reset();
+    if (m_pSink) {
+        // Once unadvised, the sink is not called again; then it forgets its owner.
+        m_pSink->unadvise(m_pProvider);
+        m_pSink->setOwner(nullptr);
+        m_pSink->Release();
+        m_pSink = nullptr;
+    }
+    if (m_pProvider) {
+        m_pProvider->Release();
+        m_pProvider = nullptr;
+    }
+    for (auto it = std::rbegin(kRequests); it != std::rend(kRequests); ++it)
+        m_spService->detach(requestName(*it));
+    return true;
+}
+
+bool DataProvider::call(const RCPtr<core::Request>& request, RCPtr<core::Response>* response) {
+    return m_spService && m_spService->doRequest(request, response);
+}
+
+void DataProvider::post(const RCPtr<core::Request>& request) {
+    request->setSyncType(core::Request::POSTED);
+    call(request);
+}
+
+// ---- Operations (any thread) -----------------------------------------------------------
+
+void DataProvider::setup() {
+    post(new core::Request(requestName("Setup")));
+}
+
+void DataProvider::setVelaChannel(VelaChannel* channel) {
+    call(new core::RCObjectReq(requestName("SetVelaChannel"), RCPtr<core::RCObject>(channel)));
+}
+
+RCPtr<core::Pipe> DataProvider::getOutPipe() {
+    RCPtr<core::Response> response;
+    if (!call(new core::Request(requestName("GetOutPipe")), &response))
+        return {};
+    auto answer = core::rcCast<core::RCObjectRsp>(response);
+    return answer ? core::rcCast<core::Pipe>(answer->getObject()) : nullptr;
+}
+
+bool DataProvider::send(const RCPtr<core::Data>& block) {
+    RCPtr<core::Response> response;
+    if (!call(new core::RCObjectReq(requestName("Send"), block), &response))
+        return false;
+    return response && response->getStatus().succeeded();
+}
+
+unsigned short DataProvider::getId() {
+    RCPtr<core::Response> response;
+    if (!call(new core::Request(requestName("GetId")), &response))
+        return 0;
+    auto answer = core::rcCast<core::NumberRsp>(response);
+    if (!answer || !answer->getNumber())
+        return 0;
+    return static_cast<unsigned short>(answer->getNumber()->toULongLong());
+}
+
+core::EString DataProvider::getName() {
+    RCPtr<core::Response> response;
+    if (!call(new core::Request(requestName("GetName")), &response))
+        return {};
+    auto answer = core::rcCast<core::StringRsp>(response);
+    return answer ? answer->getString() : core::EString();
+}
+
+core::EString DataProvider::getPortName() {
+    RCPtr<core::Response> response;
+    if (!call(new core::Request(requestName("GetPortName")), &response))
+        return {};
+    auto answer = core::rcCast<core::StringRsp>(response);
+    return answer ? answer->getString() : core::EString();
+}
+
+bool DataProvider::connect() {
+    RCPtr<core::Response> response;
+    if (!call(new core::Request(requestName("Connect")), &response))
+        return false;
+    return response && response->getStatus().succeeded();
+}
+
+bool DataProvider::disconnect() {
+    RCPtr<core::Response> response;
+    if (!call(new core::Request(requestName("Disconnect")), &response))
+        return false;
+    return response && response->getStatus().succeeded();
+}
+
+void DataProvider::dataAvailable(const RCPtr<core::Data>& block) {
+    post(new core::RCObjectReq(requestName("DataAvailable"), block));
+}
+
+void DataProvider::disconnected() {
+    post(new core::Request(requestName("Disconnected")));
+}
+
+std::uint64_t DataProvider::getDroppedBlocks() const {
+    return m_droppedBlocks.load();
+}
+
+// ---- Handlers (on the worker) ----------------------------------------------------------
+
+void DataProvider::onSetupReq(core::Request&) {
+    CORE_ASSERT_ON_WORKER(m_spWorker);
+    if (m_pSink)
+        return;  // advised already
+    ATL::CComObject<EEDataProviderSink>* sink = nullptr;
+    if (FAILED(EEDataProviderSink::create(&sink)) || !sink)
+        return;
+    sink->AddRef();
+    m_pSink = sink;
+    m_pSink->setOwner(this);
+    m_pSink->advise(m_pProvider);
+}
+
+void DataProvider::onSetVelaChannelReq(core::Request& request) {
+    CORE_ASSERT_ON_WORKER(m_spWorker);
+    auto* carrier = dynamic_cast<core::RCObjectReq*>(&request);
+    m_pChannel = carrier ? dynamic_cast<VelaChannel*>(carrier->getObject().get()) : nullptr;
+    core::ServiceChannel::sendResponse(new core::Response(request));
+}
+
+void DataProvider::onGetOutPipeReq(core::Request& request) {
+    CORE_ASSERT_ON_WORKER(m_spWorker);
+    if (!m_spOutPipe)
+        m_spOutPipe = new core::AsyncPipe();
+    core::ServiceChannel::sendResponse(new core::RCObjectRsp(request, m_spOutPipe));
+}
+
+void DataProvider::onSendReq(core::Request& request) {
+    CORE_ASSERT_ON_WORKER(m_spWorker);
+    long result = -1;
+    auto* carrier = dynamic_cast<core::RCObjectReq*>(&request);
+    RCPtr<core::Data> block = carrier ? core::rcCast<core::Data>(carrier->getObject()) : nullptr;
+    IDataBlockPtr dataBlock;
+    if (block)
+        dataBlock.CreateInstance(CLSID_DataBlock, nullptr, CLSCTX_ALL);
+    if (dataBlock) {
+        SAFEARRAYBOUND bound{static_cast<ULONG>(block->size()), 0};
+        SafeArrayHolder array{SafeArrayCreate(VT_UI1, 1, &bound)};
+        void* bytes = nullptr;
+        HRESULT hr = SafeArrayAccessData(array.array, &bytes);
+        if (FAILED(hr)) {
+            core::ToggleTrace(20, "DataProvider::onSendReq Error access data %s\n",
+                              core::HResult(hr).stringValue().c_str());
+        } else {
+            if (!block->empty())
+                std::memcpy(bytes, block->getInternalData(), block->size());
+            SafeArrayUnaccessData(array.array);
+            dataBlock->PutData(&array.array);
+            IDataProviderStreamPtr stream(m_pProvider);
+            if (!stream) {
+                core::ToggleTrace(20, "DataProvider::onSendReq Missing data provider\n");
+            } else if (stream->Send(dataBlock) == VARIANT_TRUE) {
+                result = 1;
+            } else {
+                core::ToggleTrace(20, "DataProvider::onSendReq Error sending data\n");
+            }
+        }
+    }
+    core::ServiceChannel::sendResponse(new core::Response(request, core::Status(result, 0, 0)));
+}
+
+unsigned short DataProvider::readId() {
+    IDataProviderPtr provider(m_pProvider);
+    return provider ? static_cast<unsigned short>(provider->GetId()) : 0;
+}
+
+core::EString DataProvider::readName() {
+    IDataProviderPtr provider(m_pProvider);
+    return provider ? core::EString(static_cast<const OLECHAR*>(provider->GetName()))
+                    : core::EString();
+}
+
+core::EString DataProvider::readPortName() {
+    IDataProviderPtr provider(m_pProvider);
+    return provider ? core::EString(static_cast<const OLECHAR*>(provider->GetPortName()))
+                    : core::EString();
+}
+
+void DataProvider::onGetIdReq(core::Request& request) {
+    CORE_ASSERT_ON_WORKER(m_spWorker);
+    core::ServiceChannel::sendResponse(new core::NumberRsp(request, new core::EUShort(readId())));
+}
+
+void DataProvider::onGetNameReq(core::Request& request) {
+    CORE_ASSERT_ON_WORKER(m_spWorker);
+    core::ServiceChannel::sendResponse(new core::StringRsp(request, readName()));
+}
+
+void DataProvider::onGetPortNameReq(core::Request& request) {
+    CORE_ASSERT_ON_WORKER(m_spWorker);
+    core::ServiceChannel::sendResponse(new core::StringRsp(request, readPortName()));
+}
+
+long DataProvider::streamCall(bool connect) {
+    IDataProviderStreamPtr stream(m_pProvider);
+    if (!stream)
+        return -1;
+    VARIANT_BOOL answer = connect ? stream->Connect() : stream->Disconnect();
+    return answer == VARIANT_TRUE ? 1 : -1;
+}
+
+void DataProvider::onConnectReq(core::Request& request) {
+    CORE_ASSERT_ON_WORKER(m_spWorker);
+    long status = streamCall(true);
+    core::ServiceChannel::sendResponse(new core::Response(request, core::Status(status, 0, 0)));
+}
+
+void DataProvider::onDisconnectReq(core::Request& request) {
+    CORE_ASSERT_ON_WORKER(m_spWorker);
+    long status = streamCall(false);
+    core::ServiceChannel::sendResponse(new core::Response(request, core::Status(status, 0, 0)));
+}
+
+void DataProvider::onDataAvailableReq(core::Request& request) {
+    CORE_ASSERT_ON_WORKER(m_spWorker);
+    auto* carrier = dynamic_cast<core::RCObjectReq*>(&request);
+    if (RCPtr<core::Data> block =
+            carrier ? core::rcCast<core::Data>(carrier->getObject()) : nullptr)
+        onDataAvailable(block);
+}
+
+void DataProvider::onDataAvailable(const RCPtr<core::Data>& block) {
+    if (!m_spOutPipe)
+        return;  // nobody reads yet
+    for (int offer = 1;; ++offer) {
+        if (m_spOutPipe->write(block))
+            return;
+        if (offer == kPipeOffers)
+            break;
+        Sleep(0);
+    }
+    ++m_droppedBlocks;
+    core::ToggleTrace(20,
+                      "DataProvider::onDataAvailable Id = %ld, Name = %s, Can't write to pipe\n",
+                      static_cast<long>(readId()), readName().c_str());
+}
+
+void DataProvider::onDisconnectedReq(core::Request&) {
+    CORE_ASSERT_ON_WORKER(m_spWorker);
+    if (m_pChannel)
+        m_pChannel->dataProviderDisconnected();
+}
+
+}  // namespace vela

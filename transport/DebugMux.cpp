@@ -1,0 +1,389 @@
+#include "transport/DebugMux.h"
+
+#include <iterator>
+#include <mutex>
+
+#include "framework/core/Trace.h"
+#include "platform/com/ClassRegistry.h"
+#include "platform/com/ComPtr.h"
+#include "platform/com/DebugMuxLib.h"
+#include "platform/com/EnumVariant.h"
+#include "transport/ClientSupport.h"
+#include "transport/EEDebugMuxSink.h"
+#include "transport/StringRCObjectReq.h"
+#include "transport/Target.h"
+#include "transport/TargetUser.h"
+
+namespace vela {
+
+using core::RCPtr;
+
+namespace {
+
+// Handlers in the order they are attached; detached in the reverse order.
+const char* const kRequests[] = {"AttachEquipment", "DetachEquipment",    "GetTarget",
+                                 "TargetConnected", "TargetDisconnected", "TargetUpdated"};
+
+// The targets become known by events or, when none arrives this soon after the start, by
+// enumerating the service's targets.
+constexpr unsigned long kStartupMs = 3000;
+
+// The process's instance. Guarded by instanceMutex(): equipments may ask for it from several
+// threads at once, and the destructor clears it while another thread may be asking.
+DebugMux* s_pInstance = nullptr;
+
+std::mutex& instanceMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+
+RCPtr<Target> targetOf(core::Request& request) {
+    auto* carrier = dynamic_cast<core::RCObjectReq*>(&request);
+    return carrier ? core::rcCast<Target>(carrier->getObject()) : nullptr;
+}
+
+}  // namespace
+
+RCPtr<DebugMux> DebugMux::getInstance() {
+    std::lock_guard<std::mutex> lock(instanceMutex());
+    // An instance whose count has dropped to zero is being destroyed: make a new one.
+    if (s_pInstance && s_pInstance->tryAddref()) {
+        RCPtr<DebugMux> instance(s_pInstance);
+        s_pInstance->release();  // the reference tryAddref took
+        return instance;
+    }
+    RCPtr<DebugMux> instance(new DebugMux());
+    s_pInstance = instance.get();
+    return instance;
+}
+
+DebugMux::DebugMux() : m_spWorker(new core::SyncObjectMgr("DebugMuxThread", 0)) {
+    m_spWorker->attachBegin(core::BoolCallBack(this, &DebugMux::onBeginWorkThread));
+    m_spWorker->attachEnd(core::BoolCallBack(this, &DebugMux::onEndWorkThread));
+    m_spWorker->start(2000);
+}
+
+DebugMux::~DebugMux() {
+    {
+        std::lock_guard<std::mutex> lock(instanceMutex());
+        if (s_pInstance == this)
+            s_pInstance = nullptr;
+    }
+    // Set only when the worker never ran its end callback (it did not start).
+    if (m_pMultiplexer)
+        m_pMultiplexer->Release();
+}
+
+void DebugMux::onFinalRelease() {
+    if (m_spWorker)
+        m_spWorker->stop(INFINITE);
+    m_spWorker.reset();
+    core::RCObject::onFinalRelease();
+}
+
+void DebugMux::attach(const char* name, void (DebugMux::*handler)(core::Request&)) {
+    m_spService->attach(name, client::guard("DebugMux", name, [this, handler](core::Request& r) {
+                            (this->*handler)(r);
+                        }));
+}
+
+bool DebugMux::onBeginWorkThread() {
+    m_spService = new core::ServiceChannel(m_spWorker, false);
+    attach("AttachEquipment", &DebugMux::onAttachEquipmentReq);
+    attach("DetachEquipment", &DebugMux::onDetachEquipmentReq);
+    attach("GetTarget", &DebugMux::onGetTargetReq);
+    attach("TargetConnected", &DebugMux::onTargetConnectedReq);
+    attach("TargetDisconnected", &DebugMux::onTargetDisconnectedReq);
+    attach("TargetUpdated", &DebugMux::onTargetUpdatedReq);
+
+    m_pTimer = new core::WaitableTimer(1, nullptr, nullptr);
+    m_pTimer->registerCallBack(this, &DebugMux::onTimer);
+    m_pTimer->setTimer(kStartupMs);
+    m_spWorker->addSyncObject(m_pTimer);
+
+    m_spTargets = new TargetMap();
+    m_spEquipments = new EquipmentMap();
+
+    // Made through IUnknown and started, as a server expects; a service that is missing
+    // leaves the pointer null (the sink's advise then reports it).
+    IDispatchPtr multiplexer;
+    multiplexer.CreateInstance(CLSID_DebugMuxServer, nullptr, CLSCTX_ALL);
+    m_pMultiplexer = multiplexer.Detach();
+
+    ATL::CComObject<EEDebugMuxSink>* sink = nullptr;
+    if (SUCCEEDED(EEDebugMuxSink::create(&sink)) && sink) {
+        sink->AddRef();
+        m_pSink = sink;
+        m_pSink->setOwner(this);
+        m_pSink->advise(m_pMultiplexer);
+    }
+    return true;
+}
+
+bool DebugMux::onEndWorkThread() {
+    // Targets may outlive this object (equipments hold them): they stop reporting to it
+    // before it goes.
+    if (m_spTargets)
+        for (auto& [id, target] : *m_spTargets)
+            target->clearOwner();
+    if (m_spEquipments) {
+        m_spEquipments->clear();
+        m_spEquipments.reset();
+    }
+    if (m_spTargets) {
+        m_spTargets->clear();
+        m_spTargets.reset();
+    }
+    if (m_pSink) {
+        // Once unadvised, the sink is not called again; then it forgets its owner.
+        m_pSink->unadvise(m_pMultiplexer);
+        m_pSink->setOwner(nullptr);
+        m_pSink->Release();
+        m_pSink = nullptr;
+    }
+    if (m_pMultiplexer) {
+        m_pMultiplexer->Release();
+        m_pMultiplexer = nullptr;
+    }
+    stopTimer();
+    for (auto it = std::rbegin(kRequests); it != std::rend(kRequests); ++it)
+        m_spService->detach(*it);
+    return true;
+}
+
+bool DebugMux::call(const RCPtr<core::Request>& request, RCPtr<core::Response>* response) {
+    return m_spService && m_spService->doRequest(request, response);
+}
+
+void DebugMux::post(const RCPtr<core::Request>& request) {
+    request->setSyncType(core::Request::POSTED);
+    call(request);
+}
+
+// ---- Operations (any thread) -----------------------------------------------------------
+
+void DebugMux::attachEquipment(const core::EString& portName,
+                               const RCPtr<core::RCObject>& equipment) {
+    post(new StringRCObjectReq("AttachEquipment", portName, equipment));
+}
+
+void DebugMux::detachEquipment(const core::EString& portName) {
+    call(new core::StringReq("DetachEquipment", portName));
+}
+
+RCPtr<Target> DebugMux::getTarget(const core::EString& portName) {
+    RCPtr<core::Response> response;
+    if (!call(new core::StringReq("GetTarget", portName), &response))
+        return {};
+    auto answer = core::rcCast<core::RCObjectRsp>(response);
+    return answer ? core::rcCast<Target>(answer->getObject()) : nullptr;
+}
+
+void DebugMux::targetConnected(const RCPtr<Target>& target) {
+    post(new core::RCObjectReq("TargetConnected", target));
+}
+
+void DebugMux::targetDisconnected(const RCPtr<Target>& target) {
+    post(new core::RCObjectReq("TargetDisconnected", target));
+}
+
+void DebugMux::targetUpdated(const RCPtr<Target>& target) {
+    post(new core::RCObjectReq("TargetUpdated", target));
+}
+
+// ---- Handlers (on the worker) ----------------------------------------------------------
+
+void DebugMux::stopTimer() {
+    if (!m_pTimer)
+        return;
+    m_pTimer->cancelWaitableTimer();
+    m_spWorker->removeSyncObject(m_pTimer);
+    delete m_pTimer;
+    m_pTimer = nullptr;
+}
+
+void DebugMux::onTimer() {
+    CORE_ASSERT_ON_WORKER(m_spWorker);
+    stopTimer();
+    client::runGuarded("DebugMux", "onTimer", [this] { enumerateTargets(); });
+}
+
+void DebugMux::enumerateTargets() {
+    IDebugMuxPtr multiplexer(m_pMultiplexer);
+    if (!multiplexer)
+        return;
+    _variant_t value = multiplexer->GetTargets();
+    ITargetsPtr targets = client::fromVariant<ITargetsPtr>(value);
+    if (!targets)
+        return;
+    IUnknownPtr unknown = targets->Get_NewEnum();
+    IEnumVARIANTPtr items(unknown);
+    if (!items)
+        return;
+    items->Reset();
+    VARIANT item;
+    VariantInit(&item);
+    while (items->Next(1, &item, nullptr) == S_OK) {
+        _variant_t owned(item, false);
+        if (ITargetPtr target = client::fromVariant<ITargetPtr>(owned))
+            onTargetConnected(RCPtr<Target>(new Target(target, this)));
+        VariantInit(&item);
+    }
+}
+
+void DebugMux::giveTarget(const core::EString& portName, const RCPtr<Target>& target) {
+    if (!m_spEquipments)
+        return;
+    core::RCObject** entry = m_spEquipments->find(portName);
+    if (!entry)
+        return;
+    if (auto* user = dynamic_cast<TargetUser*>(*entry))
+        user->setTarget(target);
+}
+
+void DebugMux::onTargetConnected(const RCPtr<Target>& target) {
+    if (!target) {
+        core::ToggleTrace(20, "DebugMux::onTargetConnected NULL\n");
+        return;
+    }
+    if (!m_spTargets) {
+        core::ToggleTrace(20, "DebugMux::onTargetConnected m_spTargets == NULL\n");
+        return;
+    }
+    stopTimer();
+    // A second object for a phone already known (same id) is not set up: it would advise a
+    // second sink on the phone and be handed to its equipment in place of the stored one.
+    if (!m_spTargets->insert(target->getId(), target))
+        return;
+    target->setup();
+    if (!m_spEquipments)
+        return;
+    giveTarget(target->getPortName(), target);
+}
+
+void DebugMux::onTargetDisconnected(const RCPtr<Target>& target) {
+    if (!target) {
+        core::ToggleTrace(20, "DebugMux::onTargetDisconnected NULL\n");
+        return;
+    }
+    if (!m_spTargets)
+        return;
+    const unsigned long id = target->getId();
+    RCPtr<Target>* found = m_spTargets->find(id);
+    if (!found)
+        return;
+    RCPtr<Target> stored = *found;
+    m_spTargets->erase(id);
+    if (m_spEquipments && !m_spEquipments->empty())
+        giveTarget(stored->getPortName(), nullptr);
+}
+
+void DebugMux::onTargetUpdated(const RCPtr<Target>& target) {
+    if (!target || !m_spEquipments || !m_spTargets)
+        return;
+    // Only a target that is still connected is handed out: an update that was under way
+    // when its phone went must not bind the equipment to the gone phone again.
+    bool stored = false;
+    for (auto& [id, known] : *m_spTargets) {
+        if (known == target) {
+            stored = true;
+            break;
+        }
+    }
+    if (stored)
+        giveTarget(target->getPortName(), target);
+}
+
+void DebugMux::openPort(core::EString portName) {
+    portName = portName.toUpper();
+    const std::size_t at = portName.find("COM");
+    if (at == std::string::npos)
+        return;
+    const std::string number = portName.substr(at + 3);
+    // Only a plain decimal number of a port that exists (0-255) is asked for: anything else
+    // would be read as some other port.
+    bool valid = !number.empty() && number.size() <= 8;
+    unsigned long value = 0;
+    for (char c : number) {
+        if (c < '0' || c > '9') {
+            valid = false;
+            break;
+        }
+        value = value * 10 + static_cast<unsigned long>(c - '0');
+    }
+    if (!valid || value > 255) {
+        core::ToggleTrace(20, "DebugMux::openPort - no port number in %s\n", portName.c_str());
+        return;
+    }
+    core::EByte port(static_cast<std::uint8_t>(value));
+    IDebugMuxPortsPtr ports(m_pMultiplexer);
+    if (!ports)
+        return;
+    if (ports->HasPort(port) == VARIANT_FALSE)
+        ports->AddPort(port);
+}
+
+void DebugMux::onAttachEquipmentReq(core::Request& request) {
+    CORE_ASSERT_ON_WORKER(m_spWorker);
+    auto* attached = dynamic_cast<StringRCObjectReq*>(&request);
+    if (!attached)
+        return;
+    RCPtr<core::RCObject> object = attached->getObject();
+    auto* user = dynamic_cast<TargetUser*>(object.get());
+    if (!user)
+        return;
+    const core::EString& portName = attached->getString();
+    bool stored = true;
+    if (m_spEquipments && !m_spEquipments->insert(portName, object.get()))
+        // The port is taken: the equipment that holds it keeps its phone.
+        stored = *m_spEquipments->find(portName) == object.get();
+    openPort(portName);
+    if (!stored || !m_spTargets)
+        return;
+    for (auto& [id, target] : *m_spTargets) {
+        if (target->getPortName() == portName) {
+            user->setTarget(target);
+            break;
+        }
+    }
+}
+
+void DebugMux::onDetachEquipmentReq(core::Request& request) {
+    CORE_ASSERT_ON_WORKER(m_spWorker);
+    auto* detached = dynamic_cast<core::StringReq*>(&request);
+    if (detached && m_spEquipments)
+        m_spEquipments->erase(detached->getString());
+    core::ServiceChannel::sendResponse(new core::Response(request));
+}
+
+void DebugMux::onGetTargetReq(core::Request& request) {
+    CORE_ASSERT_ON_WORKER(m_spWorker);
+    auto* asked = dynamic_cast<core::StringReq*>(&request);
+    RCPtr<Target> result;
+    if (asked && m_spTargets) {
+        for (auto& [id, target] : *m_spTargets) {
+            if (target->isTarget(asked->getString())) {
+                result = target;
+                break;
+            }
+        }
+    }
+    core::ServiceChannel::sendResponse(new core::RCObjectRsp(request, result));
+}
+
+void DebugMux::onTargetConnectedReq(core::Request& request) {
+    CORE_ASSERT_ON_WORKER(m_spWorker);
+    onTargetConnected(targetOf(request));
+}
+
+void DebugMux::onTargetDisconnectedReq(core::Request& request) {
+    CORE_ASSERT_ON_WORKER(m_spWorker);
+    onTargetDisconnected(targetOf(request));
+}
+
+void DebugMux::onTargetUpdatedReq(core::Request& request) {
+    CORE_ASSERT_ON_WORKER(m_spWorker);
+    onTargetUpdated(targetOf(request));
+}
+
+}  // namespace vela

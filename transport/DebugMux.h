@@ -1,0 +1,87 @@
+// The one client object per process of the debug-multiplexer service. It creates the
+// service's DebugMuxServer, keeps the connected targets by id and the attached equipments by
+// port name, makes the service serve the equipments' COM ports and tells each equipment which
+// Target is its phone. It lives on its own worker ("DebugMuxThread"); other objects reach it
+// only by named requests.
+#pragma once
+
+#include <string>
+
+#include "framework/core/RCObject.h"
+#include "framework/core/Request.h"
+#include "framework/core/ServiceChannel.h"
+#include "framework/core/SyncObject.h"
+#include "framework/core/SyncObjectMgr.h"
+#include "framework/core/Values.h"
+
+struct IDispatch;
+
+namespace vela {
+
+class EEDebugMuxSink;
+class Target;
+
+class DebugMux : public core::RCObject {
+  public:
+    using TargetMap = core::RCMap<unsigned long, core::RCPtr<Target>>;
+    using EquipmentMap = core::RCMap<core::EString, core::RCObject*>;
+
+    // The process's DebugMux, made when none is alive. Safe from several threads at once; an
+    // instance whose last reference has gone is never handed out again.
+    static core::RCPtr<DebugMux> getInstance();
+
+    // Posted: an equipment (a TargetUser) on a port ("COM7"); it is given the phone's target.
+    void attachEquipment(const core::EString& portName,
+                         const core::RCPtr<core::RCObject>& equipment);
+    // Waited for: forgets the equipment on that port.
+    void detachEquipment(const core::EString& portName);
+    // Waited for: the target whose providers sit on that port, or none.
+    core::RCPtr<Target> getTarget(const core::EString& portName);
+    // Posted, by the event sink.
+    void targetConnected(const core::RCPtr<Target>& target);
+    void targetDisconnected(const core::RCPtr<Target>& target);
+    // Posted, by a target whose providers changed.
+    void targetUpdated(const core::RCPtr<Target>& target);
+
+  protected:
+    DebugMux();
+    ~DebugMux() override;
+    void onFinalRelease() override;
+
+  private:
+    bool onBeginWorkThread();
+    bool onEndWorkThread();
+    void attach(const char* name, void (DebugMux::*handler)(core::Request&));
+    bool call(const core::RCPtr<core::Request>& request,
+              core::RCPtr<core::Response>* response = nullptr);
+    void post(const core::RCPtr<core::Request>& request);
+
+    void onAttachEquipmentReq(core::Request& request);
+    void onDetachEquipmentReq(core::Request& request);
+    void onGetTargetReq(core::Request& request);
+    void onTargetConnectedReq(core::Request& request);
+    void onTargetDisconnectedReq(core::Request& request);
+    void onTargetUpdatedReq(core::Request& request);
+    void onTimer();
+    void enumerateTargets();
+    void stopTimer();
+    void onTargetConnected(const core::RCPtr<Target>& target);
+    void onTargetDisconnected(const core::RCPtr<Target>& target);
+    void onTargetUpdated(const core::RCPtr<Target>& target);
+    // Makes the service serve the COM port named (the number after "COM").
+    void openPort(core::EString portName);
+    // Gives the target (or none) to the equipment attached on that port, if any.
+    void giveTarget(const core::EString& portName, const core::RCPtr<Target>& target);
+
+    core::RCPtr<core::SyncObjectMgr> m_spWorker;
+    // Made on the worker when it starts; kept until destruction, since callers on other
+    // threads read it to reach the worker.
+    core::RCPtr<core::ServiceChannel> m_spService;
+    core::WaitableTimer* m_pTimer = nullptr;
+    IDispatch* m_pMultiplexer = nullptr;  // one COM reference
+    EEDebugMuxSink* m_pSink = nullptr;    // one COM reference
+    core::RCPtr<TargetMap> m_spTargets;
+    core::RCPtr<EquipmentMap> m_spEquipments;
+};
+
+}  // namespace vela

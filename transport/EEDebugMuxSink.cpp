@@ -1,0 +1,44 @@
+#include "transport/EEDebugMuxSink.h"
+
+#include "framework/core/Trace.h"
+#include "framework/core/Values.h"
+#include "transport/DebugMux.h"
+#include "transport/Target.h"
+
+namespace vela {
+
+HRESULT EEDebugMuxSink::create(ATL::CComObject<EEDebugMuxSink>** sink) {
+    return ATL::CComObject<EEDebugMuxSink>::CreateInstance(sink);
+}
+
+HRESULT EEDebugMuxSink::advise(IUnknown* source) {
+    HRESULT hr = DispEventAdvise(source);
+    if (IS_ERROR(hr))
+        core::ToggleTrace(20, "EEDebugMuxSink::advise FAILED (%s)\n",
+                          core::HResult(hr).stringValue().c_str());
+    return hr;
+}
+
+HRESULT EEDebugMuxSink::unadvise(IUnknown* source) {
+    HRESULT hr = DispEventUnadvise(source);
+    if (IS_ERROR(hr))
+        core::ToggleTrace(20, "EEDebugMuxSink::unadvise FAILED (%s)\n",
+                          core::HResult(hr).stringValue().c_str());
+    return hr;
+}
+
+void EEDebugMuxSink::OnTargetConnected(IDispatch* target) {
+    DebugMux* owner = m_owner.load();
+    if (!owner)
+        return;
+    owner->targetConnected(core::RCPtr<Target>(new Target(target, owner)));
+}
+
+void EEDebugMuxSink::OnTargetDisconnected(IDispatch* target) {
+    DebugMux* owner = m_owner.load();
+    if (!owner)
+        return;
+    owner->targetDisconnected(core::RCPtr<Target>(new Target(target, owner)));
+}
+
+}  // namespace vela
