@@ -81,7 +81,9 @@ bool SyncObjectMgr::start(unsigned long milliseconds) {
 bool SyncObjectMgr::stop(unsigned long milliseconds) {
     std::unique_lock<std::mutex> lock(m_mutex);
     if (m_state == State::Created) {
+        // Never started: nothing to end, and a later stop finds it finished.
         m_state = State::Stopped;
+        m_finished = true;
         return true;
     }
     if (m_state == State::Starting || m_state == State::Running) {

@@ -107,6 +107,13 @@ TEST(Worker, BeginAndEndRunOnTheWorker) {
     EXPECT_FALSE(e->m_worker->isRunning());
 }
 
+TEST(Worker, StopWithoutStartReturnsEveryTime) {
+    RCPtr<core::SyncObjectMgr> worker(new core::SyncObjectMgr("NeverStarted", 0));
+    EXPECT_TRUE(worker->stop(INFINITE));
+    EXPECT_TRUE(worker->stop(INFINITE)) << "a second stop must not wait for a thread that never ran";
+    EXPECT_FALSE(worker->start(100));
+}
+
 TEST(Worker, FailedBeginFailsStart) {
     RCPtr<Echo> e(new Echo(false));
     EXPECT_FALSE(e->m_started);

@@ -1,0 +1,231 @@
+// Channels bound to the phone's streams through the target, and the bytes both ways:
+// VelaChannel, Target and DataProvider against the simulated service.
+#include <random>
+
+#include "MuxTestSupport.h"
+
+namespace muxtest {
+namespace {
+
+using vela::DataProvider;
+using vela::DebugMux;
+using vela::Target;
+
+// A phone on COM5 with its target known to an equipment.
+class MuxChannelTest : public MuxTest {
+  protected:
+    void SetUp() override {
+        MuxTest::SetUp();
+        service.reset({{5}});
+        mux = startMux();
+        phone = service.addPhone(5, 1001, "Vela phone");
+        equipment = new TestEquipment();
+        target = attachAndWait(*mux, equipment, "COM5");
+        ASSERT_TRUE(target);
+        ASSERT_TRUE(
+            waitUntil([&] { return target->getDataProvider("Print Server Channel") != nullptr; }));
+    }
+    void TearDown() override {
+        mux->detachEquipment("COM5");
+        equipment->forget();
+        target.reset();
+        mux.reset();
+        MuxTest::TearDown();
+    }
+    // Waits until everything posted to the target so far has been handled, and what it
+    // posted to channels too (their requests are queued before the caller's next one).
+    void settle() { target->getName(); }
+    // A channel that is activated and bound to its stream, with the stream open.
+    void activateBound(ChannelHolder& channel, const std::string& name) {
+        ASSERT_TRUE(channel->activate(new NullSink()));
+        target->attachChannel(name, channel.get());
+        ASSERT_TRUE(phone.provider(name).waitConnected(true, kWait));
+    }
+
+    RCPtr<DebugMux> mux;
+    sim::TargetHandle phone;
+    RCPtr<TestEquipment> equipment;
+    RCPtr<Target> target;
+};
+
+TEST_F(MuxChannelTest, EachChannelIsGivenTheStreamOfItsName) {
+    ChannelHolder tvp(new TestChannel("Tvp"));
+    ChannelHolder print(new TestChannel("Print Server Channel"));
+    ChannelHolder other(new TestChannel("Other"));
+    target->attachChannel("Tvp", tvp.get());
+    target->attachChannel("Print Server Channel", print.get());
+    target->attachChannel("Other", other.get());
+    target->attachChannel("Tvp", RCPtr<core::RCObject>(new core::Data()));  // not a channel
+    settle();
+    EXPECT_EQ(tvp->boundProviderName(), "Tvp");
+    EXPECT_EQ(print->boundProviderName(), "Print Server Channel");
+    EXPECT_FALSE(other->boundProvider());
+    EXPECT_EQ(tvp->boundProvider(), target->getDataProvider("Tvp"));
+
+    // A second channel of a taken name gets nothing; the first keeps its stream.
+    ChannelHolder second(new TestChannel("Tvp"));
+    target->attachChannel("Tvp", second.get());
+    settle();
+    EXPECT_FALSE(second->boundProvider());
+    EXPECT_EQ(tvp->boundProviderName(), "Tvp");
+    // The same channel attached again keeps its binding.
+    RCPtr<DataProvider> before = tvp->boundProvider();
+    target->attachChannel("Tvp", tvp.get());
+    settle();
+    EXPECT_EQ(tvp->boundProvider(), before);
+
+    // A channel waiting for a stream gets it when the stream comes.
+    ChannelHolder trace(new TestChannel("Trace"));
+    target->attachChannel("Trace", trace.get());
+    settle();
+    EXPECT_FALSE(trace->boundProvider());
+    phone.addProvider("Trace");
+    ASSERT_TRUE(waitUntil([&] { return trace->boundProviderName() == "Trace"; }));
+
+    for (const char* name : {"Tvp", "Print Server Channel", "Other", "Trace", "Unknown"})
+        target->detachChannel(name);
+}
+
+TEST_F(MuxChannelTest, RemovedStreamIsTakenFromItsChannelAndUnavailableChangesNothing) {
+    ChannelHolder tvp(new TestChannel("Tvp"));
+    target->attachChannel("Tvp", tvp.get());
+    ASSERT_TRUE(waitUntil([&] { return tvp->boundProviderName() == "Tvp"; }));
+    RCPtr<DataProvider> bound = tvp->boundProvider();
+
+    phone.reportUnavailable("Tvp");
+    ASSERT_TRUE(service.waitIdle());
+    settle();
+    EXPECT_EQ(tvp->boundProvider(), bound);
+    EXPECT_EQ(target->getDataProvider("Tvp"), bound);
+
+    phone.removeProvider("Tvp");
+    ASSERT_TRUE(waitUntil([&] { return !tvp->boundProvider(); }));
+    EXPECT_FALSE(target->getDataProvider("Tvp"));
+    EXPECT_FALSE(tvp->sendBlock(dataOf({1, 2, 3})));
+    EXPECT_TRUE(target->getDataProvider("Print Server Channel"));
+    target->detachChannel("Tvp");
+}
+
+TEST_F(MuxChannelTest, ManyBlocksArriveAndLeaveCompleteAndInOrder) {
+    ChannelHolder tvp(new TestChannel("Tvp", 6000, true));
+    activateBound(tvp, "Tvp");
+    sim::ProviderHandle stream = phone.provider("Tvp");
+    ASSERT_TRUE(stream.waitForSinks(1));
+
+    std::mt19937 random(20240607);
+    std::uniform_int_distribution<int> size(0, 2048);
+    std::uniform_int_distribution<int> byte(0, 255);
+    auto makeBlocks = [&](std::size_t n) {
+        std::vector<sim::Bytes> blocks(n);
+        for (auto& b : blocks) {
+            b.resize(static_cast<std::size_t>(size(random)));
+            for (auto& x : b)
+                x = static_cast<std::uint8_t>(byte(random));
+        }
+        return blocks;
+    };
+
+    constexpr std::size_t kBlocks = 10000;
+    const std::vector<sim::Bytes> incoming = makeBlocks(kBlocks);
+    for (const auto& b : incoming)
+        ASSERT_TRUE(stream.inject(b));
+    ASSERT_TRUE(tvp->waitReceived(kBlocks, 120s)) << tvp->receivedCount() << " received";
+    EXPECT_EQ(tvp->received(), incoming);
+    EXPECT_TRUE(tvp->waitState(dsrc::CHANNEL_STATE_ACTIVE));
+    EXPECT_EQ(tvp->boundProvider()->getDroppedBlocks(), 0u);
+
+    const std::vector<sim::Bytes> outgoing = makeBlocks(kBlocks);
+    for (const auto& b : outgoing)
+        ASSERT_TRUE(tvp->sendBlock(dataOf(b)));
+    EXPECT_EQ(stream.sentBlocks(), outgoing);
+    target->detachChannel("Tvp");
+}
+
+TEST_F(MuxChannelTest, ActivationWithoutAWorkingStreamFailsByTheTimer) {
+    core::TraceCapture trace;
+    ChannelHolder alone(new TestChannel("Nothing", 200));
+    ASSERT_TRUE(alone->activate(new NullSink()));
+    EXPECT_TRUE(alone->waitState(dsrc::CHANNEL_STATE_FAILED));
+
+    // A stream that refuses to open: traced, and the timer fails the activation.
+    phone.provider("Tvp").answerFalseAlways("Connect");
+    ChannelHolder tvp(new TestChannel("Tvp", 200));
+    ASSERT_TRUE(tvp->activate(new NullSink()));
+    target->attachChannel("Tvp", tvp.get());
+    EXPECT_TRUE(tvp->waitState(dsrc::CHANNEL_STATE_FAILED));
+    EXPECT_TRUE(trace.has(20, "VelaChannel::onSetDataProvider - Connect failed\n"));
+    target->detachChannel("Tvp");
+}
+
+TEST_F(MuxChannelTest, DeactivationDisconnectsAndTheDisconnectedEventEndsIt) {
+    ChannelHolder print(new TestChannel("Print Server Channel", 6000, true));
+    activateBound(print, "Print Server Channel");
+    sim::ProviderHandle stream = phone.provider("Print Server Channel");
+    ASSERT_TRUE(stream.waitForSinks(1));
+    stream.inject({'h', 'i', '\n'});
+    ASSERT_TRUE(print->waitState(dsrc::CHANNEL_STATE_ACTIVE));
+
+    // The phone closing the stream while the channel is active changes nothing.
+    stream.closeStream();
+    ASSERT_TRUE(service.waitIdle());
+    settle();
+    print->boundProvider();  // the provider's report has reached the channel
+    EXPECT_EQ(print->getActiveStateSnapshot(), dsrc::CHANNEL_STATE_ACTIVE);
+
+    ASSERT_TRUE(print->activate(new NullSink()));  // opens the stream again
+    ASSERT_TRUE(stream.waitConnected(true, kWait));
+    ASSERT_TRUE(print->deactivate());
+    EXPECT_TRUE(print->waitState(dsrc::CHANNEL_STATE_DEACTIVATED));
+    EXPECT_FALSE(stream.isConnected());
+    EXPECT_EQ(stream.disconnectCalls(), 1u);
+    target->detachChannel("Print Server Channel");
+}
+
+TEST_F(MuxChannelTest, SendingReportsWhatTheServiceDid) {
+    core::TraceCapture trace;
+    ChannelHolder tvp(new TestChannel("Tvp"));
+    activateBound(tvp, "Tvp");
+    sim::ProviderHandle stream = phone.provider("Tvp");
+
+    EXPECT_TRUE(tvp->sendBlock(dataOf({1})));
+    stream.answerFalseNext("Send");
+    EXPECT_FALSE(tvp->sendBlock(dataOf({2})));
+    EXPECT_TRUE(trace.has(20, "DataProvider::onSendReq Error sending data\n"));
+    stream.failNext("Send");
+    EXPECT_FALSE(tvp->sendBlock(dataOf({3})));
+    EXPECT_TRUE(trace.has(20, "DataProvider::Send - COM error 0x80004005 E_FAIL\n"));
+    service.failNext("PutData");
+    EXPECT_FALSE(tvp->sendBlock(dataOf({4})));
+    service.failNext("DataBlock");
+    EXPECT_FALSE(tvp->sendBlock(dataOf({5})));
+    EXPECT_TRUE(tvp->sendBlock(dataOf({})));  // an empty block is an empty array
+    EXPECT_TRUE(tvp->sendBlock(dataOf({6, 7})));
+    EXPECT_EQ(stream.sentBlocks(), (std::vector<sim::Bytes>{{1}, {}, {6, 7}}));
+
+    // A closed stream does not take blocks.
+    ASSERT_TRUE(tvp->deactivate());
+    EXPECT_FALSE(tvp->sendBlock(dataOf({8})));
+    target->detachChannel("Tvp");
+}
+
+TEST_F(MuxChannelTest, UnreadableReceivedBlockIsDroppedAndTheNextArrives) {
+    core::TraceCapture trace;
+    ChannelHolder tvp(new TestChannel("Tvp"));
+    activateBound(tvp, "Tvp");
+    sim::ProviderHandle stream = phone.provider("Tvp");
+    ASSERT_TRUE(stream.waitForSinks(1));
+    stream.failNext("Data");
+    stream.inject({1});
+    stream.failNext("Size");
+    stream.inject({2});
+    stream.inject({3});
+    ASSERT_TRUE(tvp->waitReceived(1));
+    ASSERT_TRUE(service.waitIdle());
+    EXPECT_EQ(tvp->received(), (std::vector<std::vector<std::uint8_t>>{{3}}));
+    EXPECT_EQ(trace.count("EEDataProviderSink::OnDataAvailable / Data or Size FAILED (0x80004005"),
+              2u);
+    target->detachChannel("Tvp");
+}
+
+}  // namespace
+}  // namespace muxtest

@@ -1,0 +1,200 @@
+// DataProvider and its event sink on their own, against the simulated service's provider
+// objects and a hand-made data block.
+#include "MuxTestSupport.h"
+#include "transport/EEDataProviderSink.h"
+
+namespace muxtest {
+namespace {
+
+using vela::DataProvider;
+
+// A data block whose Size and array a test chooses.
+class FakeBlock : public ATL::CComObjectRootEx<ATL::CComMultiThreadModel>,
+                  public ATL::IDispatchImpl<IDataBlock> {
+  public:
+    BEGIN_COM_MAP(FakeBlock)
+    COM_INTERFACE_ENTRY(IDataBlock)
+    COM_INTERFACE_ENTRY(IDispatch)
+    END_COM_MAP()
+
+    static IDataBlockPtr make(LONG size, const std::vector<std::uint8_t>* bytes) {
+        ATL::CComObject<FakeBlock>* block = nullptr;
+        ATL::CComObject<FakeBlock>::CreateInstance(&block);
+        IDataBlockPtr result(static_cast<IDataBlock*>(block));
+        block->m_size = size;
+        if (bytes) {
+            block->m_array = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(bytes->size()));
+            if (!bytes->empty())
+                std::memcpy(block->m_array->pvData, bytes->data(), bytes->size());
+        }
+        return result;
+    }
+    void FinalRelease() { SafeArrayDestroy(m_array); }
+
+    STDMETHOD(get_Size)(LONG* pVal) override {
+        *pVal = m_size;
+        return S_OK;
+    }
+    STDMETHOD(get_Data)(SAFEARRAY** pVal) override {
+        *pVal = m_array;
+        return S_OK;
+    }
+    STDMETHOD(put_Data)(SAFEARRAY**) override { return E_NOTIMPL; }
+
+  private:
+    LONG m_size = 0;
+    SAFEARRAY* m_array = nullptr;
+};
+
+class MuxProviderTest : public MuxTest {
+  protected:
+    void SetUp() override {
+        MuxTest::SetUp();
+        service.reset({{5}});
+        phone = service.addPhone(5, 1001, "Vela phone");
+        stream = phone.provider("Tvp");
+        provider = new DataProvider(stream.object());
+    }
+    void TearDown() override {
+        provider.reset();
+        MuxTest::TearDown();
+    }
+
+    sim::TargetHandle phone;
+    sim::ProviderHandle stream;
+    RCPtr<DataProvider> provider;
+};
+
+TEST_F(MuxProviderTest, AnswersForItsStream) {
+    EXPECT_EQ(provider->getId(), 1);
+    EXPECT_EQ(provider->getName(), "Tvp");
+    EXPECT_EQ(provider->getPortName(), "COM5");
+    RCPtr<core::Pipe> pipe = provider->getOutPipe();
+    ASSERT_TRUE(pipe);
+    EXPECT_EQ(provider->getOutPipe(), pipe);
+
+    EXPECT_FALSE(provider->send(dataOf({1})));  // the stream is not open
+    EXPECT_TRUE(provider->connect());
+    EXPECT_TRUE(stream.isConnected());
+    EXPECT_TRUE(provider->send(dataOf({1, 2})));
+    EXPECT_TRUE(provider->send(dataOf({})));
+    EXPECT_FALSE(provider->send(nullptr));
+    EXPECT_EQ(stream.sentBlocks(), (std::vector<sim::Bytes>{{1, 2}, {}}));
+    stream.answerFalseNext("Connect");
+    EXPECT_FALSE(provider->connect());
+    stream.failNext("Disconnect");
+    EXPECT_FALSE(provider->disconnect());
+    EXPECT_TRUE(provider->disconnect());
+    EXPECT_FALSE(stream.isConnected());
+}
+
+TEST_F(MuxProviderTest, ReceivedBlocksGoIntoTheOutPipe) {
+    provider->setup();
+    ASSERT_TRUE(stream.waitForSinks(1));
+    // Before anyone asked for the pipe, blocks are dropped without a word.
+    core::TraceCapture trace;
+    stream.inject({9});
+    ASSERT_TRUE(stream.waitForDelivered(1));
+    RCPtr<core::Pipe> pipe = provider->getOutPipe();
+    EXPECT_EQ(pipe->getCount(), 0u);
+
+    stream.inject({1, 2, 3});
+    stream.inject({});
+    ASSERT_TRUE(stream.waitForDelivered(3));
+    ASSERT_TRUE(waitUntil([&] { return pipe->getCount() == 2; }));
+    EXPECT_EQ(bytesOf(*pipe->readData()), (std::vector<std::uint8_t>{1, 2, 3}));
+    EXPECT_TRUE(pipe->readData()->empty());
+    EXPECT_EQ(provider->getDroppedBlocks(), 0u);
+    EXPECT_FALSE(trace.contains("DataProvider::"));
+
+    // Disconnected without a channel is passed to nobody.
+    EXPECT_TRUE(provider->connect());
+    EXPECT_TRUE(provider->disconnect());
+    ASSERT_TRUE(service.waitIdle());
+    EXPECT_EQ(provider->getId(), 1);
+}
+
+TEST_F(MuxProviderTest, BlockThePipeRefusesIsCountedAndTraced) {
+    provider->setup();
+    ASSERT_TRUE(stream.waitForSinks(1));
+    RCPtr<core::Pipe> pipe = provider->getOutPipe();
+    pipe->setMaxBytes(8);
+    core::TraceCapture trace;
+    for (int i = 0; i < 3; ++i)
+        stream.inject(sim::Bytes(8, static_cast<std::uint8_t>(i)));
+    ASSERT_TRUE(waitUntil([&] { return provider->getDroppedBlocks() == 2; }));
+    EXPECT_EQ(
+        trace.count("DataProvider::onDataAvailable Id = 1, Name = Tvp, Can't write to pipe\n"), 2u);
+    // Each was offered 101 times.
+    EXPECT_EQ(pipe->getRefusedCount(), 202u);
+    ASSERT_EQ(pipe->getCount(), 1u);
+    EXPECT_EQ(bytesOf(*pipe->readData()), sim::Bytes(8, 0));
+}
+
+TEST_F(MuxProviderTest, SinkCopiesNoMoreThanTheArrayHolds) {
+    core::TraceCapture trace;
+    RCPtr<core::Pipe> pipe = provider->getOutPipe();
+    ATL::CComObject<vela::EEDataProviderSink>* sink = nullptr;
+    ASSERT_EQ(vela::EEDataProviderSink::create(&sink), S_OK);
+    sink->AddRef();
+
+    const std::vector<std::uint8_t> four{1, 2, 3, 4};
+    sink->OnDataAvailable(FakeBlock::make(4, &four));  // no owner yet: ignored
+    sink->setOwner(provider.get());
+    sink->OnDataAvailable(FakeBlock::make(100, &four));  // Size beyond the array
+    sink->OnDataAvailable(FakeBlock::make(2, &four));    // Size within it
+    sink->OnDataAvailable(FakeBlock::make(0, &four));
+    sink->OnDataAvailable(FakeBlock::make(-5, &four));
+    sink->OnDataAvailable(FakeBlock::make(3, nullptr));  // no array to lock
+    sink->OnDataAvailable(nullptr);
+    sink->OnDisconnected();
+    provider->getId();  // everything posted so far has been handled
+    sink->setOwner(nullptr);
+    sink->Release();
+
+    ASSERT_EQ(pipe->getCount(), 4u);
+    EXPECT_EQ(bytesOf(*pipe->readData()), four);
+    EXPECT_EQ(bytesOf(*pipe->readData()), (std::vector<std::uint8_t>{1, 2}));
+    EXPECT_TRUE(pipe->readData()->empty());
+    EXPECT_TRUE(pipe->readData()->empty());
+    EXPECT_EQ(trace.count("EEDataProviderSink::OnDataAvailable / SafeArrayAccessData FAILED ("),
+              1u);
+}
+
+TEST_F(MuxProviderTest, ObjectWithoutTheProviderInterfacesGivesEmptyAnswers) {
+    core::TraceCapture trace;
+    IDataBlockPtr block = FakeBlock::make(0, nullptr);
+    RCPtr<DataProvider> stranger(new DataProvider(block));
+    EXPECT_EQ(stranger->getId(), 0);
+    EXPECT_EQ(stranger->getName(), "");
+    EXPECT_EQ(stranger->getPortName(), "");
+    EXPECT_FALSE(stranger->connect());
+    EXPECT_FALSE(stranger->disconnect());
+    EXPECT_FALSE(stranger->send(dataOf({1})));
+    EXPECT_TRUE(trace.has(20, "DataProvider::onSendReq Missing data provider\n"));
+    stranger->setup();  // the object fires no events
+    stranger->getId();
+    EXPECT_TRUE(trace.contains("EEDataProviderSink::advise FAILED ("));
+
+    RCPtr<DataProvider> none(new DataProvider(nullptr));
+    none->setup();
+    EXPECT_EQ(none->getId(), 0);
+    EXPECT_FALSE(none->send(dataOf({1})));
+}
+
+TEST_F(MuxProviderTest, FailingReadsAnswerTheEmptyResult) {
+    core::TraceCapture trace;
+    stream.failNext("Id");
+    EXPECT_EQ(provider->getId(), 0);
+    EXPECT_TRUE(trace.has(20, "DataProvider::GetId - COM error 0x80004005 E_FAIL\n"));
+    stream.failNext("PortName", E_ACCESSDENIED);
+    EXPECT_EQ(provider->getPortName(), "");
+    EXPECT_TRUE(trace.contains("DataProvider::GetPortName - COM error 0x80070005"));
+    stream.failNext("Connect");
+    EXPECT_FALSE(provider->connect());
+    EXPECT_EQ(provider->getId(), 1);
+    EXPECT_TRUE(provider->connect());
+}
+
+}  // namespace
+}  // namespace muxtest

@@ -1,0 +1,168 @@
+// The client objects released in every order, also while events and blocks are on their
+// way: nothing may hang, leak or be used after it went (run under ASan/LSan and TSan), and
+// every object of the service must be released in the end (checked by the fixture).
+#include <atomic>
+#include <thread>
+
+#include "MuxTestSupport.h"
+
+namespace muxtest {
+namespace {
+
+using vela::DataProvider;
+using vela::DebugMux;
+using vela::Target;
+
+class MuxTeardownTest : public MuxTest {
+  protected:
+    // A phone on COM5, its target given to an equipment and a channel streaming from "Tvp".
+    void bind(ChannelHolder& channel) {
+        service.reset({{5}});
+        mux = startMux();
+        phone = service.addPhone(5, 1001, "Vela phone");
+        equipment = new TestEquipment();
+        target = attachAndWait(*mux, equipment, "COM5");
+        ASSERT_TRUE(target);
+        ASSERT_TRUE(channel->activate(new NullSink()));
+        target->attachChannel("Tvp", channel.get());
+        ASSERT_TRUE(phone.provider("Tvp").waitConnected(true, kWait));
+        ASSERT_TRUE(phone.provider("Tvp").waitForSinks(1));
+    }
+    // Injects blocks from another thread until stopped.
+    void startStreaming() {
+        m_streaming = true;
+        m_streamer = std::thread([this] {
+            sim::ProviderHandle stream = phone.provider("Tvp");
+            while (m_streaming && stream.inject(sim::Bytes(64, 0x5A)))
+                std::this_thread::yield();
+        });
+    }
+    void stopStreaming() {
+        m_streaming = false;
+        if (m_streamer.joinable())
+            m_streamer.join();
+    }
+    void TearDown() override {
+        stopStreaming();
+        MuxTest::TearDown();
+    }
+
+    RCPtr<DebugMux> mux;
+    sim::TargetHandle phone;
+    RCPtr<TestEquipment> equipment;
+    RCPtr<Target> target;
+
+  private:
+    std::atomic<bool> m_streaming{false};
+    std::thread m_streamer;
+};
+
+TEST_F(MuxTeardownTest, MultiplexerFirstThenTargetThenChannel) {
+    ChannelHolder tvp(new TestChannel("Tvp"));
+    bind(tvp);
+    startStreaming();
+    ASSERT_TRUE(tvp->waitReceived(10));
+
+    mux->detachEquipment("COM5");
+    mux.reset();  // the target outlives the multiplexer and no longer reports to it
+    phone.addProvider("After");
+    ASSERT_TRUE(waitUntil([&] { return target->getDataProvider("After") != nullptr; }));
+    std::size_t before = tvp->receivedCount();
+    ASSERT_TRUE(tvp->waitReceived(before + 10));  // still streaming
+
+    equipment->forget();
+    target->detachChannel("Tvp");
+    target.reset();  // the channel still holds its provider
+    ASSERT_TRUE(tvp->waitReceived(tvp->receivedCount() + 10));
+    stopStreaming();
+    tvp.stop();
+}
+
+TEST_F(MuxTeardownTest, ChannelFirstWhileStreaming) {
+    ChannelHolder tvp(new TestChannel("Tvp"));
+    bind(tvp);
+    startStreaming();
+    ASSERT_TRUE(tvp->waitReceived(10));
+    target->detachChannel("Tvp");
+    tvp.stop();
+    mux->detachEquipment("COM5");
+    equipment->forget();
+    target.reset();
+    mux.reset();
+    stopStreaming();
+}
+
+TEST_F(MuxTeardownTest, PhoneGoesWhileStreaming) {
+    ChannelHolder tvp(new TestChannel("Tvp"));
+    bind(tvp);
+    startStreaming();
+    ASSERT_TRUE(tvp->waitReceived(10));
+    service.removePhone(5);
+    stopStreaming();
+    ASSERT_TRUE(waitUntil([&] { return equipment->last() == nullptr; }));
+    // The gone phone's target still answers; its stream is closed.
+    EXPECT_EQ(target->getId(), 1001u);
+    EXPECT_FALSE(phone.provider("Tvp").isConnected());
+    EXPECT_FALSE(tvp->sendBlock(dataOf({1})));
+    mux->detachEquipment("COM5");
+    target->detachChannel("Tvp");
+    tvp.stop();
+    equipment->forget();
+    target.reset();
+    mux.reset();
+}
+
+TEST_F(MuxTeardownTest, EverythingReleasedWhileTheServiceStillDelivers) {
+    ChannelHolder tvp(new TestChannel("Tvp"));
+    bind(tvp);
+    startStreaming();
+    ASSERT_TRUE(tvp->waitReceived(10));
+    // Provider first (through the channel), then the rest, with events still arriving.
+    target->detachChannel("Tvp");
+    tvp.stop();
+    target.reset();
+    equipment->forget();
+    mux->detachEquipment("COM5");
+    mux.reset();
+    phone.addProvider("Late");
+    phone.removeProvider("Print Server Channel");
+    stopStreaming();
+}
+
+TEST_F(MuxTeardownTest, ReleasedDuringTheStartUpOfItsTargets) {
+    // The multiplexer goes while its targets are being set up, enumerate their streams or
+    // report them back: at several moments around the targets' 300 ms enumeration.
+    service.reset({{5, 6}});
+    for (auto delay : {0ms, 20ms, 150ms, 290ms, 300ms, 310ms, 330ms}) {
+        RCPtr<DebugMux> mux = startMux();
+        RCPtr<TestEquipment> equipment(new TestEquipment());
+        mux->attachEquipment("COM5", equipment);
+        service.addPhone(5, 1, "five");
+        service.addPhone(6, 2, "six");
+        std::this_thread::sleep_for(delay);
+        mux->detachEquipment("COM5");
+        mux.reset();
+        equipment->forget();
+        service.removePhone(5);
+        service.removePhone(6);
+        ASSERT_TRUE(service.waitIdle());
+    }
+}
+
+TEST_F(MuxTeardownTest, QuickReleaseOfFreshObjects) {
+    service.reset({{5}});
+    sim::TargetHandle phone = service.addPhone(5, 1, "five");
+    for (int i = 0; i < 5; ++i) {
+        RCPtr<DebugMux> mux = DebugMux::getInstance();
+        RCPtr<DataProvider> provider(new DataProvider(phone.provider("Tvp").object()));
+        provider->setup();
+        RCPtr<Target> target(new Target(phone.object(), mux.get()));
+        target->setup();
+        target.reset();
+        provider.reset();
+        mux.reset();
+    }
+}
+
+}  // namespace
+}  // namespace muxtest
