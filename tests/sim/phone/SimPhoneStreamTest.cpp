@@ -1,0 +1,283 @@
+// Probe streaming and the print server of the simulated phone, seen by a client.
+#include <string>
+#include <thread>
+
+#include "protocol/TvpTestCodeArgument.h"
+#include "protocol/TvpTestCodeArguments.h"
+#include "tests/sim/phone/PhoneTestSupport.h"
+
+namespace phonetest {
+namespace {
+
+struct ProbeReport {
+    std::uint16_t probeId;
+    std::uint16_t seqNo;
+    std::uint64_t running;
+};
+
+// The probe reports among the frames, each checked to be whole: 64 bytes (or `size`), its
+// payload pattern intact.
+std::vector<ProbeReport> probeReports(const std::vector<Bytes>& frames, std::size_t size = 64) {
+    std::vector<ProbeReport> reports;
+    for (const auto& frame : frames) {
+        if (!isProbe(frame))
+            continue;
+        auto probe = parse<vela::TvpProbe>(frame);
+        EXPECT_TRUE(probe);
+        EXPECT_EQ(frame.size(), size);
+        if (!probe || frame.size() != size)
+            continue;
+        std::uint64_t running = core::readU8(probe->getProbeData());
+        for (unsigned int k = 8; k < probe->getProbeDataSize(); ++k)
+            EXPECT_EQ(probe->getProbeData()[k], static_cast<std::uint8_t>(running + k));
+        reports.push_back({probe->getProbeId(), probe->getSeqNo(), running});
+    }
+    return reports;
+}
+
+// Every report numbered one after the other, across all probes and per probe.
+void expectNoGaps(const std::vector<ProbeReport>& reports) {
+    std::map<std::uint16_t, std::uint16_t> nextSeq;
+    for (std::size_t i = 0; i < reports.size(); ++i) {
+        ASSERT_EQ(reports[i].running, reports[0].running + i) << "report " << i;
+        auto [it, first] = nextSeq.try_emplace(reports[i].probeId, reports[i].seqNo);
+        ASSERT_EQ(reports[i].seqNo, it->second) << "probe " << reports[i].probeId;
+        it->second = static_cast<std::uint16_t>(it->second + 1);
+    }
+}
+
+std::size_t probesAfterLastAck(const std::vector<Bytes>& frames) {
+    std::size_t count = 0;
+    for (const auto& frame : frames) {
+        if (isAck(frame))
+            count = 0;
+        else if (isProbe(frame))
+            ++count;
+    }
+    return count;
+}
+
+Bytes phyTestCode(std::uint8_t seqNo, std::uint16_t value, bool on) {
+    core::RCPtr<vela::TvpTestCodeArguments> arguments(
+        new vela::TvpTestCodeArguments(160, on ? 1 : 0));
+    core::RCPtr<vela::TvpTestCodeArgument> argument(new vela::TvpTestCodeArgument(value));
+    arguments->addArgument(argument.get());
+    return encode(core::RCPtr<vela::TvpCommandExecuteTestCodeReq>(
+                      new vela::TvpCommandExecuteTestCodeReq(*arguments)),
+                  seqNo);
+}
+
+class SimPhoneStreamTest : public PhoneTest {};
+
+TEST_F(SimPhoneStreamTest, ProbeStreamsWhileOnAndNumbersItsReportsWithoutGaps) {
+    auto phone = makePhone();
+    TvpClient client(phone->tvp());
+    ASSERT_TRUE(client.connect());
+    phone->setProbeRate(500);
+
+    ASSERT_TRUE(client.send(setProbeMode(0, 0x0102, true)));
+    ASSERT_TRUE(client.waitFrames([](const auto& f) { return probeReports(f).size() >= 50; }));
+    EXPECT_EQ(phone->counters().activeProbes, (std::set<std::uint16_t>{0x0102}));
+    ASSERT_TRUE(client.send(setProbeMode(1, 0x0102, false)));
+    ASSERT_TRUE(client.waitAcks(2));
+    ASSERT_TRUE(phone->flush());
+    EXPECT_TRUE(phone->counters().activeProbes.empty());
+    std::this_thread::sleep_for(100ms);  // five reports' time: none may come
+    ASSERT_TRUE(phone->flush());
+
+    auto frames = client.frames();
+    EXPECT_EQ(probesAfterLastAck(frames), 0u);
+    auto reports = probeReports(frames);
+    ASSERT_GE(reports.size(), 50u);
+    EXPECT_EQ(reports[0].seqNo, 0);
+    EXPECT_EQ(reports[0].running, 0u);
+    expectNoGaps(reports);
+    auto counters = phone->counters();
+    EXPECT_EQ(counters.probeFrames, reports.size());
+    EXPECT_EQ(counters.probeFramesById[0x0102], reports.size());
+
+    // Switched on again, the probe's numbers go on where they stopped.
+    ASSERT_TRUE(client.send(setProbeMode(2, 0x0102, true)));
+    ASSERT_TRUE(
+        client.waitFrames([&](const auto& f) { return probeReports(f).size() > reports.size(); }));
+    EXPECT_EQ(probeReports(client.frames())[reports.size()].seqNo, reports.size());
+}
+
+TEST_F(SimPhoneStreamTest, ProbesInterleaveInBlocksOfWholeFrames) {
+    auto phone = makePhone();
+    TvpClient client(phone->tvp());
+    ASSERT_TRUE(client.connect());
+    phone->setProbeRate(6000);
+    phone->setProbeRate(0x0301, 2000);
+
+    ASSERT_TRUE(client.send(setProbeMode(0, 0x0301, true)));
+    ASSERT_TRUE(client.send(setProbeMode(1, 0x0302, true)));
+    ASSERT_TRUE(client.waitFrames([](const auto& f) { return probeReports(f).size() >= 2000; }));
+    ASSERT_TRUE(client.send(setProbeMode(2, 0x0301, false)));
+    ASSERT_TRUE(client.send(setProbeMode(3, 0x0302, false)));
+    ASSERT_TRUE(client.waitAcks(4));
+
+    // Each block holds whole frames and at most 4 KiB.
+    std::size_t fullBlocks = 0;
+    for (const auto& block : client.blocks()) {
+        auto cut = cutFrames(block);
+        EXPECT_EQ(cut.rest, 0u);
+        EXPECT_LE(block.size(), 4096u);
+        fullBlocks += block.size() == 4096;
+    }
+    EXPECT_GT(fullBlocks, 0u);  // 80 reports a tick: a full block of 64 frames, then the rest
+
+    auto reports = probeReports(client.frames());
+    expectNoGaps(reports);
+    std::map<std::uint16_t, std::size_t> perProbe;
+    for (const auto& r : reports)
+        ++perProbe[r.probeId];
+    ASSERT_EQ(perProbe.size(), 2u);
+    // Rates of 2000 and 6000 per second: about three of the second for one of the first.
+    EXPECT_GT(perProbe[0x0302], perProbe[0x0301] * 3 / 2);
+    EXPECT_LT(perProbe[0x0302], perProbe[0x0301] * 6);
+}
+
+TEST_F(SimPhoneStreamTest, RatesAreHeldOverTime) {
+    auto phone = makePhone();
+    TvpClient client(phone->tvp());
+    ASSERT_TRUE(client.connect());
+    phone->setProbeRate(1000);
+    phone->setProbeRate(0x0900, 19000);
+
+    ASSERT_TRUE(client.send(setProbeMode(0, 0x0101, true)));
+    ASSERT_TRUE(client.send(setProbeMode(1, 0x0900, true)));
+    ASSERT_TRUE(client.waitAcks(2));
+    auto before = phone->counters();
+    std::this_thread::sleep_for(1s);
+    auto after = phone->counters();
+    auto slow = after.probeFramesById[0x0101] - before.probeFramesById[0x0101];
+    auto fast = after.probeFramesById[0x0900] - before.probeFramesById[0x0900];
+    EXPECT_GE(slow, 500u);
+    EXPECT_LE(slow, 2000u);
+    EXPECT_GE(fast, 10000u);  // 20,000 per second for the phone
+    EXPECT_LE(fast, 38000u);
+    ASSERT_TRUE(client.send(setProbeMode(2, 0x0900, false)));
+    ASSERT_TRUE(client.waitAcks(3));
+}
+
+TEST_F(SimPhoneStreamTest, FrameSizeAndBlockSizeAreSettable) {
+    auto phone = makePhone();
+    TvpClient client(phone->tvp());
+    ASSERT_TRUE(client.connect());
+    phone->setFrameSize(100);
+    phone->setBlockBytes(250);  // two frames a block
+    phone->setProbeRate(2000);
+    ASSERT_TRUE(client.send(setProbeMode(0, 7, true)));
+    ASSERT_TRUE(
+        client.waitFrames([](const auto& f) { return probeReports(f, 100).size() >= 100; }));
+    ASSERT_TRUE(client.send(setProbeMode(1, 7, false)));
+    ASSERT_TRUE(client.waitAcks(2));
+    for (const auto& block : client.blocks())
+        EXPECT_LE(block.size(), 250u);
+    expectNoGaps(probeReports(client.frames(), 100));
+}
+
+TEST_F(SimPhoneStreamTest, PhyReportsFollowTheirTestCodesBehindProbe700) {
+    auto phone = makePhone();
+    TvpClient client(phone->tvp());
+    ASSERT_TRUE(client.connect());
+    phone->setProbeRate(500);
+
+    // Without probe 700 a Phy report is only selected.
+    ASSERT_TRUE(client.send(phyTestCode(0, 769, true)));
+    ASSERT_TRUE(client.waitAcks(1));
+    ASSERT_TRUE(phone->flush());
+    EXPECT_TRUE(phone->counters().activeProbes.empty());
+
+    ASSERT_TRUE(client.send(setProbeMode(1, 700, true)));
+    ASSERT_TRUE(client.send(phyTestCode(2, 1538, true)));
+    ASSERT_TRUE(client.waitAcks(3));
+    ASSERT_TRUE(phone->flush());
+    EXPECT_EQ(phone->counters().activeProbes, (std::set<std::uint16_t>{0x8301, 0x8602}));
+    ASSERT_TRUE(client.waitFrames([](const auto& f) {
+        std::set<std::uint16_t> ids;
+        for (const auto& r : probeReports(f))
+            ids.insert(r.probeId);
+        return ids == std::set<std::uint16_t>{0x8301, 0x8602};
+    }));
+
+    ASSERT_TRUE(client.send(phyTestCode(3, 769, false)));
+    ASSERT_TRUE(client.waitAcks(4));
+    ASSERT_TRUE(phone->flush());
+    EXPECT_EQ(phone->counters().activeProbes, (std::set<std::uint16_t>{0x8602}));
+    ASSERT_TRUE(client.send(setProbeMode(4, 700, false)));
+    ASSERT_TRUE(client.waitAcks(5));
+    ASSERT_TRUE(phone->flush());
+    EXPECT_TRUE(phone->counters().activeProbes.empty());
+
+    for (const auto& ack : client.acks()) {
+        auto answer = parse<vela::TvpCommandAck>(ack);
+        ASSERT_TRUE(answer);
+        EXPECT_EQ(core::readU2(ack.data() + (ack[4] == 3 ? 9 : 8)), 0) << int(ack[5]);
+    }
+    EXPECT_EQ(phone->counters().probeFramesById.count(700), 0u);
+}
+
+TEST_F(SimPhoneStreamTest, NoReportsWhileTheStreamIsClosed) {
+    auto phone = makePhone();
+    TvpClient client(phone->tvp());
+    ASSERT_TRUE(client.connect());
+    phone->setProbeRate(1000);
+    ASSERT_TRUE(client.send(setProbeMode(0, 1, true)));
+    ASSERT_TRUE(client.waitFrames([](const auto& f) { return probeReports(f).size() >= 20; }));
+
+    ASSERT_TRUE(client.disconnect());
+    ASSERT_TRUE(phone->flush());
+    std::this_thread::sleep_for(30ms);  // let a tick see the closed stream
+    ASSERT_TRUE(phone->flush());
+    auto stopped = phone->counters().probeFrames;
+    std::this_thread::sleep_for(400ms);  // 400 reports' time
+    ASSERT_TRUE(phone->flush());
+    EXPECT_EQ(phone->counters().probeFrames, stopped);
+
+    // Open again, the probe streams again without gaps in its numbers and without a burst of
+    // the reports of the closed time.
+    ASSERT_TRUE(client.connect());
+    ASSERT_TRUE(phone->waitFor([&](const auto& c) { return c.probeFrames >= stopped + 20; }));
+    EXPECT_LT(phone->counters().probeFrames, stopped + 250);
+    ASSERT_TRUE(client.send(setProbeMode(1, 1, false)));
+    ASSERT_TRUE(client.waitAcks(2));
+    expectNoGaps(probeReports(client.frames()));
+}
+
+TEST_F(SimPhoneStreamTest, PrintServerSendsNumberedLinesOnceConnected) {
+    printRate = 50;
+    auto phone = makePhone();
+    TvpClient client(phone->printServer());
+    std::this_thread::sleep_for(100ms);  // five lines' time before the connection
+    ASSERT_TRUE(phone->flush());
+    EXPECT_EQ(phone->counters().printLines, 0u);
+
+    ASSERT_TRUE(client.connect());
+    ASSERT_TRUE(phone->waitFor([](const auto& c) { return c.printLines >= 10; }));
+    client.disconnect();
+    ASSERT_TRUE(phone->flush());
+    ASSERT_TRUE(phone->printServer().waitForDelivered(phone->counters().printBlocks));
+    std::string text;
+    for (const auto& block : client.blocks()) {
+        EXPECT_EQ(block.back(), '\n');  // whole lines in each block
+        text.append(block.begin(), block.end());
+    }
+    std::size_t number = 0;
+    for (std::size_t at = 0; at < text.size();) {
+        std::size_t end = text.find('\n', at);
+        ASSERT_NE(end, std::string::npos);
+        std::string line = text.substr(at, end - at);
+        char expected[32];
+        std::snprintf(expected, sizeof expected, "VELA PS %06zu: cell ", ++number);
+        EXPECT_EQ(line.rfind(expected, 0), 0u) << line;
+        EXPECT_NE(line.find(" rssi -"), std::string::npos) << line;
+        at = end + 1;
+    }
+    EXPECT_GE(number, 10u);
+    EXPECT_EQ(phone->counters().printLines, number);
+}
+
+}  // namespace
+}  // namespace phonetest
