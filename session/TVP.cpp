@@ -42,6 +42,21 @@ void TVP::onSetDataProvider(const RCPtr<DataProvider>& provider) {
     // Their applies end by their time-outs.
     m_queue.clear();
     m_spBuffer.reset();  // bytes of the old stream do not continue in the new one
+    queueStartUp();
+}
+
+RCPtr<core::RCObject> TVP::onActivate(const RCPtr<dsrc::DataSourceSink>& sink) {
+    RCPtr<core::RCObject> result = VelaChannel::onActivate(sink);
+    if (result && getDataProvider()) {
+        // The stream has just been opened: a provider bound before the activation could not
+        // take the start-up request, and a channel activated again after a deactivation has
+        // to bring the session up again. A start-up request still queued is not queued twice.
+        queueStartUp();
+    }
+    return result;
+}
+
+void TVP::queueStartUp() {
     RCPtr<TvpIoProtocol> request(
         new TvpCommandSetTimeStampReq(TvpCommandSetTimeStampReq::TIME_STAMP_SESSION));
     addCommand(kStartUpReqId, kStartUpSeqId, request, &TVP::onTimeStampTypeAck);
@@ -49,6 +64,10 @@ void TVP::onSetDataProvider(const RCPtr<DataProvider>& provider) {
 
 void TVP::addCommand(std::uint32_t reqId, std::uint32_t seqId, const RCPtr<TvpIoProtocol>& request,
                      bool (TVP::*callback)(Command&, TvpCommandAck&)) {
+    // A command whose send failed (no open stream, or the provider refused it) waits at the
+    // front and would hold back every later one for good: a new command tries it again first.
+    // Nothing happens when the front command is already on its way.
+    m_queue.transmit();
     m_queue.add(new Command(reqId, seqId, request, CommandCallBack(this, callback)));
 }
 

@@ -54,6 +54,7 @@ class TVP : public VelaChannel, public CommandSender, public CatalogueHandlers {
   protected:
     bool onBeginWorkThread() override;
     bool onEndWorkThread() override;
+    core::RCPtr<core::RCObject> onActivate(const core::RCPtr<dsrc::DataSourceSink>& sink) override;
     core::RCPtr<core::PropertyStore> onCreatePropertyStore() override;
     core::RCPtr<core::PropertyStore> onGetPropertyStore() override;
     Identity onRemovePropertyStore() override;
@@ -65,6 +66,7 @@ class TVP : public VelaChannel, public CommandSender, public CatalogueHandlers {
     // bytes consumed (the rest is an incomplete frame).
     std::size_t cut(const unsigned char* bytes, std::size_t length);
     void processFrame(const unsigned char* bytes, std::size_t length);
+    void queueStartUp();
     void addCommand(std::uint32_t reqId, std::uint32_t seqId, const core::RCPtr<TvpIoProtocol>& request,
                     bool (TVP::*callback)(Command&, TvpCommandAck&));
 
