@@ -1,0 +1,228 @@
+// The session with the phone: the start-up command and its acknowledgement, the frame
+// sequence number, and the session's life across activations and provider changes.
+#include "TvpTestSupport.h"
+
+namespace tvptest {
+namespace {
+
+using vela::catalogue::kCasProbes;
+using vela::catalogue::kGsmLayer2;
+using vela::catalogue::kGsmModeReports;
+using vela::catalogue::kWcdmaLayer2;
+
+constexpr int kActivating = dsrc::CHANNEL_STATE_ACTIVATING;
+constexpr int kActive = dsrc::CHANNEL_STATE_ACTIVE;
+constexpr int kFailed = dsrc::CHANNEL_STATE_FAILED;
+
+const char* const kNotAcknowledged =
+    "TVP::onDataFromUE TvpIoProtocol::COMMAND_ACK CommandQueue NOT acknowledge - Error\n";
+
+using TvpSession = TvpTest;
+
+TEST_F(TvpSession, StartUpSetsTheTimeStampAndThePositiveAckMakesTheChannelActive) {
+    core::TraceCapture trace;
+    startEngine();
+    activate();
+    EXPECT_EQ(engine->getActiveStateSnapshot(), kActivating);
+    EXPECT_EQ(phone->sentCount(), 0u) << "nothing is sent before the engine has a stream";
+    bind();
+    ASSERT_TRUE(phone->waitSent(1));
+    EXPECT_TRUE(phone->stream().isConnected());
+    EXPECT_EQ(phone->sent(), std::vector<Bytes>{setTimeStampReq(0)});
+    settle();
+    EXPECT_EQ(engine->getActiveStateSnapshot(), kActivating)
+        << "active only once the phone has answered";
+
+    ASSERT_TRUE(phone->stream().waitForSinks(1));
+    phone->inject(setTimeStampAck(0));
+    ASSERT_TRUE(waitUntil([&] { return engine->getActiveStateSnapshot() == kActive; }));
+    settle();
+    EXPECT_EQ(sink->count(), 0u) << "acknowledgements are consumed by the engine";
+    EXPECT_EQ(engine->counters().acknowledgements, 1u);
+    EXPECT_FALSE(trace.contains(kNotAcknowledged));
+    EXPECT_EQ(observer->states(), (std::vector<int>{kActivating, kActive}));
+    EXPECT_EQ(phone->sentCount(), 1u);
+}
+
+TEST_F(TvpSession, StartUpAnswersThatDoNotFitAreRefused) {
+    // A negative answer fails the activation at once.
+    {
+        core::TraceCapture trace;
+        startEngine();
+        activate();
+        bind();
+        ASSERT_TRUE(phone->waitSent(1));
+        ASSERT_TRUE(phone->stream().waitForSinks(1));
+        phone->inject(setTimeStampAck(0, 2));
+        ASSERT_TRUE(waitUntil([&] { return engine->getActiveStateSnapshot() == kFailed; }));
+        EXPECT_TRUE(
+            trace.has(20, "TVP::onTimeStampTypeAck getResult() == TvpIoProtocol::FAILED\n"));
+        EXPECT_TRUE(waitUntil([&] { return trace.has(20, kNotAcknowledged); }))
+            << "the refused answer clears the queue";
+        target->detachChannel("Tvp");
+        engine->stopWorkThread();
+        engine.reset();
+    }
+    // An answer with another sequence number, or with the request's id (7) instead of the
+    // acknowledgement's (8), is not the answer: the activation fails by its time limit.
+    for (const Bytes& wrong :
+         {setTimeStampAck(1), cat({header(8, 2), {0x07, 0x00}, u2(0)}), probeModeAck(0, 0x0102)}) {
+        core::TraceCapture trace;
+        phone->stream().takeSentBlocks();
+        startEngine(300);
+        activate();
+        bind();
+        ASSERT_TRUE(phone->waitSent(1));
+        ASSERT_TRUE(phone->stream().waitForSinks(1));
+        phone->inject(wrong);
+        ASSERT_TRUE(waitUntil([&] { return trace.has(20, kNotAcknowledged); }));
+        // The queue is cleared: the right answer arriving late is refused too.
+        phone->inject(setTimeStampAck(0));
+        ASSERT_TRUE(waitUntil([&] { return trace.count(kNotAcknowledged) == 2; }));
+        EXPECT_TRUE(waitUntil([&] { return engine->getActiveStateSnapshot() == kFailed; }));
+        EXPECT_EQ(sink->count(), 0u);
+        target->detachChannel("Tvp");
+        engine->stopWorkThread();
+        engine.reset();
+    }
+}
+
+TEST_F(TvpSession, UnsolicitedAcknowledgementsAreTracedAndNeverReachTheHost) {
+    startSession();
+    core::TraceCapture trace;
+    phone->inject(setTimeStampAck(0));              // answered already
+    phone->inject(probeModeAck(1, 0x0102));         // nothing was asked
+    phone->inject(cat({header(6, 2), {0x05, 1}}));  // an acknowledgement id without a class
+    settle();
+    EXPECT_EQ(trace.count(kNotAcknowledged), 3u);
+    EXPECT_TRUE(trace.has(20, "TvpIoProtocolFactory::createCommandAck FAILED (ID=5)\n"));
+    EXPECT_EQ(sink->count(), 0u);
+    EXPECT_EQ(engine->getActiveStateSnapshot(), kActive);
+    EXPECT_EQ(engine->counters().acknowledgements, 4u);
+}
+
+TEST_F(TvpSession, FrameSequenceNumberCountsEverySentCommandAndWrapsAfter255) {
+    startSession();
+    phone->autoAnswer();
+    // 11 applies of 25 commands each take the counter past 255.
+    for (std::size_t n = 1; n <= 11; ++n) {
+        ASSERT_TRUE(engine->applyPropertyItem(kGsmModeReports));
+        ApplyResult result = observer->waitResult(n);
+        ASSERT_EQ(result.code, 1) << "apply " << n << ": " << result.text;
+        ASSERT_EQ(result.identity, kGsmModeReports);
+    }
+    std::vector<Bytes> sent = phone->sent();
+    ASSERT_EQ(sent.size(), 1u + 11u * 25u);
+    for (std::size_t i = 0; i < sent.size(); ++i) {
+        ASSERT_GE(sent[i].size(), 6u);
+        EXPECT_EQ(sent[i][5], static_cast<std::uint8_t>(i)) << "command " << i;
+    }
+    EXPECT_EQ(sent[255][5], 255u);
+    EXPECT_EQ(sent[256][5], 0u);
+    EXPECT_EQ(observer->results().size(), 11u) << "each apply is reported once";
+}
+
+TEST_F(TvpSession, CommandThatCouldNotBeSentIsNotReportedAsSent) {
+    core::TraceCapture trace;
+    startSession();
+    phone->stream().answerFalseNext("Send");
+    ASSERT_TRUE(engine->applyPropertyItem(kGsmLayer2));
+    ApplyResult result = observer->waitResult(1);
+    EXPECT_EQ(result.code, -1);
+    EXPECT_EQ(result.text, "apply timed out");
+    EXPECT_EQ(phone->sentCount(), 1u) << "only the start-up request reached the phone";
+    EXPECT_TRUE(trace.has(20, "DataProvider::onSendReq Error sending data\n"));
+
+    // The next apply sends the waiting command first; the frame sequence number did not
+    // move for the failed send, so it goes out as number 1.
+    phone->autoAnswer();
+    ASSERT_TRUE(engine->applyPropertyItem(kWcdmaLayer2));
+    result = observer->waitResult(2);
+    EXPECT_EQ(result.identity, kWcdmaLayer2);
+    EXPECT_EQ(result.code, 1) << result.text;
+    std::vector<Bytes> sent = phone->sent();
+    ASSERT_EQ(sent.size(), 5u);
+    EXPECT_EQ(sent[1], probeModeReq(1, 0x0498, 1));
+    EXPECT_EQ(sent[2], probeModeReq(2, 0x01AA, 1));
+    EXPECT_EQ(sent[4], probeModeReq(4, 0x01AD, 1));
+}
+
+TEST_F(TvpSession, StreamTakenAwayAndGivenBackStartsTheSessionAgain) {
+    startSession();
+    // An apply whose command is in flight when the stream goes.
+    ASSERT_TRUE(engine->applyPropertyItem(kGsmLayer2));
+    ASSERT_TRUE(phone->waitSent(2));
+
+    phoneTarget.removeProvider("Tvp");
+    ASSERT_TRUE(waitUntil([&] { return engine->getActiveStateSnapshot() == kActivating; }))
+        << "an active channel that loses its stream is coming up again";
+    // The apply never completes: it ends by its time-out, not as a success.
+    ApplyResult result = observer->waitResult(1);
+    EXPECT_EQ(result.identity, kGsmLayer2);
+    EXPECT_EQ(result.code, -1);
+
+    // Applied without a stream: nothing can be sent, and nothing is reported as sent.
+    ASSERT_TRUE(engine->applyPropertyItem(kCasProbes));
+    result = observer->waitResult(2);
+    EXPECT_EQ(result.identity, kCasProbes);
+    EXPECT_EQ(result.code, -1);
+
+    // The stream comes back: a fresh start-up request, numbered after the two that were sent.
+    phone = std::make_unique<Phone>(phoneTarget.addProvider("Tvp"));
+    ASSERT_TRUE(phone->stream().waitConnected(true, kWait));
+    ASSERT_TRUE(phone->waitSent(1));
+    EXPECT_EQ(phone->sent(), std::vector<Bytes>{setTimeStampReq(2)});
+    ASSERT_TRUE(phone->stream().waitForSinks(1));
+    phone->inject(setTimeStampAck(2));
+    ASSERT_TRUE(waitUntil([&] { return engine->getActiveStateSnapshot() == kActive; }));
+
+    // The session works again.
+    phone->autoAnswer();
+    ASSERT_TRUE(engine->applyPropertyItem(kGsmLayer2));
+    result = observer->waitResult(3);
+    EXPECT_EQ(result.code, 1) << result.text;
+    EXPECT_EQ(phone->lastSent(), probeModeReq(3, 0x0498, 1));
+    EXPECT_EQ(phone->sentCount(), 2u);
+}
+
+TEST_F(TvpSession, StreamGivenBeforeTheActivationIsStartedWhenTheActivationOpensIt) {
+    startEngine();
+    bind();
+    ASSERT_TRUE(waitUntil([&] { return phone->stream().sinkCount() >= 1; }));
+    settle();
+    EXPECT_FALSE(phone->stream().isConnected()) << "bound but not opened before the activation";
+    EXPECT_EQ(phone->sentCount(), 0u) << "the closed stream took nothing";
+
+    phone->autoAnswer();
+    activate();
+    ASSERT_TRUE(waitUntil([&] { return engine->getActiveStateSnapshot() == kActive; }));
+    EXPECT_EQ(phone->sent(), std::vector<Bytes>{setTimeStampReq(0)});
+}
+
+TEST_F(TvpSession, DeactivatedChannelComesUpAgainWhenActivatedAgain) {
+    startSession();
+    ASSERT_TRUE(engine->deactivate());
+    ASSERT_TRUE(waitUntil(
+        [&] { return engine->getActiveStateSnapshot() == dsrc::CHANNEL_STATE_DEACTIVATED; }));
+    EXPECT_FALSE(phone->stream().isConnected());
+
+    phone->autoAnswer();
+    activate();
+    ASSERT_TRUE(waitUntil([&] { return engine->getActiveStateSnapshot() == kActive; }));
+    EXPECT_EQ(phone->lastSent(), setTimeStampReq(1));
+}
+
+TEST_F(TvpSession, ActivationWithoutAnAnswerFailsByTheTimeLimit) {
+    startEngine(200);
+    activate();
+    bind();
+    ASSERT_TRUE(phone->waitSent(1));
+    EXPECT_TRUE(waitUntil([&] { return engine->getActiveStateSnapshot() == kFailed; }));
+    // A late positive answer still brings the session up.
+    ASSERT_TRUE(phone->stream().waitForSinks(1));
+    phone->inject(setTimeStampAck(0));
+    EXPECT_TRUE(waitUntil([&] { return engine->getActiveStateSnapshot() == kActive; }));
+}
+
+}  // namespace
+}  // namespace tvptest
