@@ -58,7 +58,11 @@ void Equipment::setDataSourceSink(const RCPtr<dsrc::DataSourceSink>& sink) {
 }
 
 void Equipment::setChannelObserver(const RCPtr<ChannelObserver>& observer) {
-    call([&] { m_observer = observer; });
+    call([&] {
+        m_observer = observer;
+        // Channels made before the observer came are told of it too.
+        for (auto& [guid, channel] : m_channels) channel->setObserver(observer);
+    });
 }
 
 RCPtr<core::RCObject> Equipment::activateChannel(const GUID& channel) {
@@ -180,4 +184,11 @@ CLSIDToEquipment& CLSIDToEquipment::instance() {
     return *map;
 }
 
+}  // namespace eqbase
+
+namespace eqbase {
+ATLModuleRegistratorHelper& ATLModuleRegistratorHelper::instance() {
+    static ATLModuleRegistratorHelper* helper = new ATLModuleRegistratorHelper;
+    return *helper;
+}
 }  // namespace eqbase

@@ -103,3 +103,20 @@ public:
 };
 
 }  // namespace eqbase
+
+namespace ATL {
+class CAtlModule;
+}
+
+namespace eqbase {
+// Keeps the host's ATL module for the framework's registrations.
+class ATLModuleRegistratorHelper {
+  public:
+    static ATLModuleRegistratorHelper& instance();
+    void setATLModule(ATL::CAtlModule* module) { m_module = module; }
+    ATL::CAtlModule* getATLModule() const { return m_module; }
+
+  private:
+    ATL::CAtlModule* m_module = nullptr;
+};
+}  // namespace eqbase

@@ -235,3 +235,23 @@ TEST(EquipmentDetector, RegistryAndDetection) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(EquipmentObserver, ObserverGivenAfterTheChannelsExistIsToldOfTheirStates) {
+    RCPtr<Recorder> rec(new Recorder);
+    RCPtr<TestEquipment> eq(new TestEquipment);
+    ASSERT_TRUE(eq->startWorkThread());
+    eq->setDataSourceSink(rec);
+    ASSERT_TRUE(eq->setEquipmentInfo(makeInfo()));
+    eq->setChannelObserver(new Observer(rec.get()));
+    GUID guid{};
+    for (auto& [info, c] : eq->listChannels())
+        if (c) guid = info->getChannelGuid();
+    EXPECT_TRUE(eq->activateChannel(guid));
+    ASSERT_TRUE(rec->waitFor([&] { return !rec->states.empty(); }));
+    EXPECT_EQ(rec->states.front(), 2);
+    eq->stopWorkThread();
+}
+
+}  // namespace

@@ -1,0 +1,188 @@
+#include "equipment/VelaEquipment.h"
+
+#include "decoding/PrintServerChannel.h"
+#include "equipment/VelaGuids.h"
+#include "session/TVP.h"
+#include "transport/ATChannel.h"
+#include "transport/DebugMux.h"
+#include "transport/Target.h"
+
+namespace vela {
+
+using core::RCPtr;
+
+VelaEquipment::VelaEquipment() : eqbase::Equipment("VelaEquipment") {}
+
+VelaEquipment::~VelaEquipment() = default;
+
+void VelaEquipment::setTarget(const RCPtr<Target>& target) {
+    RCPtr<core::RCObjectReq> request(new core::RCObjectReq("SetTarget", target));
+    request->setSyncType(core::Request::POSTED);
+    doRequest(request);
+}
+
+bool VelaEquipment::onBeginWorkThread() {
+    if (!eqbase::Equipment::onBeginWorkThread())
+        return false;
+    bool registered =
+        addChannelCreator(dsrc::CHANNEL_TYPE_TVP, &TVP::createObject) &&
+        addChannelCreator(dsrc::CHANNEL_TYPE_PRINT_SERVER, &PrintServerChannel::createObject) &&
+        addChannelCreator(dsrc::CHANNEL_TYPE_AT, &ATChannel::createObject);
+    attachServiceRequest("SetTarget", &VelaEquipment::onSetTargetReq);
+    return registered;
+}
+
+bool VelaEquipment::onEndWorkThread() {
+    detachServiceRequest("SetTarget");
+    removeChannelCreator(dsrc::CHANNEL_TYPE_PRINT_SERVER);
+    removeChannelCreator(dsrc::CHANNEL_TYPE_TVP);
+    removeChannelCreator(dsrc::CHANNEL_TYPE_AT);
+    // The target knows the channels only by plain pointers: they leave it before they go.
+    detachChannels();
+    m_spTarget.reset();
+    if (m_spDebugMux) {
+        std::string port = tvpPortName();
+        if (!port.empty())
+            m_spDebugMux->detachEquipment(port);
+    }
+    bool ok = eqbase::Equipment::onEndWorkThread();
+    m_spDebugMux.reset();
+    m_spPropertyStore.reset();
+    return ok;
+}
+
+RCPtr<eqbase::Channel> VelaEquipment::createChannel(
+    const RCPtr<dsrc::DataSourceChannelInfo>& info) {
+    return eqbase::Equipment::createChannel(info);
+}
+
+std::string VelaEquipment::tvpPortName() const {
+    if (!getEquipmentInfo())
+        return {};
+    auto channel = core::rcCast<equip::EquipmentChannelInfo>(
+        getEquipmentInfo()->getChannelInfo(dsrc::CHANNEL_TYPE_TVP));
+    return channel ? channel->getPortName() : std::string();
+}
+
+void VelaEquipment::onSetEquipmentInfo(const RCPtr<equip::EquipmentInfo>& info) {
+    eqbase::Equipment::onSetEquipmentInfo(info);
+    if (!info)
+        return;
+    m_spDebugMux = DebugMux::getInstance();
+    auto channel =
+        core::rcCast<equip::EquipmentChannelInfo>(info->getChannelInfo(dsrc::CHANNEL_TYPE_TVP));
+    if (channel && m_spDebugMux)
+        m_spDebugMux->attachEquipment(channel->getPortName(), this);
+}
+
+void VelaEquipment::onCreateChannels(const RCPtr<equip::EquipmentInfo>& info) {
+    eqbase::Equipment::onCreateChannels(info);
+    // The AT channel's info is neither visible nor selected: it is made here.
+    createChannel(info->getChannelInfo(dsrc::CHANNEL_TYPE_AT));
+}
+
+void VelaEquipment::attachChannels() {
+    if (!m_spTarget)
+        return;
+    for (auto& [guid, channel] : getChannels()) {
+        auto* vela = dynamic_cast<VelaChannel*>(channel.get());
+        if (vela)
+            m_spTarget->attachChannel(vela->getName(), vela);
+    }
+}
+
+void VelaEquipment::detachChannels() {
+    if (!m_spTarget)
+        return;
+    for (auto& [guid, channel] : getChannels()) {
+        auto* vela = dynamic_cast<VelaChannel*>(channel.get());
+        if (vela)
+            m_spTarget->detachChannel(vela->getName());
+    }
+}
+
+void VelaEquipment::onSetTargetReq(core::Request& request) {
+    CORE_ASSERT_ON_WORKER(getWorker());
+    auto* carrier = dynamic_cast<core::RCObjectReq*>(&request);
+    RCPtr<Target> target = carrier ? core::rcCast<Target>(carrier->getObject()) : nullptr;
+    if (!target && !m_spTarget)
+        return;
+    // A new phone object replaces the old one: the channels leave the old target first, so
+    // that it never holds a pointer to a channel that went away.
+    if (m_spTarget && m_spTarget != target)
+        detachChannels();
+    m_spTarget = target;
+    attachChannels();
+}
+
+RCPtr<core::RCObject> VelaEquipment::onActivateChannel(const GUID& guid) {
+    RCPtr<core::RCObject> result = eqbase::Equipment::onActivateChannel(guid);
+    if (!result)
+        return result;
+    auto* vela = dynamic_cast<VelaChannel*>(getChannel(guid).get());
+    if (vela) {
+        std::string name = vela->getName();
+        if (m_spTarget)
+            m_spTarget->attachChannel(name, vela);
+    }
+    return result;
+}
+
+void VelaEquipment::onDeactivateChannel(const GUID& guid) {
+    auto* vela = dynamic_cast<VelaChannel*>(getChannel(guid).get());
+    if (vela) {
+        std::string name = vela->getName();
+        if (m_spTarget)
+            m_spTarget->detachChannel(name);
+    }
+    eqbase::Equipment::onDeactivateChannel(guid);
+}
+
+RCPtr<core::PropertyStore> VelaEquipment::onCreatePropertyStore() {
+    if (!m_spPropertyStore) {
+        m_spPropertyStore = new core::PropertyStore(reinterpret_cast<Identity>(this), "", "");
+        RCPtr<core::PropertyCategory> ue(
+            new core::PropertyCategory(1, "UE", "General UE Description"));
+        RCPtr<core::StringPropertyItem> imei(
+            new core::StringPropertyItem(2, "IMEI", "Identification"));
+        imei->addString("123456789", "", false);
+        imei->setReadOnly(true);
+        ue->insert(imei);
+        m_spPropertyStore->insert(ue);
+    }
+    return m_spPropertyStore;
+}
+
+RCPtr<core::PropertyStore> VelaEquipment::onGetPropertyStore() {
+    return m_spPropertyStore;
+}
+
+VelaEquipment::Identity VelaEquipment::onRemovePropertyStore() {
+    if (!m_spPropertyStore)
+        return 0;
+    Identity identity = m_spPropertyStore->getIdentity();
+    m_spPropertyStore.reset();
+    return identity;
+}
+
+RCPtr<eqbase::Equipment> EEVelaEquipment::createEquipment() {
+    return new VelaEquipment();
+}
+
+GUID EEVelaEquipment::getEquipmentGuid() const {
+    return CLSID_VelaComponent;
+}
+
+bool EEVelaEquipmentCreatorClass::create(IUnknown** out) {
+    if (!out)
+        return false;
+    *out = nullptr;
+    ATL::CComObject<EEVelaEquipment>* object = nullptr;
+    if (FAILED(ATL::CComObject<EEVelaEquipment>::CreateInstance(&object)) || !object)
+        return false;
+    object->AddRef();
+    *out = static_cast<IEEEquipment*>(object);
+    return true;
+}
+
+}  // namespace vela

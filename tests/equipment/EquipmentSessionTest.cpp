@@ -1,0 +1,203 @@
+// The equipment as the host drives it, bound to a phone of the simulated service: it finds its
+// phone by the modem port, its TVP channel starts the session on "Tvp", its print-server
+// channel reads "Print Server Channel", and a phone that goes and comes back is taken up
+// again. The phone's side is played here with the service's send handler and inject.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "equipment/VelaEquipment.h"
+#include "framework/eqbase/Equipment.h"
+#include "sim/SimService.h"
+#include "transport/ATChannelInfo.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using core::RCPtr;
+
+ATL::CAtlModule g_module;
+
+// What the host's data source received, per channel type.
+struct RecordingSink : dsrc::DataSourceSink {
+    bool onDataSourceFrame(const dsrc::DataSourceChannelInfo* channel,
+                           const RCPtr<dsrc::DataSourceFrame>& frame) override {
+        std::lock_guard<std::mutex> lock(mutex);
+        const unsigned char* data = frame->getDataSourceFrameData();
+        frames.push_back(
+            {channel ? channel->getChannelType() : -1,
+             std::vector<unsigned char>(data, data + frame->getDataSourceFrameDataSize())});
+        changed.notify_all();
+        return true;
+    }
+    bool waitFor(std::size_t count) {
+        std::unique_lock<std::mutex> lock(mutex);
+        return changed.wait_for(lock, 15s, [&] { return frames.size() >= count; });
+    }
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<std::pair<int, std::vector<unsigned char>>> frames;
+};
+
+// Answers every SetTimeStamp request with a positive acknowledgement of its sequence number.
+void answerTimeStamps(sim::ProviderHandle tvp, std::shared_ptr<std::atomic<int>> requests) {
+    tvp.setSendHandler([tvp, requests](const sim::Bytes& block) mutable {
+        for (std::size_t at = 0; at + 6 <= block.size();) {
+            std::size_t size = block[at] | block[at + 1] << 8 | (block[at + 2] & 1) << 16;
+            if (size < 4)
+                break;
+            if (block[at + 3] == 0x2C && block[at + 4] == 0x07) {
+                ++*requests;
+                tvp.inject({0x08, 0x00, 0x02, 0x4C, 0x08, block[at + 5], 0x00, 0x00});
+            }
+            at += size;
+        }
+    });
+}
+
+bool waitState(const RCPtr<eqbase::Channel>& channel, int state) {
+    auto until = std::chrono::steady_clock::now() + 15s;
+    while (channel->getActiveStateSnapshot() != state) {
+        if (std::chrono::steady_clock::now() > until)
+            return false;
+        std::this_thread::sleep_for(2ms);
+    }
+    return true;
+}
+
+class EquipmentSessionTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ::setenv("VELA_COM_DIR", "/nonexistent-vela-com", 1);
+        sim::SimService::instance().reset();
+        phone = sim::SimService::instance().addPhone(5, 4711, "Vela phone");
+        tvpRequests = std::make_shared<std::atomic<int>>(0);
+        answerTimeStamps(phone.provider("Tvp"), tvpRequests);
+
+        vela::EEVelaEquipmentCreatorClass creator;
+        IUnknown* unknown = nullptr;
+        ASSERT_TRUE(creator.create(&unknown));
+        com = unknown;
+        unknown->Release();
+        ASSERT_TRUE(com);
+        sink = new RecordingSink();
+        ASSERT_EQ(com->SetDataSourceSink(sink.get()), S_OK);
+
+        info = new equip::EquipmentInfo();
+        RCPtr<equip::EquipmentChannelInfo> tvp(
+            new equip::EquipmentChannelInfo(dsrc::CHANNEL_TYPE_TVP));
+        tvp->setPortName("COM5");
+        info->addChannelInfo(tvp);
+        RCPtr<vela::ATChannelInfo> at(new vela::ATChannelInfo());
+        at->setPortName("COM6");
+        info->addChannelInfo(at);
+        info->addChannelInfo(new equip::EquipmentChannelInfo(dsrc::CHANNEL_TYPE_PRINT_SERVER));
+        ASSERT_EQ(com->SetEquipmentInfo(info.get()), S_OK);
+
+        core::RCObject* object = nullptr;
+        ASSERT_EQ(com->GetEquipment(&object), S_OK);
+        equipment = core::rcCast<eqbase::Equipment>(object);
+        object->release();
+        ASSERT_TRUE(equipment);
+    }
+    void TearDown() override {
+        equipment.reset();
+        if (com)
+            com->Terminate();
+        com.Release();
+        sim::SimService::instance().reset();
+        ::unsetenv("VELA_COM_DIR");
+    }
+    RCPtr<eqbase::Channel> channel(int type) {
+        for (auto& [channelInfo, channel] : equipment->listChannels())
+            if (channelInfo->getChannelType() == type)
+                return channel;
+        return {};
+    }
+    bool activate(int type) {
+        VARIANT_BOOL activated = VARIANT_FALSE;
+        return SUCCEEDED(com->ActivateChannel(info->getChannelInfo(type)->getChannelGuid(),
+                                              &activated)) &&
+               activated == VARIANT_TRUE;
+    }
+
+    sim::TargetHandle phone;
+    std::shared_ptr<std::atomic<int>> tvpRequests;
+    CComQIPtr<IEEEquipment> com;
+    RCPtr<RecordingSink> sink;
+    RCPtr<equip::EquipmentInfo> info;
+    RCPtr<eqbase::Equipment> equipment;
+};
+
+TEST_F(EquipmentSessionTest, MakesItsThreeChannelsAndRunsASessionOnThePhoneOfItsModemPort) {
+    ASSERT_TRUE(channel(dsrc::CHANNEL_TYPE_TVP));
+    ASSERT_TRUE(channel(dsrc::CHANNEL_TYPE_PRINT_SERVER));
+    ASSERT_TRUE(channel(dsrc::CHANNEL_TYPE_AT))
+        << "the AT channel is made though its info is not selected";
+
+    ASSERT_TRUE(activate(dsrc::CHANNEL_TYPE_TVP));
+    ASSERT_TRUE(waitState(channel(dsrc::CHANNEL_TYPE_TVP), dsrc::CHANNEL_STATE_ACTIVE));
+    EXPECT_EQ(tvpRequests->load(), 1);
+
+    // A probe frame of the phone reaches the host's data source byte for byte; the
+    // acknowledgement before it did not.
+    const std::vector<unsigned char> probe{0x16, 0x00, 0x02, 0x0C, 0x00, 0x04, 0x03, 0x02,
+                                           0x01, 0x06, 0x05, 0x08, 0x07, 0x0C, 0x0B, 0x0A,
+                                           0x09, 0x04, 0x02, 0x00, 0xDE, 0xAD};
+    phone.provider("Tvp").inject(probe);
+    ASSERT_TRUE(sink->waitFor(1));
+
+    ASSERT_TRUE(activate(dsrc::CHANNEL_TYPE_PRINT_SERVER));
+    ASSERT_TRUE(phone.provider("Print Server Channel").waitConnected(true));
+    const std::string line = "VELA PS 000001: cell 1234\n";
+    phone.provider("Print Server Channel").inject(sim::Bytes(line.begin(), line.end()));
+    ASSERT_TRUE(sink->waitFor(2));
+    ASSERT_TRUE(waitState(channel(dsrc::CHANNEL_TYPE_PRINT_SERVER), dsrc::CHANNEL_STATE_ACTIVE));
+
+    std::lock_guard<std::mutex> lock(sink->mutex);
+    ASSERT_EQ(sink->frames.size(), 2u);
+    EXPECT_EQ(sink->frames[0].first, dsrc::CHANNEL_TYPE_TVP);
+    EXPECT_EQ(sink->frames[0].second, probe);
+    EXPECT_EQ(sink->frames[1].first, dsrc::CHANNEL_TYPE_PRINT_SERVER);
+    EXPECT_EQ(std::string(sink->frames[1].second.begin(), sink->frames[1].second.end()), line);
+}
+
+TEST_F(EquipmentSessionTest, PhoneThatGoesAndComesBackGetsANewSession) {
+    ASSERT_TRUE(activate(dsrc::CHANNEL_TYPE_TVP));
+    ASSERT_TRUE(waitState(channel(dsrc::CHANNEL_TYPE_TVP), dsrc::CHANNEL_STATE_ACTIVE));
+    EXPECT_EQ(tvpRequests->load(), 1);
+
+    ASSERT_TRUE(sim::SimService::instance().removePhone(5));
+    phone = sim::SimService::instance().addPhone(5, 4712, "Vela phone");
+    answerTimeStamps(phone.provider("Tvp"), tvpRequests);
+    // The equipment is handed the new target; its channel binds to the new provider and the
+    // session starts again there.
+    ASSERT_TRUE(phone.provider("Tvp").waitConnected(true));
+    ASSERT_TRUE(phone.provider("Tvp").waitForSent(1));
+    ASSERT_TRUE(waitState(channel(dsrc::CHANNEL_TYPE_TVP), dsrc::CHANNEL_STATE_ACTIVE));
+    EXPECT_EQ(tvpRequests->load(), 2);
+
+    const std::vector<unsigned char> probe{0x14, 0x00, 0x02, 0x0C, 0x00, 0x00, 0x00,
+                                           0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
+                                           0x00, 0x00, 0x00, 0x08, 0x00, 0x00};
+    phone.provider("Tvp").inject(probe);
+    ASSERT_TRUE(sink->waitFor(1));
+}
+
+TEST_F(EquipmentSessionTest, EndingWhileActiveLeavesNothingBehind) {
+    ASSERT_TRUE(activate(dsrc::CHANNEL_TYPE_TVP));
+    ASSERT_TRUE(activate(dsrc::CHANNEL_TYPE_PRINT_SERVER));
+    ASSERT_TRUE(phone.provider("Print Server Channel").waitConnected(true));
+    equipment.reset();
+    ASSERT_EQ(com->Terminate(), S_OK);
+    com.Release();
+    // The streams were closed by the channels as they went.
+    EXPECT_TRUE(phone.provider("Tvp").waitConnected(false));
+    EXPECT_TRUE(phone.provider("Print Server Channel").waitConnected(false));
+}
+
+}  // namespace
