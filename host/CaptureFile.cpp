@@ -25,15 +25,20 @@ std::vector<unsigned char> encodeRecord(const CaptureRecord& r) {
     return p;
 }
 
-bool decodeRecord(const unsigned char* p, std::size_t length, CaptureRecord& r, std::string* error) {
+bool decodeRecord(const unsigned char* p, std::size_t length, CaptureRecord& r,
+                  std::string* error) {
     auto fail = [&](const char* why) {
-        if (error) *error = why;
+        if (error)
+            *error = why;
         return false;
     };
-    if (length < kRecordHeaderSize) return fail("packet shorter than the record header");
-    if (p[0] != kCaptureVersion) return fail("unknown record format version");
+    if (length < kRecordHeaderSize)
+        return fail("packet shorter than the record header");
+    if (p[0] != kCaptureVersion)
+        return fail("unknown record format version");
     std::uint32_t n = core::readU4(p + 16);
-    if (n != length - kRecordHeaderSize) return fail("record length does not match the packet");
+    if (n != length - kRecordHeaderSize)
+        return fail("record length does not match the packet");
     r.channelType = p[1];
     r.direction = p[2];
     r.equipment = p[3];
@@ -51,19 +56,23 @@ struct CaptureWriter::State {
 };
 
 CaptureWriter::CaptureWriter() : m_state(new State) {}
-CaptureWriter::~CaptureWriter() { close(); }
+CaptureWriter::~CaptureWriter() {
+    close();
+}
 
 bool CaptureWriter::open(const std::string& path, std::string* error) {
     close();
     std::lock_guard<std::mutex> lock(m_state->mutex);
     m_state->pcap = pcap_open_dead(kCaptureLinkType, kSnapLength);
     if (!m_state->pcap) {
-        if (error) *error = "cannot make a capture handle";
+        if (error)
+            *error = "cannot make a capture handle";
         return false;
     }
     m_state->dumper = pcap_dump_open(m_state->pcap, path.c_str());
     if (!m_state->dumper) {
-        if (error) *error = pcap_geterr(m_state->pcap);
+        if (error)
+            *error = pcap_geterr(m_state->pcap);
         pcap_close(m_state->pcap);
         m_state->pcap = nullptr;
         return false;
@@ -79,7 +88,8 @@ bool CaptureWriter::write(const CaptureRecord& record) {
     header.ts.tv_usec = static_cast<suseconds_t>(record.timeMicros % 1000000);
     header.caplen = header.len = static_cast<bpf_u_int32>(packet.size());
     std::lock_guard<std::mutex> lock(m_state->mutex);
-    if (!m_state->dumper) return false;
+    if (!m_state->dumper)
+        return false;
     pcap_dump(reinterpret_cast<u_char*>(m_state->dumper), &header, packet.data());
     ++m_state->records;
     return true;
@@ -118,19 +128,23 @@ struct CaptureReader::State {
 };
 
 CaptureReader::CaptureReader() : m_state(new State) {}
-CaptureReader::~CaptureReader() { close(); }
+CaptureReader::~CaptureReader() {
+    close();
+}
 
 bool CaptureReader::open(const std::string& path, std::string* error) {
     close();
     char errbuf[PCAP_ERRBUF_SIZE] = {};
     m_state->pcap = pcap_open_offline(path.c_str(), errbuf);
     if (!m_state->pcap) {
-        if (error) *error = errbuf;
+        if (error)
+            *error = errbuf;
         return false;
     }
     if (pcap_datalink(m_state->pcap) != kCaptureLinkType) {
-        if (error) *error = path + ": not a capture of recorded sessions (link type " +
-                            std::to_string(pcap_datalink(m_state->pcap)) + ")";
+        if (error)
+            *error = path + ": not a capture of recorded sessions (link type " +
+                     std::to_string(pcap_datalink(m_state->pcap)) + ")";
         close();
         return false;
     }
@@ -138,17 +152,23 @@ bool CaptureReader::open(const std::string& path, std::string* error) {
 }
 
 int CaptureReader::next(CaptureRecord& record, std::string* error) {
-    if (!m_state->pcap) return 0;
+    if (!m_state->pcap)
+        return 0;
     pcap_pkthdr* header = nullptr;
     const u_char* data = nullptr;
     int rc = pcap_next_ex(m_state->pcap, &header, &data);
-    if (rc == PCAP_ERROR_BREAK) return 0;
+    if (rc == PCAP_ERROR_BREAK)
+        return 0;
     if (rc != 1) {
-        if (error) *error = rc == PCAP_ERROR ? pcap_geterr(m_state->pcap) : "read error";
+        // A file that cannot be read on (cut short, say) ends here: the next call gives 0.
+        if (error)
+            *error = rc == PCAP_ERROR ? pcap_geterr(m_state->pcap) : "read error";
+        close();
         return -1;
     }
     if (header->caplen != header->len) {
-        if (error) *error = "truncated packet";
+        if (error)
+            *error = "truncated packet";
         return -1;
     }
     return decodeRecord(data, header->caplen, record, error) ? 1 : -1;

@@ -40,7 +40,7 @@ bool decodeRecord(const unsigned char* packet, std::size_t length, CaptureRecord
                   std::string* error = nullptr);
 
 class CaptureWriter {
-public:
+  public:
     CaptureWriter();
     ~CaptureWriter();
     CaptureWriter(const CaptureWriter&) = delete;
@@ -55,24 +55,25 @@ public:
     bool isOpen() const;
     std::uint64_t getRecordCount() const;
 
-private:
+  private:
     struct State;
     std::unique_ptr<State> m_state;
 };
 
 class CaptureReader {
-public:
+  public:
     CaptureReader();
     ~CaptureReader();
     CaptureReader(const CaptureReader&) = delete;
     CaptureReader& operator=(const CaptureReader&) = delete;
 
     bool open(const std::string& path, std::string* error = nullptr);
-    // The next record: 1 read, 0 end of file, -1 a packet that is not a record (error says why).
+    // The next record: 1 read, 0 end of file, -1 a packet that is not a record or a file that
+    // cannot be read on (error says why; after a read error the next call gives 0).
     int next(CaptureRecord& record, std::string* error = nullptr);
     void close();
 
-private:
+  private:
     struct State;
     std::unique_ptr<State> m_state;
 };

@@ -14,13 +14,16 @@ namespace {
 std::string readLine(const fs::path& file) {
     std::ifstream in(file);
     std::string line;
-    if (in) std::getline(in, line);
-    while (!line.empty() && std::isspace(static_cast<unsigned char>(line.back()))) line.pop_back();
+    if (in)
+        std::getline(in, line);
+    while (!line.empty() && std::isspace(static_cast<unsigned char>(line.back())))
+        line.pop_back();
     return line;
 }
 
 std::string upper(std::string s) {
-    for (auto& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    for (auto& c : s)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     return s;
 }
 
@@ -30,11 +33,13 @@ std::vector<std::string> ttysOf(const fs::path& interface) {
     std::vector<std::string> names;
     std::error_code ec;
     if (fs::is_directory(interface / "tty", ec)) {
-        for (auto& e : fs::directory_iterator(interface / "tty", ec)) names.push_back(e.path().filename());
+        for (auto& e : fs::directory_iterator(interface / "tty", ec))
+            names.push_back(e.path().filename());
     }
     for (auto& e : fs::directory_iterator(interface, ec)) {
         std::string name = e.path().filename();
-        if (name.rfind("ttyUSB", 0) == 0) names.push_back(name);
+        if (name.rfind("ttyUSB", 0) == 0)
+            names.push_back(name);
     }
     std::sort(names.begin(), names.end());
     return names;
@@ -42,16 +47,19 @@ std::vector<std::string> ttysOf(const fs::path& interface) {
 
 }  // namespace
 
-std::vector<core::RCPtr<equip::DeviceInfoData>> enumerateUsbSerialDevices(const std::string& sysRoot) {
+std::vector<core::RCPtr<equip::DeviceInfoData>> enumerateUsbSerialDevices(
+    const std::string& sysRoot) {
     std::vector<core::RCPtr<equip::DeviceInfoData>> devices;
     fs::path root = fs::path(sysRoot) / "bus/usb/devices";
     std::error_code ec;
     std::vector<fs::path> entries;
-    for (auto& e : fs::directory_iterator(root, ec)) entries.push_back(e.path());
+    for (auto& e : fs::directory_iterator(root, ec))
+        entries.push_back(e.path());
     std::sort(entries.begin(), entries.end());
     for (auto& device : entries) {
         std::string name = device.filename();
-        if (name.find(':') != std::string::npos || !fs::exists(device / "idVendor", ec)) continue;
+        if (name.find(':') != std::string::npos || !fs::exists(device / "idVendor", ec))
+            continue;
         core::RCPtr<equip::DeviceInfoData> data(new equip::DeviceInfoData);
         data->vendorId = upper(readLine(device / "idVendor"));
         data->productId = upper(readLine(device / "idProduct"));
@@ -61,7 +69,8 @@ std::vector<core::RCPtr<equip::DeviceInfoData>> enumerateUsbSerialDevices(const 
         std::vector<fs::path> interfaces;
         for (auto& e : fs::directory_iterator(device, ec)) {
             std::string n = e.path().filename();
-            if (n.rfind(name + ":", 0) == 0) interfaces.push_back(e.path());
+            if (n.rfind(name + ":", 0) == 0)
+                interfaces.push_back(e.path());
         }
         std::sort(interfaces.begin(), interfaces.end());
         for (auto& interface : interfaces) {
@@ -74,7 +83,8 @@ std::vector<core::RCPtr<equip::DeviceInfoData>> enumerateUsbSerialDevices(const 
                 data->ports.push_back(port);
             }
         }
-        if (!data->ports.empty()) devices.push_back(data);
+        if (!data->ports.empty())
+            devices.push_back(data);
     }
     return devices;
 }

@@ -11,6 +11,7 @@
 namespace host {
 
 // sysRoot is "/sys" on a live system; tests give a folder laid out the same way.
-std::vector<core::RCPtr<equip::DeviceInfoData>> enumerateUsbSerialDevices(const std::string& sysRoot = "/sys");
+std::vector<core::RCPtr<equip::DeviceInfoData>> enumerateUsbSerialDevices(
+    const std::string& sysRoot = "/sys");
 
 }  // namespace host

@@ -1,0 +1,228 @@
+#include "host/Options.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <sstream>
+
+namespace host {
+
+namespace {
+
+bool number(const std::string& text, double& out) {
+    if (text.empty())
+        return false;
+    char* end = nullptr;
+    errno = 0;
+    double v = std::strtod(text.c_str(), &end);
+    if (*end != '\0' || errno == ERANGE || !std::isfinite(v) || v < 0)
+        return false;
+    out = v;
+    return true;
+}
+
+std::vector<std::string> splitList(const std::string& text) {
+    std::vector<std::string> items;
+    std::string item;
+    std::istringstream in(text);
+    while (std::getline(in, item, ',')) {
+        while (!item.empty() && item.front() == ' ')
+            item.erase(item.begin());
+        while (!item.empty() && item.back() == ' ')
+            item.pop_back();
+        if (!item.empty())
+            items.push_back(item);
+    }
+    return items;
+}
+
+}  // namespace
+
+std::string usage() {
+    return "usage:\n"
+           "  vela-host run [options]      run a session with the phones found, or simulated ones\n"
+           "  vela-host replay FILE        print a recorded session as text\n"
+           "  vela-host probes             list the settings that --probes accepts\n"
+           "\n"
+           "run options:\n"
+           "  --sim [N]                  run N simulated phones (default 1); without it, "
+           "simulated\n"
+           "                             phones are used only when no USB phone is found\n"
+           "  --no-usb                   do not look for USB phones\n"
+           "  --duration SECONDS         stop after this long (default: at Ctrl-C)\n"
+           "  --probes \"A,B\"             switch on these settings by name, e.g.\n"
+           "                             \"GSM Mode Reports,WCDMA Layer 3 Reports\"\n"
+           "  --settings FILE            load the channel's settings from an XML file\n"
+           "  --save-settings FILE       write the channel's settings as XML at the end\n"
+           "  --record FILE              record every frame into a capture file (pcap)\n"
+           "  --rate N                   simulated probe frames per second per probe (default "
+           "200)\n"
+           "  --print-rate N             simulated print-server lines per second (default 2)\n"
+           "  --fault NAME               simulated phone fault: nack-start, no-ack-start,\n"
+           "                             nack-probes, error-frame, split\n"
+           "  --disconnect-after S       the first simulated phone goes away after S seconds\n"
+           "  --reconnect-after S        and comes back S seconds later\n"
+           "  --activate-timeout S       seconds to wait for the channels (default 15)\n"
+           "  --plugin PATH              the plug-in library (default: lib/libvela.so next to "
+           "bin/)\n"
+           "  --trace                    write the component's trace lines to stderr\n";
+}
+
+bool parseOptions(const std::vector<std::string>& args, Options& o, std::string& error) {
+    if (args.empty()) {
+        error = "no command given";
+        return false;
+    }
+    const std::string& command = args[0];
+    if (command == "help" || command == "--help" || command == "-h") {
+        o.command = Options::Command::Help;
+        return true;
+    }
+    if (command == "probes") {
+        o.command = Options::Command::ListProbes;
+        for (std::size_t i = 1; i < args.size(); ++i) {
+            if (args[i] == "--plugin" && i + 1 < args.size()) {
+                o.pluginPath = args[++i];
+            } else {
+                error = "unexpected argument '" + args[i] + "'";
+                return false;
+            }
+        }
+        return true;
+    }
+    if (command == "replay") {
+        o.command = Options::Command::Replay;
+        for (std::size_t i = 1; i < args.size(); ++i) {
+            if (args[i] == "--plugin" && i + 1 < args.size()) {
+                o.pluginPath = args[++i];
+            } else if (o.replayFile.empty() && args[i].rfind("--", 0) != 0) {
+                o.replayFile = args[i];
+            } else {
+                error = "unexpected argument '" + args[i] + "'";
+                return false;
+            }
+        }
+        if (o.replayFile.empty()) {
+            error = "replay needs a capture file";
+            return false;
+        }
+        return true;
+    }
+    if (command != "run") {
+        error = "unknown command '" + command + "'";
+        return false;
+    }
+    o.command = Options::Command::Run;
+    for (std::size_t i = 1; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        auto value = [&](const char* what) -> const std::string* {
+            if (i + 1 >= args.size()) {
+                error = a + " needs " + what;
+                return nullptr;
+            }
+            return &args[++i];
+        };
+        auto seconds = [&](double& out) {
+            const std::string* v = value("a number of seconds");
+            if (!v)
+                return false;
+            if (!number(*v, out)) {
+                error = a + ": '" + *v + "' is not a number of seconds";
+                return false;
+            }
+            return true;
+        };
+        if (a == "--sim") {
+            o.simPhones = 1;
+            if (i + 1 < args.size() && args[i + 1].rfind("--", 0) != 0) {
+                double n;
+                if (!number(args[i + 1], n) || n < 1 || n > 64 || n != std::floor(n)) {
+                    error = "--sim: '" + args[i + 1] + "' is not a number of phones from 1 to 64";
+                    return false;
+                }
+                o.simPhones = static_cast<int>(n);
+                ++i;
+            }
+        } else if (a == "--no-usb") {
+            o.noUsb = true;
+        } else if (a == "--duration") {
+            if (!seconds(o.durationSeconds))
+                return false;
+        } else if (a == "--probes") {
+            const std::string* v = value("a list of setting names");
+            if (!v)
+                return false;
+            for (auto& p : splitList(*v))
+                o.probes.push_back(p);
+            if (o.probes.empty()) {
+                error = "--probes: no setting named";
+                return false;
+            }
+        } else if (a == "--settings") {
+            const std::string* v = value("a file");
+            if (!v)
+                return false;
+            o.settingsFile = *v;
+        } else if (a == "--save-settings") {
+            const std::string* v = value("a file");
+            if (!v)
+                return false;
+            o.saveSettingsFile = *v;
+        } else if (a == "--record") {
+            const std::string* v = value("a file");
+            if (!v)
+                return false;
+            o.recordFile = *v;
+        } else if (a == "--plugin") {
+            const std::string* v = value("a path");
+            if (!v)
+                return false;
+            o.pluginPath = *v;
+        } else if (a == "--rate" || a == "--print-rate") {
+            const std::string* v = value("a rate");
+            if (!v)
+                return false;
+            double r;
+            if (!number(*v, r) || r > 1e6) {
+                error = a + ": '" + *v + "' is not a rate";
+                return false;
+            }
+            (a == "--rate" ? o.probeRate : o.printRate) = r;
+        } else if (a == "--fault") {
+            const std::string* v = value("a fault name");
+            if (!v)
+                return false;
+            static const char* known[] = {"nack-start", "no-ack-start", "nack-probes",
+                                          "error-frame", "split"};
+            bool ok = false;
+            for (auto* k : known)
+                ok = ok || *v == k;
+            if (!ok) {
+                error = "--fault: unknown fault '" + *v + "'";
+                return false;
+            }
+            o.faults.push_back(*v);
+        } else if (a == "--disconnect-after") {
+            if (!seconds(o.disconnectAfter))
+                return false;
+        } else if (a == "--reconnect-after") {
+            if (!seconds(o.reconnectAfter))
+                return false;
+        } else if (a == "--activate-timeout") {
+            if (!seconds(o.activateTimeout))
+                return false;
+        } else if (a == "--trace") {
+            o.trace = true;
+        } else {
+            error = "unknown option '" + a + "'";
+            return false;
+        }
+    }
+    if (!o.faults.empty() && o.simPhones == 0)
+        o.simPhones = 1;
+    if (o.disconnectAfter > 0 && o.simPhones == 0)
+        o.simPhones = 1;
+    return true;
+}
+
+}  // namespace host

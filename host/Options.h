@@ -1,0 +1,38 @@
+// The command line of vela-host.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace host {
+
+struct Options {
+    enum class Command { Run, Replay, ListProbes, Help } command = Command::Help;
+
+    // run
+    int simPhones = 0;           // simulated phones to run (0: only when no USB phone is found)
+    bool noUsb = false;          // do not look for USB phones
+    double durationSeconds = 0;  // 0: until Ctrl-C
+    std::vector<std::string> probes;  // settings to switch on, by name
+    std::string settingsFile;         // persisted settings to load
+    std::string saveSettingsFile;     // where to persist the settings afterwards
+    std::string recordFile;           // capture file
+    std::string pluginPath;           // the plug-in library (default: next to the program)
+    double probeRate = 200;           // frames per second per switched-on probe (simulated phones)
+    double printRate = 2;             // print-server lines per second (simulated phones)
+    bool trace = false;               // component trace lines on stderr
+    std::vector<std::string> faults;  // simulated phone faults: "nack-start", "no-ack-start", ...
+    double disconnectAfter = 0;       // simulated phone 1 disconnects after this many seconds
+    double reconnectAfter = 0;        // and comes back this many seconds after that
+    double activateTimeout = 15;      // seconds to wait for the channels to come up
+
+    // replay
+    std::string replayFile;
+};
+
+// Parses the arguments after the program name. False with a message for bad input.
+bool parseOptions(const std::vector<std::string>& args, Options& options, std::string& error);
+std::string usage();
+
+}  // namespace host

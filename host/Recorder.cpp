@@ -1,0 +1,151 @@
+#include "host/Recorder.h"
+
+#include <chrono>
+
+#include "framework/core/Bytes.h"
+#include "framework/dsrc/InformationElement.h"
+
+namespace host {
+
+namespace {
+
+constexpr unsigned char kDataIdProbeInject = 0;
+constexpr unsigned char kDataIdError = 3;
+constexpr std::size_t kProbeFixedSize = 20;
+
+std::uint16_t u16(const unsigned char* p) {
+    return static_cast<std::uint16_t>(p[0] | p[1] << 8);
+}
+
+}  // namespace
+
+std::uint64_t nowMicros() {
+    using namespace std::chrono;
+    return static_cast<std::uint64_t>(
+        duration_cast<microseconds>(system_clock::now().time_since_epoch()).count());
+}
+
+Recorder::Recorder(std::uint8_t equipment, CaptureWriter* capture, bool checkRunningNumbers)
+    : m_equipment(equipment), m_capture(capture), m_checkRunningNumbers(checkRunningNumbers) {}
+
+void Recorder::setDecoders(const core::RCPtr<dsrc::DataDecoder>& tvp,
+                           const core::RCPtr<dsrc::DataDecoder>& print,
+                           const core::RCPtr<dsrc::DecoderFrame>& printFrame) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_tvpDecoder = tvp;
+    m_printDecoder = print;
+    m_printFrame = printFrame;
+}
+
+bool Recorder::onDataSourceFrame(const dsrc::DataSourceChannelInfo* channel,
+                                 const core::RCPtr<dsrc::DataSourceFrame>& frame) {
+    if (!frame)
+        return false;
+    const int type = channel ? channel->getChannelType() : 0;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    const std::uint32_t recordNumber = m_recordNumbers[type]++;
+    const std::uint64_t time = nowMicros();
+    frame->setRecNo(recordNumber);
+    frame->setTime(time);
+    const unsigned char* bytes = frame->getDataSourceFrameData();
+    const std::size_t length = frame->getDataSourceFrameDataSize();
+
+    if (type == dsrc::CHANNEL_TYPE_TVP) {
+        countTvp(bytes, length);
+        if (m_tvpDecoder)
+            m_tvpDecoder->data(frame.get());
+    } else if (type == dsrc::CHANNEL_TYPE_PRINT_SERVER) {
+        ++m_figures.printFrames;
+        m_figures.printBytes += length;
+        if (m_printDecoder)
+            m_printDecoder->data(frame.get());
+        countPrint(frame);
+    }
+    if (m_capture) {
+        CaptureRecord record;
+        record.channelType = static_cast<std::uint8_t>(type);
+        record.direction = 0;
+        record.equipment = m_equipment;
+        record.recordNumber = recordNumber;
+        record.timeMicros = time;
+        record.bytes.assign(bytes, bytes + length);
+        if (!m_capture->write(record))
+            ++m_figures.captureFailures;
+    }
+    return true;
+}
+
+void Recorder::countTvp(const unsigned char* bytes, std::size_t length) {
+    ++m_figures.tvpFrames;
+    m_figures.tvpBytes += length;
+    if (length < 4) {
+        ++m_figures.otherFrames;
+        return;
+    }
+    const unsigned char dataId = bytes[3] >> 5;
+    if (dataId == kDataIdError) {
+        ++m_figures.errorFrames;
+        return;
+    }
+    // A probe report: probe/inject id 0 after the header, then time stamp, sequence number and
+    // probe id.
+    if (dataId != kDataIdProbeInject || length < kProbeFixedSize || bytes[4] != 0) {
+        ++m_figures.otherFrames;
+        return;
+    }
+    ++m_figures.probeFrames[u16(bytes + 11)];
+    if (!m_checkRunningNumbers || length < kProbeFixedSize + 8)
+        return;
+    const std::uint64_t number = core::readU8(bytes + kProbeFixedSize);
+    if (m_seenRunningNumber) {
+        const std::uint64_t expected = m_lastRunningNumber + 1;
+        if (number == 0 && m_lastRunningNumber != 0) {
+            ++m_figures.restarts;
+        } else if (number > expected) {
+            m_figures.lostReports += number - expected;
+        } else if (number < expected) {
+            ++m_figures.repeatedReports;
+            return;  // the last number stays: what follows it is still expected
+        }
+    }
+    m_seenRunningNumber = true;
+    m_lastRunningNumber = number;
+}
+
+void Recorder::countPrint(const core::RCPtr<dsrc::DataSourceFrame>& frame) {
+    if (!m_printFrame)
+        return;
+    ATL::CComObject<EEInformationElements>* elements = nullptr;
+    if (FAILED(ATL::CComObject<EEInformationElements>::CreateInstance(&elements)))
+        return;
+    CComPtr<IEEInformationElements> hold(elements);
+    core::RCPtr<core::Data> text(
+        new core::Data(frame->getDataSourceFrameData(), frame->getDataSourceFrameDataSize()));
+    m_figures.printLines +=
+        static_cast<std::uint64_t>(std::max(0, m_printFrame->decode(elements, text)));
+    LONG count = 0;
+    elements->GetCount(&count);
+    if (count > 0) {
+        CComPtr<IEEInformationElement> last;
+        if (SUCCEEDED(elements->GetItem(count - 1, &last)) && last) {
+            BSTR value = nullptr;
+            if (SUCCEEDED(last->GetValue(&value))) {
+                m_figures.lastPrintLine = dsrc::byteStringBytes(value);
+                SysFreeString(value);
+            }
+        }
+    }
+}
+
+RecorderFigures Recorder::figures() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_figures;
+}
+
+bool Recorder::lastRunningNumber(std::uint64_t& number) const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    number = m_lastRunningNumber;
+    return m_seenRunningNumber;
+}
+
+}  // namespace host

@@ -1,0 +1,77 @@
+// The host's data-source sink of one phone: stamps every frame with its record number and
+// time, writes it into the capture file, feeds it to the decoders (the component's, made by
+// class name) and keeps the figures that the status line and the summary show.
+//
+// Frames of the simulated phone carry a running number across all their reports (the first 8
+// payload bytes of a probe frame); the recorder checks it, so that a lost, repeated or
+// reordered report is counted.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <string>
+
+#include "framework/dsrc/DataDecoder.h"
+#include "framework/dsrc/DataSourceSink.h"
+#include "host/CaptureFile.h"
+
+namespace host {
+
+struct RecorderFigures {
+    std::uint64_t tvpFrames = 0;
+    std::uint64_t tvpBytes = 0;
+    std::uint64_t printFrames = 0;
+    std::uint64_t printBytes = 0;
+    std::uint64_t printLines = 0;   // information elements decoded from the print-server text
+    std::uint64_t errorFrames = 0;  // TVP error frames of the phone
+    std::uint64_t otherFrames = 0;  // TVP frames that are neither probe reports nor errors
+    std::map<std::uint16_t, std::uint64_t> probeFrames;  // probe reports by probe id
+    // Running-number check of the simulated phone's reports.
+    std::uint64_t lostReports = 0;
+    std::uint64_t repeatedReports = 0;  // reports at or before one already seen
+    std::uint64_t restarts = 0;         // the phone started counting again from 0
+    std::uint64_t captureFailures = 0;  // records the capture file did not take
+    std::string lastPrintLine;
+};
+
+class Recorder : public dsrc::DataSourceSink {
+  public:
+    // equipment: the phone's number in the capture file's records; capture may be null.
+    // checkRunningNumbers: the phone numbers its reports (the simulated phone does).
+    Recorder(std::uint8_t equipment, CaptureWriter* capture, bool checkRunningNumbers);
+
+    // The component's decoders for the two streams; either may be empty.
+    void setDecoders(const core::RCPtr<dsrc::DataDecoder>& tvp,
+                     const core::RCPtr<dsrc::DataDecoder>& print,
+                     const core::RCPtr<dsrc::DecoderFrame>& printFrame);
+
+    // Called on the channels' workers, several at once.
+    bool onDataSourceFrame(const dsrc::DataSourceChannelInfo* channel,
+                           const core::RCPtr<dsrc::DataSourceFrame>& frame) override;
+
+    RecorderFigures figures() const;
+    // The last running number seen and whether any was.
+    bool lastRunningNumber(std::uint64_t& number) const;
+
+  private:
+    void countTvp(const unsigned char* bytes, std::size_t length);
+    void countPrint(const core::RCPtr<dsrc::DataSourceFrame>& frame);
+
+    const std::uint8_t m_equipment;
+    CaptureWriter* const m_capture;
+    const bool m_checkRunningNumbers;
+    mutable std::mutex m_mutex;
+    core::RCPtr<dsrc::DataDecoder> m_tvpDecoder;
+    core::RCPtr<dsrc::DataDecoder> m_printDecoder;
+    core::RCPtr<dsrc::DecoderFrame> m_printFrame;
+    std::map<int, std::uint32_t> m_recordNumbers;  // next record number by channel type
+    RecorderFigures m_figures;
+    bool m_seenRunningNumber = false;
+    std::uint64_t m_lastRunningNumber = 0;
+};
+
+// Microseconds since 1970 now.
+std::uint64_t nowMicros();
+
+}  // namespace host

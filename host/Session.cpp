@@ -1,0 +1,780 @@
+#include "host/Session.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <iomanip>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <sstream>
+
+#include "equipment/VelaGuids.h"
+#include "framework/combase/EEInterfaces.h"
+#include "framework/core/Trace.h"
+#include "framework/core/XML.h"
+#include "framework/eqbase/Equipment.h"
+#include "framework/eqbase/EquipmentDetector.h"
+#include "host/CaptureFile.h"
+#include "host/MobileMsgServer.h"
+#include "host/Plugin.h"
+#include "host/Recorder.h"
+#include "host/UsbDevices.h"
+#include "session/ProbeCatalogue.h"
+#include "sim/SimPhone.h"
+#include "sim/SimService.h"
+
+namespace host {
+
+namespace {
+
+using core::RCPtr;
+using Clock = std::chrono::steady_clock;
+
+// The stop pipe: a signal handler may write to it, the run loop waits on it.
+int g_stopPipe[2] = {-1, -1};
+
+void openStopPipe() {
+    if (g_stopPipe[0] >= 0)
+        return;
+    if (::pipe2(g_stopPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        g_stopPipe[0] = g_stopPipe[1] = -1;
+}
+
+// Waits until the time passes or a stop is requested; true for a stop.
+bool waitForStop(std::chrono::milliseconds timeout) {
+    pollfd fd{g_stopPipe[0], POLLIN, 0};
+    int n = ::poll(&fd, g_stopPipe[0] >= 0 ? 1 : 0, static_cast<int>(timeout.count()));
+    return n > 0;
+}
+
+// What the host shows of a channel: its states and the results of applied settings.
+class HostObserver : public eqbase::ChannelObserver {
+  public:
+    void onChannelActiveState(eqbase::Channel& channel, int state) override {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_states[channel.getChannelName()] = state;
+        m_changed.notify_all();
+    }
+    void onApplyResult(eqbase::Channel&, core::PropertyNode::Identity identity,
+                       const core::Status& status) override {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_results[identity] = status.getCode();
+        m_changed.notify_all();
+    }
+    int state(const std::string& channel) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        auto it = m_states.find(channel);
+        return it == m_states.end() ? 0 : it->second;
+    }
+    // Waits until the channel's state is one of those given; the state reached.
+    int waitState(const std::string& channel, std::set<int> states, Clock::time_point until) {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_changed.wait_until(lock, until, [&] { return states.count(m_states[channel]) > 0; });
+        return m_states[channel];
+    }
+    // Waits for the results of every identity; missing ones are absent from the answer.
+    std::map<unsigned long, long> waitResults(const std::vector<unsigned long>& ids,
+                                              Clock::time_point until) {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_changed.wait_until(lock, until, [&] {
+            for (auto id : ids)
+                if (!m_results.count(id))
+                    return false;
+            return true;
+        });
+        std::map<unsigned long, long> answer;
+        for (auto id : ids)
+            if (m_results.count(id))
+                answer[id] = m_results[id];
+        return answer;
+    }
+    void forgetResults() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_results.clear();
+    }
+
+  private:
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::map<std::string, int> m_states;
+    std::map<unsigned long, long> m_results;
+};
+
+// A pseudo-terminal that stands for a simulated phone's AT port; the component opens its
+// other side through the COM port mapping of the environment.
+struct AtPort {
+    int master = -1;
+    int slave = -1;
+    std::string path;
+    ~AtPort() {
+        if (slave >= 0)
+            ::close(slave);
+        if (master >= 0)
+            ::close(master);
+    }
+};
+
+struct Phone {
+    int number = 0;
+    RCPtr<equip::DeviceInfoData> device;
+    std::unique_ptr<sim::SimPhone> sim;
+    std::unique_ptr<AtPort> atPort;
+    RCPtr<equip::EquipmentInfo> info;
+    CComPtr<IEEDataSource> dataSource;
+    CComPtr<IEEEquipment> equipment;
+    RCPtr<eqbase::Equipment> framework;
+    RCPtr<eqbase::Channel> tvp;
+    RCPtr<eqbase::Channel> print;
+    RCPtr<Recorder> recorder;
+    RCPtr<HostObserver> observer;
+    bool up = false;
+    std::string failure;
+    std::vector<std::string> applied;  // "name: result" lines for the summary
+};
+
+const char* stateName(int state) {
+    switch (state) {
+        case 1:
+            return "inactive";
+        case 2:
+            return "activating";
+        case 3:
+            return "active";
+        case 4:
+            return "failed";
+        case 6:
+            return "deactivating";
+        case 7:
+            return "deactivated";
+        default:
+            return "-";
+    }
+}
+
+template <class T>
+RCPtr<T> makeByName(const std::string& name) {
+    core::Object* made = core::Object::createObject(name);
+    T* typed = dynamic_cast<T*>(made);
+    if (!typed) {
+        delete made;
+        return {};
+    }
+    return RCPtr<T>(typed);
+}
+
+std::string tvpPortOf(const equip::EquipmentInfo& info) {
+    auto channel =
+        core::rcCast<equip::EquipmentChannelInfo>(info.getChannelInfo(dsrc::CHANNEL_TYPE_TVP));
+    return channel ? channel->getPortName() : std::string();
+}
+
+// The items of the settings tree, by identity.
+void collectItems(const core::PropertyNode& node, std::vector<core::PropertyItem*>& items) {
+    if (auto* item = dynamic_cast<const core::PropertyItem*>(&node)) {
+        items.push_back(const_cast<core::PropertyItem*>(item));
+        return;
+    }
+    if (auto* category = dynamic_cast<const core::PropertyCategory*>(&node))
+        for (auto& child : category->getChildren())
+            collectItems(*child, items);
+}
+
+// Which values of which items the names select: a whole item by its label, or one value by
+// its name (in the first item that has it).
+std::map<unsigned long, std::set<std::string>> selectionsFor(
+    const std::vector<std::string>& names) {
+    std::map<unsigned long, std::set<std::string>> chosen;
+    for (const auto& name : names) {
+        bool found = false;
+        for (const auto& item : vela::catalogue::items()) {
+            if (vela::catalogue::itemLabel(item) == name) {
+                for (std::size_t i = 0; i < item.count; ++i)
+                    chosen[item.identity].insert(item.values[i].name);
+                found = true;
+                break;
+            }
+        }
+        for (const auto& item : vela::catalogue::items()) {
+            if (found)
+                break;
+            for (std::size_t i = 0; i < item.count && !found; ++i) {
+                if (name == item.values[i].name) {
+                    chosen[item.identity].insert(name);
+                    found = true;
+                }
+            }
+        }
+    }
+    return chosen;
+}
+
+class Run {
+  public:
+    Run(const Options& options, std::ostream& out, std::ostream& status, bool terminal)
+        : m_options(options), m_out(out), m_status(status), m_terminal(terminal) {}
+
+    int run();
+
+  private:
+    bool findPhones(std::string& error);
+    bool addSimulatedPhone(int index, std::string& error);
+    bool createEquipment(Phone& phone, std::string& error);
+    void bringUp(Phone& phone);
+    void applySettings(Phone& phone);
+    void loop();
+    void showStatus(double elapsed, bool final);
+    void saveSettings();
+    void tearDown();
+    void summary(double elapsed);
+
+    const Options& m_options;
+    std::ostream& m_out;
+    std::ostream& m_status;
+    const bool m_terminal;
+    ATL::CAtlModule m_module;
+    Plugin m_plugin;
+    CaptureWriter m_capture;
+    std::vector<std::unique_ptr<Phone>> m_phones;
+    bool m_applyFailed = false;
+    std::uint64_t m_lastFrames = 0, m_lastBytes = 0;
+    double m_lastElapsed = 0;
+};
+
+int Run::run() {
+    std::string error;
+    if (!m_options.probes.empty() && !checkSettingNames(m_options.probes, error)) {
+        m_out << "vela-host: " << error << '\n';
+        return 2;
+    }
+    if (m_options.trace)
+        core::ToggleTrace::setActive(true);
+    const std::string path =
+        m_options.pluginPath.empty() ? Plugin::defaultPath() : m_options.pluginPath;
+    if (!m_plugin.load(path, m_module, error)) {
+        m_out << "vela-host: " << error << '\n';
+        return 1;
+    }
+    std::vector<CLSID> servers = {
+        vela::CLSID_MobileMsgServer1, vela::CLSID_MobileMsgServer2,
+        vela::CLSID_MobileMsgServer3, vela::CLSID_MobileMsgServer4,
+        vela::CLSID_MobileMsgServer5, vela::CLSID_MobileMsgServerPrototype,
+        vela::CLSID_MobileMsgServer7};
+    MobileMsgServer::registerFor(servers);
+    if (!m_options.recordFile.empty() && !m_capture.open(m_options.recordFile, &error)) {
+        m_out << "vela-host: cannot record: " << error << '\n';
+        tearDown();
+        return 1;
+    }
+    if (!findPhones(error)) {
+        m_out << "vela-host: " << error << '\n';
+        tearDown();
+        return 1;
+    }
+    for (auto& phone : m_phones) {
+        if (!createEquipment(*phone, error)) {
+            phone->failure = error;
+            continue;
+        }
+        bringUp(*phone);
+    }
+    for (auto& phone : m_phones)
+        if (phone->up)
+            applySettings(*phone);
+    const auto start = Clock::now();
+    bool anyUp = false;
+    for (auto& phone : m_phones)
+        anyUp |= phone->up;
+    if (anyUp)
+        loop();
+    const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
+    saveSettings();
+    // Figures are taken once the channels are down, so that they include every frame.
+    for (auto& phone : m_phones) {
+        if (phone->equipment && phone->info) {
+            phone->equipment->DeactivateChannel(
+                phone->info->getChannelInfo(dsrc::CHANNEL_TYPE_TVP)->getChannelGuid());
+            if (phone->info->getChannelInfo(dsrc::CHANNEL_TYPE_PRINT_SERVER))
+                phone->equipment->DeactivateChannel(
+                    phone->info->getChannelInfo(dsrc::CHANNEL_TYPE_PRINT_SERVER)->getChannelGuid());
+        }
+    }
+    if (m_terminal)
+        m_status << '\n';
+    summary(elapsed);
+    tearDown();
+    int code = 0;
+    for (auto& phone : m_phones)
+        if (!phone->up)
+            code = 1;
+    if (m_applyFailed)
+        code = 1;
+    return code;
+}
+
+bool Run::findPhones(std::string& error) {
+    std::vector<RCPtr<equip::DeviceInfoData>> devices;
+    if (!m_options.noUsb && m_options.simPhones == 0)
+        devices = enumerateUsbSerialDevices("/sys");
+    // A device is a phone when a detector describes it with a TVP channel.
+    std::vector<RCPtr<equip::DeviceInfoData>> phones;
+    for (auto& device : devices) {
+        for (const auto& key : eqbase::EquipmentDetector::getKeys(0)) {
+            auto detector = eqbase::EquipmentDetector::create(key, 0);
+            auto info = detector ? detector->detect(*device) : RCPtr<equip::EquipmentInfo>();
+            if (info && info->getChannelInfo(dsrc::CHANNEL_TYPE_TVP)) {
+                phones.push_back(device);
+                break;
+            }
+        }
+    }
+    for (auto& device : phones) {
+        auto phone = std::make_unique<Phone>();
+        phone->number = static_cast<int>(m_phones.size());
+        phone->device = device;
+        m_phones.push_back(std::move(phone));
+    }
+    const int simulated = m_options.simPhones > 0 ? m_options.simPhones : (phones.empty() ? 1 : 0);
+    if (phones.empty() && m_options.simPhones == 0)
+        m_out << "No Vela phone found on USB: running with a simulated phone.\n";
+    for (int i = 0; i < simulated; ++i)
+        if (!addSimulatedPhone(i, error))
+            return false;
+    if (m_phones.empty()) {
+        error = "no phone to run a session with";
+        return false;
+    }
+    return true;
+}
+
+bool Run::addSimulatedPhone(int index, std::string& error) {
+    auto phone = std::make_unique<Phone>();
+    phone->number = static_cast<int>(m_phones.size());
+    const int port = 5 + 2 * index;
+    const int atPort = port + 1;
+    // The AT port: a pseudo-terminal reached as COM<atPort>.
+    phone->atPort = std::make_unique<AtPort>();
+    char name[128] = {};
+    if (::openpty(&phone->atPort->master, &phone->atPort->slave, name, nullptr, nullptr) == 0) {
+        phone->atPort->path = name;
+        ::setenv(("VELA_COM" + std::to_string(atPort)).c_str(), name, 1);
+    }
+    sim::SimPhoneOptions options;
+    options.name = "Vela phone (simulated) " + std::to_string(index + 1);
+    options.probeRate = m_options.probeRate;
+    options.printRate = m_options.printRate;
+    try {
+        phone->sim =
+            sim::SimPhone::create(sim::SimService::instance(), port, 1001 + index, options);
+    } catch (const std::exception& e) {
+        error = std::string("cannot start a simulated phone: ") + e.what();
+        return false;
+    }
+    if (index == 0) {
+        for (const auto& fault : m_options.faults) {
+            if (fault == "nack-start")
+                phone->sim->failCommand(7);
+            if (fault == "no-ack-start")
+                phone->sim->dropNextAcks(1);
+            if (fault == "nack-probes")
+                phone->sim->failCommand(1);
+            if (fault == "split")
+                phone->sim->setRandomSplit(1, 64);
+        }
+    }
+    RCPtr<equip::DeviceInfoData> device(new equip::DeviceInfoData());
+    device->vendorId = "F1E0";
+    device->productId = "D001";
+    device->vendor = "Vela";
+    device->product = options.name;
+    device->serialNumber = "SIM" + std::to_string(1001 + index);
+    device->ports.push_back({"COM" + std::to_string(port), "Modem", ""});
+    device->ports.push_back(
+        {"COM" + std::to_string(atPort), "Device Management", phone->atPort->path});
+    phone->device = device;
+    m_phones.push_back(std::move(phone));
+    return true;
+}
+
+bool Run::createEquipment(Phone& phone, std::string& error) {
+    for (const auto& key : eqbase::EquipmentDetector::getKeys(0)) {
+        auto detector = eqbase::EquipmentDetector::create(key, 0);
+        if (detector && (phone.info = detector->detect(*phone.device)))
+            break;
+    }
+    if (!phone.info) {
+        error = "no detector knows the device " + phone.device->product;
+        return false;
+    }
+    std::string className;
+    if (!dsrc::CLSIDToDataSource::instance().find(vela::CLSID_VelaComponent, className)) {
+        error = "the plug-in registered no data source";
+        return false;
+    }
+    std::unique_ptr<core::Object> made(core::Object::createObject(className));
+    auto* creator = dynamic_cast<core::CreatorClass*>(made.get());
+    IUnknown* unknown = nullptr;
+    if (!creator || !creator->create(&unknown) || !unknown) {
+        error = "the data source " + className + " could not be made";
+        return false;
+    }
+    phone.dataSource = CComQIPtr<IEEDataSource>(unknown);
+    unknown->Release();
+    if (!phone.dataSource) {
+        error = "the data source has no IEEDataSource";
+        return false;
+    }
+    phone.recorder = new Recorder(static_cast<std::uint8_t>(phone.number),
+                                  m_capture.isOpen() ? &m_capture : nullptr, phone.sim != nullptr);
+    phone.recorder->setDecoders(makeByName<dsrc::DataDecoder>("vela::TVPDecoder"),
+                                makeByName<dsrc::DataDecoder>("vela::PrintServerDecoder"),
+                                makeByName<dsrc::DecoderFrame>("vela::PrintServerDecoderFrame"));
+    phone.dataSource->SetDataSourceSink(phone.recorder.get());
+    phone.dataSource->SetDataSourceInfo(phone.info.get());
+    HRESULT hr = phone.dataSource->CreateEquipments(phone.info.get());
+    ULONG count = 0;
+    phone.dataSource->GetEquipmentCount(&count);
+    if (FAILED(hr) || count == 0 || FAILED(phone.dataSource->GetEquipment(0, &phone.equipment))) {
+        error = "the equipment could not be made";
+        return false;
+    }
+    phone.observer = new HostObserver();
+    phone.equipment->SetChannelObserver(phone.observer.get());
+    core::RCObject* object = nullptr;
+    if (SUCCEEDED(phone.equipment->GetEquipment(&object)) && object) {
+        phone.framework = core::rcCast<eqbase::Equipment>(object);
+        object->release();
+    }
+    if (!phone.framework) {
+        error = "the equipment has no framework object";
+        return false;
+    }
+    for (auto& [info, channel] : phone.framework->listChannels()) {
+        if (info->getChannelType() == dsrc::CHANNEL_TYPE_TVP)
+            phone.tvp = channel;
+        if (info->getChannelType() == dsrc::CHANNEL_TYPE_PRINT_SERVER)
+            phone.print = channel;
+    }
+    if (!phone.tvp) {
+        error = "the equipment made no TVP channel";
+        return false;
+    }
+    return true;
+}
+
+void Run::bringUp(Phone& phone) {
+    VARIANT_BOOL activated = VARIANT_FALSE;
+    const GUID tvpGuid = phone.info->getChannelInfo(dsrc::CHANNEL_TYPE_TVP)->getChannelGuid();
+    if (FAILED(phone.equipment->ActivateChannel(tvpGuid, &activated)) ||
+        activated == VARIANT_FALSE) {
+        phone.failure = "the TVP channel refused the activation";
+        return;
+    }
+    if (phone.print) {
+        const GUID printGuid =
+            phone.info->getChannelInfo(dsrc::CHANNEL_TYPE_PRINT_SERVER)->getChannelGuid();
+        phone.equipment->ActivateChannel(printGuid, &activated);
+    }
+    const auto until = Clock::now() + std::chrono::milliseconds(
+                                          static_cast<long>(m_options.activateTimeout * 1000));
+    // The channel's own timer ends an activation that gets no answer (state 4).
+    int state =
+        phone.observer->waitState(phone.tvp->getChannelName(),
+                                  {dsrc::CHANNEL_STATE_ACTIVE, dsrc::CHANNEL_STATE_FAILED}, until);
+    if (state == dsrc::CHANNEL_STATE_ACTIVE) {
+        phone.up = true;
+        return;
+    }
+    std::ostringstream why;
+    why << "the session with phone " << phone.number + 1 << " (" << tvpPortOf(*phone.info)
+        << ") could not come up: TVP channel " << stateName(state);
+    if (state == dsrc::CHANNEL_STATE_FAILED)
+        why << " (the phone refused or did not answer the session start)";
+    else
+        why << " after " << m_options.activateTimeout << " s";
+    phone.failure = why.str();
+}
+
+void Run::applySettings(Phone& phone) {
+    auto store = phone.tvp->getPropertyStore();
+    if (!store)
+        return;
+    std::vector<core::PropertyItem*> items;
+    collectItems(*store, items);
+    std::vector<unsigned long> toApply;
+    if (!m_options.settingsFile.empty()) {
+        core::XMLElement element;
+        std::string error;
+        if (!core::XMLElement::load(m_options.settingsFile, element, &error)) {
+            phone.applied.push_back("settings file " + m_options.settingsFile + ": " + error);
+            m_applyFailed = true;
+        } else {
+            store->loadSelections(element);
+            for (auto* item : items) {
+                bool any = false;
+                for (auto& value : item->getValues())
+                    any |= value.isSelected();
+                if (any)
+                    toApply.push_back(item->getIdentity());
+            }
+        }
+    }
+    for (auto& [identity, labels] : selectionsFor(m_options.probes)) {
+        for (auto* item : items) {
+            if (item->getIdentity() != identity)
+                continue;
+            // Values chosen before (from a settings file) stay chosen.
+            std::vector<std::string> selected(labels.begin(), labels.end());
+            for (auto& value : item->getValues())
+                if (value.isSelected())
+                    selected.push_back(value.getLabel());
+            item->selectByLabel(selected);
+            if (std::find(toApply.begin(), toApply.end(), identity) == toApply.end())
+                toApply.push_back(identity);
+        }
+    }
+    if (toApply.empty())
+        return;
+    unsigned long longest = 0;
+    for (auto* item : items)
+        if (std::find(toApply.begin(), toApply.end(), item->getIdentity()) != toApply.end())
+            longest += std::max(item->getApplyTimeout(), 1000ul);
+    for (auto identity : toApply)
+        phone.tvp->applyPropertyItem(identity);
+    auto results = phone.observer->waitResults(
+        toApply, Clock::now() + std::chrono::milliseconds(longest + 2000));
+    for (auto identity : toApply) {
+        const auto* item = vela::catalogue::findItem(identity);
+        std::string label = item ? vela::catalogue::itemLabel(*item) : std::to_string(identity);
+        auto it = results.find(identity);
+        if (it == results.end()) {
+            phone.applied.push_back(label + ": no result");
+            m_applyFailed = true;
+        } else if (it->second == 1) {
+            phone.applied.push_back(label + ": applied");
+        } else {
+            phone.applied.push_back(label + ": failed (code " + std::to_string(it->second) + ")");
+            m_applyFailed = true;
+        }
+    }
+}
+
+void Run::loop() {
+    const auto start = Clock::now();
+    const bool timed = m_options.durationSeconds > 0;
+    bool disconnected = false, reconnected = false, errorSent = false;
+    const bool sendError = std::find(m_options.faults.begin(), m_options.faults.end(),
+                                     "error-frame") != m_options.faults.end();
+    for (;;) {
+        const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
+        if (timed && elapsed >= m_options.durationSeconds)
+            break;
+        if (m_options.disconnectAfter > 0 && !disconnected &&
+            elapsed >= m_options.disconnectAfter && m_phones[0]->sim) {
+            m_phones[0]->sim->disconnect();
+            disconnected = true;
+        }
+        if (disconnected && !reconnected && m_options.reconnectAfter > 0 &&
+            elapsed >= m_options.disconnectAfter + m_options.reconnectAfter) {
+            m_phones[0]->sim->reconnect();
+            reconnected = true;
+        }
+        if (sendError && !errorSent && elapsed >= 0.5 && m_phones[0]->sim) {
+            m_phones[0]->sim->sendErrorFrame({0xDE, 0xAD, 0xBE, 0xEF});
+            errorSent = true;
+        }
+        showStatus(elapsed, false);
+        double wait = 0.5;
+        if (timed)
+            wait = std::min(wait, m_options.durationSeconds - elapsed);
+        if (waitForStop(
+                std::chrono::milliseconds(static_cast<long>(std::max(wait, 0.0) * 1000) + 1)))
+            break;
+    }
+}
+
+void Run::showStatus(double elapsed, bool final) {
+    if (!m_terminal && !final)
+        return;
+    std::uint64_t frames = 0, bytes = 0, lost = 0, errors = 0, lines = 0;
+    std::ostringstream states;
+    for (auto& phone : m_phones) {
+        if (!phone->recorder)
+            continue;
+        auto f = phone->recorder->figures();
+        frames += f.tvpFrames + f.printFrames;
+        bytes += f.tvpBytes + f.printBytes;
+        lost += f.lostReports;
+        errors += f.errorFrames;
+        lines += f.printLines;
+        if (m_phones.size() <= 2 && phone->tvp)
+            states << " TVP " << stateName(phone->tvp->getActiveStateSnapshot()) << " PS "
+                   << (phone->print ? stateName(phone->print->getActiveStateSnapshot()) : "-");
+    }
+    const double span = elapsed - m_lastElapsed;
+    const double fps = span > 0 ? (frames - m_lastFrames) / span : 0;
+    const double kbps = span > 0 ? (bytes - m_lastBytes) / span / 1024 : 0;
+    m_lastFrames = frames;
+    m_lastBytes = bytes;
+    m_lastElapsed = elapsed;
+    std::ostringstream line;
+    line << std::fixed << std::setprecision(1) << '[' << elapsed << " s]" << states.str() << " | "
+         << frames << " frames, " << std::setprecision(0) << fps << " frames/s, "
+         << std::setprecision(1) << kbps << " KiB/s | " << lines << " print lines | lost " << lost
+         << " errors " << errors;
+    if (m_phones.size() == 1 && m_phones[0]->recorder) {
+        auto f = m_phones[0]->recorder->figures();
+        int shown = 0;
+        for (auto& [id, count] : f.probeFrames) {
+            if (shown++ == 3) {
+                line << " ...";
+                break;
+            }
+            line << " | 0x" << std::hex << std::uppercase << id << std::dec << ' ' << count;
+        }
+    }
+    std::string text = line.str();
+    if (text.size() > 160)
+        text.resize(160);
+    m_status << "\r\033[K" << text << std::flush;
+}
+
+void Run::saveSettings() {
+    if (m_options.saveSettingsFile.empty())
+        return;
+    for (auto& phone : m_phones) {
+        if (!phone->tvp)
+            continue;
+        auto store = phone->tvp->getPropertyStore();
+        core::XMLElement element;
+        if (!store || !store->toXMLElement(element) || !element.save(m_options.saveSettingsFile)) {
+            m_out << "vela-host: cannot save the settings to " << m_options.saveSettingsFile
+                  << '\n';
+            m_applyFailed = true;
+        }
+        return;  // the settings of the first phone
+    }
+}
+
+void Run::summary(double elapsed) {
+    m_out << "Session summary (" << std::fixed << std::setprecision(1) << elapsed << " s)\n";
+    for (auto& phone : m_phones) {
+        m_out << "phone " << phone->number + 1 << ": "
+              << (phone->device ? phone->device->product : std::string("?"));
+        if (phone->info)
+            m_out << " on " << tvpPortOf(*phone->info);
+        m_out << '\n';
+        if (!phone->failure.empty())
+            m_out << "  FAILED: " << phone->failure << '\n';
+        for (auto& line : phone->applied)
+            m_out << "  setting " << line << '\n';
+        if (!phone->recorder)
+            continue;
+        auto f = phone->recorder->figures();
+        m_out << "  TVP frames " << f.tvpFrames << " (" << f.tvpBytes << " bytes), error frames "
+              << f.errorFrames << ", other " << f.otherFrames << '\n';
+        for (auto& [id, count] : f.probeFrames) {
+            const char* name = vela::catalogue::probeName(id);
+            m_out << "    probe 0x" << std::hex << std::uppercase << std::setw(4)
+                  << std::setfill('0') << id << std::dec << std::setfill(' ') << ' '
+                  << (name ? name : "(not in the catalogue)") << ": " << count << '\n';
+        }
+        m_out << "  print-server frames " << f.printFrames << " (" << f.printBytes
+              << " bytes), lines " << f.printLines;
+        if (!f.lastPrintLine.empty())
+            m_out << ", last \"" << f.lastPrintLine << '"';
+        m_out << '\n';
+        if (phone->sim) {
+            auto s = phone->sim->counters();
+            m_out << "  the simulated phone sent " << s.probeFrames << " probe frames, "
+                  << s.printLines << " print lines, " << s.acks << " acknowledgements\n";
+            m_out << "  reports lost " << f.lostReports << ", repeated " << f.repeatedReports
+                  << ", phone restarts " << f.restarts << '\n';
+        }
+        if (f.captureFailures)
+            m_out << "  capture records not written: " << f.captureFailures << '\n';
+    }
+    if (m_capture.isOpen())
+        m_out << "recorded " << m_capture.getRecordCount() << " frames to " << m_options.recordFile
+              << '\n';
+    for (auto& phone : m_phones)
+        if (!phone->failure.empty())
+            m_out << "vela-host: " << phone->failure << '\n';
+}
+
+void Run::tearDown() {
+    for (auto& phone : m_phones) {
+        // The component's objects go before the library: decoders, channels, equipment, source.
+        if (phone->recorder)
+            phone->recorder->setDecoders({}, {}, {});
+        phone->tvp.reset();
+        phone->print.reset();
+        phone->framework.reset();
+        phone->equipment.Release();
+        if (phone->dataSource)
+            phone->dataSource->ReleaseEquipments();
+        phone->dataSource.Release();
+        phone->observer.reset();
+        // The infos hold channel infos of the plug-in's classes.
+        phone->info.reset();
+    }
+    for (auto& phone : m_phones)
+        phone->sim.reset();
+    m_capture.close();
+    MobileMsgServer::unregister();
+    m_plugin.unload();
+}
+
+}  // namespace
+
+void requestStop() {
+    if (g_stopPipe[1] >= 0) {
+        char c = 1;
+        ssize_t ignored = ::write(g_stopPipe[1], &c, 1);
+        (void)ignored;
+    }
+}
+
+int runSession(const Options& options, std::ostream& out, std::ostream& status,
+               bool statusIsTerminal) {
+    openStopPipe();
+    char drain[64];
+    while (g_stopPipe[0] >= 0 && ::read(g_stopPipe[0], drain, sizeof drain) > 0) {
+    }
+    Run run(options, out, status, statusIsTerminal);
+    return run.run();
+}
+
+void listSettings(std::ostream& out) {
+    for (const auto& item : vela::catalogue::items()) {
+        out << vela::catalogue::itemLabel(item) << '\n';
+        for (std::size_t i = 0; i < item.count; ++i)
+            out << "    " << item.values[i].name << '\n';
+    }
+}
+
+bool checkSettingNames(const std::vector<std::string>& names, std::string& error) {
+    auto chosen = selectionsFor(names);
+    for (const auto& name : names) {
+        bool found = false;
+        for (auto& [identity, labels] : chosen) {
+            const auto* item = vela::catalogue::findItem(identity);
+            found |= labels.count(name) > 0 || (item && vela::catalogue::itemLabel(*item) == name);
+        }
+        if (!found) {
+            error = "unknown setting '" + name + "' (vela-host probes lists the settings)";
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace host

@@ -1,0 +1,28 @@
+// One run of vela-host: loads the plug-in, finds the phones (simulated ones, or USB serial
+// devices from sysfs), lets the component's detector describe each, creates a data source
+// and the equipment per phone, brings up the TVP and print-server channels, applies the
+// settings asked for, records until the duration ends or Ctrl-C, and prints a summary.
+#pragma once
+
+#include <ostream>
+
+#include "host/Options.h"
+
+namespace host {
+
+// Runs the session; the process's exit code: 0 when every phone's session came up and every
+// setting applied, 1 otherwise. Progress on `status` (one line redrawn when it is a
+// terminal), the summary on `out`.
+int runSession(const Options& options, std::ostream& out, std::ostream& status,
+               bool statusIsTerminal);
+
+// Makes the next run stop as after its duration; safe from a signal handler.
+void requestStop();
+
+// Lists the settings that --probes accepts, from the component's catalogue.
+void listSettings(std::ostream& out);
+
+// Checks that every name is the label of a catalogue item or the name of one of its values.
+bool checkSettingNames(const std::vector<std::string>& names, std::string& error);
+
+}  // namespace host
