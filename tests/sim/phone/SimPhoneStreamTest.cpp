@@ -161,23 +161,6 @@ TEST_F(SimPhoneStreamTest, RatesAreHeldOverTime) {
     ASSERT_TRUE(client.waitAcks(3));
 }
 
-TEST_F(SimPhoneStreamTest, FrameSizeAndBlockSizeAreSettable) {
-    auto phone = makePhone();
-    TvpClient client(phone->tvp());
-    ASSERT_TRUE(client.connect());
-    phone->setFrameSize(100);
-    phone->setBlockBytes(250);  // two frames a block
-    phone->setProbeRate(2000);
-    ASSERT_TRUE(client.send(setProbeMode(0, 7, true)));
-    ASSERT_TRUE(
-        client.waitFrames([](const auto& f) { return probeReports(f, 100).size() >= 100; }));
-    ASSERT_TRUE(client.send(setProbeMode(1, 7, false)));
-    ASSERT_TRUE(client.waitAcks(2));
-    for (const auto& block : client.blocks())
-        EXPECT_LE(block.size(), 250u);
-    expectNoGaps(probeReports(client.frames(), 100));
-}
-
 TEST_F(SimPhoneStreamTest, PhyReportsFollowTheirTestCodesBehindProbe700) {
     auto phone = makePhone();
     TvpClient client(phone->tvp());
