@@ -1,16 +1,18 @@
 #include <gtest/gtest.h>
 
+#include <unistd.h>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <unistd.h>
 
 #include "host/CaptureFile.h"
 
 namespace {
 
 std::string tempPath(const char* name) {
-    return (std::filesystem::temp_directory_path() / (std::string(name) + std::to_string(::getpid()))).string();
+    return (std::filesystem::temp_directory_path() /
+            (std::string(name) + std::to_string(::getpid())))
+        .string();
 }
 
 TEST(CaptureRecord, ExactBytes) {
