@@ -7,10 +7,12 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -295,12 +297,19 @@ class Phone {
         auto all = sent();
         return all.empty() ? Bytes() : all.back();
     }
-    bool inject(const Bytes& bytes) { return m_stream.inject(bytes); }
+    bool inject(const Bytes& bytes) {
+        ++*m_injected;
+        return m_stream.inject(bytes);
+    }
+    // Blocks injected since the last call.
+    std::size_t takeInjected() { return m_injected->exchange(0); }
     // Answers every request with a positive acknowledgement; failing answers a chosen probe
     // id negatively.
     void autoAnswer(std::function<std::uint16_t(std::uint16_t probe)> result = nullptr) {
         sim::ProviderHandle stream = m_stream;
-        m_stream.setSendHandler([stream, result](const Bytes& block) mutable {
+        auto injected = m_injected;
+        m_stream.setSendHandler([stream, result, injected](const Bytes& block) mutable {
+            ++*injected;
             vela::TvpIoProtocolFactory factory(vela::TvpIoProtocol::FROM_UE);
             RCPtr<dsrc::DataSourceFrame> frame =
                 factory.create(block.data(), static_cast<unsigned>(block.size()));
@@ -318,6 +327,8 @@ class Phone {
 
   private:
     sim::ProviderHandle m_stream;
+    std::shared_ptr<std::atomic<std::size_t>> m_injected =
+        std::make_shared<std::atomic<std::size_t>>(0);
 };
 
 // A phone on COM5 whose target is known; the engine on its worker, observed, with helpers to
@@ -382,10 +393,16 @@ class TvpTest : public ::testing::Test {
         ASSERT_TRUE(waitUntil(
             [&] { return engine->getActiveStateSnapshot() == dsrc::CHANNEL_STATE_ACTIVE; }));
     }
-    // Every block injected so far has been handled by the engine.
+    // Every block injected so far has been handled by the engine. The service has delivered
+    // them to the provider's sink once it is idle; the provider has written them into its
+    // pipe once it has answered a request; the engine reads one block per turn of its worker,
+    // so every block takes at most one request round to the engine.
     void settle() {
         ASSERT_TRUE(service.waitIdle());
-        engine->settle();
+        if (RCPtr<vela::DataProvider> provider = target->getDataProvider("Tvp"))
+            provider->getName();
+        for (std::size_t n = phone->takeInjected() + 1; n > 0; --n)
+            engine->settle();
     }
     // The item of the engine's settings tree with that identity.
     core::PropertyItem* item(unsigned long identity) {
