@@ -66,14 +66,6 @@ std::string EEVela_MsgServer::getFamilyName() const {
 
 namespace vela {
 bool EEVela_MsgServerCreatorClass::create(IUnknown** out) {
-    if (!out)
-        return false;
-    *out = nullptr;
-    ATL::CComObject<EEVela_MsgServer>* object = nullptr;
-    if (FAILED(ATL::CComObject<EEVela_MsgServer>::CreateInstance(&object)) || !object)
-        return false;
-    object->AddRef();
-    *out = static_cast<IEEDataSource*>(object);
-    return true;
+    return combase::createComObject<EEVela_MsgServer, IEEDataSource>(out);
 }
 }  // namespace vela

@@ -2,6 +2,7 @@
 
 #include "decoding/PrintServerChannel.h"
 #include "equipment/VelaGuids.h"
+#include "framework/combase/ComponentATL.h"
 #include "session/TVP.h"
 #include "transport/ATChannel.h"
 #include "transport/DebugMux.h"
@@ -174,15 +175,7 @@ GUID EEVelaEquipment::getEquipmentGuid() const {
 }
 
 bool EEVelaEquipmentCreatorClass::create(IUnknown** out) {
-    if (!out)
-        return false;
-    *out = nullptr;
-    ATL::CComObject<EEVelaEquipment>* object = nullptr;
-    if (FAILED(ATL::CComObject<EEVelaEquipment>::CreateInstance(&object)) || !object)
-        return false;
-    object->AddRef();
-    *out = static_cast<IEEEquipment*>(object);
-    return true;
+    return combase::createComObject<EEVelaEquipment, IEEEquipment>(out);
 }
 
 }  // namespace vela

@@ -92,3 +92,22 @@ class EEPipeByteATL : public ATL::CComObjectRootEx<ATL::CComMultiThreadModel>, p
     std::mutex m_mutex;
     std::deque<BYTE> m_bytes;
 };
+
+namespace combase {
+
+// What a CreatorClass of a COM class does: makes a new object of T and gives it, with one
+// reference, as the interface I (which T implements). False, with *out null, on failure.
+template <class T, class I>
+bool createComObject(IUnknown** out) {
+    if (!out)
+        return false;
+    *out = nullptr;
+    ATL::CComObject<T>* object = nullptr;
+    if (FAILED(ATL::CComObject<T>::CreateInstance(&object)) || !object)
+        return false;
+    object->AddRef();
+    *out = static_cast<I*>(object);
+    return true;
+}
+
+}  // namespace combase
