@@ -1,5 +1,9 @@
 #include "session/CommandQueue.h"
 
+#include <algorithm>
+
+#include "framework/core/Trace.h"
+
 namespace vela {
 
 CommandQueue::CommandQueue(CommandSender* owner) : m_owner(owner) {}
@@ -40,6 +44,17 @@ bool CommandQueue::acknowledge(TvpCommandAck& ack) {
             accepted = command->m_callBack(*command, ack);
     }
     if (!accepted) {
+        // A late answer to a command that was given up: the queue goes on as it is.
+        const bool matchesFront =
+            command && command->getRequest() && command->getRequest()->getSeqNo() == ack.getSeqNo();
+        auto late = std::find(m_abandoned.begin(), m_abandoned.end(), ack.getSeqNo());
+        if (!matchesFront && late != m_abandoned.end()) {
+            m_abandoned.erase(late);
+            core::ToggleTrace(
+                40, "CommandQueue::acknowledge late answer %u to an abandoned command ignored\n",
+                static_cast<unsigned>(ack.getSeqNo()));
+            return true;
+        }
         clear();
         return false;
     }
@@ -66,6 +81,26 @@ void CommandQueue::invalidate(const Command& command) {
 
 void CommandQueue::clear() {
     Base::clear();
+    m_abandoned.clear();
+}
+
+std::size_t CommandQueue::abandon(std::uint32_t reqId) {
+    if (empty())
+        return 0;
+    core::RCPtr<Command> inFlight = Base::front();
+    const std::size_t before = size();
+    erase(std::remove_if(begin(), end(),
+                         [&](const core::RCPtr<Command>& c) { return c->getReqId() == reqId; }),
+          end());
+    if (inFlight->getReqId() == reqId && inFlight->isTransmitted() && inFlight->getRequest()) {
+        m_abandoned.push_back(inFlight->getRequest()->getSeqNo());
+        if (m_abandoned.size() > 8)
+            m_abandoned.pop_front();
+    }
+    const std::size_t dropped = before - size();
+    if (dropped)
+        transmit();
+    return dropped;
 }
 
 }  // namespace vela

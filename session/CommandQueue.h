@@ -37,6 +37,10 @@ class CommandQueue : private std::deque<core::RCPtr<Command>> {
     void invalidate(const Command& command);
     // Drops every queued command unsent.
     void clear();
+    // Drops every queued command of the group (an apply that ended without its answers). When
+    // the command in flight is among them the next one is sent, and a late answer to the
+    // dropped one is ignored rather than taken for a wrong answer. Returns how many went.
+    std::size_t abandon(std::uint32_t reqId);
 
     using Base::empty;
     using Base::size;
@@ -44,6 +48,8 @@ class CommandQueue : private std::deque<core::RCPtr<Command>> {
     core::RCPtr<Command> front() const { return empty() ? core::RCPtr<Command>() : Base::front(); }
 
   private:
+    // Sequence numbers of commands dropped while in flight, newest last; a few are kept.
+    std::deque<std::uint8_t> m_abandoned;
     CommandSender* m_owner;
 };
 

@@ -20,7 +20,8 @@ TVP::TVP() : VelaChannel("Tvp"), m_queue(this) {}
 TVP::~TVP() = default;
 
 bool TVP::onBeginWorkThread() {
-    if (!VelaChannel::onBeginWorkThread()) return false;
+    if (!VelaChannel::onBeginWorkThread())
+        return false;
     m_pFactory = new TvpIoProtocolFactory(TvpIoProtocol::FROM_UE);
     return true;
 }
@@ -36,7 +37,8 @@ bool TVP::onEndWorkThread() {
 void TVP::onSetDataProvider(const RCPtr<DataProvider>& provider) {
     bool changed = provider != getDataProvider();
     VelaChannel::onSetDataProvider(provider);
-    if (!changed) return;
+    if (!changed)
+        return;
     // Commands queued for, or sent to, the stream that went away can never be answered by
     // the new one; left in the queue they would hold back the new start-up command for good.
     // Their applies end by their time-outs.
@@ -72,17 +74,21 @@ void TVP::addCommand(std::uint32_t reqId, std::uint32_t seqId, const RCPtr<TvpIo
 }
 
 bool TVP::sendCommand(const RCPtr<TvpIoProtocol>& frame) {
-    if (!frame || frame->getDataId() != TvpIoProtocol::COMMAND_REQ) return false;
+    if (!frame || frame->getDataId() != TvpIoProtocol::COMMAND_REQ)
+        return false;
     auto* request = dynamic_cast<TvpCommandReq*>(frame.get());
-    if (!request) return false;
+    if (!request)
+        return false;
     request->setSeqNo(m_seqNo);
-    if (!send(request->getFrame())) return false;
+    if (!send(request->getFrame()))
+        return false;
     ++m_seqNo;  // 8 bits: 255 is followed by 0
     return true;
 }
 
 void TVP::onDataFromUE(const RCPtr<core::Data>& block) {
-    if (!block) return;
+    if (!block)
+        return;
     if (m_spBuffer && !m_spBuffer->empty()) {
         m_spBuffer->addData(block->getInternalData(), block->size());
         std::size_t used = cut(m_spBuffer->getInternalData(), m_spBuffer->size());
@@ -92,7 +98,8 @@ void TVP::onDataFromUE(const RCPtr<core::Data>& block) {
     // Nothing pending: whole frames are cut straight from the block.
     std::size_t used = cut(block->getInternalData(), block->size());
     std::size_t rest = block->size() - used;
-    if (rest == 0) return;
+    if (rest == 0)
+        return;
     const unsigned char* tail = block->getInternalData() + used;
     if (!m_spBuffer) {
         std::size_t pending = rest >= 4 ? (core::readU4(tail) & 0x1FFFF) : 4;
@@ -113,19 +120,22 @@ std::size_t TVP::cut(const unsigned char* bytes, std::size_t length) {
             ++skipped;
             continue;
         }
-        if (length - pos < frameLength) break;
+        if (length - pos < frameLength)
+            break;
         processFrame(bytes + pos, frameLength);
         pos += frameLength;
     }
     if (skipped) {
         m_counters.bytesSkipped += skipped;
-        core::ToggleTrace(20, "TVP::onDataFromUE skipped %zu bytes of an invalid frame length\n", skipped);
+        core::ToggleTrace(20, "TVP::onDataFromUE skipped %zu bytes of an invalid frame length\n",
+                          skipped);
     }
     return pos;
 }
 
 void TVP::processFrame(const unsigned char* bytes, std::size_t length) {
-    RCPtr<dsrc::DataSourceFrame> frame = m_pFactory->create(bytes, static_cast<unsigned int>(length));
+    RCPtr<dsrc::DataSourceFrame> frame =
+        m_pFactory->create(bytes, static_cast<unsigned int>(length));
     if (!frame) {
         ++m_counters.framesDropped;
         return;
@@ -134,8 +144,14 @@ void TVP::processFrame(const unsigned char* bytes, std::size_t length) {
     if (tvp->getDataId() == TvpIoProtocol::COMMAND_ACK) {
         ++m_counters.acknowledgements;
         auto* ack = static_cast<TvpCommandAck*>(frame.get());
-        if (!m_queue.acknowledge(*ack))
-            core::ToggleTrace(20, "TVP::onDataFromUE TvpIoProtocol::COMMAND_ACK CommandQueue NOT acknowledge - Error\n");
+        // An apply that an answer fails ends inside acknowledge, which then drops the queue.
+        m_inAcknowledge = true;
+        const bool acknowledged = m_queue.acknowledge(*ack);
+        m_inAcknowledge = false;
+        if (!acknowledged)
+            core::ToggleTrace(20,
+                              "TVP::onDataFromUE TvpIoProtocol::COMMAND_ACK CommandQueue NOT "
+                              "acknowledge - Error\n");
         return;
     }
     if (sendDataSourceFrame(frame)) {
@@ -147,9 +163,11 @@ void TVP::processFrame(const unsigned char* bytes, std::size_t length) {
 }
 
 bool TVP::onTimeStampTypeAck(Command&, TvpCommandAck& ack) {
-    if (ack.getCommandAckId() != TvpCommandAck::SET_TIME_STAMP) return false;
+    if (ack.getCommandAckId() != TvpCommandAck::SET_TIME_STAMP)
+        return false;
     auto* timeStamp = dynamic_cast<TvpCommandSetTimeStampAck*>(&ack);
-    if (!timeStamp) return false;
+    if (!timeStamp)
+        return false;
     if (timeStamp->getResult() == TvpIoProtocol::OK) {
         setChannelActiveState(dsrc::CHANNEL_STATE_ACTIVE);
         return true;
@@ -159,15 +177,26 @@ bool TVP::onTimeStampTypeAck(Command&, TvpCommandAck& ack) {
     return false;
 }
 
+void TVP::onAppliedPropertyItem(core::PropertyItem& item, const core::Status& status) {
+    CORE_ASSERT_ON_WORKER(getWorker());
+    VelaChannel::onAppliedPropertyItem(item, status);
+    if (!status.succeeded() && !m_inAcknowledge && m_queue.abandon(item.getIdentity()))
+        core::ToggleTrace(20,
+                          "TVP::onAppliedPropertyItem %lu failed - its commands left the queue\n",
+                          static_cast<unsigned long>(item.getIdentity()));
+}
+
 bool TVP::onProbeModeAck(Command& command, TvpCommandAck& ack) {
     if (ack.getCommandAckId() != TvpCommandAck::SET_PROBE_MODE) {
         core::ToggleTrace(20, "TVP::onProbeModeAck Wrong Command id (%d)\n", ack.getCommandAckId());
         return false;
     }
     auto* probe = dynamic_cast<TvpCommandSetProbeModeAck*>(&ack);
-    if (!probe) return false;
+    if (!probe)
+        return false;
     if (probe->getResult() != TvpIoProtocol::OK) {
-        core::ToggleTrace(20, "TVP::onProbeModeAck getResult() == TvpIoProtocol::ERR for Probe:%d\n",
+        core::ToggleTrace(20,
+                          "TVP::onProbeModeAck getResult() == TvpIoProtocol::ERR for Probe:%d\n",
                           probe->getProbeId());
         applyProperty(command.getReqId(), core::Status(-1, 0, 0));
         return false;
@@ -181,11 +210,13 @@ bool TVP::onProbeModeAck(Command& command, TvpCommandAck& ack) {
 
 bool TVP::onExecuteTestCodeAck(Command& command, TvpCommandAck& ack) {
     if (ack.getCommandAckId() != TvpCommandAck::EXECUTE_TEST_CODE) {
-        core::ToggleTrace(20, "TVP::onExecuteTestCodeAck Wrong Command id (%d)\n", ack.getCommandAckId());
+        core::ToggleTrace(20, "TVP::onExecuteTestCodeAck Wrong Command id (%d)\n",
+                          ack.getCommandAckId());
         return false;
     }
     auto* testCode = dynamic_cast<TvpCommandExecuteTestCodeAck*>(&ack);
-    if (!testCode) return false;
+    if (!testCode)
+        return false;
     if (testCode->getResult() != TvpIoProtocol::OK) {
         core::ToggleTrace(20, "TVP::onExecuteTestCodeAck getResult() == TvpIoProtocol::ERR\n");
         applyProperty(command.getReqId(), core::Status(-1, 0, 0));
@@ -204,15 +235,16 @@ bool TVP::onApplyProbeMode(core::PropertyItem& item, core::Status&) {
         auto mode = value->isSelected() ? TvpCommandSetProbeModeReq::PROBE_MODE_ON
                                         : TvpCommandSetProbeModeReq::PROBE_MODE_OFF;
         RCPtr<TvpIoProtocol> request(new TvpCommandSetProbeModeReq(value->getUShort(), mode));
-        addCommand(static_cast<std::uint32_t>(item.getIdentity()), seqId++, request, &TVP::onProbeModeAck);
+        addCommand(static_cast<std::uint32_t>(item.getIdentity()), seqId++, request,
+                   &TVP::onProbeModeAck);
     }
     return true;
 }
 
 bool TVP::onApplyPhyProbe(core::PropertyItem& item, core::Status&) {
     auto reqId = static_cast<std::uint32_t>(item.getIdentity());
-    RCPtr<TvpIoProtocol> request(
-        new TvpCommandSetProbeModeReq(catalogue::kPhyProbe, TvpCommandSetProbeModeReq::PROBE_MODE_ON));
+    RCPtr<TvpIoProtocol> request(new TvpCommandSetProbeModeReq(
+        catalogue::kPhyProbe, TvpCommandSetProbeModeReq::PROBE_MODE_ON));
     addCommand(reqId, 0, request, &TVP::onProbeModeAck);
     std::uint32_t seqId = 1;
     for (auto* value = item.getFirst(); value; value = item.getNext()) {
@@ -229,19 +261,22 @@ namespace {
 unsigned capabilityMask(core::PropertyItem& item) {
     unsigned mask = 0;
     for (auto* value = item.getFirst(); value; value = item.getNext())
-        if (value->isSelected()) mask |= value->getByte();
+        if (value->isSelected())
+            mask |= value->getByte();
     return mask;
 }
 }  // namespace
 
 bool TVP::onValidateCapability(core::PropertyItem& item, core::Status&) {
-    if (!dynamic_cast<core::BytePropertyItem*>(&item)) return false;
+    if (!dynamic_cast<core::BytePropertyItem*>(&item))
+        return false;
     unsigned mask = capabilityMask(item);
     return mask >= 1 && mask <= 3;
 }
 
 bool TVP::onApplyCapability(core::PropertyItem& item, core::Status&) {
-    if (!dynamic_cast<core::BytePropertyItem*>(&item)) return true;
+    if (!dynamic_cast<core::BytePropertyItem*>(&item))
+        return true;
     RCPtr<CommonControl> message(new CommonControl());
     message->setOperationType(CommonControl::SET);
     message->setFunctionId(CommonControl::CAS_SYSTEM_CAPABILITY_CONTROL);
@@ -250,7 +285,8 @@ bool TVP::onApplyCapability(core::PropertyItem& item, core::Status&) {
     return true;
 }
 
-void TVP::executeTestCode(std::uint32_t reqId, std::uint32_t seqId, const TvpTestCodeArgumentsBase& arguments) {
+void TVP::executeTestCode(std::uint32_t reqId, std::uint32_t seqId,
+                          const TvpTestCodeArgumentsBase& arguments) {
     RCPtr<TvpIoProtocol> request(new TvpCommandExecuteTestCodeReq(arguments));
     addCommand(reqId, seqId, request, &TVP::onExecuteTestCodeAck);
 }
@@ -264,8 +300,12 @@ RCPtr<core::PropertyStore> TVP::onCreatePropertyStore() {
     return m_spPropertyStore;
 }
 
-RCPtr<core::PropertyStore> TVP::onGetPropertyStore() { return m_spPropertyStore; }
+RCPtr<core::PropertyStore> TVP::onGetPropertyStore() {
+    return m_spPropertyStore;
+}
 
-TVP::Identity TVP::onRemovePropertyStore() { return m_spPropertyStore ? m_spPropertyStore->getIdentity() : 0; }
+TVP::Identity TVP::onRemovePropertyStore() {
+    return m_spPropertyStore ? m_spPropertyStore->getIdentity() : 0;
+}
 
 }  // namespace vela

@@ -39,7 +39,8 @@ class TVP : public VelaChannel, public CommandSender, public CatalogueHandlers {
     bool onValidateCapability(core::PropertyItem& item, core::Status& status) override;
     bool onApplyCapability(core::PropertyItem& item, core::Status& status) override;
 
-    void executeTestCode(std::uint32_t reqId, std::uint32_t seqId, const TvpTestCodeArgumentsBase& arguments);
+    void executeTestCode(std::uint32_t reqId, std::uint32_t seqId,
+                         const TvpTestCodeArgumentsBase& arguments);
 
     // Counts kept on the worker for the host's display and for tests.
     struct Counters {
@@ -60,6 +61,9 @@ class TVP : public VelaChannel, public CommandSender, public CatalogueHandlers {
     Identity onRemovePropertyStore() override;
     void onSetDataProvider(const core::RCPtr<DataProvider>& provider) override;
     void onDataFromUE(const core::RCPtr<core::Data>& block) override;
+    // An apply that failed (a negative answer or its time-out) takes the rest of its commands
+    // out of the queue, so that a lost answer does not hold up the applies after it.
+    void onAppliedPropertyItem(core::PropertyItem& item, const core::Status& status) override;
 
   private:
     // Cuts whole frames off the front of the bytes and processes them; returns the number of
@@ -67,10 +71,12 @@ class TVP : public VelaChannel, public CommandSender, public CatalogueHandlers {
     std::size_t cut(const unsigned char* bytes, std::size_t length);
     void processFrame(const unsigned char* bytes, std::size_t length);
     void queueStartUp();
-    void addCommand(std::uint32_t reqId, std::uint32_t seqId, const core::RCPtr<TvpIoProtocol>& request,
+    void addCommand(std::uint32_t reqId, std::uint32_t seqId,
+                    const core::RCPtr<TvpIoProtocol>& request,
                     bool (TVP::*callback)(Command&, TvpCommandAck&));
 
     std::uint8_t m_seqNo = 0;
+    bool m_inAcknowledge = false;
     CommandQueue m_queue;
     core::RCPtr<TvpIoProtocolFactory> m_pFactory;
     core::RCPtr<core::Data> m_spBuffer;

@@ -215,5 +215,40 @@ TEST_F(CommandQueueTest, CallbackMayChangeTheQueue) {
     EXPECT_EQ(queue.front()->getReqId(), 3u);
 }
 
+TEST_F(CommandQueueTest, AbandonedGroupLeavesAndItsLateAnswerIsIgnored) {
+    queue.add(command(10, 0, 100));
+    queue.add(command(10, 1, 101));
+    queue.add(command(20, 0, 200));
+    EXPECT_EQ(takeLog(), "send seq=0 probe=100\n");
+
+    // Group 10 gave up waiting: both of its commands go, and group 20 is sent.
+    EXPECT_EQ(queue.abandon(10), 2u);
+    EXPECT_EQ(takeLog(), "send seq=1 probe=200\n");
+    EXPECT_EQ(queue.size(), 1u);
+
+    // The answer to seq 0 comes late: ignored, the queue keeps waiting for seq 1.
+    EXPECT_TRUE(queue.acknowledge(*ack(0)));
+    EXPECT_EQ(takeLog(), "");
+    EXPECT_EQ(queue.size(), 1u);
+    EXPECT_TRUE(queue.acknowledge(*ack(1)));
+    EXPECT_EQ(takeLog(), "ack seq=1 for 20/0 last\n");
+    EXPECT_TRUE(queue.empty());
+
+    // Ignored once only: the same number again is a wrong answer and drops the queue.
+    queue.add(command(30, 0, 300));
+    EXPECT_EQ(takeLog(), "send seq=2 probe=300\n");
+    EXPECT_FALSE(queue.acknowledge(*ack(0)));
+    EXPECT_TRUE(queue.empty());
+
+    // A group that is not queued, or one not yet sent, leaves nothing to ignore.
+    EXPECT_EQ(queue.abandon(99), 0u);
+    queue.add(command(40, 0, 400));
+    queue.add(command(50, 0, 500));
+    takeLog();
+    EXPECT_EQ(queue.abandon(50), 1u);
+    EXPECT_EQ(takeLog(), "");
+    EXPECT_EQ(queue.size(), 1u);
+}
+
 }  // namespace
 }  // namespace vela

@@ -201,7 +201,7 @@ TEST_F(TvpSettings, NegativeOrWrongAcknowledgementEndsTheApplyAndDropsTheRest) {
     EXPECT_EQ(phone->sentCount(), 3u + 3u);
 }
 
-TEST_F(TvpSettings, MissingAcknowledgementEndsTheApplyByItsTimeOut) {
+TEST_F(TvpSettings, MissingAcknowledgementEndsTheApplyAndFreesTheQueue) {
     startSession();
     core::TraceCapture trace;
     ASSERT_TRUE(engine->applyPropertyItem(kCasProbes));
@@ -210,13 +210,22 @@ TEST_F(TvpSettings, MissingAcknowledgementEndsTheApplyByItsTimeOut) {
     EXPECT_EQ(result.identity, kCasProbes);
     EXPECT_EQ(result.code, -1);
     EXPECT_TRUE(trace.has(20, "Channel::applyPropertyItem Tvp: apply of 424695 timed out\n"));
+    EXPECT_TRUE(
+        trace.has(20, "TVP::onAppliedPropertyItem 424695 failed - its commands left the queue\n"));
     settle();
-    EXPECT_EQ(phone->sentCount(), 2u) << "the rest of the group waits for the answer";
-    // An answer after the time-out reports nothing more for that apply.
+    EXPECT_EQ(phone->sentCount(), 2u) << "the rest of the group is not sent";
+    // The answer after the time-out is recognised and changes nothing.
     phone->inject(probeModeAck(1, 0x0093));
-    ASSERT_TRUE(phone->waitSent(3));
     settle();
+    EXPECT_TRUE(
+        trace.has(40, "CommandQueue::acknowledge late answer 1 to an abandoned command ignored\n"));
     EXPECT_EQ(observer->results().size(), 1u);
+    // The next apply goes through.
+    phone->autoAnswer();
+    ASSERT_TRUE(engine->applyPropertyItem(kWcdmaLayer2));
+    result = observer->waitResult(2);
+    EXPECT_EQ(result.identity, kWcdmaLayer2);
+    EXPECT_EQ(result.code, 1) << result.text;
 }
 
 TEST_F(TvpSettings, PhyProbeSwitchesProbe700OnAndRunsOneTestCodePerValue) {
