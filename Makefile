@@ -46,6 +46,7 @@ bench: $(BUILD)/release/build.ninja
 
 demo: $(BUILD)/release/build.ninja
 	cmake --build $(BUILD)/release -j $(JOBS) --target vela-host vela
+	mkdir -p out
 	$(BUILD)/release/bin/vela-host run --sim --duration 5 --probes "GSM Mode Reports,WCDMA Layer 3 Reports" --record out/demo.pcap
 	$(BUILD)/release/bin/vela-host replay out/demo.pcap | head -40
 
