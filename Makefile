@@ -1,6 +1,7 @@
 # Entry points for developers and CI. Every target installs what it needs first.
 #   make test   - everything CI checks: ASan+UBSan build and all tests, TSan build of the
-#                 threaded tests, libFuzzer targets run for a bounded time
+#                 threaded tests, libFuzzer targets run for a bounded time, one host session
+#                 under valgrind memcheck
 #   make demo   - a whole session against the simulated phone
 #   make unit   - ASan+UBSan build and tests only (quick)
 #   make bench  - optimised build and the benchmark programs
@@ -8,7 +9,7 @@ JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 30
 BUILD := build
 
-.PHONY: test unit tsan fuzz bench demo deps format clean
+.PHONY: test unit tsan fuzz memcheck bench demo deps format clean
 
 deps:
 	@scripts/install-deps
@@ -38,7 +39,14 @@ fuzz: $(BUILD)/fuzz/build.ninja
 	cmake --build $(BUILD)/fuzz -j $(JOBS)
 	scripts/run-fuzzers $(BUILD)/fuzz $(FUZZ_SECONDS)
 
-test: unit tsan fuzz
+# One whole host session under valgrind memcheck: no invalid access, no leak.
+memcheck: $(BUILD)/release/build.ninja
+	cmake --build $(BUILD)/release -j $(JOBS) --target vela-host vela
+	valgrind --quiet --leak-check=full --show-leak-kinds=definite,indirect \
+	    --errors-for-leak-kinds=definite,indirect --error-exitcode=3 \
+	    $(BUILD)/release/bin/vela-host run --sim --duration 3 --rate 20 --probes "GSM Mode Reports" >/dev/null
+
+test: unit tsan fuzz memcheck
 
 bench: $(BUILD)/release/build.ninja
 	cmake --build $(BUILD)/release -j $(JOBS)
