@@ -1,0 +1,196 @@
+#!/usr/bin/env python3
+"""Writes the probe name tables of vela.lua from the probe catalogue's data tables.
+
+The catalogue (session/ProbeCatalogue.cpp) holds one array of {value, "name"} pairs per item
+and the list of items (identity, name, description, time-out, values). This script reads
+both and rewrites the block of vela.lua between the two marker lines:
+
+  - probe_names:  probe id -> name, as the catalogue names it (the first name where two
+                  values share an id), over every probe item, in tree order;
+  - probe_groups: probe id -> the label of the first item that holds it;
+  - phy_names:    argument value of the Phy test codes -> name;
+  - capability_names: bit of the system-capability mask -> name.
+
+    gen_probe_names.py            rewrite the block in place
+    gen_probe_names.py --check    exit 1 (and say why) when the block is not what the
+                                  catalogue gives
+"""
+import argparse
+import os
+import re
+import sys
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.normpath(os.path.join(HERE, "..", ".."))
+DEFAULT_CATALOGUE = os.path.join(ROOT, "session", "ProbeCatalogue.cpp")
+# The identities are declared in the catalogue's header.
+DEFAULT_HEADER = os.path.join(ROOT, "session", "ProbeCatalogue.h")
+DEFAULT_LUA = os.path.join(HERE, "vela.lua")
+
+BEGIN = "-- BEGIN GENERATED CATALOGUE (tools/wireshark/gen_probe_names.py)"
+END = "-- END GENERATED CATALOGUE"
+
+# Identities of the two items whose values are not probe ids.
+SYSTEM_CAPABILITY = 424692
+PHY = 424694
+CAS_PROBES = 424695
+
+
+class CatalogueError(Exception):
+    pass
+
+
+def c_string(text):
+    """The bytes of a C string literal body (escapes \\xNN, \\", \\\\, \\n)."""
+    out = bytearray()
+    i = 0
+    while i < len(text):
+        ch = text[i]
+        if ch != "\\":
+            out += ch.encode("utf-8")
+            i += 1
+            continue
+        nxt = text[i + 1]
+        if nxt == "x":
+            m = re.match(r"[0-9A-Fa-f]+", text[i + 2:])
+            out.append(int(m.group(0), 16) & 0xFF)
+            i += 2 + len(m.group(0))
+        else:
+            out += {"n": b"\n", "t": b"\t", '"': b'"', "\\": b"\\", "'": b"'"}[nxt]
+            i += 2
+    return bytes(out)
+
+
+STRING = r'"((?:[^"\\]|\\.)*)"'
+
+
+def parse_catalogue(source, header=""):
+    """(arrays, items): arrays maps an array name to [(value, name bytes)], items is a list of
+    (identity, name, description, array name) in tree order."""
+    constants = {}
+    for m in re.finditer(r"constexpr\s+unsigned\s+long\s+(k\w+)\s*=\s*(\d+)\s*;",
+                         header + "\n" + source):
+        constants[m.group(1)] = int(m.group(2))
+
+    arrays = {}
+    for m in re.finditer(r"const\s+Value\s+(k\w+)\[\]\s*=\s*\{(.*?)\};", source, re.S):
+        pairs = re.findall(r"\{\s*(0x[0-9A-Fa-f]+|\d+)\s*,\s*" + STRING + r"\s*\}", m.group(2))
+        if not pairs:
+            raise CatalogueError("array %s has no values" % m.group(1))
+        arrays[m.group(1)] = [(int(v, 0), c_string(n)) for v, n in pairs]
+
+    m = re.search(r"const\s+std::vector<Item>\s+kItems\s*=\s*\{(.*?)\n\};", source, re.S)
+    if not m:
+        raise CatalogueError("no item list kItems")
+    items = []
+    entry = re.compile(r"\{\s*(k\w+)\s*,\s*" + STRING + r"\s*,\s*((?:" + STRING +
+                       r"\s*)+),\s*(\d+)\s*,\s*VALUES\((k\w+)\)\s*\}", re.S)
+    for e in entry.finditer(m.group(1)):
+        identity_name, name, description, _, array = e.group(1), e.group(2), e.group(3), \
+            e.group(5), e.group(6)
+        if identity_name not in constants:
+            raise CatalogueError("unknown identity %s" % identity_name)
+        if array not in arrays:
+            raise CatalogueError("unknown value array %s" % array)
+        desc = b"".join(c_string(s) for s in re.findall(STRING, description))
+        items.append((constants[identity_name], c_string(name), desc, array))
+    if not items:
+        raise CatalogueError("no items found in kItems")
+    return arrays, items
+
+
+def item_label(identity, name, description):
+    # The name a user chooses an item by: the description of a probe group, else the name.
+    if identity in (SYSTEM_CAPABILITY, PHY):
+        return name
+    if identity == CAS_PROBES:
+        return b"CAS"
+    return description
+
+
+def lua_string(data):
+    out = []
+    for b in data:
+        if b in (0x22, 0x5C):
+            out.append("\\" + chr(b))
+        elif 0x20 <= b < 0x7F:
+            out.append(chr(b))
+        else:
+            out.append("\\%03d" % b)
+    return '"' + "".join(out) + '"'
+
+
+def table(name, comment, entries, width):
+    lines = ["-- " + comment, "local %s = {" % name]
+    for value, text in entries:
+        lines.append("    [0x%0*X] = %s," % (width, value, lua_string(text)))
+    lines.append("}")
+    return lines
+
+
+def generate(source, header=""):
+    arrays, items = parse_catalogue(source, header)
+    names, groups = {}, {}
+    phy, capability = [], []
+    for identity, name, description, array in items:
+        if identity == SYSTEM_CAPABILITY:
+            capability = arrays[array]
+            continue
+        if identity == PHY:
+            phy = arrays[array]
+            continue
+        label = item_label(identity, name, description)
+        for value, text in arrays[array]:
+            names.setdefault(value, text)
+            groups.setdefault(value, label)
+    lines = [BEGIN]
+    lines += table("probe_names", "probe id -> name", sorted(names.items()), 4)
+    lines += table("probe_groups", "probe id -> the catalogue item that holds it",
+                   sorted(groups.items()), 4)
+    lines += table("phy_names", "argument of the Phy test codes -> name", phy, 4)
+    lines += table("capability_names", "bit of the system-capability mask -> name", capability, 2)
+    lines.append(END)
+    return "\n".join(lines) + "\n"
+
+
+def split_lua(text):
+    start = text.find(BEGIN + "\n")
+    end = text.find(END + "\n")
+    if start < 0 or end < start:
+        raise CatalogueError("vela.lua has no generated block between the marker lines")
+    return text[:start], text[start:end + len(END) + 1], text[end + len(END) + 1:]
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--catalogue", default=DEFAULT_CATALOGUE)
+    parser.add_argument("--header", default=DEFAULT_HEADER)
+    parser.add_argument("--lua", default=DEFAULT_LUA)
+    parser.add_argument("--check", action="store_true")
+    args = parser.parse_args()
+    try:
+        with open(args.catalogue, encoding="utf-8") as f:
+            source = f.read()
+        with open(args.header, encoding="utf-8") as f:
+            header = f.read()
+        block = generate(source, header)
+        with open(args.lua, encoding="utf-8") as f:
+            text = f.read()
+        before, current, after = split_lua(text)
+    except (OSError, CatalogueError) as e:
+        print("gen_probe_names: %s" % e, file=sys.stderr)
+        return 2
+    if args.check:
+        if current != block:
+            print("gen_probe_names: the tables in %s differ from %s; run %s" %
+                  (args.lua, args.catalogue, os.path.relpath(__file__, ROOT)), file=sys.stderr)
+            return 1
+        return 0
+    if current != block:
+        with open(args.lua, "w", encoding="utf-8") as f:
+            f.write(before + block + after)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
