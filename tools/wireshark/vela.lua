@@ -857,7 +857,8 @@ local function dissect_print(t, pinfo, tree)
         -- A block that starts with a line feed ends the previous block's last line.
         if not (pos == 1 and lf == 1) then
             local span = (lf or #raw) - pos + 1
-            sub:add(F.ps_line, t(pos - 1, span), line)
+            -- A zero byte would end the shown text early.
+            sub:add(F.ps_line, t(pos - 1, span), (string.gsub(line, "%z", "\\0")))
             lines = lines + 1
             first = first or line
         end
