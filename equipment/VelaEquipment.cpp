@@ -5,6 +5,7 @@
 #include "framework/combase/ComponentATL.h"
 #include "session/TVP.h"
 #include "transport/ATChannel.h"
+#include "transport/DataProvider.h"
 #include "transport/DebugMux.h"
 #include "transport/Target.h"
 
@@ -92,13 +93,18 @@ void VelaEquipment::attachChannels() {
     }
 }
 
-void VelaEquipment::detachChannels() {
+void VelaEquipment::detachChannels(bool phoneGone) {
     if (!m_spTarget)
         return;
     for (auto& [guid, channel] : getChannels()) {
         auto* vela = dynamic_cast<VelaChannel*>(channel.get());
-        if (vela)
-            m_spTarget->detachChannel(vela->getName());
+        if (!vela)
+            continue;
+        m_spTarget->detachChannel(vela->getName());
+        // The channel's provider belongs to the phone that went: the channel lets it go, so
+        // that an active session shows it is coming up again and the next phone starts anew.
+        if (phoneGone)
+            vela->setDataProvider(nullptr);
     }
 }
 
@@ -111,7 +117,7 @@ void VelaEquipment::onSetTargetReq(core::Request& request) {
     // A new phone object replaces the old one: the channels leave the old target first, so
     // that it never holds a pointer to a channel that went away.
     if (m_spTarget && m_spTarget != target)
-        detachChannels();
+        detachChannels(true);
     m_spTarget = target;
     attachChannels();
 }

@@ -42,7 +42,8 @@ class VelaEquipment : public eqbase::Equipment, public TargetUser {
     std::string tvpPortName() const;
     // Attaches (or detaches) every TVP-protocol channel to (from) the stored target.
     void attachChannels();
-    void detachChannels();
+    // phoneGone: the target went or was replaced, and the channels let its providers go too.
+    void detachChannels(bool phoneGone = false);
 
     core::RCPtr<DebugMux> m_spDebugMux;
     core::RCPtr<Target> m_spTarget;

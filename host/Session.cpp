@@ -62,6 +62,8 @@ class HostObserver : public eqbase::ChannelObserver {
     void onChannelActiveState(eqbase::Channel& channel, int state) override {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_states[channel.getChannelName()] = state;
+        if (state == dsrc::CHANNEL_STATE_ACTIVE)
+            ++m_activations[channel.getChannelName()];
         m_changed.notify_all();
     }
     void onApplyResult(eqbase::Channel&, core::PropertyNode::Identity identity,
@@ -74,6 +76,11 @@ class HostObserver : public eqbase::ChannelObserver {
         std::lock_guard<std::mutex> lock(m_mutex);
         auto it = m_states.find(channel);
         return it == m_states.end() ? 0 : it->second;
+    }
+    // How many times the channel became active.
+    int activations(const std::string& channel) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_activations[channel];
     }
     // Waits until the channel's state is one of those given; the state reached.
     int waitState(const std::string& channel, std::set<int> states, Clock::time_point until) {
@@ -106,6 +113,7 @@ class HostObserver : public eqbase::ChannelObserver {
     std::mutex m_mutex;
     std::condition_variable m_changed;
     std::map<std::string, int> m_states;
+    std::map<std::string, int> m_activations;
     std::map<unsigned long, long> m_results;
 };
 
@@ -137,6 +145,7 @@ struct Phone {
     RCPtr<Recorder> recorder;
     RCPtr<HostObserver> observer;
     bool up = false;
+    int sessions = 0;  // how many times the session came up
     std::string failure;
     std::vector<std::string> applied;  // "name: result" lines for the summary
 };
@@ -229,7 +238,7 @@ class Run {
     bool addSimulatedPhone(int index, std::string& error);
     bool createEquipment(Phone& phone, std::string& error);
     void bringUp(Phone& phone);
-    void applySettings(Phone& phone);
+    void applySettings(Phone& phone, bool again = false);
     void loop();
     void showStatus(double elapsed, bool final);
     void saveSettings();
@@ -491,6 +500,7 @@ void Run::bringUp(Phone& phone) {
                                   {dsrc::CHANNEL_STATE_ACTIVE, dsrc::CHANNEL_STATE_FAILED}, until);
     if (state == dsrc::CHANNEL_STATE_ACTIVE) {
         phone.up = true;
+        phone.sessions = 1;
         return;
     }
     std::ostringstream why;
@@ -503,7 +513,7 @@ void Run::bringUp(Phone& phone) {
     phone.failure = why.str();
 }
 
-void Run::applySettings(Phone& phone) {
+void Run::applySettings(Phone& phone, bool again) {
     auto store = phone.tvp->getPropertyStore();
     if (!store)
         return;
@@ -547,13 +557,16 @@ void Run::applySettings(Phone& phone) {
     for (auto* item : items)
         if (std::find(toApply.begin(), toApply.end(), item->getIdentity()) != toApply.end())
             longest += std::max(item->getApplyTimeout(), 1000ul);
+    phone.observer->forgetResults();
     for (auto identity : toApply)
         phone.tvp->applyPropertyItem(identity);
     auto results = phone.observer->waitResults(
         toApply, Clock::now() + std::chrono::milliseconds(longest + 2000));
     for (auto identity : toApply) {
         const auto* item = vela::catalogue::findItem(identity);
-        std::string label = item ? vela::catalogue::itemLabel(*item) : std::to_string(identity);
+        std::string label =
+            (again ? "(again, session " + std::to_string(phone.sessions) + ") " : std::string()) +
+            (item ? vela::catalogue::itemLabel(*item) : std::to_string(identity));
         auto it = results.find(identity);
         if (it == results.end()) {
             phone.applied.push_back(label + ": no result");
@@ -590,6 +603,18 @@ void Run::loop() {
         if (sendError && !errorSent && elapsed >= 0.5 && m_phones[0]->sim) {
             m_phones[0]->sim->sendErrorFrame({0xDE, 0xAD, 0xBE, 0xEF});
             errorSent = true;
+        }
+        // A phone whose session went away and came back (a phone that restarted has forgotten
+        // its probes) gets the settings again.
+        for (auto& phone : m_phones) {
+            if (!phone->up || !phone->tvp)
+                continue;
+            const int activations = phone->observer->activations(phone->tvp->getChannelName());
+            if (activations > phone->sessions &&
+                phone->tvp->getActiveStateSnapshot() == dsrc::CHANNEL_STATE_ACTIVE) {
+                phone->sessions = activations;
+                applySettings(*phone, true);
+            }
         }
         showStatus(elapsed, false);
         double wait = 0.5;
@@ -674,6 +699,8 @@ void Run::summary(double elapsed) {
         m_out << '\n';
         if (!phone->failure.empty())
             m_out << "  FAILED: " << phone->failure << '\n';
+        if (phone->sessions > 1)
+            m_out << "  the session came up " << phone->sessions << " times\n";
         for (auto& line : phone->applied)
             m_out << "  setting " << line << '\n';
         if (!phone->recorder)

@@ -172,7 +172,10 @@ TEST_F(EquipmentSessionTest, PhoneThatGoesAndComesBackGetsANewSession) {
     EXPECT_EQ(tvpRequests->load(), 1);
 
     ASSERT_TRUE(sim::SimService::instance().removePhone(5));
-    phone = sim::SimService::instance().addPhone(5, 4712, "Vela phone");
+    // Without its phone the session is coming up again (and the host can tell).
+    ASSERT_TRUE(waitState(channel(dsrc::CHANNEL_TYPE_TVP), dsrc::CHANNEL_STATE_ACTIVATING));
+    // The phone comes back under the same identity, as a phone that restarted.
+    phone = sim::SimService::instance().addPhone(5, 4711, "Vela phone");
     answerTimeStamps(phone.provider("Tvp"), tvpRequests);
     // The equipment is handed the new target; its channel binds to the new provider and the
     // session starts again there.

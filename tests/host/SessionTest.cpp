@@ -87,6 +87,27 @@ TEST(Session, OnePhoneLeavingAndComingBackDoesNotDisturbTheOthers) {
     }
     EXPECT_EQ(phones, 4);
     EXPECT_EQ(r.out.find("FAILED"), std::string::npos) << r.out;
+    // Only the phone that left had a second session.
+    const auto again = r.out.find("the session came up 2 times");
+    EXPECT_NE(again, std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("the session came up", again + 1), std::string::npos) << r.out;
+}
+
+TEST(Session, FaultsOfThePhoneAreSurvivedAndCounted) {
+    // Blocks split at random points, an error frame, and the phone leaving and coming back:
+    // the session comes back, every report in between arrives once and in order.
+    Result r = run({"--sim", "--duration", "3", "--rate", "100", "--probes", "GSM Mode Reports",
+                    "--fault", "split", "--fault", "error-frame", "--disconnect-after", "1",
+                    "--reconnect-after", "0.5"});
+    ASSERT_EQ(r.code, 0) << r.out;
+    EXPECT_NE(r.out.find("reports lost 0, repeated 0"), std::string::npos) << r.out;
+    // The restarted phone had forgotten its probes: they were switched on again, and it
+    // reported after it came back.
+    EXPECT_NE(r.out.find("the session came up 2 times"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("setting (again, session 2) GSM Mode Reports: applied"), std::string::npos)
+        << r.out;
+    EXPECT_EQ(figure(r.out, "error frames (\\d+)"), 1u) << r.out;
+    EXPECT_GT(figure(r.out, "RR State: (\\d+)"), 150u) << "reports before and after the restart";
 }
 
 }  // namespace
