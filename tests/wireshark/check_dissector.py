@@ -583,6 +583,8 @@ class MalformedPackets(unittest.TestCase):
             (record(exec_ack(1, 0xAA, 386, 0,
                              struct.pack("<HIBH", 0, 1, 4, 1) + b"\x00" + END)), "content"),
             (record(exec_ack(1, 0xAA, 386, 0, cc_block(ie)[:9])), "content"),
+            # The IEs fill the block to its end: no room is left for the terminator.
+            (record(exec_ack(1, 0xAA, 386, 0, cc_block(ie)[:-2])), "content"),
             (record(exec_ack(1, 0xAA, 386, 0, END)), "ok"),
             (record(exec_ack(1, 0xAA, 386, 0, cc_block([(1, b"")]))), "ok"),
         ])
