@@ -570,7 +570,7 @@ class MalformedPackets(unittest.TestCase):
 
     def test_common_control_ies(self):
         ie = [(0, b"\x03")]
-        self.check("ies", [
+        packets = self.check("ies", [
             (record(exec_ack(1, 0xAA, 386, 0, cc_block(ie, count=50))), "content"),
             (record(exec_ack(1, 0xAA, 386, 0, cc_block(ie, count=5, length=5))), "content"),
             (record(exec_ack(1, 0xAA, 386, 0, cc_block(ie, length=2))), "content"),
@@ -586,8 +586,11 @@ class MalformedPackets(unittest.TestCase):
             # The IEs fill the block to its end: no room is left for the terminator.
             (record(exec_ack(1, 0xAA, 386, 0, cc_block(ie)[:-2])), "content"),
             (record(exec_ack(1, 0xAA, 386, 0, END)), "ok"),
+            (record(exec_ack(1, 0xAA, 386, 0, b"")), "ok"),
             (record(exec_ack(1, 0xAA, 386, 0, cc_block([(1, b"")]))), "ok"),
         ])
+        # The header of a message without arguments is still shown.
+        self.assertEqual(packets[-2]["vela.cc.block"], ["3"])
 
     def test_print_server_text(self):
         packets = self.check("text", [

@@ -658,8 +658,6 @@ local function dissect_probe_inject(t, tree, top, state)
 end
 
 local function dissect_test_code_args(t, tree, top, off, length, callback, test_code)
-    if length <= 0 then return end
-    local block = t(off, length):tvb()
     if callback == CC_CALLBACK then
         local cc = tree:add(F.cc_header, t(7, 2))
         cc:add_le(F.cc_op, t(7, 2))
@@ -672,9 +670,11 @@ local function dissect_test_code_args(t, tree, top, off, length, callback, test_
         if names and names[function_id] then
             cc:add(F.cc_function_name, t(7, 2), names[function_id]):set_generated()
         end
-        dissect_arguments(tree, block, true, false, block_id .. "/" .. function_id)
-    else
-        dissect_arguments(tree, block, false, callback == PHY_CALLBACK)
+        if length > 0 then
+            dissect_arguments(tree, t(off, length):tvb(), true, false, block_id .. "/" .. function_id)
+        end
+    elseif length > 0 then
+        dissect_arguments(tree, t(off, length):tvb(), false, callback == PHY_CALLBACK)
     end
 end
 
