@@ -6,6 +6,7 @@
 #include <sys/resource.h>
 
 #include <cstdio>
+#include <map>
 #include <thread>
 
 #include "bench/session/BenchRig.h"
@@ -46,6 +47,13 @@ int main(int argc, char** argv) {
         "idle, %d connected phone(s), %.1f s: CPU %.4f s = %.3f %% of one core, "
         "%.1f context switches/s, %d threads\n",
         phones, wall, cpu, 100.0 * cpu / wall, switches / wall, bench::threadCount());
+    std::map<std::string, int> names;
+    for (auto& [tid, t] : threads1)
+        ++names[t.name];
+    std::printf("  threads by name:");
+    for (auto& [name, count] : names)
+        std::printf(" %s x%d", name.c_str(), count);
+    std::printf("\n");
     for (auto& [name, seconds] : bench::cpuByName(threads0, threads1))
         if (seconds > 0)
             std::printf("  thread %-16s %.3f s\n", name.c_str(), seconds);

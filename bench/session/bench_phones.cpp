@@ -2,11 +2,14 @@
 // simulated service, each streaming probe reports. The total rate climbs in steps until a step
 // is not held; the highest held rate is then held for --duration seconds. A rate is held when
 // no report is lost (the recorders' running-number check), the phones skipped none, and what
-// the recorders received keeps up with what the phones sent. Shows the CPU used, the thread
+// the recorders received keeps up with what the phones sent. Each step is --factor times the
+// one before, from --start up to --max. Shows the CPU used, the thread
 // count and the CPU per thread name, then the idle cost with every phone connected.
 //
-//   bench_phones [--phones N] [--start R] [--step R] [--max R] [--step-seconds S]
-//                [--duration S] [--idle S] [--frame-size N]
+//   bench_phones [--phones N] [--start R] [--factor F] [--max R] [--step-seconds S]
+//                [--duration S] [--idle S] [--frame-size N] [--rate R]
+//
+// --rate R skips the climb and holds R frames/s in total.
 #include <sys/resource.h>
 
 #include <cstdio>
@@ -21,6 +24,7 @@ using bench::Clock;
 struct Step {
     double target = 0, sent = 0, received = 0, cores = 0;
     std::uint64_t lost = 0, skipped = 0, repeated = 0;
+    double behind = 0;  // frames sent and not yet received at the end
     int threads = 0;
     bool held = false;
     std::vector<std::pair<std::string, double>> byThread;
@@ -73,9 +77,9 @@ Step measure(bench::Rig& rig, double total, std::size_t probes, double forSecond
     step.repeated = b.repeated - a.repeated;
     // Kept up: the phones made 97 % of the rate asked, and the recorders are at most a
     // quarter of a second of traffic behind the phones at the end.
-    const double behind = static_cast<double>(b.sent - b.received);
+    step.behind = static_cast<double>(b.sent) - static_cast<double>(b.received);
     step.held = step.lost == 0 && step.skipped == 0 && step.repeated == 0 &&
-                step.sent >= 0.97 * total && behind <= 0.25 * total;
+                step.sent >= 0.97 * total && step.behind <= 0.25 * total;
     return step;
 }
 
@@ -94,8 +98,9 @@ int main(int argc, char** argv) {
     bench::Args args(argc, argv);
     const int phones = static_cast<int>(std::max(1.0, args.number("phones", 16)));
     const double start = std::max(1000.0, args.number("start", 50000));
-    const double stepBy = std::max(1000.0, args.number("step", 50000));
-    const double most = args.number("max", 400000);
+    const double fixedRate = args.number("rate", 0);
+    const double factor = std::max(1.05, args.number("factor", 1.5));
+    const double most = args.number("max", 4000000);
     const double stepSeconds = std::max(0.5, args.number("step-seconds", 2));
     const double duration = std::max(1.0, args.number("duration", 5));
     const double idleSeconds = std::max(1.0, args.number("idle", 5));
@@ -130,8 +135,8 @@ int main(int argc, char** argv) {
                 phones, probes, std::chrono::duration<double>(Clock::now() - t0).count(),
                 bench::threadCount(), frameSize);
 
-    double best = 0;
-    for (double total = start; total <= most; total += stepBy) {
+    double best = fixedRate;
+    for (double total = start; fixedRate == 0 && total <= most; total *= factor) {
         Step s = measure(rig, total, probes, stepSeconds);
         print(s, "step");
         if (!s.held)
@@ -155,10 +160,13 @@ int main(int argc, char** argv) {
             duration, phones, hold.received, hold.received / phones, hold.cores, hold.threads);
         std::printf("CPU by thread name during the hold (seconds over %.0f s):\n", duration);
         int shown = 0;
+        // The simulated phones' threads carry no name of their own: they show under the
+        // program's name (its main thread sleeps while it measures).
         for (auto& [name, seconds] : hold.byThread)
             if (seconds > 0 && shown++ < 14)
-                std::printf("  %-16s %7.2f s  %5.1f %% of one core\n", name.c_str(), seconds,
-                            100.0 * seconds / duration);
+                std::printf("  %-16s %7.2f s  %5.1f %% of one core%s\n", name.c_str(), seconds,
+                            100.0 * seconds / duration,
+                            name == "bench_phones" ? " (the simulated phones)" : "");
     } else {
         std::printf("no rate was held\n");
         code = 1;
