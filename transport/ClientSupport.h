@@ -10,6 +10,7 @@
 #include "framework/core/ServiceChannel.h"
 #include "platform/com/ComError.h"
 #include "platform/com/ComPtr.h"
+#include "platform/com/EnumVariant.h"
 #include "platform/com/Variant.h"
 
 namespace vela::client {
@@ -48,6 +49,28 @@ Ptr fromVariant(const VARIANT& value) {
         result = Ptr(object.punkVal);
     VariantClear(&object);
     return result;
+}
+
+// Walks a collection of the service (an object with _NewEnum) and calls `each` with every
+// item that has the interface of Ptr, in the collection's order. Items without it are
+// skipped. The service's wrappers may raise _com_error, as for any call to it.
+template <class Ptr, class Collection, class F>
+void forEachItem(const Collection& collection, F&& each) {
+    if (!collection)
+        return;
+    IUnknownPtr unknown = collection->Get_NewEnum();
+    IEnumVARIANTPtr items(unknown);
+    if (!items)
+        return;
+    items->Reset();
+    VARIANT item;
+    VariantInit(&item);
+    while (items->Next(1, &item, nullptr) == S_OK) {
+        _variant_t owned(item, false);
+        if (Ptr object = fromVariant<Ptr>(owned))
+            each(object);
+        VariantInit(&item);
+    }
 }
 
 }  // namespace vela::client

@@ -213,22 +213,10 @@ void DebugMux::enumerateTargets() {
     if (!multiplexer)
         return;
     _variant_t value = multiplexer->GetTargets();
-    ITargetsPtr targets = client::fromVariant<ITargetsPtr>(value);
-    if (!targets)
-        return;
-    IUnknownPtr unknown = targets->Get_NewEnum();
-    IEnumVARIANTPtr items(unknown);
-    if (!items)
-        return;
-    items->Reset();
-    VARIANT item;
-    VariantInit(&item);
-    while (items->Next(1, &item, nullptr) == S_OK) {
-        _variant_t owned(item, false);
-        if (ITargetPtr target = client::fromVariant<ITargetPtr>(owned))
-            onTargetConnected(RCPtr<Target>(new Target(target, this)));
-        VariantInit(&item);
-    }
+    client::forEachItem<ITargetPtr>(client::fromVariant<ITargetsPtr>(value),
+                                    [this](const ITargetPtr& target) {
+                                        onTargetConnected(RCPtr<Target>(new Target(target, this)));
+                                    });
 }
 
 void DebugMux::giveTarget(const core::EString& portName, const RCPtr<Target>& target) {

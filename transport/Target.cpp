@@ -251,22 +251,10 @@ void Target::enumerateDataProviders() {
     if (!target)
         return;
     _variant_t value = target->GetDataProviders();
-    IDataProvidersPtr providers = client::fromVariant<IDataProvidersPtr>(value);
-    if (!providers)
-        return;
-    IUnknownPtr unknown = providers->Get_NewEnum();
-    IEnumVARIANTPtr items(unknown);
-    if (!items)
-        return;
-    items->Reset();
-    VARIANT item;
-    VariantInit(&item);
-    while (items->Next(1, &item, nullptr) == S_OK) {
-        _variant_t owned(item, false);
-        if (IDataProviderPtr provider = client::fromVariant<IDataProviderPtr>(owned))
+    client::forEachItem<IDataProviderPtr>(
+        client::fromVariant<IDataProvidersPtr>(value), [this](const IDataProviderPtr& provider) {
             onNewDataProvider(RCPtr<DataProvider>(new DataProvider(provider)));
-        VariantInit(&item);
-    }
+        });
 }
 
 void Target::onNewDataProvider(const RCPtr<DataProvider>& provider) {
