@@ -3,6 +3,7 @@
 #include <chrono>
 
 #include "framework/core/Bytes.h"
+#include "framework/core/Trace.h"
 #include "framework/dsrc/InformationElement.h"
 
 namespace host {
@@ -103,6 +104,10 @@ void Recorder::countTvp(const unsigned char* bytes, std::size_t length) {
             ++m_figures.restarts;
         } else if (number > expected) {
             m_figures.lostReports += number - expected;
+            core::ToggleTrace(20, "Recorder: phone %u reports %llu to %llu lost\n",
+                              static_cast<unsigned>(m_equipment) + 1,
+                              static_cast<unsigned long long>(expected),
+                              static_cast<unsigned long long>(number - 1));
         } else if (number < expected) {
             ++m_figures.repeatedReports;
             return;  // the last number stays: what follows it is still expected

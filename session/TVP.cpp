@@ -43,7 +43,15 @@ void TVP::onSetDataProvider(const RCPtr<DataProvider>& provider) {
     // the new one; left in the queue they would hold back the new start-up command for good.
     // Their applies end by their time-outs.
     m_queue.clear();
-    m_spBuffer.reset();  // bytes of the old stream do not continue in the new one
+    // Bytes of the old stream do not continue in the new one: a frame begun there is lost.
+    if (m_spBuffer && !m_spBuffer->empty()) {
+        m_counters.bytesCutShort += m_spBuffer->size();
+        core::ToggleTrace(20,
+                          "TVP::onSetDataProvider dropped %zu bytes of a frame the old stream "
+                          "cut short\n",
+                          m_spBuffer->size());
+    }
+    m_spBuffer.reset();
     queueStartUp();
 }
 
@@ -137,7 +145,11 @@ void TVP::processFrame(const unsigned char* bytes, std::size_t length) {
     RCPtr<dsrc::DataSourceFrame> frame =
         m_pFactory->create(bytes, static_cast<unsigned int>(length));
     if (!frame) {
-        ++m_counters.framesDropped;
+        if (m_counters.framesDropped++ % 1000 == 0)
+            core::ToggleTrace(20,
+                              "TVP::onDataFromUE frame of %zu bytes not understood, dropped "
+                              "(%llu dropped)\n",
+                              length, static_cast<unsigned long long>(m_counters.framesDropped));
         return;
     }
     auto* tvp = static_cast<TvpIoProtocol*>(frame.get());

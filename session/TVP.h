@@ -48,6 +48,7 @@ class TVP : public VelaChannel, public CommandSender, public CatalogueHandlers {
         std::uint64_t framesRefused = 0;    // the data source did not take them
         std::uint64_t framesDropped = 0;    // the factory could not build them
         std::uint64_t bytesSkipped = 0;     // skipped to find the next frame after a bad length
+        std::uint64_t bytesCutShort = 0;    // of frames begun on a stream that went away
         std::uint64_t acknowledgements = 0;
     };
     const Counters& getCounters() const { return m_counters; }

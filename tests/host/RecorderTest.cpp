@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "framework/core/Trace.h"
 #include "host/Recorder.h"
 #include "sim/SimPhoneFrames.h"
 
@@ -26,6 +27,7 @@ RCPtr<dsrc::DataSourceFrame> probe(std::uint16_t id, std::uint64_t runningNumber
 }
 
 TEST(Recorder, CountsProbesAndChecksTheRunningNumber) {
+    core::TraceCapture trace;
     RCPtr<host::Recorder> recorder(new host::Recorder(0, nullptr, true));
     dsrc::DataSourceChannelInfo tvp(dsrc::CHANNEL_TYPE_TVP);
     // 0 1 2, then 5 (3 and 4 lost), 4 (repeated), 6, then 0 again: the phone started over.
@@ -38,6 +40,8 @@ TEST(Recorder, CountsProbesAndChecksTheRunningNumber) {
     EXPECT_EQ(f.tvpBytes, 8u * 64 + 8 + 2);
     EXPECT_EQ(f.probeFrames, (std::map<std::uint16_t, std::uint64_t>{{0x96, 3}, {0xA3, 5}}));
     EXPECT_EQ(f.lostReports, 2u);
+    EXPECT_TRUE(trace.has(20, "Recorder: phone 1 reports 3 to 4 lost\n"));
+    EXPECT_EQ(trace.count("lost"), 1u);
     EXPECT_EQ(f.repeatedReports, 1u);
     EXPECT_EQ(f.restarts, 1u);
     EXPECT_EQ(f.errorFrames, 1u);

@@ -173,6 +173,10 @@ TEST_F(TvpStream, FramesTheFactoryCannotBuildAreDroppedAndTheNextFollows) {
         20, "- - - - TvpIoProtocolFactory::create FAILED (ID=INJECT_DATA_REQ) - - - - \n"));
     EXPECT_TRUE(trace.has(20, "TvpIoProtocolFactory::createCommandProbeInject FAILED (ID=2\n"));
     EXPECT_TRUE(trace.has(20, "TvpIoProtocolFactory::createCommandReq FAILED (ID=2\n"));
+    EXPECT_TRUE(trace.has(20,
+                          "TVP::onDataFromUE frame of 8 bytes not understood, dropped (1 "
+                          "dropped)\n"))
+        << "the engine's own count is traced too, once per thousand";
     vela::TVP::Counters counters = engine->counters();
     EXPECT_EQ(counters.framesDropped, 5u);
     EXPECT_EQ(counters.framesDelivered, 3u);
@@ -197,6 +201,33 @@ TEST_F(TvpStream, FramesTheHostDoesNotTakeAreCountedAndTheStreamGoesOn) {
     ASSERT_TRUE(sink->waitCount(4));
     settle();
     EXPECT_EQ(engine->counters().framesDelivered, 1u);
+}
+
+TEST_F(TvpStream, FrameBegunOnAStreamThatGoesAwayIsCountedAndTracedNotJoinedToTheNext) {
+    startSession();
+    const Bytes frame = probeFrame(0x0160, 1, payload(8));
+    const Bytes begun(frame.begin(), frame.begin() + 10);
+    phone->inject(cat({frame, begun}));
+    ASSERT_TRUE(sink->waitCount(1));
+    settle();
+    core::TraceCapture trace;
+    phoneTarget.removeProvider("Tvp");
+    ASSERT_TRUE(waitUntil(
+        [&] { return engine->getActiveStateSnapshot() == dsrc::CHANNEL_STATE_ACTIVATING; }));
+    EXPECT_TRUE(trace.has(
+        20, "TVP::onSetDataProvider dropped 10 bytes of a frame the old stream cut short\n"));
+    EXPECT_EQ(engine->counters().bytesCutShort, 10u);
+
+    // The new stream starts with a whole frame: it arrives as it is, not behind the old bytes.
+    phone = std::make_unique<Phone>(phoneTarget.addProvider("Tvp"));
+    ASSERT_TRUE(phone->stream().waitConnected(true, kWait));
+    ASSERT_TRUE(phone->waitSent(1));
+    ASSERT_TRUE(phone->stream().waitForSinks(1));
+    phone->inject(cat({setTimeStampAck(1), frame}));
+    ASSERT_TRUE(sink->waitCount(2));
+    settle();
+    EXPECT_EQ(sink->bytes(), std::vector<Bytes>(2, asDataSourceFrame(frame)));
+    EXPECT_EQ(engine->counters().bytesSkipped, 0u);
 }
 
 }  // namespace
