@@ -51,7 +51,19 @@ bool CountingRecorder::waitForBytes(std::uint64_t bytes, std::chrono::millisecon
 void RigObserver::onChannelActiveState(eqbase::Channel& channel, int state) {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_states[channel.getChannelName()] = state;
+    ++m_entries[{channel.getChannelName(), state}];
     m_changed.notify_all();
+}
+
+int RigObserver::entries(const std::string& channel, int state) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_entries[{channel, state}];
+}
+
+bool RigObserver::waitEntries(const std::string& channel, int state, int than,
+                              Clock::time_point until) {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    return m_changed.wait_until(lock, until, [&] { return m_entries[{channel, state}] > than; });
 }
 
 void RigObserver::onApplyResult(eqbase::Channel&, core::PropertyNode::Identity identity,
@@ -78,7 +90,7 @@ void RigObserver::forget(unsigned long identity) {
 long RigObserver::waitResult(unsigned long identity, Clock::time_point until) {
     std::unique_lock<std::mutex> lock(m_mutex);
     if (!m_changed.wait_until(lock, until, [&] { return m_results.count(identity) > 0; }))
-        return -1;
+        return kNoResult;
     return m_results[identity];
 }
 
@@ -206,6 +218,8 @@ bool Rig::createEquipment(RigPhone& phone, std::string& error) {
             phone.tvp = channel;
         if (info->getChannelType() == dsrc::CHANNEL_TYPE_PRINT_SERVER)
             phone.print = channel;
+        if (info->getChannelType() == dsrc::CHANNEL_TYPE_AT)
+            phone.at = channel;
     }
     if (!phone.tvp) {
         error = "the equipment made no TVP channel";
@@ -240,7 +254,7 @@ bool Rig::bringUp(RigPhone& phone, double seconds, std::string& error) {
 long Rig::apply(RigPhone& phone, unsigned long identity, bool on) {
     auto store = phone.tvp->getPropertyStore();
     if (!store)
-        return -1;
+        return RigObserver::kNoResult;
     core::PropertyItem* item = nullptr;
     std::vector<const core::PropertyNode*> stack{store.get()};
     while (!stack.empty() && !item) {
@@ -255,7 +269,7 @@ long Rig::apply(RigPhone& phone, unsigned long identity, bool on) {
         }
     }
     if (!item)
-        return -1;
+        return RigObserver::kNoResult;
     std::vector<std::string> labels;
     if (on)
         for (auto& value : item->getValues())
@@ -264,7 +278,7 @@ long Rig::apply(RigPhone& phone, unsigned long identity, bool on) {
     phone.observer->forget(identity);
     const unsigned long timeout = std::max(item->getApplyTimeout(), 1000ul) + 2000;
     if (!phone.tvp->applyPropertyItem(identity))
-        return -1;
+        return RigObserver::kNoResult;
     return phone.observer->waitResult(identity, Clock::now() + std::chrono::milliseconds(timeout));
 }
 
@@ -304,6 +318,7 @@ void Rig::stop() {
             phone->recorder->setDecoders({}, {}, {});
         phone->tvp.reset();
         phone->print.reset();
+        phone->at.reset();
         phone->framework.reset();
         phone->equipment.Release();
         if (phone->dataSource)
@@ -428,6 +443,16 @@ bool Args::flag(const std::string& name) {
         return false;
     m_used[name] = true;
     return true;
+}
+
+std::string Args::text(const std::string& name, const std::string& fallback) {
+    auto it = m_values.find(name);
+    if (it == m_values.end())
+        return fallback;
+    m_used[name] = true;
+    if (it->second.empty())
+        m_error = "--" + name + " needs a value";
+    return it->second;
 }
 
 double Args::number(const std::string& name, double fallback) {

@@ -61,15 +61,24 @@ class RigObserver : public eqbase::ChannelObserver {
                        const core::Status& status) override;
     // Waits until the channel reaches one of the two states; the state reached.
     int waitState(const std::string& channel, int a, int b, Clock::time_point until);
+    // How many times the channel has entered the state so far.
+    int entries(const std::string& channel, int state);
+    // Waits until the channel has entered the state more than `than` times; false at the
+    // time-out.
+    bool waitEntries(const std::string& channel, int state, int than, Clock::time_point until);
     // Forgets the result of the identity, so that the next wait sees only a new one.
     void forget(unsigned long identity);
-    // Waits for the identity's result; -1 at the time-out, else the status code (1 applied).
+    // What waitResult gives when no result came: no status code has this value.
+    static constexpr long kNoResult = -1000000;
+    // Waits for the identity's result; kNoResult at the time-out, else the status code (1
+    // applied; -1 when the apply ended by its own time-out).
     long waitResult(unsigned long identity, Clock::time_point until);
 
   private:
     std::mutex m_mutex;
     std::condition_variable m_changed;
     std::map<std::string, int> m_states;
+    std::map<std::pair<std::string, int>, int> m_entries;
     std::map<unsigned long, long> m_results;
 };
 
@@ -84,6 +93,7 @@ struct RigPhone {
     RCPtr<eqbase::Equipment> framework;
     RCPtr<eqbase::Channel> tvp;
     RCPtr<eqbase::Channel> print;
+    RCPtr<eqbase::Channel> at;
     RCPtr<CountingRecorder> recorder;
     RCPtr<RigObserver> observer;
 };
@@ -109,7 +119,8 @@ class Rig {
     std::vector<std::unique_ptr<RigPhone>>& phones() { return m_phones; }
 
     // Selects the values of the item (all of them, or none) and applies it on the phone's TVP
-    // channel; waits for the result. The status code (1 applied), -1 at the time-out.
+    // channel; waits for the result. The status code (1 applied), RigObserver::kNoResult
+    // when none came.
     long apply(RigPhone& phone, unsigned long identity, bool on);
     // The probe item of the catalogue with the fewest values (one SetProbeMode per value).
     static unsigned long smallestProbeItem(std::size_t* values = nullptr);
@@ -150,6 +161,7 @@ class Args {
     Args(int argc, char** argv);
     bool flag(const std::string& name);
     double number(const std::string& name, double fallback);
+    std::string text(const std::string& name, const std::string& fallback);
     // False with a message when an argument was not asked for or a number was malformed.
     bool check(std::string& error) const;
 
