@@ -1,6 +1,7 @@
 #include "bench/session/BenchRig.h"
 
 #include <dirent.h>
+#include <malloc.h>
 #include <pty.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -392,6 +393,11 @@ std::vector<std::pair<std::string, double>> cpuByName(const std::map<int, Thread
     std::vector<std::pair<std::string, double>> list(sums.begin(), sums.end());
     std::sort(list.begin(), list.end(), [](auto& a, auto& b) { return a.second > b.second; });
     return list;
+}
+
+std::uint64_t heapInUseBytes() {
+    const struct mallinfo2 info = ::mallinfo2();
+    return info.uordblks + info.hblkhd;
 }
 
 int threadCount() {

@@ -152,6 +152,8 @@ std::vector<std::pair<std::string, double>> cpuByName(const std::map<int, Thread
 int threadCount();
 // Resident size in bytes.
 std::uint64_t residentBytes();
+// Bytes of the heap in use (allocated and not yet freed), as the allocator counts them.
+std::uint64_t heapInUseBytes();
 // The p-th percentile (0..100) of the values (sorted in place).
 double percentile(std::vector<double>& values, double p);
 

@@ -1,7 +1,7 @@
 // A soak of whole sessions under faults: simulated phones stream numbered probe reports while
 // one driver per phone keeps injecting faults at random (seeded):
 //
-//   split        the phone's blocks are cut at random points for a while
+//   split        the phone's blocks are cut at random points from now until the next split
 //   nack         the next command is answered negatively: the apply fails, the next succeeds
 //   drop-ack     the next answer is never sent: the apply ends by its time-out, the next succeeds
 //   error-frame  the phone sends an error frame: the host gets it
@@ -222,7 +222,7 @@ class Driver {
         std::fprintf(out, "  faults:");
         for (int i = 0; i < kFaults; ++i)
             std::fprintf(
-                out, " %s %d%s", kFaultNames[i], m_count[i],
+                out, " %s %d%s", kFaultNames[i], m_count[i].load(),
                 m_lostIn[i] ? (" (lost " + std::to_string(m_lostIn[i]) + ")").c_str() : "");
         std::fprintf(out, "\n");
         for (const auto& failure : m_failures)
@@ -232,7 +232,7 @@ class Driver {
     const std::vector<std::string>& failures() const { return m_failures; }
     int faults() const {
         int n = 0;
-        for (int c : m_count)
+        for (const auto& c : m_count)
             n += c;
         return n;
     }
@@ -301,13 +301,18 @@ class Driver {
         sim::SimPhone& sim = *m_phone.sim;
         switch (fault) {
             case kSplit: {
+                // Splitting is switched on here and stays on through the faults that follow,
+                // until the next split fault switches it off: a provider or the phone then goes
+                // away with a frame half received.
                 static const std::size_t pieces[] = {3, 17, 64, 700, 5000};
-                sim.setRandomSplit(static_cast<std::uint32_t>(m_random()), pieces[m_random() % 5]);
+                m_splitting = !m_splitting;
+                if (m_splitting)
+                    sim.setRandomSplit(static_cast<std::uint32_t>(m_random()),
+                                       pieces[m_random() % 5]);
+                else
+                    sim.clearRandomSplit();
                 sleepFor(pick(100, 800));
-                if (!flowing(20s))
-                    return fail("no reports while the blocks are split");
-                sim.clearRandomSplit();
-                return true;
+                return flowing(20s) || fail("no reports while the blocks are split");
             }
             case kNack:
             case kDropAck: {
@@ -422,7 +427,8 @@ class Driver {
     const unsigned long m_streaming, m_toggled;
     std::mt19937 m_random;
     bool m_toggledOn = false;
-    int m_count[kFaults] = {};
+    bool m_splitting = false;
+    std::atomic<int> m_count[kFaults] = {};
     std::uint64_t m_lostIn[kFaults] = {};
     std::vector<std::string> m_failures;
     std::atomic<int> m_current{-1};
@@ -508,8 +514,12 @@ int main(int argc, char** argv) {
         if (failed || (s.frames ? received() >= s.frames : elapsed() >= s.seconds))
             break;
         if (elapsed() >= nextReport) {
-            std::printf("  %5.0f s: %llu reports\n", elapsed(),
-                        static_cast<unsigned long long>(received()));
+            int faultsSoFar = 0;
+            for (auto& driver : drivers)
+                faultsSoFar += driver->faults();
+            std::printf("  %5.0f s: %llu reports, %d faults, RSS %.1f MiB, heap in use %.1f MiB\n",
+                        elapsed(), static_cast<unsigned long long>(received()), faultsSoFar,
+                        bench::residentBytes() / 1048576.0, bench::heapInUseBytes() / 1048576.0);
             std::fflush(stdout);
             nextReport += 10;
         }
@@ -541,8 +551,13 @@ int main(int argc, char** argv) {
         static_cast<unsigned long long>(total), wall, static_cast<double>(total) / wall,
         static_cast<unsigned long long>(lost), faults, cpu / wall, rss0 / 1048576.0,
         rss1 / 1048576.0);
+    const auto traced = traces.counts();
+    if (lost != 0 && traced.count("Recorder:") == 0) {
+        std::printf("FAILED: reports were lost without a trace\n");
+        ok = false;
+    }
     std::printf("failure traces by origin:");
-    for (const auto& [origin, n] : traces.counts())
+    for (const auto& [origin, n] : traced)
         std::printf(" %s %llu", origin.c_str(), static_cast<unsigned long long>(n));
     std::printf("\n%s\n", ok ? "soak passed" : "soak FAILED");
     rig.stop();
