@@ -9,7 +9,9 @@ using core::RCPtr;
 
 VelaChannel::VelaChannel(const std::string& name) : eqbase::ByteChannel(name), m_name(name) {}
 
-VelaChannel::~VelaChannel() { delete m_pActivateTimer; }
+VelaChannel::~VelaChannel() {
+    delete m_pActivateTimer;
+}
 
 void VelaChannel::setDataProvider(const RCPtr<DataProvider>& provider) {
     RCPtr<core::RCObjectReq> request(new core::RCObjectReq("SetDataProvider", provider));
@@ -25,13 +27,15 @@ void VelaChannel::dataProviderDisconnected() {
 
 std::string VelaChannel::getName() {
     RCPtr<core::Response> response;
-    if (!doRequest(new core::Request("GetName"), &response)) return {};
+    if (!doRequest(new core::Request("GetName"), &response))
+        return {};
     auto name = core::rcCast<core::StringRsp>(response);
     return name ? std::string(name->getString()) : std::string();
 }
 
 bool VelaChannel::onBeginWorkThread() {
-    if (!eqbase::ByteChannel::onBeginWorkThread()) return false;
+    if (!eqbase::ByteChannel::onBeginWorkThread())
+        return false;
     attachCallback("GetName", &VelaChannel::onGetNameReq);
     attachCallback("SetDataProvider", &VelaChannel::onSetDataProviderReq);
     attachCallback("DataProviderDisconnected", &VelaChannel::onDataProviderDisconnectedReq);
@@ -64,7 +68,8 @@ void VelaChannel::onDataProviderDisconnectedReq(core::Request&) {
 }
 
 void VelaChannel::unbindProvider() {
-    if (!m_spDataProvider) return;
+    if (!m_spDataProvider)
+        return;
     if (m_spPipe) {
         removeSyncObject(m_spPipe->getSyncObject());
         m_spPipe->getSyncObject()->unregisterCallBack();
@@ -75,30 +80,38 @@ void VelaChannel::unbindProvider() {
 }
 
 void VelaChannel::bindPipe() {
-    if (m_spPipe || !m_spDataProvider) return;
+    if (m_spPipe || !m_spDataProvider)
+        return;
     m_spPipe = m_spDataProvider->getOutPipe();
-    if (!m_spPipe) return;
+    if (!m_spPipe)
+        return;
     m_spPipe->getSyncObject()->registerCallBack(this, &VelaChannel::onPipe);
     addSyncObject(m_spPipe->getSyncObject());
 }
 
 void VelaChannel::connectProvider(const char* failureTrace) {
     bindPipe();
-    if (!m_spDataProvider->connect()) core::ToggleTrace(20, "%s", failureTrace);
+    if (!m_spDataProvider->connect())
+        core::ToggleTrace(20, "%s", failureTrace);
 }
 
 void VelaChannel::onSetDataProvider(const RCPtr<DataProvider>& provider) {
     // The same provider given again (the target hands it over both when it appears and when
     // the channel attaches) keeps the binding as it is: unbinding would stop the reading.
-    if (provider && provider == m_spDataProvider) return;
+    if (provider && provider == m_spDataProvider)
+        return;
     bool activated = static_cast<bool>(getActivation());
+    // Blocks the old stream delivered before it went are still in its pipe: they are read
+    // now, so that its last frames reach the host instead of going away with the pipe.
+    drainPipe();
     unbindProvider();
     m_spDataProvider = provider;
     if (m_spDataProvider) {
         m_spDataProvider->setVelaChannel(this);
         // A provider that comes while the host wants the channel active is connected and read
         // at once, also after an earlier provider went away.
-        if (activated) connectProvider("VelaChannel::onSetDataProvider - Connect failed\n");
+        if (activated)
+            connectProvider("VelaChannel::onSetDataProvider - Connect failed\n");
     } else if (activated && getChannelActiveState() == dsrc::CHANNEL_STATE_ACTIVE) {
         // The phone's stream went away under an active channel: the channel is coming up again
         // and fails if the stream is not back within the activation time.
@@ -109,9 +122,11 @@ void VelaChannel::onSetDataProvider(const RCPtr<DataProvider>& provider) {
 
 RCPtr<core::RCObject> VelaChannel::onActivate(const RCPtr<dsrc::DataSourceSink>& sink) {
     RCPtr<core::RCObject> result = eqbase::ByteChannel::onActivate(sink);
-    if (!result) return result;
+    if (!result)
+        return result;
     startActivateTimer();
-    if (m_spDataProvider) connectProvider("VelaChannel::onActivate - Connect failed\n");
+    if (m_spDataProvider)
+        connectProvider("VelaChannel::onActivate - Connect failed\n");
     return result;
 }
 
@@ -127,13 +142,23 @@ void VelaChannel::onDataProviderDisconnected() {
 }
 
 bool VelaChannel::send(const RCPtr<core::Data>& block) {
-    if (!m_spDataProvider) return false;
+    if (!m_spDataProvider)
+        return false;
     return m_spDataProvider->send(block);
 }
 
+void VelaChannel::drainPipe() {
+    if (!m_spPipe)
+        return;
+    while (RCPtr<core::Data> block = m_spPipe->readData())
+        onDataFromUE(block);
+}
+
 void VelaChannel::onPipe() {
-    if (!m_spPipe) return;
-    if (RCPtr<core::Data> block = m_spPipe->readData()) onDataFromUE(block);
+    if (!m_spPipe)
+        return;
+    if (RCPtr<core::Data> block = m_spPipe->readData())
+        onDataFromUE(block);
 }
 
 void VelaChannel::startActivateTimer() {
@@ -145,7 +170,8 @@ void VelaChannel::startActivateTimer() {
 }
 
 void VelaChannel::stopActivateTimer() {
-    if (!m_pActivateTimer) return;
+    if (!m_pActivateTimer)
+        return;
     removeSyncObject(m_pActivateTimer);
     m_pActivateTimer->cancelWaitableTimer();
     m_pActivateTimer->unregisterCallBack();

@@ -49,6 +49,8 @@ class VelaChannel : public eqbase::ByteChannel {
     void onSetDataProviderReq(core::Request& request);
     void onDataProviderDisconnectedReq(core::Request& request);
     void onPipe();
+    // Hands every block still queued in the bound pipe to onDataFromUE.
+    void drainPipe();
     void onActivateTimer();
     void startActivateTimer();
     void stopActivateTimer();

@@ -202,7 +202,10 @@ void DataProvider::onSetupReq(core::Request&) {
 void DataProvider::onSetVelaChannelReq(core::Request& request) {
     CORE_ASSERT_ON_WORKER(m_spWorker);
     auto* carrier = dynamic_cast<core::RCObjectReq*>(&request);
-    m_pChannel = carrier ? dynamic_cast<VelaChannel*>(carrier->getObject().get()) : nullptr;
+    VelaChannel* channel =
+        carrier ? dynamic_cast<VelaChannel*>(carrier->getObject().get()) : nullptr;
+    m_channelLeft = m_pChannel && !channel;
+    m_pChannel = channel;
     core::ServiceChannel::sendResponse(new core::Response(request));
 }
 
@@ -310,6 +313,17 @@ void DataProvider::onDataAvailableReq(core::Request& request) {
 void DataProvider::onDataAvailable(const RCPtr<core::Data>& block) {
     if (!m_spOutPipe)
         return;  // nobody reads yet
+    if (m_channelLeft) {
+        // The channel that read the pipe has let this provider go (it went away, or the
+        // channel ended): nothing will read the block any more.
+        if (m_droppedBlocks++ % 1000 == 0)
+            core::ToggleTrace(20,
+                              "DataProvider::onDataAvailable Id = %ld, Name = %s, no channel "
+                              "reads the data: %zu bytes dropped (%llu blocks dropped)\n",
+                              static_cast<long>(readId()), readName().c_str(), block->size(),
+                              static_cast<unsigned long long>(m_droppedBlocks.load()));
+        return;
+    }
     for (int offer = 1;; ++offer) {
         if (m_spOutPipe->write(block))
             return;

@@ -91,6 +91,8 @@ class DataProvider : public core::RCObject {
     EEDataProviderSink* m_pSink = nullptr;  // one COM reference
     core::RCPtr<core::AsyncPipe> m_spOutPipe;
     VelaChannel* m_pChannel = nullptr;
+    // A channel read this provider and has let it go: later blocks have no reader.
+    bool m_channelLeft = false;
     const std::string m_suffix;
     std::atomic<std::uint64_t> m_droppedBlocks{0};
 };

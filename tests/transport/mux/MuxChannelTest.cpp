@@ -106,6 +106,41 @@ TEST_F(MuxChannelTest, RemovedStreamIsTakenFromItsChannelAndUnavailableChangesNo
     target->detachChannel("Tvp");
 }
 
+TEST_F(MuxChannelTest, BlocksQueuedWhenTheStreamGoesAreReadAndLaterOnesAreCountedDropped) {
+    ChannelHolder tvp(new TestChannel("Tvp"));
+    activateBound(tvp, "Tvp");
+    RCPtr<DataProvider> bound = tvp->boundProvider();
+    sim::ProviderHandle stream = phone.provider("Tvp");
+    // The channel's worker is busy with the first block while four more wait in the pipe and
+    // the stream goes away.
+    tvp->hold(true);
+    stream.inject({1});
+    ASSERT_TRUE(tvp->waitHeld());
+    for (std::uint8_t i = 2; i <= 5; ++i)
+        stream.inject({i});
+    ASSERT_TRUE(service.waitIdle());
+    bound->getName();  // the provider has put them into its pipe
+    phone.removeProvider("Tvp");
+    ASSERT_TRUE(service.waitIdle());
+    settle();  // the channel's new (empty) provider is queued behind the held block
+    core::TraceCapture trace;
+    tvp->hold(false);
+    ASSERT_TRUE(waitUntil([&] { return !tvp->boundProvider(); }));
+    EXPECT_EQ(tvp->received(), (std::vector<std::vector<std::uint8_t>>{{1}, {2}, {3}, {4}, {5}}))
+        << "the blocks the stream delivered before it went are all read";
+    EXPECT_EQ(bound->getDroppedBlocks(), 0u);
+
+    // A block the old provider still gets has no reader now: counted and traced, not kept.
+    bound->dataAvailable(dataOf({6, 7}));
+    ASSERT_TRUE(waitUntil([&] { return bound->getDroppedBlocks() == 1; }));
+    EXPECT_TRUE(trace.has(20,
+                          "DataProvider::onDataAvailable Id = 1, Name = Tvp, no channel "
+                          "reads the data: 2 bytes dropped (1 blocks dropped)\n"))
+        << trace.text();
+    EXPECT_EQ(tvp->receivedCount(), 5u);
+    target->detachChannel("Tvp");
+}
+
 TEST_F(MuxChannelTest, ManyBlocksArriveAndLeaveCompleteAndInOrder) {
     ChannelHolder tvp(new TestChannel("Tvp", 6000, true));
     activateBound(tvp, "Tvp");

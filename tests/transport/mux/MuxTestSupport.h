@@ -109,6 +109,17 @@ class TestChannel : public vela::VelaChannel {
     bool waitState(int state, std::chrono::milliseconds timeout = kWait) {
         return waitUntil([&] { return getActiveStateSnapshot() == state; }, timeout);
     }
+    // While held, the channel's worker stops in the next received block (for at most kWait)
+    // until released; waitHeld() returns once it has stopped there.
+    void hold(bool on) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_hold = on;
+        m_changed.notify_all();
+    }
+    bool waitHeld() {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        return m_changed.wait_for(lock, kWait, [&] { return m_inHold; });
+    }
     // Received bytes are only counted, not kept (for long streams).
     void countOnly(bool on) {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -132,7 +143,13 @@ class TestChannel : public vela::VelaChannel {
         if (m_reachActive && getChannelActiveState() == dsrc::CHANNEL_STATE_ACTIVATING)
             setChannelActiveState(dsrc::CHANNEL_STATE_ACTIVE);
         {
-            std::lock_guard<std::mutex> lock(m_mutex);
+            std::unique_lock<std::mutex> lock(m_mutex);
+            if (m_hold) {
+                m_inHold = true;
+                m_changed.notify_all();
+                m_changed.wait_for(lock, kWait, [&] { return !m_hold; });
+                m_inHold = false;
+            }
             if (m_countOnly)
                 m_blocks.emplace_back();
             else
@@ -158,6 +175,8 @@ class TestChannel : public vela::VelaChannel {
     std::condition_variable m_changed;
     std::vector<std::vector<std::uint8_t>> m_blocks;
     bool m_countOnly = false;
+    bool m_hold = false;
+    bool m_inHold = false;
 };
 
 // Starts a channel's worker and stops it (detached from its target first) when it goes.
