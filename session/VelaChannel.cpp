@@ -67,15 +67,20 @@ void VelaChannel::onDataProviderDisconnectedReq(core::Request&) {
     onDataProviderDisconnected();
 }
 
-void VelaChannel::unbindProvider() {
+void VelaChannel::unbindProvider(bool readRest) {
     if (!m_spDataProvider)
         return;
+    // Once the provider has let go of the channel it writes nothing more into the pipe (what
+    // it still gets, it counts as dropped), so the pipe then holds all it will ever hold.
+    m_spDataProvider->setVelaChannel(nullptr);
     if (m_spPipe) {
+        if (readRest)
+            while (RCPtr<core::Data> block = m_spPipe->readData())
+                onDataFromUE(block);
         removeSyncObject(m_spPipe->getSyncObject());
         m_spPipe->getSyncObject()->unregisterCallBack();
         m_spPipe.reset();
     }
-    m_spDataProvider->setVelaChannel(nullptr);
     m_spDataProvider.reset();
 }
 
@@ -101,10 +106,9 @@ void VelaChannel::onSetDataProvider(const RCPtr<DataProvider>& provider) {
     if (provider && provider == m_spDataProvider)
         return;
     bool activated = static_cast<bool>(getActivation());
-    // Blocks the old stream delivered before it went are still in its pipe: they are read
+    // Blocks the old stream delivered before it went may still be in its pipe: they are read
     // now, so that its last frames reach the host instead of going away with the pipe.
-    drainPipe();
-    unbindProvider();
+    unbindProvider(true);
     m_spDataProvider = provider;
     if (m_spDataProvider) {
         m_spDataProvider->setVelaChannel(this);
@@ -145,13 +149,6 @@ bool VelaChannel::send(const RCPtr<core::Data>& block) {
     if (!m_spDataProvider)
         return false;
     return m_spDataProvider->send(block);
-}
-
-void VelaChannel::drainPipe() {
-    if (!m_spPipe)
-        return;
-    while (RCPtr<core::Data> block = m_spPipe->readData())
-        onDataFromUE(block);
 }
 
 void VelaChannel::onPipe() {

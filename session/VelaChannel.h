@@ -49,14 +49,14 @@ class VelaChannel : public eqbase::ByteChannel {
     void onSetDataProviderReq(core::Request& request);
     void onDataProviderDisconnectedReq(core::Request& request);
     void onPipe();
-    // Hands every block still queued in the bound pipe to onDataFromUE.
-    void drainPipe();
     void onActivateTimer();
     void startActivateTimer();
     void stopActivateTimer();
     // Registers the provider's out pipe with the worker, unless it is registered already.
     void bindPipe();
-    void unbindProvider();
+    // Lets go of the provider and its pipe; with readRest, the blocks still queued in the pipe
+    // are handed to onDataFromUE first.
+    void unbindProvider(bool readRest = false);
     void connectProvider(const char* failureTrace);
 
     core::RCPtr<DataProvider> m_spDataProvider;

@@ -173,7 +173,17 @@ bool DataProvider::disconnect() {
 }
 
 void DataProvider::dataAvailable(const RCPtr<core::Data>& block) {
-    post(new core::RCObjectReq(requestName("DataAvailable"), block));
+    RCPtr<core::Request> request(new core::RCObjectReq(requestName("DataAvailable"), block));
+    request->setSyncType(core::Request::POSTED);
+    if (call(request))
+        return;
+    // The worker is ending (the provider went away): the block has nowhere to go.
+    if (m_droppedBlocks++ % 1000 == 0)
+        core::ToggleTrace(20,
+                          "DataProvider::dataAvailable %s: the worker has ended, %zu bytes dropped "
+                          "(%llu blocks dropped)\n",
+                          m_suffix.c_str(), block ? block->size() : 0,
+                          static_cast<unsigned long long>(m_droppedBlocks.load()));
 }
 
 void DataProvider::disconnected() {
