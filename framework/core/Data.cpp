@@ -45,10 +45,10 @@ void Data::addData(const void* bytes, std::size_t n) {
     const std::size_t inPlace = std::min(n, m_buf.size() - end);
     const auto* from = static_cast<const unsigned char*>(bytes);
     if (bytes) {
-        std::memcpy(m_buf.data() + end, from, inPlace);
+        if (inPlace) std::memcpy(m_buf.data() + end, from, inPlace);
         m_buf.insert(m_buf.end(), from + inPlace, from + n);
     } else {
-        std::memset(m_buf.data() + end, 0, inPlace);
+        if (inPlace) std::memset(m_buf.data() + end, 0, inPlace);
         m_buf.resize(end + n);
     }
     m_size += n;
