@@ -1,7 +1,10 @@
 #include "decoding/TVPDecoder.h"
 
+#include <typeinfo>
+
 #include "framework/core/Trace.h"
 #include "protocol/TvpIoProtocol.h"
+#include "protocol/TvpProbeInject.h"
 
 namespace vela {
 
@@ -22,7 +25,12 @@ std::string TVPDecoder::toHexString(const unsigned char* bytes, unsigned short c
 }
 
 void TVPDecoder::onData(core::RCObject* object) {
-    auto* frame = dynamic_cast<TvpIoProtocol*>(object);
+    if (!object) return;
+    // Probe reports are nearly all of the traffic: their exact class is recognised without
+    // the walk over the class hierarchy that a dynamic cast makes for every frame.
+    TvpIoProtocol* frame = typeid(*object) == typeid(TvpProbe)
+                               ? static_cast<TvpProbe*>(object)
+                               : dynamic_cast<TvpIoProtocol*>(object);
     if (!frame) return;
     m_spCounter->countBytes(frame->getTvpIoProtocolSize());
     if (frame->getDataId() != TvpIoProtocol::TVP_ERROR) return;

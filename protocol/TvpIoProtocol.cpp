@@ -75,12 +75,12 @@ TvpIoProtocol::TvpIoProtocol(const core::RCPtr<core::Data>& bytes, Direction dir
 
 TvpIoProtocol::TvpIoProtocol(const unsigned char* bytes, unsigned int length, Direction direction,
                              FixedPart fixed)
-    : dsrc::DataSourceFrame(
-          parsedDataArea(length, direction, std::max(fixed.bytes, kHeaderBytes))) {
-    if (bytes && length) {
+    : dsrc::DataSourceFrame(parsedDataArea(length, direction, std::max(fixed.bytes, kHeaderBytes)),
+                            // Raw TVP bytes are copied once, straight behind the new header.
+                            direction == FROM_DATA_SOURCE ? nullptr : bytes, length) {
+    if (direction == FROM_DATA_SOURCE && bytes && length) {
         // FROM_DATA_SOURCE blocks carry their own data-source frame header.
-        unsigned char* to = direction == FROM_DATA_SOURCE ? buffer() : getDataSourceFrameData();
-        std::memcpy(to, bytes, length);
+        std::memcpy(buffer(), bytes, length);
     }
     layMembers();
     m_direction = direction;

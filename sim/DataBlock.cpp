@@ -1,6 +1,7 @@
 #include "sim/DataBlock.h"
 
 #include <cstring>
+#include <limits>
 
 namespace sim {
 
@@ -28,13 +29,15 @@ HRESULT DataBlock::create(std::weak_ptr<ServiceCore> core, const Bytes& bytes,
     block->m_core = std::move(core);
     block->m_providerScope = providerScope;
     block->m_phoneScope = phoneScope;
-    SAFEARRAY* data = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(bytes.size()));
+    // The array is made holding the bytes: no zero-fill that the copy would overwrite.
+    SAFEARRAY* data = bytes.size() > std::numeric_limits<ULONG>::max()
+                          ? nullptr
+                          : platform::com::safeArrayCreateVectorCopy(
+                                VT_UI1, bytes.data(), static_cast<ULONG>(bytes.size()));
     if (!data) {
         block->Release();
         return E_OUTOFMEMORY;
     }
-    if (!bytes.empty())
-        std::memcpy(data->pvData, bytes.data(), bytes.size());
     SafeArrayDestroy(block->m_data);
     block->m_data = data;
     *out = block;

@@ -29,22 +29,32 @@ bool CountingRecorder::onDataSourceFrame(const dsrc::DataSourceChannelInfo* chan
                                          const core::RCPtr<dsrc::DataSourceFrame>& frame) {
     bool taken = host::Recorder::onDataSourceFrame(channel, frame);
     if (taken && frame && channel && channel->getChannelType() == dsrc::CHANNEL_TYPE_TVP) {
-        m_tvpBytes.fetch_add(frame->getDataSourceFrameDataSize(), std::memory_order_release);
+        const std::uint64_t bytes = m_tvpBytes.fetch_add(frame->getDataSourceFrameDataSize()) +
+                                    frame->getDataSourceFrameDataSize();
         m_tvpFrames.fetch_add(1, std::memory_order_release);
-        if (m_waiters.load(std::memory_order_acquire) > 0) {
+        if (bytes >= m_waitTarget.load()) {
             std::lock_guard<std::mutex> lock(m_waitMutex);
-            m_arrived.notify_all();
+            m_waitTarget.store(kNoTarget);
+            m_arrived.notify_all();  // a waiter not done yet sets its target again
         }
     }
     return taken;
 }
 
 bool CountingRecorder::waitForBytes(std::uint64_t bytes, std::chrono::milliseconds timeout) {
+    const auto deadline = Clock::now() + timeout;
     std::unique_lock<std::mutex> lock(m_waitMutex);
-    m_waiters.fetch_add(1);
-    bool reached = m_arrived.wait_for(lock, timeout, [&] { return tvpBytes() >= bytes; });
-    m_waiters.fetch_sub(1);
-    return reached;
+    for (;;) {
+        // The target is set before the count is read, and the recorder adds to the count
+        // before it reads the target: one of the two sees the other, so no wake-up is lost.
+        std::uint64_t target = m_waitTarget.load();
+        while (bytes < target && !m_waitTarget.compare_exchange_weak(target, bytes)) {
+        }
+        if (tvpBytes() >= bytes)
+            return true;
+        if (m_arrived.wait_until(lock, deadline) == std::cv_status::timeout)
+            return tvpBytes() >= bytes;
+    }
 }
 
 // ---- RigObserver ----

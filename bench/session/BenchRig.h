@@ -48,7 +48,10 @@ class CountingRecorder : public host::Recorder {
   private:
     std::atomic<std::uint64_t> m_tvpBytes{0};
     std::atomic<std::uint64_t> m_tvpFrames{0};
-    std::atomic<int> m_waiters{0};
+    // The smallest byte count a waiter waits for (none: the largest value). Frames wake the
+    // waiters only when it is reached, not once each.
+    static constexpr std::uint64_t kNoTarget = ~std::uint64_t{0};
+    std::atomic<std::uint64_t> m_waitTarget{kNoTarget};
     std::mutex m_waitMutex;
     std::condition_variable m_arrived;
 };

@@ -1,13 +1,20 @@
 #include "framework/core/Data.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace core {
 
 Data::Data(std::size_t room) { m_buf.reserve(room); }
 
-Data::Data(const void* bytes, std::size_t n) : m_buf(n), m_size(n) {
-    if (n && bytes) std::memcpy(m_buf.data(), bytes, n);
+Data::Data(const void* bytes, std::size_t n) : m_size(n) {
+    // Copied in one pass: sizing the vector first would zero the bytes before the copy.
+    if (n && bytes) {
+        const auto* from = static_cast<const unsigned char*>(bytes);
+        m_buf.assign(from, from + n);
+    } else {
+        m_buf.resize(n);
+    }
 }
 
 Data::Data(const Data& other)
@@ -33,11 +40,16 @@ void Data::addData(const void* bytes, std::size_t n) {
         m_offset = 0;
         end = m_size;
     }
-    if (end + n > m_buf.size()) m_buf.resize(end + n);
+    // Bytes already in the vector beyond the live ones (left by trimLeft, resize or clear) are
+    // overwritten; the rest is appended, so that no byte is written twice.
+    const std::size_t inPlace = std::min(n, m_buf.size() - end);
+    const auto* from = static_cast<const unsigned char*>(bytes);
     if (bytes) {
-        std::memcpy(m_buf.data() + end, bytes, n);
+        if (inPlace) std::memcpy(m_buf.data() + end, from, inPlace);
+        m_buf.insert(m_buf.end(), from + inPlace, from + n);
     } else {
-        std::memset(m_buf.data() + end, 0, n);
+        if (inPlace) std::memset(m_buf.data() + end, 0, inPlace);
+        m_buf.resize(end + n);
     }
     m_size += n;
 }

@@ -16,10 +16,4 @@ unsigned int Frame::size() const { return static_cast<unsigned int>(m_frame->siz
 
 unsigned char* Frame::buffer() { return m_frame->getInternalData(); }
 
-unsigned char* Frame::positionBuf(std::size_t n) {
-    unsigned char* p = m_frame->getInternalData() + m_position;
-    m_position += n;
-    return p;
-}
-
 }  // namespace core

@@ -35,7 +35,12 @@ protected:
     void setPosition(std::size_t offset) { m_position = offset; }
     std::size_t getPosition() const { return m_position; }
     // Each returns the cursor's place in the buffer and moves the cursor on by the width.
-    unsigned char* positionBuf(std::size_t n);
+    // Inline: frame constructors lay several fields each, once per received frame.
+    unsigned char* positionBuf(std::size_t n) {
+        unsigned char* p = m_frame->getInternalData() + m_position;
+        m_position += n;
+        return p;
+    }
     unsigned char* positionU1() { return positionBuf(1); }
     unsigned char* positionU2() { return positionBuf(2); }
     unsigned char* positionU4() { return positionBuf(4); }

@@ -1,8 +1,24 @@
 #include "framework/dsrc/DataSourceFrame.h"
 
+#include <algorithm>
+
 #include "framework/core/Bytes.h"
 
 namespace dsrc {
+
+namespace {
+// Header, data and zero tail, each byte written once (no zero-fill under the copied bytes).
+core::RCPtr<core::Data> withHeader(unsigned int dataSize, const void* data, std::size_t n) {
+    const std::size_t whole = DataSourceFrame::kHeaderSize + std::size_t{dataSize};
+    core::RCPtr<core::Data> frame(new core::Data(whole));
+    unsigned char header[DataSourceFrame::kHeaderSize] = {};
+    core::writeU4(header + 12, dataSize);
+    frame->addData(header, sizeof header);
+    if (data) frame->addData(data, std::min<std::size_t>(n, dataSize));
+    frame->resize(whole);
+    return frame;
+}
+}  // namespace
 
 DataSourceFrame::DataSourceFrame(unsigned int dataSize) : core::Frame(kHeaderSize + dataSize) {
     core::writeU4(buffer() + 12, dataSize);
@@ -23,6 +39,9 @@ DataSourceFrame::DataSourceFrame(const void* whole, std::size_t n) : core::Frame
     if (m_frame->size() < kHeaderSize) m_frame->resize(kHeaderSize);
     layHeader();
 }
+
+DataSourceFrame::DataSourceFrame(unsigned int dataSize, const void* data, std::size_t n)
+    : DataSourceFrame(withHeader(dataSize, data, n)) {}
 
 void DataSourceFrame::layHeader() { setPosition(kHeaderSize); }
 

@@ -21,6 +21,9 @@ public:
     explicit DataSourceFrame(const core::RCPtr<core::Data>& whole);
     // A copy of n bytes of a whole data-source frame (header included).
     DataSourceFrame(const void* whole, std::size_t n);
+    // A new frame with a data area of dataSize bytes that begins with a copy of n of the given
+    // bytes (at most dataSize); the rest is zero. The cursor at the data area.
+    DataSourceFrame(unsigned int dataSize, const void* data, std::size_t n);
     DataSourceFrame(const DataSourceFrame& other) = default;
 
     unsigned char* getDataSourceFrameData() { return buffer() + kHeaderSize; }

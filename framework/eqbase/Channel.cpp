@@ -34,7 +34,7 @@ bool Channel::endThread() {
         finishApply(m_pending.begin()->first, failed);
     }
     bool ok = onEndWorkThread();
-    m_activation.reset();
+    setActivation(nullptr);
     m_observer.reset();
     return ok;
 }
@@ -55,6 +55,11 @@ bool Channel::call(const std::function<void()>& f) {
     return true;
 }
 
+void Channel::setActivation(const RCPtr<core::RCObject>& activation) {
+    m_activation = activation;
+    m_activationSink = dynamic_cast<dsrc::DataSourceSink*>(activation.get());
+}
+
 bool Channel::setParent(Equipment* parent) {
     return call([&] {
         m_parent = parent;
@@ -71,7 +76,7 @@ RCPtr<core::RCObject> Channel::activate(const RCPtr<dsrc::DataSourceSink>& sink)
     call([&] {
         setChannelActiveState(dsrc::CHANNEL_STATE_ACTIVATING);
         result = onActivate(sink);
-        m_activation = result;
+        setActivation(result);
         if (!result) setChannelActiveState(dsrc::CHANNEL_STATE_INACTIVE);
     });
     return result;
@@ -80,7 +85,7 @@ RCPtr<core::RCObject> Channel::activate(const RCPtr<dsrc::DataSourceSink>& sink)
 bool Channel::deactivate() {
     return call([&] {
         onDeactivate();
-        m_activation.reset();
+        setActivation(nullptr);
     });
 }
 
@@ -220,7 +225,8 @@ bool Channel::addSyncObject(core::SyncObject* object) { return m_worker->addSync
 bool Channel::removeSyncObject(core::SyncObject* object) { return m_worker->removeSyncObject(object); }
 
 bool ByteChannel::sendDataSourceFrame(const RCPtr<dsrc::DataSourceFrame>& frame) {
-    auto sink = core::rcCast<dsrc::DataSourceSink>(getActivation());
+    // Held for the call: a sink that deactivates the channel from inside it stays alive.
+    RCPtr<dsrc::DataSourceSink> sink(getActivationSink());
     if (!sink || !frame) return false;
     return sink->onDataSourceFrame(getChannelInfo().get(), frame);
 }

@@ -99,6 +99,9 @@ protected:
     const core::RCPtr<dsrc::DataSourceChannelInfo>& getChannelInfo() const { return m_info; }
     // The object of the current activation (see onActivate), empty when not activated.
     const core::RCPtr<core::RCObject>& getActivation() const { return m_activation; }
+    // The activation as a data-source sink (null when it is none), found once per activation
+    // rather than once per frame; valid while the activation is held.
+    dsrc::DataSourceSink* getActivationSink() const { return m_activationSink; }
 
 private:
     struct PendingApply {
@@ -111,6 +114,7 @@ private:
     // Runs f on the worker and waits; false when the worker does not run.
     bool call(const std::function<void()>& f);
     void finishApply(Identity identity, const core::Status& status);
+    void setActivation(const core::RCPtr<core::RCObject>& activation);
 
     const std::string m_channelName;
     core::RCPtr<core::SyncObjectMgr> m_worker;
@@ -118,6 +122,7 @@ private:
     Equipment* m_parent = nullptr;
     core::RCPtr<dsrc::DataSourceChannelInfo> m_info;
     core::RCPtr<core::RCObject> m_activation;
+    dsrc::DataSourceSink* m_activationSink = nullptr;  // m_activation as a sink, see above
     core::RCPtr<ChannelObserver> m_observer;
     int m_state = dsrc::CHANNEL_STATE_INACTIVE;
     std::atomic<int> m_stateSnapshot{dsrc::CHANNEL_STATE_INACTIVE};

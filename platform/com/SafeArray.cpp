@@ -104,6 +104,28 @@ ULONG safeArrayElementSize(VARTYPE vt) {
     }
 }
 
+SAFEARRAY* safeArrayCreateVectorCopy(VARTYPE vt, const void* from, ULONG cElements) {
+    const ULONG elemSize = safeArrayElementSize(vt);
+    if (elemSize == 0 || (cElements && !from))
+        return nullptr;
+    const unsigned long long total = static_cast<unsigned long long>(elemSize) * cElements;
+    if (total > std::numeric_limits<ULONG>::max())
+        return nullptr;
+    SAFEARRAY* psa = allocDescriptor(vt, 1);
+    if (!psa)
+        return nullptr;
+    psa->rgsabound[0] = SAFEARRAYBOUND{cElements, 0};
+    const auto bytes = static_cast<std::size_t>(total);
+    psa->pvData = std::malloc(bytes ? bytes : 1);  // never null, as allocData
+    if (!psa->pvData) {
+        freeDescriptor(psa);
+        return nullptr;
+    }
+    if (bytes)
+        std::memcpy(psa->pvData, from, bytes);
+    return psa;
+}
+
 ULONG safeArrayElementCount(const SAFEARRAY* psa) {
     if (!psa)
         return 0;

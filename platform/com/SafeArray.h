@@ -59,4 +59,8 @@ namespace platform::com {
 ULONG safeArrayElementSize(VARTYPE vt);
 // Number of elements of all dimensions.
 ULONG safeArrayElementCount(const SAFEARRAY* psa);
+// A new one-dimensional array (lower bound 0) of cElements elements holding a copy of the
+// elements at from (none when cElements is 0); the bytes are written once, with no zero-fill
+// first. Null when the type is not offered or memory runs out.
+SAFEARRAY* safeArrayCreateVectorCopy(VARTYPE vt, const void* from, ULONG cElements);
 }  // namespace platform::com

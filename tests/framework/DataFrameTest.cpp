@@ -34,6 +34,25 @@ TEST(Data, AppendTrimFind) {
     EXPECT_EQ(bytes(copy), (std::vector<unsigned char>{0xAA, 0xBB}));
 }
 
+// Appending reuses the vector's bytes past the live ones: what was there must not show.
+TEST(Data, AppendAfterShrinkShowsNoOldBytes) {
+    core::Data d("\x01\x02\x03\x04\x05\x06", 6);
+    d.resize(2);
+    d.addData(nullptr, 3);  // zeros over old bytes, none appended
+    EXPECT_EQ(bytes(d), (std::vector<unsigned char>{0x01, 0x02, 0x00, 0x00, 0x00}));
+    d.resize(4);
+    d.addData("\xA1\xA2\xA3", 3);  // one old byte overwritten, two appended
+    EXPECT_EQ(bytes(d), (std::vector<unsigned char>{0x01, 0x02, 0x00, 0x00, 0xA1, 0xA2, 0xA3}));
+    d.clear();
+    d.resize(3);
+    EXPECT_EQ(bytes(d), (std::vector<unsigned char>{0x00, 0x00, 0x00}));
+    d.trimLeft(1);
+    d.addData("\xB1", 1);
+    EXPECT_EQ(bytes(d), (std::vector<unsigned char>{0x00, 0x00, 0xB1}));
+    core::Data none(nullptr, 3);  // no bytes given: zeros
+    EXPECT_EQ(bytes(none), (std::vector<unsigned char>{0x00, 0x00, 0x00}));
+}
+
 TEST(Bytes, LittleEndian) {
     unsigned char b[8] = {};
     core::writeU2(b, 0x0102);
@@ -96,3 +115,27 @@ TEST(DataSourceFrame, HeaderAndDataArea) {
 }
 
 }  // namespace
+
+namespace {
+
+std::vector<unsigned char> frameBytes(const dsrc::DataSourceFrame& f) {
+    return {f.getFrameBuf(), f.getFrameBuf() + f.size()};
+}
+
+}  // namespace
+
+TEST(DataSourceFrame, BuiltFromDataBytes) {
+    const unsigned char data[] = {0xD1, 0xD2, 0xD3};
+    // The data area is longer than the bytes: zero tail; data size 5 in the header.
+    dsrc::DataSourceFrame padded(5, data, sizeof data);
+    EXPECT_EQ(frameBytes(padded),
+              (std::vector<unsigned char>{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 5, 0, 0, 0,  //
+                                          0xD1, 0xD2, 0xD3, 0, 0}));
+    EXPECT_EQ(padded.getDataSourceFrameData(), padded.getFrameBuf() + 16);
+    // More bytes than the data area: only the area's worth is taken.
+    dsrc::DataSourceFrame cut(2, data, sizeof data);
+    EXPECT_EQ(frameBytes(cut), (std::vector<unsigned char>{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2,
+                                                           0, 0, 0, 0xD1, 0xD2}));
+    dsrc::DataSourceFrame zeros(2, nullptr, 7);
+    EXPECT_EQ(frameBytes(zeros), frameBytes(dsrc::DataSourceFrame(2)));
+}

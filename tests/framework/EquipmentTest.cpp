@@ -64,6 +64,10 @@ public:
             sendDataSourceFrame(new dsrc::DataSourceFrame(3));
         });
     }
+    void sendFrame(unsigned int dataSize) {
+        getWorker()->post(
+            [this, dataSize] { sendDataSourceFrame(new dsrc::DataSourceFrame(dataSize)); });
+    }
     bool onPending(core::PropertyItem&, core::Status&) { return true; }
     bool onRefuse(core::PropertyItem&, core::Status& s) {
         s.setCode(-1);
@@ -161,6 +165,25 @@ TEST_F(EquipmentFixture, ActivationStatesAndFrames) {
     ASSERT_TRUE(rec->waitFor([&] { return rec->states.size() >= 3; }));
     EXPECT_EQ(rec->states, (std::vector<int>{2, 3, 6}));
     EXPECT_EQ(channel->getActiveStateSnapshot(), 6);
+}
+
+// Frames go to the sink of the current activation only: none between a deactivation and the
+// next activation, and again after it.
+TEST_F(EquipmentFixture, FramesFollowTheActivation) {
+    GUID guid{};
+    for (auto& [info, c] : eq->listChannels())
+        if (c) guid = info->getChannelGuid();
+    auto* test = dynamic_cast<TestChannel*>(channel.get());
+    test->sendFrame(1);  // not activated yet
+    EXPECT_TRUE(eq->activateChannel(guid));
+    test->sendFrame(3);
+    ASSERT_TRUE(rec->waitFor([&] { return rec->frames.size() == 1; }));
+    EXPECT_TRUE(eq->deactivateChannel(guid));
+    test->sendFrame(4);  // deactivated
+    EXPECT_TRUE(eq->activateChannel(guid));
+    test->sendFrame(5);
+    ASSERT_TRUE(rec->waitFor([&] { return rec->frames.size() == 2; }));
+    EXPECT_EQ(rec->frames, (std::vector<std::size_t>{3, 5}));
 }
 
 TEST_F(EquipmentFixture, ActivationWithoutDataSourceIsRefused) {

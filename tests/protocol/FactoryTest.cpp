@@ -6,6 +6,7 @@
 #include "ProtocolTestSupport.h"
 #include "framework/core/Trace.h"
 #include "protocol/TvpIoProtocolFactory.h"
+#include "protocol/TvpProbeInject.h"
 
 namespace vela::test {
 namespace {
@@ -135,6 +136,24 @@ TEST(TvpIoProtocolFactory, FrameOwnsItsBytesAndFactoriesCopy) {
     EXPECT_EQ(req->getProbeId(), 0x0102);
     EXPECT_EQ(req->getDirection(), TvpIoProtocol::FROM_UE);
     EXPECT_EQ(req->size(), 9u + dsrc::DataSourceFrame::kHeaderSize);
+}
+
+TEST(TvpIoProtocolFactory, FromUeFrameIsTheFrameworkHeaderThenTheBytes) {
+    TvpIoProtocolFactory factory(TvpIoProtocol::FROM_UE);
+    const Bytes b = hex("09 00 02 2C 01 05 02 01 06");
+    auto frame = factory.create(b.data(), 9);
+    ASSERT_TRUE(frame);
+    EXPECT_EQ(toHex(frame->getFrame()),
+              toHex(hex("00 00 00 00 00 00 00 00 00 00 00 00 09 00 00 00 "
+                        "09 00 02 2C 01 05 02 01 06")));
+    // Built straight from bytes shorter than its class: the missing fixed part is zero and the
+    // data area (and its size field) covers it.
+    const Bytes shortProbe = hex("15 00 80 06 00 00 01");
+    TvpProbe probe(shortProbe.data(), static_cast<unsigned int>(shortProbe.size()),
+                   TvpIoProtocol::FROM_UE);
+    EXPECT_EQ(toHex(probe.getFrame()),
+              toHex(hex("00 00 00 00 00 00 00 00 00 00 00 00 14 00 00 00 "
+                        "15 00 80 06 00 00 01 00 00 00 00 00 00 00 00 00 00 00 00 00")));
 }
 
 }  // namespace

@@ -212,6 +212,38 @@ TEST(Variant, ChangeTypeBetweenInterfacesAsksTheObject) {
     EXPECT_EQ(dispatch.vt, VT_DISPATCH);  // unchanged
 }
 
+TEST(SafeArray, VectorMadeHoldingACopy) {
+    const std::uint8_t bytes[] = {0x10, 0x20, 0x30};
+    SAFEARRAY* psa = platform::com::safeArrayCreateVectorCopy(VT_UI1, bytes, 3);
+    ASSERT_NE(psa, nullptr);
+    EXPECT_EQ(SafeArrayGetDim(psa), 1u);
+    LONG lb = -1, ub = -1;
+    EXPECT_EQ(SafeArrayGetLBound(psa, 1, &lb), S_OK);
+    EXPECT_EQ(SafeArrayGetUBound(psa, 1, &ub), S_OK);
+    EXPECT_EQ(lb, 0);
+    EXPECT_EQ(ub, 2);
+    VARTYPE vt = VT_EMPTY;
+    EXPECT_EQ(SafeArrayGetVartype(psa, &vt), S_OK);
+    EXPECT_EQ(vt, VT_UI1);
+    EXPECT_NE(psa->pvData, static_cast<const void*>(bytes));
+    EXPECT_EQ(rawBytes(psa->pvData, 3), (std::vector<std::uint8_t>{0x10, 0x20, 0x30}));
+    EXPECT_EQ(SafeArrayDestroy(psa), S_OK);
+
+    const std::uint16_t words[] = {0x0102, 0x0304};
+    SAFEARRAY* wide = platform::com::safeArrayCreateVectorCopy(VT_UI2, words, 2);
+    ASSERT_NE(wide, nullptr);
+    EXPECT_EQ(rawBytes(wide->pvData, 4), (std::vector<std::uint8_t>{0x02, 0x01, 0x04, 0x03}));
+    EXPECT_EQ(SafeArrayDestroy(wide), S_OK);
+
+    SAFEARRAY* empty = platform::com::safeArrayCreateVectorCopy(VT_UI1, nullptr, 0);
+    ASSERT_NE(empty, nullptr);
+    EXPECT_NE(empty->pvData, nullptr);  // never null, as for every array
+    EXPECT_EQ(platform::com::safeArrayElementCount(empty), 0u);
+    EXPECT_EQ(SafeArrayDestroy(empty), S_OK);
+    EXPECT_EQ(platform::com::safeArrayCreateVectorCopy(VT_UI1, nullptr, 2), nullptr);
+    EXPECT_EQ(platform::com::safeArrayCreateVectorCopy(VT_BSTR, bytes, 1), nullptr);
+}
+
 TEST(SafeArray, LockedArraysCannotBeDestroyed) {
     SAFEARRAY* psa = SafeArrayCreateVector(VT_UI1, 0, 5);
     ASSERT_NE(psa, nullptr);
