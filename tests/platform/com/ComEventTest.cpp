@@ -188,7 +188,8 @@ class SelfRemovingSink : public ATL::IDispEventImpl<0, SelfRemovingSink, &DIID__
 TEST(ConnectionPoints, SinkMayUnadviseItselfWhileCalled) {
     ICounterPtr counter = makeCounter();
     ATL::CComObject<SelfRemovingSink>* sink = nullptr;
-    ATL::CComObject<SelfRemovingSink>::CreateInstance(&sink);
+    ASSERT_EQ(ATL::CComObject<SelfRemovingSink>::CreateInstance(&sink), S_OK);
+    ASSERT_NE(sink, nullptr);
     sink->AddRef();
     ASSERT_EQ(sink->DispEventAdvise(counter), S_OK);
     sink->Release();  // only the connection holds it now
