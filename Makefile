@@ -39,9 +39,10 @@ fuzz: $(BUILD)/fuzz/build.ninja
 	cmake --build $(BUILD)/fuzz -j $(JOBS)
 	scripts/run-fuzzers $(BUILD)/fuzz $(FUZZ_SECONDS)
 
-# One whole host session under valgrind memcheck: no invalid access, no leak.
+# One whole host session under valgrind memcheck: no invalid access, no leak. The benchmark
+# programs are built here too, so that make bench keeps building.
 memcheck: $(BUILD)/release/build.ninja
-	cmake --build $(BUILD)/release -j $(JOBS) --target vela-host vela
+	cmake --build $(BUILD)/release -j $(JOBS) --target vela-host vela vela_benchmarks
 	valgrind --quiet --leak-check=full --show-leak-kinds=definite,indirect \
 	    --errors-for-leak-kinds=definite,indirect --error-exitcode=3 \
 	    $(BUILD)/release/bin/vela-host run --sim --duration 3 --rate 20 --probes "GSM Mode Reports" >/dev/null
@@ -49,7 +50,7 @@ memcheck: $(BUILD)/release/build.ninja
 test: unit tsan fuzz memcheck
 
 bench: $(BUILD)/release/build.ninja
-	cmake --build $(BUILD)/release -j $(JOBS)
+	cmake --build $(BUILD)/release -j $(JOBS) --target vela vela_benchmarks
 	scripts/run-benchmarks $(BUILD)/release
 
 demo: $(BUILD)/release/build.ninja

@@ -5,6 +5,7 @@
 // observer that records active states and apply results.
 #pragma once
 
+#include <algorithm>
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -117,11 +118,11 @@ inline Bytes probeModeReq(std::uint8_t seq, std::uint16_t probe, std::uint8_t mo
 // A data-source frame as the host receives a frame of the phone: the framework header (record
 // number 0, time 0, data size) and the TVP bytes.
 inline Bytes asDataSourceFrame(const Bytes& tvp) {
-    Bytes out(12, 0);
+    Bytes out(16 + tvp.size(), 0);
     auto n = static_cast<std::uint32_t>(tvp.size());
-    out.insert(out.end(), {static_cast<std::uint8_t>(n), static_cast<std::uint8_t>(n >> 8),
-                           static_cast<std::uint8_t>(n >> 16), static_cast<std::uint8_t>(n >> 24)});
-    out.insert(out.end(), tvp.begin(), tvp.end());
+    for (int i = 0; i < 4; ++i)
+        out[12 + i] = static_cast<std::uint8_t>(n >> (8 * i));
+    std::copy(tvp.begin(), tvp.end(), out.begin() + 16);
     return out;
 }
 
