@@ -2,6 +2,7 @@
 
 #include <map>
 
+#include "equipment/VelaGuids.h"
 #include "framework/combase/ComponentATL.h"
 
 namespace host {
@@ -58,6 +59,13 @@ STDMETHODIMP MobileMsgServer::GetProperty(VARIANT key, VARIANT* value) {
 std::vector<std::pair<std::string, std::string>> MobileMsgServer::properties() const {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_properties;
+}
+
+bool MobileMsgServer::registerForComponent() {
+    return registerFor({vela::CLSID_MobileMsgServer1, vela::CLSID_MobileMsgServer2,
+                        vela::CLSID_MobileMsgServer3, vela::CLSID_MobileMsgServer4,
+                        vela::CLSID_MobileMsgServer5, vela::CLSID_MobileMsgServerPrototype,
+                        vela::CLSID_MobileMsgServer7});
 }
 
 bool MobileMsgServer::registerFor(const std::vector<CLSID>& clsids) {

@@ -29,6 +29,8 @@ class MobileMsgServer : public ATL::CComObjectRootEx<ATL::CComMultiThreadModel>,
     // Registers the class under each CLSID; every creation gives the same object of that
     // CLSID, so that the host can read what the data source set. Unregistered by unregister.
     static bool registerFor(const std::vector<CLSID>& clsids);
+    // registerFor the mobile message servers of every phone family the component knows.
+    static bool registerForComponent();
     static void unregister();
     // The object made for a CLSID, with a reference, or null when none was made.
     static CComPtr<IEEProperties> instanceFor(const CLSID& clsid);

@@ -17,13 +17,13 @@
 #include <set>
 #include <sstream>
 
-#include "equipment/VelaGuids.h"
 #include "framework/combase/EEInterfaces.h"
 #include "framework/core/Trace.h"
 #include "framework/core/XML.h"
 #include "framework/eqbase/Equipment.h"
 #include "framework/eqbase/EquipmentDetector.h"
 #include "host/CaptureFile.h"
+#include "host/ComponentEquipment.h"
 #include "host/MobileMsgServer.h"
 #include "host/Plugin.h"
 #include "host/Recorder.h"
@@ -131,17 +131,11 @@ struct AtPort {
     }
 };
 
-struct Phone {
+struct Phone : ComponentEquipment {
     int number = 0;
     RCPtr<equip::DeviceInfoData> device;
     std::unique_ptr<sim::SimPhone> sim;
     std::unique_ptr<AtPort> atPort;
-    RCPtr<equip::EquipmentInfo> info;
-    CComPtr<IEEDataSource> dataSource;
-    CComPtr<IEEEquipment> equipment;
-    RCPtr<eqbase::Equipment> framework;
-    RCPtr<eqbase::Channel> tvp;
-    RCPtr<eqbase::Channel> print;
     RCPtr<Recorder> recorder;
     RCPtr<HostObserver> observer;
     bool up = false;
@@ -167,17 +161,6 @@ const char* stateName(int state) {
         default:
             return "-";
     }
-}
-
-template <class T>
-RCPtr<T> makeByName(const std::string& name) {
-    core::Object* made = core::Object::createObject(name);
-    T* typed = dynamic_cast<T*>(made);
-    if (!typed) {
-        delete made;
-        return {};
-    }
-    return RCPtr<T>(typed);
 }
 
 std::string tvpPortOf(const equip::EquipmentInfo& info) {
@@ -272,12 +255,7 @@ int Run::run() {
         m_out << "vela-host: " << error << '\n';
         return 1;
     }
-    std::vector<CLSID> servers = {
-        vela::CLSID_MobileMsgServer1, vela::CLSID_MobileMsgServer2,
-        vela::CLSID_MobileMsgServer3, vela::CLSID_MobileMsgServer4,
-        vela::CLSID_MobileMsgServer5, vela::CLSID_MobileMsgServerPrototype,
-        vela::CLSID_MobileMsgServer7};
-    MobileMsgServer::registerFor(servers);
+    MobileMsgServer::registerForComponent();
     if (!m_options.recordFile.empty() && !m_capture.open(m_options.recordFile, &error)) {
         m_out << "vela-host: cannot record: " << error << '\n';
         tearDown();
@@ -307,15 +285,8 @@ int Run::run() {
     const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
     saveSettings();
     // Figures are taken once the channels are down, so that they include every frame.
-    for (auto& phone : m_phones) {
-        if (phone->equipment && phone->info) {
-            phone->equipment->DeactivateChannel(
-                phone->info->getChannelInfo(dsrc::CHANNEL_TYPE_TVP)->getChannelGuid());
-            if (phone->info->getChannelInfo(dsrc::CHANNEL_TYPE_PRINT_SERVER))
-                phone->equipment->DeactivateChannel(
-                    phone->info->getChannelInfo(dsrc::CHANNEL_TYPE_PRINT_SERVER)->getChannelGuid());
-        }
-    }
+    for (auto& phone : m_phones)
+        phone->deactivate();
     if (m_terminal)
         m_status << '\n';
     summary(elapsed);
@@ -414,84 +385,15 @@ bool Run::addSimulatedPhone(int index, std::string& error) {
 }
 
 bool Run::createEquipment(Phone& phone, std::string& error) {
-    for (const auto& key : eqbase::EquipmentDetector::getKeys(0)) {
-        auto detector = eqbase::EquipmentDetector::create(key, 0);
-        if (detector && (phone.info = detector->detect(*phone.device)))
-            break;
-    }
-    if (!phone.info) {
-        error = "no detector knows the device " + phone.device->product;
-        return false;
-    }
-    std::string className;
-    if (!dsrc::CLSIDToDataSource::instance().find(vela::CLSID_VelaComponent, className)) {
-        error = "the plug-in registered no data source";
-        return false;
-    }
-    std::unique_ptr<core::Object> made(core::Object::createObject(className));
-    auto* creator = dynamic_cast<core::CreatorClass*>(made.get());
-    IUnknown* unknown = nullptr;
-    if (!creator || !creator->create(&unknown) || !unknown) {
-        error = "the data source " + className + " could not be made";
-        return false;
-    }
-    phone.dataSource = CComQIPtr<IEEDataSource>(unknown);
-    unknown->Release();
-    if (!phone.dataSource) {
-        error = "the data source has no IEEDataSource";
-        return false;
-    }
     phone.recorder = new Recorder(static_cast<std::uint8_t>(phone.number),
                                   m_capture.isOpen() ? &m_capture : nullptr, phone.sim != nullptr);
-    phone.recorder->setDecoders(makeByName<dsrc::DataDecoder>("vela::TVPDecoder"),
-                                makeByName<dsrc::DataDecoder>("vela::PrintServerDecoder"),
-                                makeByName<dsrc::DecoderFrame>("vela::PrintServerDecoderFrame"));
-    phone.dataSource->SetDataSourceSink(phone.recorder.get());
-    phone.dataSource->SetDataSourceInfo(phone.info.get());
-    HRESULT hr = phone.dataSource->CreateEquipments(phone.info.get());
-    ULONG count = 0;
-    phone.dataSource->GetEquipmentCount(&count);
-    if (FAILED(hr) || count == 0 || FAILED(phone.dataSource->GetEquipment(0, &phone.equipment))) {
-        error = "the equipment could not be made";
-        return false;
-    }
     phone.observer = new HostObserver();
-    phone.equipment->SetChannelObserver(phone.observer.get());
-    core::RCObject* object = nullptr;
-    if (SUCCEEDED(phone.equipment->GetEquipment(&object)) && object) {
-        phone.framework = core::rcCast<eqbase::Equipment>(object);
-        object->release();
-    }
-    if (!phone.framework) {
-        error = "the equipment has no framework object";
-        return false;
-    }
-    for (auto& [info, channel] : phone.framework->listChannels()) {
-        if (info->getChannelType() == dsrc::CHANNEL_TYPE_TVP)
-            phone.tvp = channel;
-        if (info->getChannelType() == dsrc::CHANNEL_TYPE_PRINT_SERVER)
-            phone.print = channel;
-    }
-    if (!phone.tvp) {
-        error = "the equipment made no TVP channel";
-        return false;
-    }
-    return true;
+    return phone.create(*phone.device, *phone.recorder, *phone.observer, error);
 }
 
 void Run::bringUp(Phone& phone) {
-    VARIANT_BOOL activated = VARIANT_FALSE;
-    const GUID tvpGuid = phone.info->getChannelInfo(dsrc::CHANNEL_TYPE_TVP)->getChannelGuid();
-    if (FAILED(phone.equipment->ActivateChannel(tvpGuid, &activated)) ||
-        activated == VARIANT_FALSE) {
-        phone.failure = "the TVP channel refused the activation";
+    if (!phone.activate(phone.failure))
         return;
-    }
-    if (phone.print) {
-        const GUID printGuid =
-            phone.info->getChannelInfo(dsrc::CHANNEL_TYPE_PRINT_SERVER)->getChannelGuid();
-        phone.equipment->ActivateChannel(printGuid, &activated);
-    }
     const auto until = Clock::now() + std::chrono::milliseconds(
                                           static_cast<long>(m_options.activateTimeout * 1000));
     // The channel's own timer ends an activation that gets no answer (state 4).
@@ -739,19 +641,9 @@ void Run::summary(double elapsed) {
 
 void Run::tearDown() {
     for (auto& phone : m_phones) {
-        // The component's objects go before the library: decoders, channels, equipment, source.
-        if (phone->recorder)
-            phone->recorder->setDecoders({}, {}, {});
-        phone->tvp.reset();
-        phone->print.reset();
-        phone->framework.reset();
-        phone->equipment.Release();
-        if (phone->dataSource)
-            phone->dataSource->ReleaseEquipments();
-        phone->dataSource.Release();
+        // The component's objects go before the library.
+        phone->release(phone->recorder.get());
         phone->observer.reset();
-        // The infos hold channel infos of the plug-in's classes.
-        phone->info.reset();
     }
     for (auto& phone : m_phones)
         phone->sim.reset();

@@ -14,9 +14,7 @@
 #include <sstream>
 #include <thread>
 
-#include "equipment/VelaGuids.h"
 #include "framework/core/Property.h"
-#include "framework/eqbase/EquipmentDetector.h"
 #include "host/MobileMsgServer.h"
 #include "session/ProbeCatalogue.h"
 #include "sim/SimService.h"
@@ -115,10 +113,7 @@ bool Rig::start(const RigOptions& options, std::string& error) {
     if (!m_plugin.load(host::Plugin::defaultPath(), m_module, error))
         return false;
     m_started = true;
-    host::MobileMsgServer::registerFor(
-        {vela::CLSID_MobileMsgServer1, vela::CLSID_MobileMsgServer2, vela::CLSID_MobileMsgServer3,
-         vela::CLSID_MobileMsgServer4, vela::CLSID_MobileMsgServer5,
-         vela::CLSID_MobileMsgServerPrototype, vela::CLSID_MobileMsgServer7});
+    host::MobileMsgServer::registerForComponent();
     for (int i = 0; i < options.phones; ++i)
         if (!addPhone(i, options, error))
             return false;
@@ -166,91 +161,14 @@ bool Rig::addPhone(int index, const RigOptions& options, std::string& error) {
 }
 
 bool Rig::createEquipment(RigPhone& phone, std::string& error) {
-    for (const auto& key : eqbase::EquipmentDetector::getKeys(0)) {
-        auto detector = eqbase::EquipmentDetector::create(key, 0);
-        if (detector && (phone.info = detector->detect(*phone.device)))
-            break;
-    }
-    if (!phone.info) {
-        error = "no detector knows the simulated phone";
-        return false;
-    }
-    std::string className;
-    if (!dsrc::CLSIDToDataSource::instance().find(vela::CLSID_VelaComponent, className)) {
-        error = "the plug-in registered no data source";
-        return false;
-    }
-    std::unique_ptr<core::Object> made(core::Object::createObject(className));
-    auto* creator = dynamic_cast<core::CreatorClass*>(made.get());
-    IUnknown* unknown = nullptr;
-    if (!creator || !creator->create(&unknown) || !unknown) {
-        error = "the data source could not be made";
-        return false;
-    }
-    phone.dataSource = CComQIPtr<IEEDataSource>(unknown);
-    unknown->Release();
-    if (!phone.dataSource) {
-        error = "the data source has no IEEDataSource";
-        return false;
-    }
     phone.recorder = new CountingRecorder(static_cast<std::uint8_t>(phone.number), true);
-    auto decoder = [](const char* name) -> core::Object* {
-        return core::Object::createObject(name);
-    };
-    core::Object* tvpDecoder = decoder("vela::TVPDecoder");
-    core::Object* printDecoder = decoder("vela::PrintServerDecoder");
-    core::Object* printFrame = decoder("vela::PrintServerDecoderFrame");
-    phone.recorder->setDecoders(
-        RCPtr<dsrc::DataDecoder>(dynamic_cast<dsrc::DataDecoder*>(tvpDecoder)),
-        RCPtr<dsrc::DataDecoder>(dynamic_cast<dsrc::DataDecoder*>(printDecoder)),
-        RCPtr<dsrc::DecoderFrame>(dynamic_cast<dsrc::DecoderFrame*>(printFrame)));
-    phone.dataSource->SetDataSourceSink(phone.recorder.get());
-    phone.dataSource->SetDataSourceInfo(phone.info.get());
-    HRESULT hr = phone.dataSource->CreateEquipments(phone.info.get());
-    ULONG count = 0;
-    phone.dataSource->GetEquipmentCount(&count);
-    if (FAILED(hr) || count == 0 || FAILED(phone.dataSource->GetEquipment(0, &phone.equipment))) {
-        error = "the equipment could not be made";
-        return false;
-    }
     phone.observer = new RigObserver();
-    phone.equipment->SetChannelObserver(phone.observer.get());
-    core::RCObject* object = nullptr;
-    if (SUCCEEDED(phone.equipment->GetEquipment(&object)) && object) {
-        phone.framework = core::rcCast<eqbase::Equipment>(object);
-        object->release();
-    }
-    if (!phone.framework) {
-        error = "the equipment has no framework object";
-        return false;
-    }
-    for (auto& [info, channel] : phone.framework->listChannels()) {
-        if (info->getChannelType() == dsrc::CHANNEL_TYPE_TVP)
-            phone.tvp = channel;
-        if (info->getChannelType() == dsrc::CHANNEL_TYPE_PRINT_SERVER)
-            phone.print = channel;
-        if (info->getChannelType() == dsrc::CHANNEL_TYPE_AT)
-            phone.at = channel;
-    }
-    if (!phone.tvp) {
-        error = "the equipment made no TVP channel";
-        return false;
-    }
-    return true;
+    return phone.create(*phone.device, *phone.recorder, *phone.observer, error);
 }
 
 bool Rig::bringUp(RigPhone& phone, double seconds, std::string& error) {
-    VARIANT_BOOL activated = VARIANT_FALSE;
-    const GUID tvpGuid = phone.info->getChannelInfo(dsrc::CHANNEL_TYPE_TVP)->getChannelGuid();
-    if (FAILED(phone.equipment->ActivateChannel(tvpGuid, &activated)) ||
-        activated == VARIANT_FALSE) {
-        error = "the TVP channel refused the activation";
+    if (!phone.activate(error))
         return false;
-    }
-    if (phone.print)
-        phone.equipment->ActivateChannel(
-            phone.info->getChannelInfo(dsrc::CHANNEL_TYPE_PRINT_SERVER)->getChannelGuid(),
-            &activated);
     const auto until = Clock::now() + std::chrono::milliseconds(static_cast<long>(seconds * 1000));
     int state = phone.observer->waitState(phone.tvp->getChannelName(), dsrc::CHANNEL_STATE_ACTIVE,
                                           dsrc::CHANNEL_STATE_FAILED, until);
@@ -315,28 +233,11 @@ void Rig::stop() {
     if (!m_started)
         return;
     m_started = false;
+    for (auto& phone : m_phones)
+        phone->deactivate();
     for (auto& phone : m_phones) {
-        if (phone->equipment && phone->info) {
-            phone->equipment->DeactivateChannel(
-                phone->info->getChannelInfo(dsrc::CHANNEL_TYPE_TVP)->getChannelGuid());
-            if (phone->info->getChannelInfo(dsrc::CHANNEL_TYPE_PRINT_SERVER))
-                phone->equipment->DeactivateChannel(
-                    phone->info->getChannelInfo(dsrc::CHANNEL_TYPE_PRINT_SERVER)->getChannelGuid());
-        }
-    }
-    for (auto& phone : m_phones) {
-        if (phone->recorder)
-            phone->recorder->setDecoders({}, {}, {});
-        phone->tvp.reset();
-        phone->print.reset();
-        phone->at.reset();
-        phone->framework.reset();
-        phone->equipment.Release();
-        if (phone->dataSource)
-            phone->dataSource->ReleaseEquipments();
-        phone->dataSource.Release();
+        phone->release(phone->recorder.get());
         phone->observer.reset();
-        phone->info.reset();
     }
     for (auto& phone : m_phones) {
         phone->sim.reset();

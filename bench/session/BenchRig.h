@@ -21,6 +21,7 @@
 
 #include "framework/combase/EEInterfaces.h"
 #include "framework/eqbase/Equipment.h"
+#include "host/ComponentEquipment.h"
 #include "host/Plugin.h"
 #include "host/Recorder.h"
 #include "sim/SimPhone.h"
@@ -85,18 +86,11 @@ class RigObserver : public eqbase::ChannelObserver {
     std::map<unsigned long, long> m_results;
 };
 
-struct RigPhone {
+struct RigPhone : host::ComponentEquipment {
     int number = 0;
     std::unique_ptr<sim::SimPhone> sim;
     int atMaster = -1, atSlave = -1;
     RCPtr<equip::DeviceInfoData> device;
-    RCPtr<equip::EquipmentInfo> info;
-    CComPtr<IEEDataSource> dataSource;
-    CComPtr<IEEEquipment> equipment;
-    RCPtr<eqbase::Equipment> framework;
-    RCPtr<eqbase::Channel> tvp;
-    RCPtr<eqbase::Channel> print;
-    RCPtr<eqbase::Channel> at;
     RCPtr<CountingRecorder> recorder;
     RCPtr<RigObserver> observer;
 };
