@@ -102,9 +102,9 @@ bool DataProvider::call(const RCPtr<core::Request>& request, RCPtr<core::Respons
     return m_spService && m_spService->doRequest(request, response);
 }
 
-void DataProvider::post(const RCPtr<core::Request>& request) {
+bool DataProvider::post(const RCPtr<core::Request>& request) {
     request->setSyncType(core::Request::POSTED);
-    call(request);
+    return call(request);
 }
 
 // ---- Operations (any thread) -----------------------------------------------------------
@@ -173,9 +173,7 @@ bool DataProvider::disconnect() {
 }
 
 void DataProvider::dataAvailable(const RCPtr<core::Data>& block) {
-    RCPtr<core::Request> request(new core::RCObjectReq(requestName("DataAvailable"), block));
-    request->setSyncType(core::Request::POSTED);
-    if (call(request))
+    if (post(new core::RCObjectReq(requestName("DataAvailable"), block)))
         return;
     // The worker is ending (the provider went away): the block has nowhere to go.
     if (m_droppedBlocks++ % 1000 == 0)

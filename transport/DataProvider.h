@@ -62,7 +62,8 @@ class DataProvider : public core::RCObject {
     // Hands a request to the worker; false when it could not be performed.
     bool call(const core::RCPtr<core::Request>& request,
               core::RCPtr<core::Response>* response = nullptr);
-    void post(const core::RCPtr<core::Request>& request);
+    // Posts without waiting; false when the worker no longer takes requests.
+    bool post(const core::RCPtr<core::Request>& request);
 
     void onSetupReq(core::Request& request);
     void onSetVelaChannelReq(core::Request& request);

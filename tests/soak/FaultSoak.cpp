@@ -25,14 +25,12 @@
 // Runs for S seconds (default 30), or until the recorders have N reports in all. --rate is
 // the reports per second of each probe switched on (default 2000). Exit code 0 when every
 // check held, 1 when one failed, 3 when the watchdog fired, 2 for bad arguments.
-#include <fcntl.h>
 #include <pty.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
