@@ -214,6 +214,9 @@ TEST_F(TvpStream, FrameBegunOnAStreamThatGoesAwayIsCountedAndTracedNotJoinedToTh
     phoneTarget.removeProvider("Tvp");
     ASSERT_TRUE(waitUntil(
         [&] { return engine->getActiveStateSnapshot() == dsrc::CHANNEL_STATE_ACTIVATING; }));
+    // The state changes part-way through the engine's handling of the lost stream: a request
+    // behind it on the engine's worker returns once that handling, and its trace, are done.
+    engine->settle();
     EXPECT_TRUE(trace.has(
         20, "TVP::onSetDataProvider dropped 10 bytes of a frame the old stream cut short\n"));
     EXPECT_EQ(engine->counters().bytesCutShort, 10u);

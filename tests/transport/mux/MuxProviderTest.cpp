@@ -122,9 +122,13 @@ TEST_F(MuxProviderTest, BlockThePipeRefusesIsCountedAndTraced) {
     core::TraceCapture trace;
     for (int i = 0; i < 3; ++i)
         stream.inject(sim::Bytes(8, static_cast<std::uint8_t>(i)));
-    ASSERT_TRUE(waitUntil([&] { return provider->getDroppedBlocks() == 2; }));
-    EXPECT_EQ(
-        trace.count("DataProvider::onDataAvailable Id = 1, Name = Tvp, Can't write to pipe\n"), 2u);
+    // The count goes up just before the trace is written: wait for the second trace.
+    ASSERT_TRUE(waitUntil([&] {
+        return trace.count(
+                   "DataProvider::onDataAvailable Id = 1, Name = Tvp, Can't write to "
+                   "pipe\n") == 2u;
+    }));
+    EXPECT_EQ(provider->getDroppedBlocks(), 2u);
     // Each was offered 101 times.
     EXPECT_EQ(pipe->getRefusedCount(), 202u);
     ASSERT_EQ(pipe->getCount(), 1u);
