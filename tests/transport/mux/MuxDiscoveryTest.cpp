@@ -55,6 +55,7 @@ TEST_F(MuxDiscoveryTest, PhoneReportedByEventIsGivenToTheEquipmentOnItsPort) {
 TEST_F(MuxDiscoveryTest, StartupEnumerationFindsPhonesReportedBeforeTheClientListened) {
     service.reset({{5}});
     service.addPhone(5, 77, "early");
+    ASSERT_TRUE(service.waitIdle());  // the phone's event has gone out before anyone listens
     RCPtr<DebugMux> mux = DebugMux::getInstance();
     RCPtr<TestEquipment> equipment(new TestEquipment());
     // No event announces the phone: the 3000 ms start-up enumeration finds it, and the
@@ -256,6 +257,9 @@ TEST_F(MuxDiscoveryTest, FailingStartupEnumerationOfThePhonesIsTraced) {
     service.reset({{5}});
     service.addPhone(5, 1001, "Vela phone");
     service.failAlways("Targets");
+    // The phone's arrival is announced on the service's own thread: a DebugMux that listened
+    // before that would learn of the phone by the event and never enumerate.
+    ASSERT_TRUE(service.waitIdle());
     RCPtr<DebugMux> mux = DebugMux::getInstance();
     ASSERT_TRUE(waitUntil([&] { return trace.contains("DebugMux::onTimer - COM error"); }));
     EXPECT_FALSE(mux->getTarget("COM5"));
