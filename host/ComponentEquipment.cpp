@@ -26,13 +26,19 @@ GUID channelGuid(const equip::EquipmentInfo& info, int type) {
 
 }  // namespace
 
-bool ComponentEquipment::create(const equip::DeviceInfoData& device, Recorder& recorder,
-                                eqbase::ChannelObserver& observer, std::string& error) {
+core::RCPtr<equip::EquipmentInfo> ComponentEquipment::describe(
+    const equip::DeviceInfoData& device) {
     for (const auto& key : eqbase::EquipmentDetector::getKeys(0)) {
         auto detector = eqbase::EquipmentDetector::create(key, 0);
-        if (detector && (info = detector->detect(device)))
-            break;
+        if (auto found = detector ? detector->detect(device) : nullptr)
+            return found;
     }
+    return {};
+}
+
+bool ComponentEquipment::create(const equip::DeviceInfoData& device, Recorder& recorder,
+                                eqbase::ChannelObserver& observer, std::string& error) {
+    info = describe(device);
     if (!info) {
         error = "no detector knows the device " + device.product;
         return false;

@@ -22,6 +22,9 @@ struct ComponentEquipment {
     core::RCPtr<eqbase::Channel> print;  // empty when the phone has no print server
     core::RCPtr<eqbase::Channel> at;     // empty when the phone has no AT port
 
+    // The description of the device by the first detector that knows it, or none.
+    static core::RCPtr<equip::EquipmentInfo> describe(const equip::DeviceInfoData& device);
+
     // Describes the device with the first detector that knows it, makes the data source and
     // its equipment, gives the recorder the component's decoders and makes it the data
     // source's sink, and the observer the equipment's channel observer. False with a message.

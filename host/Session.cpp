@@ -21,7 +21,6 @@
 #include "framework/core/Trace.h"
 #include "framework/core/XML.h"
 #include "framework/eqbase/Equipment.h"
-#include "framework/eqbase/EquipmentDetector.h"
 #include "host/CaptureFile.h"
 #include "host/ComponentEquipment.h"
 #include "host/MobileMsgServer.h"
@@ -304,17 +303,12 @@ bool Run::findPhones(std::string& error) {
     std::vector<RCPtr<equip::DeviceInfoData>> devices;
     if (!m_options.noUsb && m_options.simPhones == 0)
         devices = enumerateUsbSerialDevices("/sys");
-    // A device is a phone when a detector describes it with a TVP channel.
+    // A device is a phone when the detector that knows it describes it with a TVP channel.
     std::vector<RCPtr<equip::DeviceInfoData>> phones;
     for (auto& device : devices) {
-        for (const auto& key : eqbase::EquipmentDetector::getKeys(0)) {
-            auto detector = eqbase::EquipmentDetector::create(key, 0);
-            auto info = detector ? detector->detect(*device) : RCPtr<equip::EquipmentInfo>();
-            if (info && info->getChannelInfo(dsrc::CHANNEL_TYPE_TVP)) {
-                phones.push_back(device);
-                break;
-            }
-        }
+        auto info = ComponentEquipment::describe(*device);
+        if (info && info->getChannelInfo(dsrc::CHANNEL_TYPE_TVP))
+            phones.push_back(device);
     }
     for (auto& device : phones) {
         auto phone = std::make_unique<Phone>();

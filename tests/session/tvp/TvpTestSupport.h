@@ -5,9 +5,9 @@
 // observer that records active states and apply results.
 #pragma once
 
-#include <algorithm>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
