@@ -840,7 +840,16 @@ bool SimPhone::flush() {
 }
 
 SimPhone::Counters SimPhone::counters() const {
-    return m_core->counters();
+    Counters counters;
+    // A phone that is stopping runs no more tasks: its counters are final once it refuses.
+    if (!m_core->call<bool>(
+            [&counters](Core& c) {
+                counters = c.counters();
+                return true;
+            },
+            false))
+        counters = m_core->counters();
+    return counters;
 }
 
 bool SimPhone::waitFor(const std::function<bool(const Counters&)>& condition,

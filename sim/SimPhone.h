@@ -141,6 +141,8 @@ class SimPhone {
     // and control calls). False when the phone is stopping.
     bool flush();
 
+    // What the phone has done so far, taken on its thread between two of its tasks: a frame
+    // a client has seen is counted, even when the task that sent it had not ended yet.
     Counters counters() const;
     // Waits until the condition holds for the counters (checked at each change); false at
     // the time-out.
