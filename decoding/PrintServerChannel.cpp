@@ -14,4 +14,12 @@ void PrintServerChannel::onDataFromUE(const core::RCPtr<core::Data>& block) {
     sendDataSourceFrame(frame);
 }
 
+void PrintServerChannel::onProviderConnected() {
+    // Also after a phone came back, or came back only after the activation had run out of
+    // time: the open stream is all there is to wait for.
+    int state = getChannelActiveState();
+    if (state == dsrc::CHANNEL_STATE_ACTIVATING || state == dsrc::CHANNEL_STATE_FAILED)
+        setChannelActiveState(dsrc::CHANNEL_STATE_ACTIVE);
+}
+
 }  // namespace vela

@@ -1,5 +1,6 @@
 // The print-server channel: every block of text from its data provider becomes one frame for
-// the host's data source. The first text completes the channel's activation.
+// the host's data source. The channel is active once its provider's stream is open (or its
+// first text has come): the phone may print nothing for a long time.
 #pragma once
 
 #include "session/VelaChannel.h"
@@ -14,6 +15,7 @@ class PrintServerChannel : public VelaChannel {
 
   protected:
     void onDataFromUE(const core::RCPtr<core::Data>& block) override;
+    void onProviderConnected() override;
 };
 
 }  // namespace vela

@@ -6,6 +6,16 @@
 
 namespace vela {
 
+namespace {
+// The acknowledgement id of the answer to a request with this command id: the time stamp is
+// answered under an id of its own, the other commands under their request's id.
+unsigned answerId(unsigned requestId) {
+    if (requestId == TvpCommandReq::SET_TIME_STAMP)
+        return TvpCommandAck::SET_TIME_STAMP;
+    return requestId;
+}
+}  // namespace
+
 CommandQueue::CommandQueue(CommandSender* owner) : m_owner(owner) {}
 
 CommandQueue::~CommandQueue() = default;
@@ -47,7 +57,9 @@ bool CommandQueue::acknowledge(TvpCommandAck& ack) {
         // A late answer to a command that was given up: the queue goes on as it is.
         const bool matchesFront =
             command && command->getRequest() && command->getRequest()->getSeqNo() == ack.getSeqNo();
-        auto late = std::find(m_abandoned.begin(), m_abandoned.end(), ack.getSeqNo());
+        auto late = std::find_if(m_abandoned.begin(), m_abandoned.end(), [&](const Abandoned& a) {
+            return a.seqNo == ack.getSeqNo() && a.ackId == ack.getCommandAckId();
+        });
         if (!matchesFront && late != m_abandoned.end()) {
             m_abandoned.erase(late);
             core::ToggleTrace(
@@ -93,7 +105,8 @@ std::size_t CommandQueue::abandon(std::uint32_t reqId) {
                          [&](const core::RCPtr<Command>& c) { return c->getReqId() == reqId; }),
           end());
     if (inFlight->getReqId() == reqId && inFlight->isTransmitted() && inFlight->getRequest()) {
-        m_abandoned.push_back(inFlight->getRequest()->getSeqNo());
+        core::RCPtr<TvpCommandReq> request = inFlight->getRequest();
+        m_abandoned.push_back({request->getSeqNo(), answerId(request->getCommandReqId())});
         if (m_abandoned.size() > 8)
             m_abandoned.pop_front();
     }

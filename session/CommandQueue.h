@@ -37,9 +37,11 @@ class CommandQueue : private std::deque<core::RCPtr<Command>> {
     void invalidate(const Command& command);
     // Drops every queued command unsent.
     void clear();
-    // Drops every queued command of the group (an apply that ended without its answers). When
-    // the command in flight is among them the next one is sent, and a late answer to the
-    // dropped one is ignored rather than taken for a wrong answer. Returns how many went.
+    // Drops every queued command of the group (an apply or a start-up that ended without its
+    // answers). When the command in flight is among them the next one is sent, and a late
+    // answer to the dropped one (its frame sequence number and the acknowledgement id that
+    // answers its request) is ignored rather than taken for a wrong answer. Returns how many
+    // went.
     std::size_t abandon(std::uint32_t reqId);
 
     using Base::empty;
@@ -48,8 +50,13 @@ class CommandQueue : private std::deque<core::RCPtr<Command>> {
     core::RCPtr<Command> front() const { return empty() ? core::RCPtr<Command>() : Base::front(); }
 
   private:
-    // Sequence numbers of commands dropped while in flight, newest last; a few are kept.
-    std::deque<std::uint8_t> m_abandoned;
+    // A command dropped while in flight, as its answer would name it.
+    struct Abandoned {
+        std::uint8_t seqNo;
+        unsigned ackId;
+    };
+    // Commands dropped while in flight, newest last; a few are kept.
+    std::deque<Abandoned> m_abandoned;
     CommandSender* m_owner;
 };
 

@@ -60,10 +60,24 @@ RCPtr<core::RCObject> TVP::onActivate(const RCPtr<dsrc::DataSourceSink>& sink) {
     if (result && getDataProvider()) {
         // The stream has just been opened: a provider bound before the activation could not
         // take the start-up request, and a channel activated again after a deactivation has
-        // to bring the session up again. A start-up request still queued is not queued twice.
+        // to bring the session up again. A start-up request still queued from before would
+        // hold the new one back as its duplicate, and its answer may never come: a fresh one
+        // replaces it.
+        if (abandonStartUp())
+            core::ToggleTrace(40, "TVP::onActivate unanswered start-up replaced by a new one\n");
         queueStartUp();
     }
     return result;
+}
+
+void TVP::onActivateTimedOut() {
+    if (abandonStartUp())
+        core::ToggleTrace(20,
+                          "TVP::onActivateTimedOut start-up not answered - it left the queue\n");
+}
+
+bool TVP::abandonStartUp() {
+    return m_queue.abandon(kStartUpReqId) != 0;
 }
 
 void TVP::queueStartUp() {
@@ -192,6 +206,10 @@ bool TVP::onTimeStampTypeAck(Command&, TvpCommandAck& ack) {
 void TVP::onAppliedPropertyItem(core::PropertyItem& item, const core::Status& status) {
     CORE_ASSERT_ON_WORKER(getWorker());
     VelaChannel::onAppliedPropertyItem(item, status);
+    // While the worker ends, the framework fails every pending apply; the queue is cleared
+    // next, and nothing more is to be sent to the phone.
+    if (isEndingWorkThread())
+        return;
     if (!status.succeeded() && !m_inAcknowledge && m_queue.abandon(item.getIdentity()))
         core::ToggleTrace(20,
                           "TVP::onAppliedPropertyItem %lu failed - its commands left the queue\n",

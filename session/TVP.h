@@ -62,6 +62,9 @@ class TVP : public VelaChannel, public CommandSender, public CatalogueHandlers {
     Identity onRemovePropertyStore() override;
     void onSetDataProvider(const core::RCPtr<DataProvider>& provider) override;
     void onDataFromUE(const core::RCPtr<core::Data>& block) override;
+    // The start-up went unanswered: it leaves the queue, so that the applies behind it go out
+    // and the next activation sends a fresh one.
+    void onActivateTimedOut() override;
     // An apply that failed (a negative answer or its time-out) takes the rest of its commands
     // out of the queue, so that a lost answer does not hold up the applies after it.
     void onAppliedPropertyItem(core::PropertyItem& item, const core::Status& status) override;
@@ -72,6 +75,9 @@ class TVP : public VelaChannel, public CommandSender, public CatalogueHandlers {
     std::size_t cut(const unsigned char* bytes, std::size_t length);
     void processFrame(const unsigned char* bytes, std::size_t length);
     void queueStartUp();
+    // Takes a start-up still waiting for its answer out of the queue (its late answer is then
+    // ignored); true if there was one.
+    bool abandonStartUp();
     void addCommand(std::uint32_t reqId, std::uint32_t seqId,
                     const core::RCPtr<TvpIoProtocol>& request,
                     bool (TVP::*callback)(Command&, TvpCommandAck&));

@@ -96,8 +96,11 @@ void VelaChannel::bindPipe() {
 
 void VelaChannel::connectProvider(const char* failureTrace) {
     bindPipe();
-    if (!m_spDataProvider->connect())
+    if (!m_spDataProvider->connect()) {
         core::ToggleTrace(20, "%s", failureTrace);
+        return;
+    }
+    onProviderConnected();
 }
 
 void VelaChannel::onSetDataProvider(const RCPtr<DataProvider>& provider) {
@@ -178,8 +181,10 @@ void VelaChannel::stopActivateTimer() {
 
 void VelaChannel::onActivateTimer() {
     stopActivateTimer();
-    if (getChannelActiveState() == dsrc::CHANNEL_STATE_ACTIVATING)
-        setChannelActiveState(dsrc::CHANNEL_STATE_FAILED);
+    if (getChannelActiveState() != dsrc::CHANNEL_STATE_ACTIVATING)
+        return;
+    setChannelActiveState(dsrc::CHANNEL_STATE_FAILED);
+    onActivateTimedOut();
 }
 
 }  // namespace vela

@@ -39,6 +39,11 @@ class VelaChannel : public eqbase::ByteChannel {
     virtual void onDataFromUE(const core::RCPtr<core::Data>& block) = 0;
     // The activation time limit in milliseconds.
     virtual unsigned long getActivateTimeout() const { return 6000; }
+    // The activation ran out of time and the channel now reads failed (state 4).
+    virtual void onActivateTimedOut() {}
+    // The bound provider has opened its stream for the channel (on activation, or when a
+    // provider comes while the channel is activated).
+    virtual void onProviderConnected() {}
 
     // Hands a block to the provider and waits: true only when the provider sent it.
     bool send(const core::RCPtr<core::Data>& block);

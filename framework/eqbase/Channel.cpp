@@ -21,6 +21,7 @@ bool Channel::startWorkThread() { return m_worker->start(2000); }
 bool Channel::stopWorkThread() { return m_worker->stop(INFINITE); }
 
 bool Channel::beginThread() {
+    m_ending = false;
     m_service = new core::ServiceChannel(m_worker, false);
     onFinalConstruct();
     return onBeginWorkThread();
@@ -28,6 +29,7 @@ bool Channel::beginThread() {
 
 bool Channel::endThread() {
     // Applies still pending end with the thread.
+    m_ending = true;
     while (!m_pending.empty()) {
         core::Status failed(-1);
         failed.setAdditionalInfo(-1, "channel ended");

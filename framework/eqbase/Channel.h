@@ -94,6 +94,9 @@ protected:
     // Completes an apply that a handler left pending.
     void applyProperty(Identity identity, const core::Status& status);
 
+    // True while the worker is ending: the pending applies are being failed and
+    // onEndWorkThread follows.
+    bool isEndingWorkThread() const { return m_ending; }
     const core::RCPtr<core::SyncObjectMgr>& getWorker() const { return m_worker; }
     Equipment* getParent() const { return m_parent; }
     const core::RCPtr<dsrc::DataSourceChannelInfo>& getChannelInfo() const { return m_info; }
@@ -124,6 +127,7 @@ private:
     core::RCPtr<core::RCObject> m_activation;
     dsrc::DataSourceSink* m_activationSink = nullptr;  // m_activation as a sink, see above
     core::RCPtr<ChannelObserver> m_observer;
+    bool m_ending = false;
     int m_state = dsrc::CHANNEL_STATE_INACTIVE;
     std::atomic<int> m_stateSnapshot{dsrc::CHANNEL_STATE_INACTIVE};
     std::map<Identity, PendingApply> m_pending;

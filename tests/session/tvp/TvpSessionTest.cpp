@@ -212,16 +212,127 @@ TEST_F(TvpSession, DeactivatedChannelComesUpAgainWhenActivatedAgain) {
     EXPECT_EQ(phone->lastSent(), setTimeStampReq(1));
 }
 
-TEST_F(TvpSession, ActivationWithoutAnAnswerFailsByTheTimeLimit) {
-    startEngine(200);
+// The start-up's answer does not come, or comes too short for its class and is dropped.
+const char* const kStartUpGivenUp =
+    "TVP::onActivateTimedOut start-up not answered - it left the queue\n";
+const char* const kLateStartUpAnswer =
+    "CommandQueue::acknowledge late answer 0 to an abandoned command ignored\n";
+
+struct LostAnswer {
+    const char* name;
+    Bytes answer;  // what the phone sends back, if anything
+};
+const LostAnswer kLostAnswers[] = {{"no answer", {}},
+                                   {"short answer", cat({header(6, 2), {0x08, 0x00}})}};
+
+TEST_F(TvpSession, ActivationWithoutAnAnswerFailsByTheTimeLimitAndTheNextOneStartsAfresh) {
+    for (const LostAnswer& lost : kLostAnswers) {
+        SCOPED_TRACE(lost.name);
+        core::TraceCapture trace;
+        phone->stream().takeSentBlocks();
+        startEngine(200);
+        activate();
+        bind();
+        ASSERT_TRUE(phone->waitSent(1));
+        if (!lost.answer.empty()) {
+            ASSERT_TRUE(phone->stream().waitForSinks(1));
+            phone->inject(lost.answer);
+        }
+        ASSERT_TRUE(waitUntil([&] { return engine->getActiveStateSnapshot() == kFailed; }));
+        EXPECT_TRUE(waitUntil([&] { return trace.has(20, kStartUpGivenUp); }));
+
+        // Activated again with a phone that answers now: a fresh start-up request goes out,
+        // numbered after the lost one, and brings the session up.
+        ASSERT_TRUE(engine->deactivate());
+        phone->autoAnswer();
+        activate();
+        ASSERT_TRUE(waitUntil([&] { return engine->getActiveStateSnapshot() == kActive; }));
+        EXPECT_EQ(phone->sent(), (std::vector<Bytes>{setTimeStampReq(0), setTimeStampReq(1)}));
+
+        phone->stopAnswering();
+        target->detachChannel("Tvp");
+        engine->stopWorkThread();
+        engine.reset();
+    }
+}
+
+TEST_F(TvpSession, AppliesGoOutOnceTheUnansweredStartUpHasFailed) {
+    for (const LostAnswer& lost : kLostAnswers) {
+        SCOPED_TRACE(lost.name);
+        core::TraceCapture trace;
+        phone->stream().takeSentBlocks();
+        startEngine(200);
+        activate();
+        bind();
+        ASSERT_TRUE(phone->waitSent(1));
+        ASSERT_TRUE(phone->stream().waitForSinks(1));
+        if (!lost.answer.empty())
+            phone->inject(lost.answer);
+        ASSERT_TRUE(waitUntil([&] { return engine->getActiveStateSnapshot() == kFailed; }));
+
+        std::size_t results = observer->results().size();
+        phone->autoAnswer();
+        ASSERT_TRUE(engine->applyPropertyItem(kGsmLayer2));
+        ApplyResult result = observer->waitResult(results + 1);
+        EXPECT_EQ(result.code, 1) << result.text;
+        EXPECT_EQ(phone->lastSent(), probeModeReq(1, 0x0498, 1));
+
+        // The lost answer arriving after all is known for what it is and changes nothing.
+        phone->inject(setTimeStampAck(0));
+        settle();
+        EXPECT_TRUE(trace.has(40, kLateStartUpAnswer));
+        EXPECT_FALSE(trace.contains(kNotAcknowledged));
+        EXPECT_EQ(engine->getActiveStateSnapshot(), kFailed);
+
+        phone->stopAnswering();
+        target->detachChannel("Tvp");
+        engine->stopWorkThread();
+        engine.reset();
+    }
+}
+
+TEST_F(TvpSession, ActivationReplacesAStartUpStillWaitingForItsAnswer) {
+    core::TraceCapture trace;
+    startEngine();
     activate();
     bind();
     ASSERT_TRUE(phone->waitSent(1));
-    EXPECT_TRUE(waitUntil([&] { return engine->getActiveStateSnapshot() == kFailed; }));
-    // A late positive answer still brings the session up.
+    ASSERT_TRUE(engine->deactivate());
+    activate();
+    ASSERT_TRUE(phone->waitSent(2));
+    EXPECT_EQ(phone->sent(), (std::vector<Bytes>{setTimeStampReq(0), setTimeStampReq(1)}));
+    EXPECT_TRUE(trace.has(40, "TVP::onActivate unanswered start-up replaced by a new one\n"));
+
+    // The first request's answer is recognised as late; the second one's brings the session up.
     ASSERT_TRUE(phone->stream().waitForSinks(1));
     phone->inject(setTimeStampAck(0));
-    EXPECT_TRUE(waitUntil([&] { return engine->getActiveStateSnapshot() == kActive; }));
+    ASSERT_TRUE(waitUntil([&] { return trace.has(40, kLateStartUpAnswer); }));
+    EXPECT_EQ(engine->getActiveStateSnapshot(), kActivating);
+    phone->inject(setTimeStampAck(1));
+    ASSERT_TRUE(waitUntil([&] { return engine->getActiveStateSnapshot() == kActive; }));
+    EXPECT_FALSE(trace.contains(kNotAcknowledged));
+}
+
+TEST_F(TvpSession, EndingTheChannelFailsItsPendingAppliesAndSendsNothingMore) {
+    startSession();
+    // The first apply in flight, the second queued behind it; neither may time out first.
+    item(kGsmModeReports)->setApplyTimeout(60000);
+    item(kWcdmaLayer2)->setApplyTimeout(60000);
+    ASSERT_TRUE(engine->applyPropertyItem(kGsmModeReports));
+    ASSERT_TRUE(engine->applyPropertyItem(kWcdmaLayer2));
+    ASSERT_TRUE(phone->waitSent(2));
+    settle();
+
+    // Ended while still bound to the phone's stream.
+    ASSERT_TRUE(engine->stopWorkThread());
+    ASSERT_TRUE(service.waitIdle());
+    EXPECT_EQ(phone->sentCount(), 2u) << "nothing of the queued apply went out";
+    std::vector<ApplyResult> results = observer->results();
+    ASSERT_EQ(results.size(), 2u);
+    for (const ApplyResult& result : results) {
+        EXPECT_EQ(result.code, -1);
+        EXPECT_EQ(result.text, "channel ended");
+    }
 }
 
 }  // namespace

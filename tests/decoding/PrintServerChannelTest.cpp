@@ -1,0 +1,193 @@
+// The print-server channel bound to a phone of the simulated service: when it reads active,
+// also after the phone's stream went away and came back, while the phone prints nothing.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "decoding/PrintServerChannel.h"
+#include "framework/dsrc/DataSourceSink.h"
+#include "sim/SimService.h"
+#include "transport/DataProvider.h"
+#include "transport/DebugMux.h"
+#include "transport/Target.h"
+#include "transport/TargetUser.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using core::RCPtr;
+
+constexpr auto kWait = 15s;
+const char* const kName = "Print Server Channel";
+
+bool waitUntil(const std::function<bool()>& condition) {
+    auto until = std::chrono::steady_clock::now() + kWait;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() >= until)
+            return false;
+        std::this_thread::sleep_for(1ms);
+    }
+    return true;
+}
+
+// The channel with a settable activation time limit.
+class TestPrintServerChannel : public vela::PrintServerChannel {
+  public:
+    explicit TestPrintServerChannel(unsigned long activateTimeoutMs)
+        : m_timeout(activateTimeoutMs) {}
+
+  protected:
+    unsigned long getActivateTimeout() const override { return m_timeout; }
+
+  private:
+    const unsigned long m_timeout;
+};
+
+struct CountingSink : dsrc::DataSourceSink {
+    bool onDataSourceFrame(const dsrc::DataSourceChannelInfo*,
+                           const RCPtr<dsrc::DataSourceFrame>&) override {
+        ++frames;
+        return true;
+    }
+    std::atomic<int> frames{0};
+};
+
+struct StateRecorder : eqbase::ChannelObserver {
+    void onChannelActiveState(eqbase::Channel&, int state) override {
+        std::lock_guard<std::mutex> lock(mutex);
+        states.push_back(state);
+    }
+    void onApplyResult(eqbase::Channel&, core::PropertyNode::Identity,
+                       const core::Status&) override {}
+    std::vector<int> taken() {
+        std::lock_guard<std::mutex> lock(mutex);
+        return states;
+    }
+    std::mutex mutex;
+    std::vector<int> states;
+};
+
+class TestEquipment : public core::RCObject, public vela::TargetUser {
+  public:
+    void setTarget(const RCPtr<vela::Target>& target) override {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_target = target;
+    }
+    RCPtr<vela::Target> last() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_target;
+    }
+    void forget() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_target.reset();
+    }
+
+  private:
+    std::mutex m_mutex;
+    RCPtr<vela::Target> m_target;
+};
+
+class PrintServerChannelTest : public ::testing::Test {
+  protected:
+    sim::SimService& service = sim::SimService::instance();
+
+    void SetUp() override {
+        service.reset({{5}});
+        mux = vela::DebugMux::getInstance();
+        ASSERT_TRUE(service.waitForServerSinks(1, kWait));
+        phone = service.addPhone(5, 1001, "Vela phone");
+        equipment = new TestEquipment();
+        mux->attachEquipment("COM5", equipment);
+        ASSERT_TRUE(waitUntil([&] { return equipment->last() != nullptr; }));
+        target = equipment->last();
+        ASSERT_TRUE(waitUntil([&] { return target->getDataProvider(kName) != nullptr; }));
+    }
+    void TearDown() override {
+        if (target)
+            target->detachChannel(kName);
+        if (channel)
+            channel->stopWorkThread();
+        channel.reset();
+        mux->detachEquipment("COM5");
+        equipment->forget();
+        target.reset();
+        mux.reset();
+        service.reset();
+        EXPECT_TRUE(sim::SimService::waitForLiveObjects(0, 10000ms))
+            << sim::SimService::liveObjects() << " objects of the service are still held";
+    }
+    void startChannel(unsigned long activateTimeoutMs) {
+        channel = new TestPrintServerChannel(activateTimeoutMs);
+        ASSERT_TRUE(channel->startWorkThread());
+        observer = new StateRecorder();
+        channel->setObserver(observer);
+        sink = new CountingSink();
+    }
+    // Bound to the phone's stream (the target's posted hand-over has reached the channel).
+    void bind() {
+        target->attachChannel(kName, channel.get());
+        target->getName();
+        channel->getName();
+    }
+    bool waitState(int state) {
+        return waitUntil([&] { return channel->getActiveStateSnapshot() == state; });
+    }
+
+    RCPtr<vela::DebugMux> mux;
+    sim::TargetHandle phone;
+    RCPtr<TestEquipment> equipment;
+    RCPtr<vela::Target> target;
+    RCPtr<TestPrintServerChannel> channel;
+    RCPtr<StateRecorder> observer;
+    RCPtr<CountingSink> sink;
+};
+
+constexpr int kActivating = dsrc::CHANNEL_STATE_ACTIVATING;
+constexpr int kActive = dsrc::CHANNEL_STATE_ACTIVE;
+constexpr int kFailed = dsrc::CHANNEL_STATE_FAILED;
+
+TEST_F(PrintServerChannelTest, ActiveOnceItsStreamIsOpenAlsoWhenThePhoneComesBackSilent) {
+    startChannel(100);
+    bind();
+    ASSERT_TRUE(channel->activate(sink));
+    ASSERT_TRUE(phone.provider(kName).waitConnected(true, kWait));
+    EXPECT_TRUE(waitState(kActive)) << "the open stream completes the activation";
+
+    // The phone's stream goes: the channel is coming up again and fails by the time limit.
+    ASSERT_TRUE(phone.removeProvider(kName));
+    ASSERT_TRUE(waitState(kFailed));
+    // It comes back and prints nothing: active again, the time limit having passed long ago.
+    ASSERT_TRUE(phone.addProvider(kName).waitConnected(true, kWait));
+    EXPECT_TRUE(waitState(kActive));
+    EXPECT_EQ(observer->taken(),
+              (std::vector<int>{kActivating, kActive, kActivating, kFailed, kActive}));
+    EXPECT_EQ(sink->frames.load(), 0);
+
+    // Text still reaches the host and leaves the state alone.
+    sim::ProviderHandle stream = phone.provider(kName);
+    ASSERT_TRUE(stream.waitForSinks(1));
+    stream.inject({'h', 'i', '\n'});
+    ASSERT_TRUE(waitUntil([&] { return sink->frames.load() == 1; }));
+    EXPECT_EQ(channel->getActiveStateSnapshot(), kActive);
+}
+
+TEST_F(PrintServerChannelTest, PhoneBackWithinTheTimeLimitIsActiveWithoutText) {
+    startChannel(6000);
+    bind();
+    ASSERT_TRUE(channel->activate(sink));
+    ASSERT_TRUE(waitState(kActive));
+
+    ASSERT_TRUE(phone.removeProvider(kName));
+    ASSERT_TRUE(waitState(kActivating));
+    ASSERT_TRUE(phone.addProvider(kName).waitConnected(true, kWait));
+    EXPECT_TRUE(waitState(kActive));
+    EXPECT_EQ(observer->taken(), (std::vector<int>{kActivating, kActive, kActivating, kActive}));
+    EXPECT_EQ(sink->frames.load(), 0);
+}
+
+}  // namespace
