@@ -1,39 +1,19 @@
 // The print-server channel bound to a phone of the simulated service: when it reads active,
 // also after the phone's stream went away and came back, while the phone prints nothing.
-#include <gtest/gtest.h>
-
 #include <atomic>
-#include <chrono>
-#include <functional>
 #include <mutex>
-#include <thread>
 #include <vector>
 
 #include "decoding/PrintServerChannel.h"
-#include "framework/dsrc/DataSourceSink.h"
-#include "sim/SimService.h"
-#include "transport/DataProvider.h"
-#include "transport/DebugMux.h"
-#include "transport/Target.h"
-#include "transport/TargetUser.h"
+#include "tests/transport/mux/MuxTestSupport.h"
 
 namespace {
 
-using namespace std::chrono_literals;
 using core::RCPtr;
+using muxtest::kWait;
+using muxtest::waitUntil;
 
-constexpr auto kWait = 15s;
 const char* const kName = "Print Server Channel";
-
-bool waitUntil(const std::function<bool()>& condition) {
-    auto until = std::chrono::steady_clock::now() + kWait;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() >= until)
-            return false;
-        std::this_thread::sleep_for(1ms);
-    }
-    return true;
-}
 
 // The channel with a settable activation time limit.
 class TestPrintServerChannel : public vela::PrintServerChannel {
@@ -72,39 +52,17 @@ struct StateRecorder : eqbase::ChannelObserver {
     std::vector<int> states;
 };
 
-class TestEquipment : public core::RCObject, public vela::TargetUser {
-  public:
-    void setTarget(const RCPtr<vela::Target>& target) override {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_target = target;
-    }
-    RCPtr<vela::Target> last() {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_target;
-    }
-    void forget() {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_target.reset();
-    }
-
-  private:
-    std::mutex m_mutex;
-    RCPtr<vela::Target> m_target;
-};
-
-class PrintServerChannelTest : public ::testing::Test {
+// A phone on COM5 whose target is known.
+class PrintServerChannelTest : public muxtest::MuxTest {
   protected:
-    sim::SimService& service = sim::SimService::instance();
-
     void SetUp() override {
+        MuxTest::SetUp();
         service.reset({{5}});
-        mux = vela::DebugMux::getInstance();
-        ASSERT_TRUE(service.waitForServerSinks(1, kWait));
+        mux = startMux();
         phone = service.addPhone(5, 1001, "Vela phone");
-        equipment = new TestEquipment();
-        mux->attachEquipment("COM5", equipment);
-        ASSERT_TRUE(waitUntil([&] { return equipment->last() != nullptr; }));
-        target = equipment->last();
+        equipment = new muxtest::TestEquipment();
+        target = attachAndWait(*mux, equipment, "COM5");
+        ASSERT_TRUE(target);
         ASSERT_TRUE(waitUntil([&] { return target->getDataProvider(kName) != nullptr; }));
     }
     void TearDown() override {
@@ -117,9 +75,7 @@ class PrintServerChannelTest : public ::testing::Test {
         equipment->forget();
         target.reset();
         mux.reset();
-        service.reset();
-        EXPECT_TRUE(sim::SimService::waitForLiveObjects(0, 10000ms))
-            << sim::SimService::liveObjects() << " objects of the service are still held";
+        MuxTest::TearDown();
     }
     void startChannel(unsigned long activateTimeoutMs) {
         channel = new TestPrintServerChannel(activateTimeoutMs);
@@ -140,7 +96,7 @@ class PrintServerChannelTest : public ::testing::Test {
 
     RCPtr<vela::DebugMux> mux;
     sim::TargetHandle phone;
-    RCPtr<TestEquipment> equipment;
+    RCPtr<muxtest::TestEquipment> equipment;
     RCPtr<vela::Target> target;
     RCPtr<TestPrintServerChannel> channel;
     RCPtr<StateRecorder> observer;

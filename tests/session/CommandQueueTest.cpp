@@ -253,11 +253,14 @@ TEST_F(CommandQueueTest, AbandonedGroupLeavesAndItsLateAnswerIsIgnored) {
 TEST_F(CommandQueueTest, AbandonedCommandIsKnownByItsNumberAndItsCommandId) {
     // A start-up request given up in flight, then a probe command in flight under the next
     // number.
-    queue.add(core::RCPtr<Command>(new Command(
-        1, 3, new TvpCommandSetTimeStampReq(TvpCommandSetTimeStampReq::TIME_STAMP_SESSION),
-        callBack())));
-    EXPECT_EQ(queue.abandon(1), 1u);
-    queue.add(command(10, 0, 100));
+    auto abandonStartUpThenSendProbe = [this] {
+        queue.add(core::RCPtr<Command>(new Command(
+            1, 3, new TvpCommandSetTimeStampReq(TvpCommandSetTimeStampReq::TIME_STAMP_SESSION),
+            callBack())));
+        EXPECT_EQ(queue.abandon(1), 1u);
+        queue.add(command(10, 0, 100));
+    };
+    abandonStartUpThenSendProbe();
     EXPECT_EQ(takeLog(), "send seq=0 id=7\nsend seq=1 probe=100\n");
 
     // A stray probe answer that happens to carry the abandoned number is not its answer: it
@@ -266,11 +269,7 @@ TEST_F(CommandQueueTest, AbandonedCommandIsKnownByItsNumberAndItsCommandId) {
     EXPECT_TRUE(queue.empty());
 
     // The time stamp's own answer (acknowledgement id 8 to request id 7) is recognised.
-    queue.add(core::RCPtr<Command>(new Command(
-        1, 3, new TvpCommandSetTimeStampReq(TvpCommandSetTimeStampReq::TIME_STAMP_SESSION),
-        callBack())));
-    EXPECT_EQ(queue.abandon(1), 1u);
-    queue.add(command(10, 0, 100));
+    abandonStartUpThenSendProbe();
     EXPECT_EQ(takeLog(), "send seq=2 id=7\nsend seq=3 probe=100\n");
     const unsigned char late[] = {0x08, 0x00, 0x02, 0x4C, 0x08, 0x02, 0x00, 0x00};
     TvpCommandSetTimeStampAck lateAck(late, sizeof late, TvpIoProtocol::FROM_UE);

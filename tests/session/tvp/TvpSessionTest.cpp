@@ -225,41 +225,11 @@ struct LostAnswer {
 const LostAnswer kLostAnswers[] = {{"no answer", {}},
                                    {"short answer", cat({header(6, 2), {0x08, 0x00}})}};
 
-TEST_F(TvpSession, ActivationWithoutAnAnswerFailsByTheTimeLimitAndTheNextOneStartsAfresh) {
-    for (const LostAnswer& lost : kLostAnswers) {
-        SCOPED_TRACE(lost.name);
-        core::TraceCapture trace;
-        phone->stream().takeSentBlocks();
-        startEngine(200);
-        activate();
-        bind();
-        ASSERT_TRUE(phone->waitSent(1));
-        if (!lost.answer.empty()) {
-            ASSERT_TRUE(phone->stream().waitForSinks(1));
-            phone->inject(lost.answer);
-        }
-        ASSERT_TRUE(waitUntil([&] { return engine->getActiveStateSnapshot() == kFailed; }));
-        EXPECT_TRUE(waitUntil([&] { return trace.has(20, kStartUpGivenUp); }));
-
-        // Activated again with a phone that answers now: a fresh start-up request goes out,
-        // numbered after the lost one, and brings the session up.
-        ASSERT_TRUE(engine->deactivate());
-        phone->autoAnswer();
-        activate();
-        ASSERT_TRUE(waitUntil([&] { return engine->getActiveStateSnapshot() == kActive; }));
-        EXPECT_EQ(phone->sent(), (std::vector<Bytes>{setTimeStampReq(0), setTimeStampReq(1)}));
-
-        phone->stopAnswering();
-        target->detachChannel("Tvp");
-        engine->stopWorkThread();
-        engine.reset();
-    }
-}
-
-TEST_F(TvpSession, AppliesGoOutOnceTheUnansweredStartUpHasFailed) {
-    for (const LostAnswer& lost : kLostAnswers) {
-        SCOPED_TRACE(lost.name);
-        core::TraceCapture trace;
+class TvpStartUpLost : public TvpTest {
+  protected:
+    // The engine activated and bound with a short time limit; the start-up request goes out
+    // and its answer is lost until the activation has failed by the time limit.
+    void failStartUp(const LostAnswer& lost) {
         phone->stream().takeSentBlocks();
         startEngine(200);
         activate();
@@ -269,11 +239,41 @@ TEST_F(TvpSession, AppliesGoOutOnceTheUnansweredStartUpHasFailed) {
         if (!lost.answer.empty())
             phone->inject(lost.answer);
         ASSERT_TRUE(waitUntil([&] { return engine->getActiveStateSnapshot() == kFailed; }));
+    }
+    void endEngine() {
+        phone->stopAnswering();
+        target->detachChannel("Tvp");
+        engine->stopWorkThread();
+        engine.reset();
+    }
+};
 
-        std::size_t results = observer->results().size();
+TEST_F(TvpStartUpLost, ActivationFailsByTheTimeLimitAndTheNextOneStartsAfresh) {
+    for (const LostAnswer& lost : kLostAnswers) {
+        SCOPED_TRACE(lost.name);
+        core::TraceCapture trace;
+        ASSERT_NO_FATAL_FAILURE(failStartUp(lost));
+        EXPECT_TRUE(waitUntil([&] { return trace.has(20, kStartUpGivenUp); }));
+
+        // Activated again with a phone that answers now: a fresh start-up request goes out,
+        // numbered after the lost one, and brings the session up.
+        ASSERT_TRUE(engine->deactivate());
+        phone->autoAnswer();
+        activate();
+        ASSERT_TRUE(waitUntil([&] { return engine->getActiveStateSnapshot() == kActive; }));
+        EXPECT_EQ(phone->sent(), (std::vector<Bytes>{setTimeStampReq(0), setTimeStampReq(1)}));
+        endEngine();
+    }
+}
+
+TEST_F(TvpStartUpLost, AppliesGoOutOnceTheActivationHasFailed) {
+    for (const LostAnswer& lost : kLostAnswers) {
+        SCOPED_TRACE(lost.name);
+        core::TraceCapture trace;
+        ASSERT_NO_FATAL_FAILURE(failStartUp(lost));
         phone->autoAnswer();
         ASSERT_TRUE(engine->applyPropertyItem(kGsmLayer2));
-        ApplyResult result = observer->waitResult(results + 1);
+        ApplyResult result = observer->waitResult(1);
         EXPECT_EQ(result.code, 1) << result.text;
         EXPECT_EQ(phone->lastSent(), probeModeReq(1, 0x0498, 1));
 
@@ -283,11 +283,7 @@ TEST_F(TvpSession, AppliesGoOutOnceTheUnansweredStartUpHasFailed) {
         EXPECT_TRUE(trace.has(40, kLateStartUpAnswer));
         EXPECT_FALSE(trace.contains(kNotAcknowledged));
         EXPECT_EQ(engine->getActiveStateSnapshot(), kFailed);
-
-        phone->stopAnswering();
-        target->detachChannel("Tvp");
-        engine->stopWorkThread();
-        engine.reset();
+        endEngine();
     }
 }
 
