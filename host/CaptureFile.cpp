@@ -386,8 +386,10 @@ bool CaptureReader::open(const std::string& path, std::string* error) {
     char errbuf[PCAP_ERRBUF_SIZE] = {};
     m_state->pcap = pcap_open_offline(path.c_str(), errbuf);
     if (!m_state->pcap) {
+        // Most of the library's reasons name the file, some do not.
+        const std::string why = errbuf;
         if (error)
-            *error = errbuf;
+            *error = why.rfind(path + ":", 0) == 0 ? why : path + ": " + why;
         return false;
     }
     if (pcap_datalink(m_state->pcap) != kCaptureLinkType) {

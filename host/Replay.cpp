@@ -164,6 +164,12 @@ bool replayCapture(const std::string& path, std::ostream& out, std::string& erro
     }
     out << records << " records"
         << (bad ? ", " + std::to_string(bad) + " unreadable packets" : std::string()) << '\n';
+    if (bad) {
+        // What could be read is out; the replay is still not the whole file.
+        error = path + ": " + std::to_string(bad) + (bad == 1 ? " packet" : " packets") +
+                " could not be read (the file is damaged or cut short)";
+        return false;
+    }
     return true;
 }
 

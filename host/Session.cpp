@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <climits>
 #include <cstdio>
@@ -17,6 +18,7 @@
 #include <mutex>
 #include <set>
 #include <sstream>
+#include <system_error>
 
 #include "framework/combase/EEInterfaces.h"
 #include "framework/core/Trace.h"
@@ -262,6 +264,7 @@ class Run {
     std::ostream& m_status;
     const bool m_terminal;
     WakePipe m_wake;
+    core::XMLElement m_settings;  // the --settings file
     bool m_interrupted = false;
     bool m_captureFailureReported = false;
     ATL::CAtlModule m_module;
@@ -276,28 +279,34 @@ class Run {
 int Run::run() {
     std::string error;
     if (!m_options.probes.empty() && !checkSettingNames(m_options.probes, error)) {
-        m_out << "vela-host: " << error << '\n';
+        m_status << "vela-host: " << error << '\n';
         return 2;
+    }
+    // A settings file that cannot be read fails the run before it starts.
+    if (!m_options.settingsFile.empty() &&
+        !core::XMLElement::load(m_options.settingsFile, m_settings, &error)) {
+        m_status << "vela-host: cannot read the settings: " << error << '\n';
+        return 1;
     }
     if (m_options.trace)
         core::ToggleTrace::setActive(true);
     const std::string path =
         m_options.pluginPath.empty() ? Plugin::defaultPath() : m_options.pluginPath;
     if (!m_plugin.load(path, m_module, error)) {
-        m_out << "vela-host: " << error << '\n';
+        m_status << "vela-host: " << error << '\n';
         return 1;
     }
     MobileMsgServer::registerForComponent();
     if (!m_options.recordFile.empty()) {
         if (!m_capture.open(m_options.recordFile, &error)) {
-            m_out << "vela-host: cannot record: " << error << '\n';
+            m_status << "vela-host: cannot record: " << error << '\n';
             tearDown();
             return 1;
         }
         m_capture.setFailureHandler([fd = m_wake.fds[1]] { poke(fd); });
     }
     if (!findPhones(error)) {
-        m_out << "vela-host: " << error << '\n';
+        m_status << "vela-host: " << error << '\n';
         tearDown();
         return 1;
     }
@@ -512,13 +521,12 @@ void Run::applySettings(Phone& phone, bool again) {
     collectItems(*store, items);
     std::vector<unsigned long> toApply;
     if (!m_options.settingsFile.empty()) {
-        core::XMLElement element;
-        std::string error;
-        if (!core::XMLElement::load(m_options.settingsFile, element, &error)) {
-            phone.applied.push_back("settings file " + m_options.settingsFile + ": " + error);
+        // A file of something else matches no item of the tree.
+        if (store->loadSelections(m_settings) == 0) {
+            phone.applied.push_back("settings file " + m_options.settingsFile +
+                                    ": holds no setting of the TVP channel");
             m_applyFailed = true;
         } else {
-            store->loadSelections(element);
             for (auto* item : items) {
                 bool any = false;
                 for (auto& value : item->getValues())
@@ -676,9 +684,11 @@ void Run::saveSettings() {
             continue;
         auto store = phone->tvp->getPropertyStore();
         core::XMLElement element;
+        errno = 0;
         if (!store || !store->toXMLElement(element) || !element.save(m_options.saveSettingsFile)) {
-            m_out << "vela-host: cannot save the settings to " << m_options.saveSettingsFile
-                  << '\n';
+            const int why = errno;
+            m_status << "vela-host: cannot save the settings to " << m_options.saveSettingsFile
+                     << (why ? ": " + std::system_category().message(why) : std::string()) << '\n';
             m_applyFailed = true;
         }
         return;  // the settings of the first phone
