@@ -383,6 +383,7 @@ CaptureReader::~CaptureReader() {
 
 bool CaptureReader::open(const std::string& path, std::string* error) {
     close();
+    m_endedEarly = false;
     char errbuf[PCAP_ERRBUF_SIZE] = {};
     m_state->pcap = pcap_open_offline(path.c_str(), errbuf);
     if (!m_state->pcap) {
@@ -415,6 +416,7 @@ int CaptureReader::next(CaptureRecord& record, std::string* error) {
         if (error)
             *error = rc == PCAP_ERROR ? pcap_geterr(m_state->pcap) : "read error";
         close();
+        m_endedEarly = true;
         return -1;
     }
     if (header->caplen != header->len) {

@@ -105,11 +105,15 @@ class CaptureReader {
     // The next record: 1 read, 0 end of file, -1 a packet that is not a record or a file that
     // cannot be read on (error says why; after a read error the next call gives 0).
     int next(CaptureRecord& record, std::string* error = nullptr);
+    // True once a read error ended the file early (cut short or damaged): what follows, if
+    // anything, could not be read.
+    bool endedEarly() const { return m_endedEarly; }
     void close();
 
   private:
     struct State;
     std::unique_ptr<State> m_state;
+    bool m_endedEarly = false;
 };
 
 }  // namespace host
