@@ -97,12 +97,22 @@ struct CaptureWriter::State {
     void fail(const std::string& why, bool fileLost = false);
     bool flushLocked();
     void release();
-    // The handler to call once the lock is given up, if a failure is new.
-    std::function<void()> takeReport() {
-        if (!failureToReport)
-            return {};
-        failureToReport = false;
-        return onFailure;
+    // Runs f under the lock, then, with the lock given up, the failure handler if f met the
+    // first failure.
+    template <class F>
+    auto locked(F f) {
+        std::function<void()> report;
+        decltype(f()) result;
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            result = f();
+            if (failureToReport)
+                report = onFailure;
+            failureToReport = false;
+        }
+        if (report)
+            report();
+        return result;
     }
 };
 
@@ -244,63 +254,41 @@ bool CaptureWriter::write(const CaptureRecord& record) {
     header.ts.tv_sec = static_cast<time_t>(record.timeMicros / 1000000);
     header.ts.tv_usec = static_cast<suseconds_t>(record.timeMicros % 1000000);
     header.caplen = header.len = static_cast<bpf_u_int32>(packet.size());
-    std::function<void()> report;
-    bool taken = false;
-    {
-        std::lock_guard<std::mutex> lock(m_state->mutex);
-        State& s = *m_state;
+    State& s = *m_state;
+    return s.locked([&] {
         ++s.offered;
         const std::size_t size = kPacketHeaderSize + packet.size();
         if (s.dumper && s.failure.empty() && s.pendingBytes + size > kBufferSize &&
             !s.pendingEnds.empty())
             s.flushLocked();
-        if (s.dumper && s.failure.empty()) {
-            errno = 0;
-            pcap_dump(reinterpret_cast<u_char*>(s.dumper), &header, packet.data());
-            if (std::ferror(s.stream)) {
-                s.fail(reasonOf(errno));
-            } else {
-                ++s.records;
-                s.pendingBytes += size;
-                s.pendingEnds.push_back(s.flushedBytes + s.pendingBytes);
-                if (Clock::now() - s.lastFlush >= kFlushInterval)
-                    s.flushLocked();
-            }
+        if (!s.dumper || !s.failure.empty())
+            return false;
+        errno = 0;
+        pcap_dump(reinterpret_cast<u_char*>(s.dumper), &header, packet.data());
+        if (std::ferror(s.stream)) {
+            s.fail(reasonOf(errno));
+            return false;
         }
-        taken = s.dumper && s.failure.empty();
-        report = s.takeReport();
-    }
-    if (report)
-        report();
-    return taken;
+        ++s.records;
+        s.pendingBytes += size;
+        s.pendingEnds.push_back(s.flushedBytes + s.pendingBytes);
+        if (Clock::now() - s.lastFlush >= kFlushInterval)
+            s.flushLocked();
+        return s.failure.empty();
+    });
 }
 
 bool CaptureWriter::flush() {
-    std::function<void()> report;
-    bool ok = false;
-    {
-        std::lock_guard<std::mutex> lock(m_state->mutex);
-        ok = m_state->flushLocked();
-        report = m_state->takeReport();
-    }
-    if (report)
-        report();
-    return ok;
+    return m_state->locked([this] { return m_state->flushLocked(); });
 }
 
 bool CaptureWriter::flushIfDue() {
-    std::function<void()> report;
-    bool ok = true;
-    {
-        std::lock_guard<std::mutex> lock(m_state->mutex);
-        State& s = *m_state;
-        if (!s.pendingEnds.empty() && Clock::now() - s.lastFlush >= kFlushInterval)
-            ok = s.flushLocked();
-        report = s.takeReport();
-    }
-    if (report)
-        report();
-    return ok;
+    State& s = *m_state;
+    return s.locked([&s] {
+        if (s.pendingEnds.empty() || Clock::now() - s.lastFlush < kFlushInterval)
+            return true;
+        return s.flushLocked();
+    });
 }
 
 std::chrono::steady_clock::time_point CaptureWriter::nextFlushDue() const {
@@ -311,11 +299,9 @@ std::chrono::steady_clock::time_point CaptureWriter::nextFlushDue() const {
 }
 
 bool CaptureWriter::close() {
-    std::function<void()> report;
-    bool ok = true;
-    {
-        std::lock_guard<std::mutex> lock(m_state->mutex);
-        State& s = *m_state;
+    State& s = *m_state;
+    return s.locked([&s] {
+        bool ok = true;
         if (s.dumper) {
             s.flushLocked();
             // The kernel's own write-back can still fail (a full or failing disk): sync once.
@@ -330,11 +316,8 @@ bool CaptureWriter::close() {
             ok = s.failure.empty();
         }
         s.release();
-        report = s.takeReport();
-    }
-    if (report)
-        report();
-    return ok;
+        return ok;
+    });
 }
 
 bool CaptureWriter::isOpen() const {
