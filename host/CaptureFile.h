@@ -12,7 +12,9 @@
 //   16 u32 length of the frame bytes that follow
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -39,21 +41,53 @@ std::vector<unsigned char> encodeRecord(const CaptureRecord& record);
 bool decodeRecord(const unsigned char* packet, std::size_t length, CaptureRecord& record,
                   std::string* error = nullptr);
 
+// Writes a capture file. Records are buffered and written out in whole records at most
+// kFlushInterval after they were taken (by the write that finds the interval passed, or by
+// flushIfDue from the owner's own wake-ups), so that a process that dies abruptly leaves a
+// readable file that lacks at most the last interval.
+//
+// Every write, flush and the close are checked. The first failure ends the recording: the
+// writer takes no more records, cuts the file back to the last whole record (for a regular
+// file) and keeps the reason; getRecordCount() then tells how many records the file holds. A
+// file that is deleted while it is written (its folder removed, say) is a failure too: its
+// records go with it when the writer closes it.
 class CaptureWriter {
   public:
+    static constexpr std::chrono::milliseconds kFlushInterval{1000};
+
     CaptureWriter();
     ~CaptureWriter();
     CaptureWriter(const CaptureWriter&) = delete;
     CaptureWriter& operator=(const CaptureWriter&) = delete;
 
+    // Creates the file and writes its header out at once: a file that cannot take it (a full
+    // device) fails here.
     bool open(const std::string& path, std::string* error = nullptr);
-    // Appends one record; safe from several threads at once.
+    // Appends one record; safe from several threads at once. False once the recording failed
+    // or the writer is closed.
     bool write(const CaptureRecord& record);
+    // Writes out what is buffered; false when that fails or the recording failed before.
     bool flush();
-    // Flushes and closes; the file is complete and readable afterwards.
-    void close();
+    // Flushes when kFlushInterval has passed since the last flush and records are waiting.
+    bool flushIfDue();
+    // When flushIfDue will next have work (far in the future when nothing waits).
+    std::chrono::steady_clock::time_point nextFlushDue() const;
+    // Flushes, syncs and closes; false when any of it fails (the reason in failure()). The
+    // file is complete and readable afterwards.
+    bool close();
     bool isOpen() const;
+    // Records taken; after a failure, the records the file holds.
     std::uint64_t getRecordCount() const;
+    // Records offered to write(), taken or not.
+    std::uint64_t getOfferedCount() const;
+    // Records taken when the recording failed: those the file holds, or those lost with a
+    // deleted file.
+    std::uint64_t getFailedAfterCount() const;
+    // The first failure's reason, empty while there was none.
+    std::string failure() const;
+    bool failed() const;
+    // Called once, on the thread that met the first failure, outside the writer's lock.
+    void setFailureHandler(std::function<void()> handler);
 
   private:
     struct State;
@@ -71,11 +105,15 @@ class CaptureReader {
     // The next record: 1 read, 0 end of file, -1 a packet that is not a record or a file that
     // cannot be read on (error says why; after a read error the next call gives 0).
     int next(CaptureRecord& record, std::string* error = nullptr);
+    // True once a read error ended the file early (cut short or damaged): what follows, if
+    // anything, could not be read.
+    bool endedEarly() const { return m_endedEarly; }
     void close();
 
   private:
     struct State;
     std::unique_ptr<State> m_state;
+    bool m_endedEarly = false;
 };
 
 }  // namespace host

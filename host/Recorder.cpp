@@ -70,8 +70,8 @@ bool Recorder::onDataSourceFrame(const dsrc::DataSourceChannelInfo* channel,
         record.recordNumber = recordNumber;
         record.timeMicros = time;
         record.bytes.assign(bytes, bytes + length);
-        if (!m_capture->write(record))
-            ++m_figures.captureFailures;
+        // A failure of the file is the writer's to report: it stops the recording as a whole.
+        m_capture->write(record);
     }
     return true;
 }

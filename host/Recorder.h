@@ -31,7 +31,6 @@ struct RecorderFigures {
     std::uint64_t lostReports = 0;
     std::uint64_t repeatedReports = 0;  // reports at or before one already seen
     std::uint64_t restarts = 0;         // the phone started counting again from 0
-    std::uint64_t captureFailures = 0;  // records the capture file did not take
     std::string lastPrintLine;
 };
 

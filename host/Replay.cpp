@@ -149,6 +149,7 @@ bool replayCapture(const std::string& path, std::ostream& out, std::string& erro
         return false;
     CaptureRecord record;
     std::uint64_t records = 0, bad = 0;
+    std::string readError;
     for (;;) {
         std::string why;
         int got = reader.next(record, &why);
@@ -157,6 +158,8 @@ bool replayCapture(const std::string& path, std::ostream& out, std::string& erro
         if (got < 0) {
             ++bad;
             out << "(not a record: " << why << ")\n";
+            if (reader.endedEarly())
+                readError = why;
             continue;
         }
         ++records;
@@ -164,6 +167,13 @@ bool replayCapture(const std::string& path, std::ostream& out, std::string& erro
     }
     out << records << " records"
         << (bad ? ", " + std::to_string(bad) + " unreadable packets" : std::string()) << '\n';
+    // A packet that is not a record is shown as such; a file that could not be read to its end
+    // is a failure, after what could be read is out.
+    if (reader.endedEarly()) {
+        error = path + ": cut short or damaged after " + std::to_string(records) + " records (" +
+                readError + ")";
+        return false;
+    }
     return true;
 }
 

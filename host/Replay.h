@@ -13,8 +13,9 @@ namespace host {
 // The text of one record (one line, or several for print-server text), ending in a newline.
 std::string describeRecord(const CaptureRecord& record);
 
-// Prints every record of the file. False with a message when the file cannot be read; a
-// packet that is not a record is printed as such and the replay goes on.
+// Prints every record of the file; a packet that is not a record is printed as such and the
+// replay goes on. False with a message when the file cannot be read, or cannot be read to its
+// end (cut short or damaged: what could be read is printed first).
 bool replayCapture(const std::string& path, std::ostream& out, std::string& error);
 
 }  // namespace host

@@ -7,15 +7,18 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
-#include <condition_variable>
+#include <climits>
 #include <cstdio>
+#include <functional>
 #include <iomanip>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <set>
 #include <sstream>
+#include <system_error>
 
 #include "framework/combase/EEInterfaces.h"
 #include "framework/core/Trace.h"
@@ -38,7 +41,8 @@ namespace {
 using core::RCPtr;
 using Clock = std::chrono::steady_clock;
 
-// The stop pipe: a signal handler may write to it, the run loop waits on it.
+// The stop pipe: a signal handler may write to it, the run's waits watch it. It stays readable
+// once written, so that every later wait of the run ends at once.
 int g_stopPipe[2] = {-1, -1};
 
 void openStopPipe() {
@@ -48,28 +52,60 @@ void openStopPipe() {
         g_stopPipe[0] = g_stopPipe[1] = -1;
 }
 
-// Waits until the time passes or a stop is requested; true for a stop.
-bool waitForStop(std::chrono::milliseconds timeout) {
-    pollfd fd{g_stopPipe[0], POLLIN, 0};
-    int n = ::poll(&fd, g_stopPipe[0] >= 0 ? 1 : 0, static_cast<int>(timeout.count()));
-    return n > 0;
+bool readable(int fd) {
+    pollfd p{fd, POLLIN, 0};
+    return fd >= 0 && ::poll(&p, 1, 0) > 0;
 }
 
-// What the host shows of a channel: its states and the results of applied settings.
+void poke(int fd) {
+    char c = 1;
+    ssize_t ignored = ::write(fd, &c, 1);  // a full pipe is awake already
+    (void)ignored;
+}
+
+// A pipe that wakes the run's waits when something they wait for changed (a channel's state,
+// an applied setting, a failure of the recording).
+struct WakePipe {
+    int fds[2] = {-1, -1};
+    WakePipe() {
+        if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0)
+            fds[0] = fds[1] = -1;
+    }
+    ~WakePipe() {
+        for (int fd : fds)
+            if (fd >= 0)
+                ::close(fd);
+    }
+    WakePipe(const WakePipe&) = delete;
+    WakePipe& operator=(const WakePipe&) = delete;
+    void drain() {
+        char bytes[64];
+        while (fds[0] >= 0 && ::read(fds[0], bytes, sizeof bytes) > 0) {
+        }
+    }
+};
+
+// What the host shows of a channel: its states and the results of applied settings. Every
+// change pokes the wake pipe.
 class HostObserver : public eqbase::ChannelObserver {
   public:
+    explicit HostObserver(int wake) : m_wake(wake) {}
     void onChannelActiveState(eqbase::Channel& channel, int state) override {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_states[channel.getChannelName()] = state;
-        if (state == dsrc::CHANNEL_STATE_ACTIVE)
-            ++m_activations[channel.getChannelName()];
-        m_changed.notify_all();
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_states[channel.getChannelName()] = state;
+            if (state == dsrc::CHANNEL_STATE_ACTIVE)
+                ++m_activations[channel.getChannelName()];
+        }
+        poke(m_wake);
     }
     void onApplyResult(eqbase::Channel&, core::PropertyNode::Identity identity,
                        const core::Status& status) override {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_results[identity] = status.getCode();
-        m_changed.notify_all();
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_results[identity] = status.getCode();
+        }
+        poke(m_wake);
     }
     int state(const std::string& channel) {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -81,22 +117,9 @@ class HostObserver : public eqbase::ChannelObserver {
         std::lock_guard<std::mutex> lock(m_mutex);
         return m_activations[channel];
     }
-    // Waits until the channel's state is one of those given; the state reached.
-    int waitState(const std::string& channel, std::set<int> states, Clock::time_point until) {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        m_changed.wait_until(lock, until, [&] { return states.count(m_states[channel]) > 0; });
-        return m_states[channel];
-    }
-    // Waits for the results of every identity; missing ones are absent from the answer.
-    std::map<unsigned long, long> waitResults(const std::vector<unsigned long>& ids,
-                                              Clock::time_point until) {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        m_changed.wait_until(lock, until, [&] {
-            for (auto id : ids)
-                if (!m_results.count(id))
-                    return false;
-            return true;
-        });
+    // The results that came of the identities; missing ones are absent from the answer.
+    std::map<unsigned long, long> results(const std::vector<unsigned long>& ids) {
+        std::lock_guard<std::mutex> lock(m_mutex);
         std::map<unsigned long, long> answer;
         for (auto id : ids)
             if (m_results.count(id))
@@ -109,8 +132,8 @@ class HostObserver : public eqbase::ChannelObserver {
     }
 
   private:
+    const int m_wake;
     std::mutex m_mutex;
-    std::condition_variable m_changed;
     std::map<std::string, int> m_states;
     std::map<std::string, int> m_activations;
     std::map<unsigned long, long> m_results;
@@ -216,6 +239,15 @@ class Run {
     int run();
 
   private:
+    enum class Wake { Ready, Timeout, Stopped };
+    // Waits until ready() holds (never, when empty), the time passes, or the run is stopped
+    // (a signal, or a failure of the recording); flushes the capture file when it is due
+    // meanwhile.
+    Wake waitFor(const std::function<bool()>& ready, Clock::time_point until);
+    bool stopped();
+    // Why a phone that was stopped on its way up did not come up.
+    std::string stopReason() const;
+    void reportCaptureFailure();
     bool findPhones(std::string& error);
     bool addSimulatedPhone(int index, std::string& error);
     bool createEquipment(Phone& phone, std::string& error);
@@ -231,6 +263,10 @@ class Run {
     std::ostream& m_out;
     std::ostream& m_status;
     const bool m_terminal;
+    WakePipe m_wake;
+    core::XMLElement m_settings;  // the --settings file
+    bool m_interrupted = false;
+    bool m_captureFailureReported = false;
     ATL::CAtlModule m_module;
     Plugin m_plugin;
     CaptureWriter m_capture;
@@ -243,25 +279,34 @@ class Run {
 int Run::run() {
     std::string error;
     if (!m_options.probes.empty() && !checkSettingNames(m_options.probes, error)) {
-        m_out << "vela-host: " << error << '\n';
+        m_status << "vela-host: " << error << '\n';
         return 2;
+    }
+    // A settings file that cannot be read fails the run before it starts.
+    if (!m_options.settingsFile.empty() &&
+        !core::XMLElement::load(m_options.settingsFile, m_settings, &error)) {
+        m_status << "vela-host: cannot read the settings: " << error << '\n';
+        return 1;
     }
     if (m_options.trace)
         core::ToggleTrace::setActive(true);
     const std::string path =
         m_options.pluginPath.empty() ? Plugin::defaultPath() : m_options.pluginPath;
     if (!m_plugin.load(path, m_module, error)) {
-        m_out << "vela-host: " << error << '\n';
+        m_status << "vela-host: " << error << '\n';
         return 1;
     }
     MobileMsgServer::registerForComponent();
-    if (!m_options.recordFile.empty() && !m_capture.open(m_options.recordFile, &error)) {
-        m_out << "vela-host: cannot record: " << error << '\n';
-        tearDown();
-        return 1;
+    if (!m_options.recordFile.empty()) {
+        if (!m_capture.open(m_options.recordFile, &error)) {
+            m_status << "vela-host: cannot record: " << error << '\n';
+            tearDown();
+            return 1;
+        }
+        m_capture.setFailureHandler([fd = m_wake.fds[1]] { poke(fd); });
     }
     if (!findPhones(error)) {
-        m_out << "vela-host: " << error << '\n';
+        m_status << "vela-host: " << error << '\n';
         tearDown();
         return 1;
     }
@@ -286,17 +331,64 @@ int Run::run() {
     // Figures are taken once the channels are down, so that they include every frame.
     for (auto& phone : m_phones)
         phone->deactivate();
+    // No frame comes any more: the file is complete, or its failure known, before the summary.
+    m_capture.close();
+    if (m_capture.failed())
+        reportCaptureFailure();
     if (m_terminal)
         m_status << '\n';
     summary(elapsed);
     tearDown();
-    int code = 0;
+    int code = m_capture.failed() ? 1 : 0;
     for (auto& phone : m_phones)
         if (!phone->up)
             code = 1;
     if (m_applyFailed)
         code = 1;
     return code;
+}
+
+Run::Wake Run::waitFor(const std::function<bool()>& ready, Clock::time_point until) {
+    for (;;) {
+        m_capture.flushIfDue();
+        if (stopped())
+            return Wake::Stopped;
+        if (ready && ready())
+            return Wake::Ready;
+        const auto now = Clock::now();
+        if (now >= until)
+            return Wake::Timeout;
+        const auto next = std::min(until, m_capture.nextFlushDue());
+        const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(next - now).count();
+        pollfd fds[2] = {{g_stopPipe[0], POLLIN, 0}, {m_wake.fds[0], POLLIN, 0}};
+        ::poll(fds, 2, static_cast<int>(std::min<long long>(ms + 1, INT_MAX)));
+        m_wake.drain();
+    }
+}
+
+bool Run::stopped() {
+    if (m_capture.failed()) {
+        reportCaptureFailure();
+        return true;
+    }
+    if (!m_interrupted && readable(g_stopPipe[0]))
+        m_interrupted = true;
+    return m_interrupted;
+}
+
+std::string Run::stopReason() const {
+    return m_interrupted ? "was interrupted before it came up"
+                         : "was stopped before it came up: the recording failed";
+}
+
+void Run::reportCaptureFailure() {
+    if (m_captureFailureReported)
+        return;
+    m_captureFailureReported = true;
+    m_status << (m_terminal ? "\r\033[K" : "") << "vela-host: recording to " << m_options.recordFile
+             << " failed after " << m_capture.getFailedAfterCount()
+             << " frames: " << m_capture.failure() << '\n'
+             << std::flush;
 }
 
 bool Run::findPhones(std::string& error) {
@@ -381,27 +473,39 @@ bool Run::addSimulatedPhone(int index, std::string& error) {
 bool Run::createEquipment(Phone& phone, std::string& error) {
     phone.recorder = new Recorder(static_cast<std::uint8_t>(phone.number),
                                   m_capture.isOpen() ? &m_capture : nullptr, phone.sim != nullptr);
-    phone.observer = new HostObserver();
+    phone.observer = new HostObserver(m_wake.fds[1]);
     return phone.create(*phone.device, *phone.recorder, *phone.observer, error);
 }
 
 void Run::bringUp(Phone& phone) {
     if (!phone.activate(phone.failure))
         return;
+    core::ToggleTrace(40, "Run::bringUp phone %d (%s) activating\n", phone.number + 1,
+                      tvpPortOf(*phone.info).c_str());
     const auto until = Clock::now() + std::chrono::milliseconds(
                                           static_cast<long>(m_options.activateTimeout * 1000));
     // The channel's own timer ends an activation that gets no answer (state 4).
-    int state =
-        phone.observer->waitState(phone.tvp->getChannelName(),
-                                  {dsrc::CHANNEL_STATE_ACTIVE, dsrc::CHANNEL_STATE_FAILED}, until);
+    const std::string channel = phone.tvp->getChannelName();
+    const Wake wake = waitFor(
+        [&] {
+            const int state = phone.observer->state(channel);
+            return state == dsrc::CHANNEL_STATE_ACTIVE || state == dsrc::CHANNEL_STATE_FAILED;
+        },
+        until);
+    const int state = phone.observer->state(channel);
     if (state == dsrc::CHANNEL_STATE_ACTIVE) {
         phone.up = true;
         phone.sessions = 1;
         return;
     }
     std::ostringstream why;
-    why << "the session with phone " << phone.number + 1 << " (" << tvpPortOf(*phone.info)
-        << ") could not come up: TVP channel " << stateName(state);
+    why << "the session with phone " << phone.number + 1 << " (" << tvpPortOf(*phone.info) << ") ";
+    if (wake == Wake::Stopped) {
+        why << stopReason();
+        phone.failure = why.str();
+        return;
+    }
+    why << "could not come up: TVP channel " << stateName(state);
     if (state == dsrc::CHANNEL_STATE_FAILED)
         why << " (the phone refused or did not answer the session start)";
     else
@@ -417,13 +521,12 @@ void Run::applySettings(Phone& phone, bool again) {
     collectItems(*store, items);
     std::vector<unsigned long> toApply;
     if (!m_options.settingsFile.empty()) {
-        core::XMLElement element;
-        std::string error;
-        if (!core::XMLElement::load(m_options.settingsFile, element, &error)) {
-            phone.applied.push_back("settings file " + m_options.settingsFile + ": " + error);
+        // A file of something else matches no item of the tree.
+        if (store->loadSelections(m_settings) == 0) {
+            phone.applied.push_back("settings file " + m_options.settingsFile +
+                                    ": holds no setting of the TVP channel");
             m_applyFailed = true;
         } else {
-            store->loadSelections(element);
             for (auto* item : items) {
                 bool any = false;
                 for (auto& value : item->getValues())
@@ -456,8 +559,10 @@ void Run::applySettings(Phone& phone, bool again) {
     phone.observer->forgetResults();
     for (auto identity : toApply)
         phone.tvp->applyPropertyItem(identity);
-    auto results = phone.observer->waitResults(
-        toApply, Clock::now() + std::chrono::milliseconds(longest + 2000));
+    const Wake wake =
+        waitFor([&] { return phone.observer->results(toApply).size() == toApply.size(); },
+                Clock::now() + std::chrono::milliseconds(longest + 2000));
+    auto results = phone.observer->results(toApply);
     for (auto identity : toApply) {
         const auto* item = vela::catalogue::findItem(identity);
         std::string label =
@@ -465,7 +570,9 @@ void Run::applySettings(Phone& phone, bool again) {
             (item ? vela::catalogue::itemLabel(*item) : std::to_string(identity));
         auto it = results.find(identity);
         if (it == results.end()) {
-            phone.applied.push_back(label + ": no result");
+            phone.applied.push_back(label + (wake == Wake::Stopped
+                                                 ? ": no result (the run was stopped)"
+                                                 : ": no result"));
             m_applyFailed = true;
         } else if (it->second == 1) {
             phone.applied.push_back(label + ": applied");
@@ -516,8 +623,9 @@ void Run::loop() {
         double wait = 0.5;
         if (timed)
             wait = std::min(wait, m_options.durationSeconds - elapsed);
-        if (waitForStop(
-                std::chrono::milliseconds(static_cast<long>(std::max(wait, 0.0) * 1000) + 1)))
+        if (waitFor({}, Clock::now() + std::chrono::milliseconds(
+                                           static_cast<long>(std::max(wait, 0.0) * 1000) + 1)) ==
+            Wake::Stopped)
             break;
     }
 }
@@ -576,9 +684,11 @@ void Run::saveSettings() {
             continue;
         auto store = phone->tvp->getPropertyStore();
         core::XMLElement element;
+        errno = 0;
         if (!store || !store->toXMLElement(element) || !element.save(m_options.saveSettingsFile)) {
-            m_out << "vela-host: cannot save the settings to " << m_options.saveSettingsFile
-                  << '\n';
+            const int why = errno;
+            m_status << "vela-host: cannot save the settings to " << m_options.saveSettingsFile
+                     << (why ? ": " + std::system_category().message(why) : std::string()) << '\n';
             m_applyFailed = true;
         }
         return;  // the settings of the first phone
@@ -622,12 +732,14 @@ void Run::summary(double elapsed) {
             m_out << "  reports lost " << f.lostReports << ", repeated " << f.repeatedReports
                   << ", phone restarts " << f.restarts << '\n';
         }
-        if (f.captureFailures)
-            m_out << "  capture records not written: " << f.captureFailures << '\n';
     }
-    if (m_capture.isOpen())
-        m_out << "recorded " << m_capture.getRecordCount() << " frames to " << m_options.recordFile
-              << '\n';
+    if (!m_options.recordFile.empty()) {
+        m_out << "recorded " << m_capture.getRecordCount() << " frames to " << m_options.recordFile;
+        if (m_capture.failed())
+            m_out << " (of " << m_capture.getOfferedCount()
+                  << " frames; the recording failed: " << m_capture.failure() << ')';
+        m_out << '\n';
+    }
     for (auto& phone : m_phones)
         if (!phone->failure.empty())
             m_out << "vela-host: " << phone->failure << '\n';

@@ -49,5 +49,8 @@ int main(int argc, char** argv) {
     sigaction(SIGTERM, &action, nullptr);
     // A reader of our output that goes away must not kill the session half-way.
     signal(SIGPIPE, SIG_IGN);
+    // A capture file over the process's size limit fails its write (and is reported as a failed
+    // recording) instead of killing the session.
+    signal(SIGXFSZ, SIG_IGN);
     return host::runSession(options, std::cout, std::cerr, ::isatty(STDERR_FILENO) != 0);
 }

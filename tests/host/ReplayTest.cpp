@@ -74,15 +74,22 @@ TEST(Replay, WholeFileWithARecordOfAnotherFormat) {
     EXPECT_EQ(out.str(),
               "#0 01:02:03.000042 phone0 TVP ack SetTimeStamp seq=1 result=0 size=8\n1 records\n");
 
-    // Cut short inside the record: the replay says so and ends.
+    // Cut short inside the record: the replay says so, ends, and fails.
     std::filesystem::resize_file(path, std::filesystem::file_size(path) - 3);
     out.str("");
-    ASSERT_TRUE(host::replayCapture(path, out, error));
+    EXPECT_FALSE(host::replayCapture(path, out, error));
     EXPECT_NE(out.str().find("(not a record: "), std::string::npos) << out.str();
     EXPECT_NE(out.str().find("0 records, 1 unreadable packets"), std::string::npos) << out.str();
+    EXPECT_EQ(error, path +
+                         ": cut short or damaged after 0 records (truncated dump file; tried to "
+                         "read 28 captured bytes, only got 25)");
 
     EXPECT_FALSE(host::replayCapture(path + ".missing", out, error));
-    EXPECT_FALSE(error.empty());
+    EXPECT_EQ(error, path + ".missing: No such file or directory");
+    // Cut inside the file header: the reason names the file.
+    std::filesystem::resize_file(path, 10);
+    EXPECT_FALSE(host::replayCapture(path, out, error));
+    EXPECT_EQ(error.rfind(path + ": truncated dump file", 0), 0u) << error;
     std::filesystem::remove(path);
 }
 

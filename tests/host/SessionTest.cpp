@@ -3,6 +3,8 @@
 // reported; a phone that goes away and comes back leaves the others' streams complete.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <regex>
 #include <sstream>
 
@@ -15,6 +17,7 @@ namespace {
 struct Result {
     int code;
     std::string out;
+    std::string err;
 };
 
 Result run(std::vector<std::string> args) {
@@ -26,7 +29,7 @@ Result run(std::vector<std::string> args) {
     EXPECT_TRUE(host::parseOptions(args, options, error)) << error;
     std::ostringstream out, status;
     int code = host::runSession(options, out, status, false);
-    return {code, out.str()};
+    return {code, out.str(), status.str()};
 }
 
 std::uint64_t figure(const std::string& text, const std::string& pattern) {
@@ -108,6 +111,30 @@ TEST(Session, FaultsOfThePhoneAreSurvivedAndCounted) {
         << r.out;
     EXPECT_EQ(figure(r.out, "error frames (\\d+)"), 1u) << r.out;
     EXPECT_GT(figure(r.out, "RR State: (\\d+)"), 150u) << "reports before and after the restart";
+}
+
+TEST(Session, SettingsFilesThatCannotBeUsedFailTheRun) {
+    const std::string missing = ::testing::TempDir() + "vela-no-such-settings.xml";
+    Result r = run({"--sim", "--duration", "0.5", "--settings", missing});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.err.rfind("vela-host: cannot read the settings: " + missing + ": ", 0), 0u)
+        << r.err;
+    EXPECT_EQ(r.out, "") << "no session without its settings";
+
+    // Well-formed XML of something else: nothing in it is a setting of the channel.
+    const std::string other = ::testing::TempDir() + "vela-other.xml";
+    std::ofstream(other) << "<a><b ID=\"1\"/></a>\n";
+    r = run({"--sim", "--duration", "0.5", "--settings", other, "--save-settings", "/dev/full"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(
+        r.out.find("setting settings file " + other + ": holds no setting of the TVP channel"),
+        std::string::npos)
+        << r.out;
+    EXPECT_NE(
+        r.err.find("vela-host: cannot save the settings to /dev/full: No space left on device"),
+        std::string::npos)
+        << r.err;
+    std::filesystem::remove(other);
 }
 
 }  // namespace

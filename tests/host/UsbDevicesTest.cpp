@@ -54,4 +54,24 @@ TEST(UsbDevices, PortsAndRolesFromSysfs) {
     EXPECT_TRUE(host::enumerateUsbSerialDevices(root.string()).empty());
 }
 
+// A device that goes away while it is read: its entry dangles, or some of its files and
+// folders are gone already. What is left of it is read without a fault; a device without
+// ports is no device.
+TEST(UsbDevices, DeviceGoingAwayDuringTheScan) {
+    fs::path root = fs::temp_directory_path() / ("sysfs-gone-" + std::to_string(::getpid()));
+    fs::path usb = root / "bus/usb/devices";
+    write(usb / "1-2/idVendor", "f1e0");  // no idProduct any more, its tty folder gone
+    fs::create_directories(usb / "1-2/1-2:1.0");
+    write(usb / "1-3/idVendor", "f1e0");  // the ports still there, the names gone
+    write(usb / "1-3/1-3:1.0/tty/ttyACM4/dev", "166:4");
+    fs::create_symlink(root / "devices/usb1/1-5", usb / "1-5");  // a dangling entry
+
+    auto devices = host::enumerateUsbSerialDevices(root.string());
+    ASSERT_EQ(devices.size(), 1u);
+    EXPECT_EQ(devices[0]->productId, "");
+    EXPECT_EQ(devices[0]->ports.at(0).portName, "/dev/ttyACM4");
+    EXPECT_EQ(devices[0]->ports.at(0).role, "");
+    fs::remove_all(root);
+}
+
 }  // namespace
