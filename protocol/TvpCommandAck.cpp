@@ -40,6 +40,11 @@ TvpCommandAck::TvpCommandAck(const unsigned char* bytes, unsigned int length, Di
 
 TvpCommandAck::~TvpCommandAck() = default;
 
+void TvpCommandAck::repositionMembers() {
+    TvpIoProtocol::repositionMembers();
+    layMembers();
+}
+
 void TvpCommandAck::layMembers() {
     m_pCommandAckId = positionU1();
     m_pSeqNo = positionU1();
@@ -77,6 +82,11 @@ TvpCommandSetProbeModeAck::TvpCommandSetProbeModeAck(const unsigned char* bytes,
 
 TvpCommandSetProbeModeAck::~TvpCommandSetProbeModeAck() = default;
 
+void TvpCommandSetProbeModeAck::repositionMembers() {
+    TvpCommandAck::repositionMembers();
+    layMembers();
+}
+
 void TvpCommandSetProbeModeAck::layMembers() {
     m_pProbeId = positionU2();
     m_pResult = positionU2();
@@ -97,6 +107,12 @@ void TvpCommandSetProbeModeAck::setResult(FuncRetStat result) {
 
 // ---- TvpCommandSetTimeStampAck ----
 
+TvpCommandSetTimeStampAck::TvpCommandSetTimeStampAck(const core::RCPtr<core::Data>& bytes,
+                                                     Direction direction)
+    : TvpCommandAck(bytes, direction, FixedPart{kFixedSize}) {
+    layMembers();
+}
+
 TvpCommandSetTimeStampAck::TvpCommandSetTimeStampAck(const unsigned char* bytes,
                                                      unsigned int length, Direction direction)
     : TvpCommandAck(bytes, length, direction, FixedPart{kFixedSize}) {
@@ -104,6 +120,11 @@ TvpCommandSetTimeStampAck::TvpCommandSetTimeStampAck(const unsigned char* bytes,
 }
 
 TvpCommandSetTimeStampAck::~TvpCommandSetTimeStampAck() = default;
+
+void TvpCommandSetTimeStampAck::repositionMembers() {
+    TvpCommandAck::repositionMembers();
+    layMembers();
+}
 
 void TvpCommandSetTimeStampAck::layMembers() {
     m_pResult = positionU2();
@@ -131,6 +152,11 @@ TvpCommandExecuteTestCodeAck::TvpCommandExecuteTestCodeAck(const unsigned char* 
 }
 
 TvpCommandExecuteTestCodeAck::~TvpCommandExecuteTestCodeAck() = default;
+
+void TvpCommandExecuteTestCodeAck::repositionMembers() {
+    TvpCommandAck::repositionMembers();
+    layMembers();
+}
 
 void TvpCommandExecuteTestCodeAck::layMembers() {
     m_pCallbackId = positionU1();

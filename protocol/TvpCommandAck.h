@@ -46,6 +46,11 @@ class TvpCommandAck : public TvpIoProtocol {
     void setCommandAckId(TvpCommandAckId id) { *m_pCommandAckId = id; }
     void layMembers();
 
+  public:
+    // Lays this class's fields again after the frame's buffer changed.
+    void repositionMembers() override;
+
+  private:
     unsigned char* m_pCommandAckId = nullptr;
     unsigned char* m_pSeqNo = nullptr;
     unsigned char* m_pCommandAckData = nullptr;
@@ -71,6 +76,11 @@ class TvpCommandSetProbeModeAck : public TvpCommandAck {
     void setResult(FuncRetStat result);
     void layMembers();
 
+  public:
+    // Lays this class's fields again after the frame's buffer changed.
+    void repositionMembers() override;
+
+  private:
     unsigned char* m_pProbeId = nullptr;
     unsigned char* m_pResult = nullptr;
 };
@@ -80,6 +90,7 @@ class TvpCommandSetTimeStampAck : public TvpCommandAck {
   public:
     static constexpr unsigned int kFixedSize = 8;
 
+    TvpCommandSetTimeStampAck(const core::RCPtr<core::Data>& bytes, Direction direction);
     TvpCommandSetTimeStampAck(const unsigned char* bytes, unsigned int length, Direction direction);
     TvpCommandSetTimeStampAck(const TvpCommandSetTimeStampAck& other) = default;
     ~TvpCommandSetTimeStampAck() override;
@@ -89,6 +100,11 @@ class TvpCommandSetTimeStampAck : public TvpCommandAck {
   private:
     void layMembers();
 
+  public:
+    // Lays this class's fields again after the frame's buffer changed.
+    void repositionMembers() override;
+
+  private:
     unsigned char* m_pResult = nullptr;
 };
 
@@ -122,6 +138,11 @@ class TvpCommandExecuteTestCodeAck : public TvpCommandAck {
   private:
     void layMembers();
 
+  public:
+    // Lays this class's fields again after the frame's buffer changed.
+    void repositionMembers() override;
+
+  private:
     unsigned char* m_pCallbackId = nullptr;
     unsigned char* m_pTestCodeNumber = nullptr;
     unsigned char* m_pResult = nullptr;

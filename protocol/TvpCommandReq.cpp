@@ -43,6 +43,11 @@ TvpCommandReq::TvpCommandReq(const unsigned char* bytes, unsigned int length, Di
 
 TvpCommandReq::~TvpCommandReq() = default;
 
+void TvpCommandReq::repositionMembers() {
+    TvpIoProtocol::repositionMembers();
+    layMembers();
+}
+
 void TvpCommandReq::layMembers() {
     m_pCommandReqId = positionU1();
     m_pSeqNo = positionU1();
@@ -80,6 +85,11 @@ TvpCommandSetProbeModeReq::TvpCommandSetProbeModeReq(const unsigned char* bytes,
 
 TvpCommandSetProbeModeReq::~TvpCommandSetProbeModeReq() = default;
 
+void TvpCommandSetProbeModeReq::repositionMembers() {
+    TvpCommandReq::repositionMembers();
+    layMembers();
+}
+
 void TvpCommandSetProbeModeReq::layMembers() {
     m_pProbeId = positionU2();
     m_pProbeMode = positionU1();
@@ -116,6 +126,11 @@ TvpCommandSetTimeStampReq::TvpCommandSetTimeStampReq(const unsigned char* bytes,
 }
 
 TvpCommandSetTimeStampReq::~TvpCommandSetTimeStampReq() = default;
+
+void TvpCommandSetTimeStampReq::repositionMembers() {
+    TvpCommandReq::repositionMembers();
+    layMembers();
+}
 
 void TvpCommandSetTimeStampReq::layMembers() {
     m_pTimeType = positionU1();
@@ -162,6 +177,11 @@ TvpCommandExecuteTestCodeReq::TvpCommandExecuteTestCodeReq(const unsigned char* 
 }
 
 TvpCommandExecuteTestCodeReq::~TvpCommandExecuteTestCodeReq() = default;
+
+void TvpCommandExecuteTestCodeReq::repositionMembers() {
+    TvpCommandReq::repositionMembers();
+    layMembers();
+}
 
 void TvpCommandExecuteTestCodeReq::layMembers() {
     m_pCallbackId = positionU1();

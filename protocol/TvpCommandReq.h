@@ -46,6 +46,11 @@ class TvpCommandReq : public TvpIoProtocol {
     void setCommandReqId(TvpCommandReqId id) { *m_pCommandReqId = id; }
     void layMembers();
 
+  public:
+    // Lays this class's fields again after the frame's buffer changed.
+    void repositionMembers() override;
+
+  private:
     unsigned char* m_pCommandReqId = nullptr;
     unsigned char* m_pSeqNo = nullptr;
     unsigned char* m_pCommandReqData = nullptr;
@@ -77,6 +82,11 @@ class TvpCommandSetProbeModeReq : public TvpCommandReq {
     void setProbeMode(TvpProbeMode mode) { *m_pProbeMode = mode; }
     void layMembers();
 
+  public:
+    // Lays this class's fields again after the frame's buffer changed.
+    void repositionMembers() override;
+
+  private:
     unsigned char* m_pProbeId = nullptr;
     unsigned char* m_pProbeMode = nullptr;
 };
@@ -105,6 +115,11 @@ class TvpCommandSetTimeStampReq : public TvpCommandReq {
     void setTimeType(TvpTimeStampFunction function) { *m_pTimeType = function; }
     void layMembers();
 
+  public:
+    // Lays this class's fields again after the frame's buffer changed.
+    void repositionMembers() override;
+
+  private:
     unsigned char* m_pTimeType = nullptr;
 };
 
@@ -154,6 +169,11 @@ class TvpCommandExecuteTestCodeReq : public TvpCommandReq {
     void writeArguments(const TvpTestCodeArgumentsBase* arguments);
     void layMembers();
 
+  public:
+    // Lays this class's fields again after the frame's buffer changed.
+    void repositionMembers() override;
+
+  private:
     unsigned char* m_pCallbackId = nullptr;
     unsigned char* m_pTestCodeNumber = nullptr;
     unsigned char* m_pSizeOfArgs = nullptr;

@@ -29,16 +29,6 @@ unsigned int parsedDataArea(unsigned int length, TvpIoProtocol::Direction direct
     return std::max(tvp, fixed);
 }
 
-const unsigned char* dataBytes(const core::RCPtr<core::Data>& data) {
-    return data ? data->getInternalData() : nullptr;
-}
-
-unsigned int dataLength(const core::RCPtr<core::Data>& data) {
-    if (!data)
-        return 0;
-    return static_cast<unsigned int>(std::min<std::size_t>(data->size(), 0xFFFFFFFFu));
-}
-
 }  // namespace
 
 TvpIoProtocol::TvpIoProtocol(TvpIoProtocolDataId dataId, unsigned int dataLength)
@@ -71,7 +61,12 @@ TvpIoProtocol::TvpIoProtocol(const core::RCPtr<core::Data>& whole, FixedPart fix
 
 TvpIoProtocol::TvpIoProtocol(const core::RCPtr<core::Data>& bytes, Direction direction,
                              FixedPart fixed)
-    : TvpIoProtocol(dataBytes(bytes), dataLength(bytes), direction, fixed) {}
+    // Received bytes are shared, not copied: the data object becomes the frame's.
+    : dsrc::DataSourceFrame(bytes, direction == FROM_DATA_SOURCE) {
+    ensureTvpBytes(std::max(fixed.bytes, kHeaderBytes));
+    layMembers();
+    m_direction = direction;
+}
 
 TvpIoProtocol::TvpIoProtocol(const unsigned char* bytes, unsigned int length, Direction direction,
                              FixedPart fixed)
@@ -89,15 +84,20 @@ TvpIoProtocol::TvpIoProtocol(const unsigned char* bytes, unsigned int length, Di
 TvpIoProtocol::~TvpIoProtocol() = default;
 
 void TvpIoProtocol::ensureTvpBytes(unsigned int fixed) {
-    if (m_frame->size() >= kDsHeader + fixed)
+    if (getDataSourceFrameDataSize() >= fixed)
         return;
     core::RCPtr<core::Data> padded(new core::Data(*m_frame));
-    padded->resize(kDsHeader + fixed);
-    m_frame = padded;
+    padded->resize(getDataAreaOffset() + fixed);
+    replaceBuffer(padded);
+}
+
+void TvpIoProtocol::repositionMembers() {
+    layMembers();
+    fieldChanged();
 }
 
 void TvpIoProtocol::layMembers() {
-    setPosition(kDsHeader);
+    setPosition(getDataAreaOffset());
     m_pTvpIoProtocol = positionBuf(0);
     m_pTvpIoProtocolHeader = positionU4();
     m_pTvpIoProtocolData = positionBuf(0);
@@ -123,7 +123,7 @@ void TvpIoProtocol::setTvpIoProtocolSize(unsigned long dataLength) {
 }
 
 unsigned int TvpIoProtocol::boundedTvpSize() const {
-    const std::size_t held = m_frame->size() - kDsHeader;
+    const std::size_t held = getDataSourceFrameDataSize();
     return static_cast<unsigned int>(std::min<std::size_t>(getTvpIoProtocolSize(), held));
 }
 

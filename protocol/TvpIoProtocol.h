@@ -71,7 +71,9 @@ class TvpIoProtocol : public dsrc::DataSourceFrame {
 
     // Wraps a whole data-source frame (framework header included) as the host holds it.
     explicit TvpIoProtocol(const core::RCPtr<core::Data>& whole);
-    // Parses the bytes of the data object as the constructor from bytes does.
+    // Parses the bytes of the data object as the constructor from bytes does, but shares them
+    // instead of copying: the data object (a slice of a received block, say) becomes the
+    // frame's, and its length is not to be changed afterwards.
     TvpIoProtocol(const core::RCPtr<core::Data>& bytes, Direction direction);
     // Parses received bytes: with FROM_DATA_SOURCE they begin with the data-source frame
     // header, otherwise they are raw TVP bytes. The bytes are copied.
@@ -102,6 +104,8 @@ class TvpIoProtocol : public dsrc::DataSourceFrame {
     const core::RCPtr<core::Data>& getFrame() const override;
     const unsigned char* getFrameBuf() const override;
     unsigned int size() const override;
+    // Lays the header and data pointers again after the frame's buffer changed.
+    void repositionMembers() override;
 
   protected:
     // The smallest number of TVP bytes a parsed frame of a class is given, so that every fixed

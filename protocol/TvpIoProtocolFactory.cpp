@@ -31,28 +31,47 @@ unsigned int TvpIoProtocolFactory::skip() const {
 
 core::RCPtr<dsrc::DataSourceFrame> TvpIoProtocolFactory::create(const unsigned char* block,
                                                                 unsigned int length) {
+    if (!block || length < skip() + TvpIoProtocol::kHeaderBytes ||
+        length - skip() != (core::readU4(block + skip()) & TvpIoProtocol::kMaxFrameSize))
+        return {};
+    try {
+        // The one copy of the bytes, which the frame then owns alone.
+        return create(core::RCPtr<core::Data>(new core::Data(block, length)), 0, length);
+    } catch (const std::bad_alloc&) {
+        return {};
+    }
+}
+
+core::RCPtr<dsrc::DataSourceFrame> TvpIoProtocolFactory::create(
+    const core::RCPtr<core::Data>& source, std::size_t at, unsigned int length) {
     core::RCPtr<dsrc::DataSourceFrame> frame;
     const unsigned int offset = skip();
-    if (!block || length < offset + TvpIoProtocol::kHeaderBytes)
+    if (!source || at > source->size() || length > source->size() - at ||
+        length < offset + TvpIoProtocol::kHeaderBytes)
         return frame;
+    const unsigned char* block = source->getInternalData() + at;
     const std::uint32_t header = core::readU4(block + offset);
     const unsigned int tvpLength = length - offset;
     if (tvpLength != (header & TvpIoProtocol::kMaxFrameSize))
         return frame;
 
     try {
-        switch (header >> 29) {
+        const unsigned int dataId = header >> 29;
+        core::RCPtr<core::Data> bytes;
+        if (dataId <= TvpIoProtocol::TVP_ERROR)
+            bytes = source->slice(at, length);
+        switch (dataId) {
             case TvpIoProtocol::PROBE_INJECT:
-                createCommandProbeInject(block, length, tvpLength, frame);
+                createCommandProbeInject(block, bytes, tvpLength, frame);
                 break;
             case TvpIoProtocol::COMMAND_REQ:
-                createCommandReq(block, length, tvpLength, frame);
+                createCommandReq(block, bytes, tvpLength, frame);
                 break;
             case TvpIoProtocol::COMMAND_ACK:
-                createCommandAck(block, length, tvpLength, frame);
+                createCommandAck(block, bytes, tvpLength, frame);
                 break;
             case TvpIoProtocol::TVP_ERROR:
-                createTvpError(block, length, tvpLength, frame);
+                createTvpError(block, bytes, tvpLength, frame);
                 break;
             case TvpIoProtocol::INJECT_DATA_REQ:
                 core::ToggleTrace(
@@ -78,7 +97,8 @@ core::RCPtr<dsrc::DataSourceFrame> TvpIoProtocolFactory::create(const unsigned c
     return frame;
 }
 
-void TvpIoProtocolFactory::createCommandProbeInject(const unsigned char* block, unsigned int length,
+void TvpIoProtocolFactory::createCommandProbeInject(const unsigned char* block,
+                                                    const core::RCPtr<core::Data>& bytes,
                                                     unsigned int tvpLength,
                                                     core::RCPtr<dsrc::DataSourceFrame>& out) const {
     if (tvpLength < TvpProbeInject::kFixedSize)
@@ -87,11 +107,11 @@ void TvpIoProtocolFactory::createCommandProbeInject(const unsigned char* block, 
     switch (selector) {
         case TvpProbeInject::PROBE:
             if (tvpLength >= TvpProbe::kFixedSize)
-                out = new TvpProbe(block, length, m_direction);
+                out = new TvpProbe(bytes, m_direction);
             break;
         case TvpProbeInject::INJECT:
             if (tvpLength >= TvpInject::kFixedSize)
-                out = new TvpInject(block, length, m_direction);
+                out = new TvpInject(bytes, m_direction);
             break;
         default:
             core::ToggleTrace(20, "TvpIoProtocolFactory::createCommandProbeInject FAILED (ID=%d\n",
@@ -100,7 +120,8 @@ void TvpIoProtocolFactory::createCommandProbeInject(const unsigned char* block, 
     }
 }
 
-void TvpIoProtocolFactory::createCommandReq(const unsigned char* block, unsigned int length,
+void TvpIoProtocolFactory::createCommandReq(const unsigned char* block,
+                                            const core::RCPtr<core::Data>& bytes,
                                             unsigned int tvpLength,
                                             core::RCPtr<dsrc::DataSourceFrame>& out) const {
     if (tvpLength < TvpCommandReq::kFixedSize)
@@ -109,15 +130,15 @@ void TvpIoProtocolFactory::createCommandReq(const unsigned char* block, unsigned
     switch (selector) {
         case TvpCommandReq::SET_PROBE_MODE:
             if (tvpLength >= TvpCommandSetProbeModeReq::kFixedSize)
-                out = new TvpCommandSetProbeModeReq(block, length, m_direction);
+                out = new TvpCommandSetProbeModeReq(bytes, m_direction);
             break;
         case TvpCommandReq::EXECUTE_TEST_CODE:
             if (tvpLength >= TvpCommandExecuteTestCodeReq::kFixedSize)
-                out = new TvpCommandExecuteTestCodeReq(block, length, m_direction);
+                out = new TvpCommandExecuteTestCodeReq(bytes, m_direction);
             break;
         case TvpCommandReq::SET_TIME_STAMP:
             if (tvpLength >= TvpCommandSetTimeStampReq::kFixedSize)
-                out = new TvpCommandSetTimeStampReq(block, length, m_direction);
+                out = new TvpCommandSetTimeStampReq(bytes, m_direction);
             break;
         default:
             core::ToggleTrace(20, "TvpIoProtocolFactory::createCommandReq FAILED (ID=%d\n",
@@ -126,7 +147,8 @@ void TvpIoProtocolFactory::createCommandReq(const unsigned char* block, unsigned
     }
 }
 
-void TvpIoProtocolFactory::createCommandAck(const unsigned char* block, unsigned int length,
+void TvpIoProtocolFactory::createCommandAck(const unsigned char* block,
+                                            const core::RCPtr<core::Data>& bytes,
                                             unsigned int tvpLength,
                                             core::RCPtr<dsrc::DataSourceFrame>& out) const {
     if (tvpLength < TvpCommandAck::kFixedSize)
@@ -135,31 +157,32 @@ void TvpIoProtocolFactory::createCommandAck(const unsigned char* block, unsigned
     switch (selector) {
         case TvpCommandAck::SET_PROBE_MODE:
             if (tvpLength >= TvpCommandSetProbeModeAck::kFixedSize)
-                out = new TvpCommandSetProbeModeAck(block, length, m_direction);
+                out = new TvpCommandSetProbeModeAck(bytes, m_direction);
             break;
         case TvpCommandAck::EXECUTE_TEST_CODE:
             if (tvpLength >= TvpCommandExecuteTestCodeAck::kFixedSize)
-                out = new TvpCommandExecuteTestCodeAck(block, length, m_direction);
+                out = new TvpCommandExecuteTestCodeAck(bytes, m_direction);
             break;
         case TvpCommandAck::SET_TIME_STAMP:
             if (tvpLength >= TvpCommandSetTimeStampAck::kFixedSize)
-                out = new TvpCommandSetTimeStampAck(block, length, m_direction);
+                out = new TvpCommandSetTimeStampAck(bytes, m_direction);
             break;
         default:
             // Still delivered, so that the command queue sees the answer.
             core::ToggleTrace(20, "TvpIoProtocolFactory::createCommandAck FAILED (ID=%d)\n",
                               selector);
-            out = new TvpCommandAck(block, length, m_direction);
+            out = new TvpCommandAck(bytes, m_direction);
             break;
     }
 }
 
-void TvpIoProtocolFactory::createTvpError(const unsigned char* block, unsigned int length,
+void TvpIoProtocolFactory::createTvpError(const unsigned char* /*block*/,
+                                          const core::RCPtr<core::Data>& bytes,
                                           unsigned int tvpLength,
                                           core::RCPtr<dsrc::DataSourceFrame>& out) const {
     if (tvpLength < TvpError::kFixedSize)
         return;
-    out = new TvpError(block, length, m_direction);
+    out = new TvpError(bytes, m_direction);
 }
 
 }  // namespace vela

@@ -20,21 +20,28 @@ class TvpIoProtocolFactory : public dsrc::DataSourceFrameFactory {
     // part of the class its ids select.
     core::RCPtr<dsrc::DataSourceFrame> create(const unsigned char* block,
                                               unsigned int length) override;
+    // The same for the length bytes of a received block from offset, which the frame object
+    // shares instead of copying them (it holds a counted slice of the block): the block's
+    // bytes stay valid as long as the frame, and the block's own object may be dropped or
+    // changed at once.
+    core::RCPtr<dsrc::DataSourceFrame> create(const core::RCPtr<core::Data>& block,
+                                              std::size_t offset, unsigned int length);
 
     TvpIoProtocol::Direction getDirection() const { return m_direction; }
 
   private:
-    // Each returns the new frame in out; tvpLength is the TVP frame's length (without the
-    // data-source header).
-    void createCommandProbeInject(const unsigned char* block, unsigned int length,
+    // Each returns the new frame in out, made over the frame's bytes (a slice of the block
+    // that block points into); tvpLength is the TVP frame's length (without the data-source
+    // header).
+    void createCommandProbeInject(const unsigned char* block, const core::RCPtr<core::Data>& bytes,
                                   unsigned int tvpLength,
                                   core::RCPtr<dsrc::DataSourceFrame>& out) const;
-    void createCommandReq(const unsigned char* block, unsigned int length, unsigned int tvpLength,
-                          core::RCPtr<dsrc::DataSourceFrame>& out) const;
-    void createCommandAck(const unsigned char* block, unsigned int length, unsigned int tvpLength,
-                          core::RCPtr<dsrc::DataSourceFrame>& out) const;
-    void createTvpError(const unsigned char* block, unsigned int length, unsigned int tvpLength,
-                        core::RCPtr<dsrc::DataSourceFrame>& out) const;
+    void createCommandReq(const unsigned char* block, const core::RCPtr<core::Data>& bytes,
+                          unsigned int tvpLength, core::RCPtr<dsrc::DataSourceFrame>& out) const;
+    void createCommandAck(const unsigned char* block, const core::RCPtr<core::Data>& bytes,
+                          unsigned int tvpLength, core::RCPtr<dsrc::DataSourceFrame>& out) const;
+    void createTvpError(const unsigned char* block, const core::RCPtr<core::Data>& bytes,
+                        unsigned int tvpLength, core::RCPtr<dsrc::DataSourceFrame>& out) const;
     unsigned int skip() const;
 
     TvpIoProtocol::Direction m_direction;

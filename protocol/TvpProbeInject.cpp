@@ -39,6 +39,11 @@ TvpProbeInject::TvpProbeInject(const unsigned char* bytes, unsigned int length, 
 
 TvpProbeInject::~TvpProbeInject() = default;
 
+void TvpProbeInject::repositionMembers() {
+    TvpIoProtocol::repositionMembers();
+    layMembers();
+}
+
 void TvpProbeInject::layMembers() {
     m_pProbeInjectId = positionU1();
     m_pProbeInjectDataBuf = positionBuf(0);
@@ -74,6 +79,11 @@ TvpProbe::TvpProbe(const unsigned char* bytes, unsigned int length, Direction di
 }
 
 TvpProbe::~TvpProbe() = default;
+
+void TvpProbe::repositionMembers() {
+    TvpProbeInject::repositionMembers();
+    layMembers();
+}
 
 void TvpProbe::layMembers() {
     m_pTimeStamp = positionU4();
@@ -150,6 +160,11 @@ TvpInject::TvpInject(const unsigned char* bytes, unsigned int length, Direction 
 }
 
 TvpInject::~TvpInject() = default;
+
+void TvpInject::repositionMembers() {
+    TvpProbeInject::repositionMembers();
+    layMembers();
+}
 
 void TvpInject::layMembers() {
     m_pProbeId = positionU2();

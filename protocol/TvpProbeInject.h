@@ -54,6 +54,11 @@ class TvpProbeInject : public TvpIoProtocol {
     void setProbeInjectId(TvpProbeInjectDataId id) { *m_pProbeInjectId = id; }
     void layMembers();
 
+  public:
+    // Lays this class's fields again after the frame's buffer changed.
+    void repositionMembers() override;
+
+  private:
     unsigned char* m_pProbeInjectId = nullptr;
     unsigned char* m_pProbeInjectDataBuf = nullptr;
 };
@@ -97,6 +102,11 @@ class TvpProbe : public TvpProbeInject {
     void setProbeData(const unsigned char* data, unsigned int length);
     void layMembers();
 
+  public:
+    // Lays this class's fields again after the frame's buffer changed.
+    void repositionMembers() override;
+
+  private:
     unsigned char* m_pTimeStamp = nullptr;
     unsigned char* m_pSeqNo = nullptr;
     unsigned char* m_pProbeId = nullptr;
@@ -140,6 +150,11 @@ class TvpInject : public TvpProbeInject {
     void setInjectData(const unsigned char* data, unsigned int length);
     void layMembers();
 
+  public:
+    // Lays this class's fields again after the frame's buffer changed.
+    void repositionMembers() override;
+
+  private:
     unsigned char* m_pProbeId = nullptr;
     unsigned char* m_pDataByteSize = nullptr;
     unsigned char* m_pProbeDataIdType = nullptr;

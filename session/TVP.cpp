@@ -111,18 +111,67 @@ bool TVP::sendCommand(const RCPtr<TvpIoProtocol>& frame) {
 void TVP::onDataFromUE(const RCPtr<core::Data>& block) {
     if (!block)
         return;
+    // Frames are cut straight from the block: each frame object shares the block's bytes. Only
+    // a frame that began in an earlier block is put together in the reassembly buffer, from
+    // the bytes it still needs; the frames after it are again cut from the block.
+    std::size_t from = 0;
     if (m_spBuffer && !m_spBuffer->empty()) {
-        m_spBuffer->addData(block->getInternalData(), block->size());
-        std::size_t used = cut(m_spBuffer->getInternalData(), m_spBuffer->size());
-        m_spBuffer->trimLeft(used);
-        return;
+        from = completePending(*block);
+        if (m_spBuffer && !m_spBuffer->empty()) {
+            if (!pendingHeadInvalid())
+                return;  // the pending frame took the whole block and needs more
+            // The pending bytes do not begin a frame: the rest of the block joins them and
+            // the cutter skips past the bad length byte by byte, as in one piece.
+            RCPtr<core::Data> joined = std::move(m_spBuffer);
+            joined->addData(block->getInternalData() + from, block->size() - from);
+            keepTail(joined, cut(joined, 0));
+            return;
+        }
     }
-    // Nothing pending: whole frames are cut straight from the block.
-    std::size_t used = cut(block->getInternalData(), block->size());
-    std::size_t rest = block->size() - used;
+    keepTail(block, cut(block, from));
+}
+
+std::size_t TVP::completePending(const core::Data& block) {
+    const unsigned char* bytes = block.getInternalData();
+    const std::size_t n = block.size();
+    std::size_t pos = 0;
+    while (pos < n) {
+        const std::size_t have = m_spBuffer->size();
+        std::size_t need = 4 - std::min<std::size_t>(have, 4);
+        if (have >= 4) {
+            if (pendingHeadInvalid())
+                return pos;
+            const std::size_t length = core::readU4(m_spBuffer->getInternalData()) & 0x1FFFF;
+            need = length > have ? length - have : 0;
+        }
+        const std::size_t take = std::min(need, n - pos);
+        m_spBuffer->addData(bytes + pos, take);
+        pos += take;
+        if (take < need || have < 4)
+            continue;  // more bytes needed, or the length has just become readable
+        // Complete: the frame takes the buffer's bytes, and the buffer is used again when no
+        // frame kept them.
+        RCPtr<core::Data> whole = std::move(m_spBuffer);
+        processFrame(whole, 0, whole->size());
+        if (whole->isUniquelyHeld() && !whole->isShared()) {
+            whole->clear();
+            m_spBuffer = std::move(whole);
+        }
+        return pos;
+    }
+    return pos;
+}
+
+bool TVP::pendingHeadInvalid() const {
+    return m_spBuffer && m_spBuffer->size() >= 4 &&
+           (core::readU4(m_spBuffer->getInternalData()) & 0x1FFFF) < 4;
+}
+
+void TVP::keepTail(const RCPtr<core::Data>& bytes, std::size_t used) {
+    const std::size_t rest = bytes->size() - used;
     if (rest == 0)
         return;
-    const unsigned char* tail = block->getInternalData() + used;
+    const unsigned char* tail = bytes->getInternalData() + used;
     if (!m_spBuffer) {
         std::size_t pending = rest >= 4 ? (core::readU4(tail) & 0x1FFFF) : 4;
         m_spBuffer = new core::Data(std::max(pending, rest));
@@ -130,11 +179,13 @@ void TVP::onDataFromUE(const RCPtr<core::Data>& block) {
     m_spBuffer->addData(tail, rest);
 }
 
-std::size_t TVP::cut(const unsigned char* bytes, std::size_t length) {
-    std::size_t pos = 0;
+std::size_t TVP::cut(const RCPtr<core::Data>& bytes, std::size_t from) {
+    const unsigned char* data = bytes->getInternalData();
+    const std::size_t length = bytes->size();
+    std::size_t pos = from;
     std::size_t skipped = 0;
     while (length - pos >= 4) {
-        std::size_t frameLength = core::readU4(bytes + pos) & 0x1FFFF;
+        std::size_t frameLength = core::readU4(data + pos) & 0x1FFFF;
         if (frameLength < 4) {
             // No frame is shorter than its header: this is not the start of a frame. Skip a
             // byte and look again, so that one bad length neither stalls nor loops the stream.
@@ -144,7 +195,7 @@ std::size_t TVP::cut(const unsigned char* bytes, std::size_t length) {
         }
         if (length - pos < frameLength)
             break;
-        processFrame(bytes + pos, frameLength);
+        processFrame(bytes, pos, frameLength);
         pos += frameLength;
     }
     if (skipped) {
@@ -155,9 +206,9 @@ std::size_t TVP::cut(const unsigned char* bytes, std::size_t length) {
     return pos;
 }
 
-void TVP::processFrame(const unsigned char* bytes, std::size_t length) {
+void TVP::processFrame(const RCPtr<core::Data>& bytes, std::size_t offset, std::size_t length) {
     RCPtr<dsrc::DataSourceFrame> frame =
-        m_pFactory->create(bytes, static_cast<unsigned int>(length));
+        m_pFactory->create(bytes, offset, static_cast<unsigned int>(length));
     if (!frame) {
         if (m_counters.framesDropped++ % 1000 == 0)
             core::ToggleTrace(20,

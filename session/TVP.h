@@ -70,10 +70,19 @@ class TVP : public VelaChannel, public CommandSender, public CatalogueHandlers {
     void onAppliedPropertyItem(core::PropertyItem& item, const core::Status& status) override;
 
   private:
-    // Cuts whole frames off the front of the bytes and processes them; returns the number of
-    // bytes consumed (the rest is an incomplete frame).
-    std::size_t cut(const unsigned char* bytes, std::size_t length);
-    void processFrame(const unsigned char* bytes, std::size_t length);
+    // Cuts whole frames off the bytes from `from` on and processes them; returns where the
+    // uncut bytes begin (the rest is an incomplete frame).
+    std::size_t cut(const core::RCPtr<core::Data>& bytes, std::size_t from);
+    // Adds to the pending frame the bytes it still needs from the front of the block and
+    // processes it once whole; returns the number of the block's bytes taken.
+    std::size_t completePending(const core::Data& block);
+    // True when the pending bytes begin with a length that no frame has (below 4).
+    bool pendingHeadInvalid() const;
+    // Keeps the bytes from `used` on as the start of the next frame.
+    void keepTail(const core::RCPtr<core::Data>& bytes, std::size_t used);
+    // Builds the frame over length bytes of the block from offset, sharing them, and passes
+    // it on.
+    void processFrame(const core::RCPtr<core::Data>& bytes, std::size_t offset, std::size_t length);
     void queueStartUp();
     // Takes a start-up still waiting for its answer out of the queue (its late answer is then
     // ignored); true if there was one.

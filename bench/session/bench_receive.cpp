@@ -12,9 +12,23 @@
 //   bench_receive [--seconds S] [--frame-size N] [--block-bytes N] [--window N]
 //
 // Without --frame-size it measures frames of 64, 1024, 16384 and 65555 bytes in turn.
+//
+// Two figures do not depend on how busy the machine is: the CPU time of the channel's worker
+// ("ChannelThread", read from the thread's own CPU clock) per frame, and the heap allocations
+// that worker makes per frame (this program replaces operator new with one that counts by
+// thread).
+#include <sys/syscall.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <ctime>
+#include <map>
+#include <new>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -22,9 +36,121 @@
 #include "framework/core/Bytes.h"
 #include "sim/SimPhoneFrames.h"
 
+// ---- allocations counted by thread ----
+
+namespace {
+
+struct AllocSlot {
+    std::atomic<int> tid{0};
+    std::atomic<std::uint64_t> count{0};
+};
+constexpr int kSlots = 4096;
+AllocSlot g_slots[kSlots];
+std::atomic<int> g_slotsUsed{0};
+thread_local AllocSlot* t_slot = nullptr;
+
+void countAllocation() {
+    if (!t_slot) {
+        const int i = g_slotsUsed.fetch_add(1, std::memory_order_relaxed);
+        if (i >= kSlots)
+            return;
+        t_slot = &g_slots[i];
+        t_slot->tid.store(static_cast<int>(::syscall(SYS_gettid)), std::memory_order_relaxed);
+    }
+    t_slot->count.fetch_add(1, std::memory_order_relaxed);
+}
+
+void* countedAllocation(std::size_t n) {
+    countAllocation();
+    if (void* p = std::malloc(n ? n : 1))
+        return p;
+    throw std::bad_alloc();
+}
+
+}  // namespace
+
+void* operator new(std::size_t n) {
+    return countedAllocation(n);
+}
+void* operator new[](std::size_t n) {
+    return countedAllocation(n);
+}
+void* operator new(std::size_t n, const std::nothrow_t&) noexcept {
+    countAllocation();
+    return std::malloc(n ? n : 1);
+}
+void* operator new[](std::size_t n, const std::nothrow_t&) noexcept {
+    countAllocation();
+    return std::malloc(n ? n : 1);
+}
+void operator delete(void* p) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p, std::size_t) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, const std::nothrow_t&) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p, const std::nothrow_t&) noexcept {
+    std::free(p);
+}
+
 namespace {
 
 using bench::Clock;
+
+// Heap allocations so far by thread id.
+std::map<int, std::uint64_t> allocationsByThread() {
+    std::map<int, std::uint64_t> counts;
+    const int used = std::min(g_slotsUsed.load(), kSlots);
+    for (int i = 0; i < used; ++i)
+        counts[g_slots[i].tid.load()] += g_slots[i].count.load();
+    return counts;
+}
+
+// CPU nanoseconds of a thread of this process, from its own CPU clock (the clock id that
+// pthread_getcpuclockid gives, made from the thread id); -1 when it cannot be read.
+double threadCpuNanoseconds(int tid) {
+    const clockid_t clock = static_cast<clockid_t>((~static_cast<unsigned>(tid) << 3) | 6u);
+    timespec ts{};
+    if (::clock_gettime(clock, &ts) != 0)
+        return -1;
+    return static_cast<double>(ts.tv_sec) * 1e9 + static_cast<double>(ts.tv_nsec);
+}
+
+// The ids of the threads with the given name.
+std::vector<int> threadsNamed(const std::string& name) {
+    std::vector<int> ids;
+    for (auto& [tid, t] : bench::threadCpu())
+        if (t.name == name)
+            ids.push_back(tid);
+    return ids;
+}
+
+double cpuNanoseconds(const std::vector<int>& tids) {
+    double sum = 0;
+    for (int tid : tids)
+        sum += std::max(0.0, threadCpuNanoseconds(tid));
+    return sum;
+}
+
+std::uint64_t allocationsOf(const std::map<int, std::uint64_t>& counts,
+                            const std::vector<int>& tids) {
+    std::uint64_t sum = 0;
+    for (int tid : tids) {
+        auto it = counts.find(tid);
+        if (it != counts.end())
+            sum += it->second;
+    }
+    return sum;
+}
 
 double seconds(Clock::time_point from) {
     return std::chrono::duration<double>(Clock::now() - from).count();
@@ -142,19 +268,34 @@ int main(int argc, char** argv) {
     std::uint64_t runningNumber = 0;
     std::uint16_t seqNo = 0;
     int code = 0;
+    // The channel workers of the session (TVP, print server, AT); only the TVP one is busy.
+    const std::vector<int> channelThreads = threadsNamed("ChannelThread");
     for (unsigned int size : sizes) {
         const double cpu0 = bench::processCpuSeconds();
         const auto threads0 = bench::threadCpu();
+        const double channelCpu0 = cpuNanoseconds(channelThreads);
+        const std::uint64_t channelAllocs0 = allocationsOf(allocationsByThread(), channelThreads);
+        const std::uint64_t frames0 = phone.recorder->tvpFrames();
         const auto t0 = Clock::now();
         Result r = run(phone, size, std::max<std::size_t>(blockBytes, size), window, forSeconds,
                        runningNumber, seqNo);
         const double cores = (bench::processCpuSeconds() - cpu0) / seconds(t0);
+        const double frames =
+            std::max<double>(1.0, static_cast<double>(phone.recorder->tvpFrames() - frames0));
+        const double channelNs = (cpuNanoseconds(channelThreads) - channelCpu0) / frames;
+        const double channelAllocs =
+            static_cast<double>(allocationsOf(allocationsByThread(), channelThreads) -
+                                channelAllocs0) /
+            frames;
         std::printf(
             "frames of %5u bytes: %8.1f MB/s, %9.0f frames/s, ratio to memcpy %.3f "
             "(in-cache %.3f), CPU %.2f cores, lost %llu repeated %llu%s\n",
             size, r.bytesPerSecond / 1e6, r.framesPerSecond, r.bytesPerSecond / bigCopy,
             r.bytesPerSecond / smallCopy, cores, static_cast<unsigned long long>(r.lost),
             static_cast<unsigned long long>(r.repeated), r.stalled ? " STALLED" : "");
+        std::printf(
+            "  channel worker per frame: %.0f ns CPU, %.3f heap allocations (%.0f frames)\n",
+            channelNs, channelAllocs, frames);
         // Where the time goes: CPU by thread name over this frame size's run.
         const double wall = seconds(t0);
         std::printf("  CPU by thread:");

@@ -5,53 +5,100 @@
 
 namespace core {
 
-Data::Data(std::size_t room) { m_buf.reserve(room); }
+Data::Data(std::size_t room) {
+    if (room == 0)
+        return;
+    m_spStore = new Store;
+    m_spStore->bytes.reserve(room);
+    lay();
+}
 
 Data::Data(const void* bytes, std::size_t n) : m_size(n) {
+    m_spStore = new Store;
     // Copied in one pass: sizing the vector first would zero the bytes before the copy.
     if (n && bytes) {
         const auto* from = static_cast<const unsigned char*>(bytes);
-        m_buf.assign(from, from + n);
+        m_spStore->bytes.assign(from, from + n);
     } else {
-        m_buf.resize(n);
+        m_spStore->bytes.resize(n);
     }
+    lay();
 }
 
-Data::Data(const Data& other)
-    : RCObject(other),
-      m_buf(other.getInternalData(), other.getInternalData() + other.m_size),
-      m_size(other.m_size) {}
+Data::Data(const Data& other) : RCObject(other) {
+    *this = other;
+}
 
 Data& Data::operator=(const Data& other) {
-    if (this != &other) {
-        m_buf.assign(other.getInternalData(), other.getInternalData() + other.m_size);
-        m_offset = 0;
-        m_size = other.m_size;
+    if (this == &other)
+        return *this;
+    RCPtr<Store> store;
+    if (other.m_size) {
+        store = new Store;
+        store->bytes.assign(other.m_pBytes, other.m_pBytes + other.m_size);
     }
+    m_spStore = store;
+    m_offset = 0;
+    m_size = other.m_size;
+    lay();
     return *this;
 }
 
+RCPtr<Data> Data::slice(std::size_t offset, std::size_t n) const {
+    RCPtr<Data> part(new Data);
+    offset = std::min(offset, m_size);
+    part->m_spStore = m_spStore;
+    part->m_offset = m_offset + offset;
+    part->m_size = std::min(n, m_size - offset);
+    part->lay();
+    return part;
+}
+
+bool Data::isShared() const {
+    return m_spStore && !m_spStore->isUniquelyHeld();
+}
+
+void Data::own() {
+    if (!m_spStore) {
+        m_spStore = new Store;
+        m_offset = 0;
+    } else if (!m_spStore->isUniquelyHeld()) {
+        RCPtr<Store> mine(new Store);
+        mine->bytes.reserve(m_size);
+        mine->bytes.assign(m_pBytes, m_pBytes + m_size);
+        m_spStore = mine;
+        m_offset = 0;
+    }
+    lay();
+}
+
 void Data::addData(const void* bytes, std::size_t n) {
-    if (n == 0) return;
+    if (n == 0)
+        return;
+    own();
+    std::vector<unsigned char>& buf = m_spStore->bytes;
     std::size_t end = m_offset + m_size;
-    if (end + n > m_buf.capacity() && m_offset > 0) {
+    if (end + n > buf.capacity() && m_offset > 0) {
         // Move the live bytes to the front before growing.
-        std::memmove(m_buf.data(), m_buf.data() + m_offset, m_size);
+        std::memmove(buf.data(), buf.data() + m_offset, m_size);
         m_offset = 0;
         end = m_size;
     }
     // Bytes already in the vector beyond the live ones (left by trimLeft, resize or clear) are
     // overwritten; the rest is appended, so that no byte is written twice.
-    const std::size_t inPlace = std::min(n, m_buf.size() - end);
+    const std::size_t inPlace = std::min(n, buf.size() - end);
     const auto* from = static_cast<const unsigned char*>(bytes);
     if (bytes) {
-        if (inPlace) std::memcpy(m_buf.data() + end, from, inPlace);
-        m_buf.insert(m_buf.end(), from + inPlace, from + n);
+        if (inPlace)
+            std::memcpy(buf.data() + end, from, inPlace);
+        buf.insert(buf.end(), from + inPlace, from + n);
     } else {
-        if (inPlace) std::memset(m_buf.data() + end, 0, inPlace);
-        m_buf.resize(end + n);
+        if (inPlace)
+            std::memset(buf.data() + end, 0, inPlace);
+        buf.resize(end + n);
     }
     m_size += n;
+    lay();
 }
 
 void Data::trimLeft(std::size_t n) {
@@ -61,6 +108,7 @@ void Data::trimLeft(std::size_t n) {
     }
     m_offset += n;
     m_size -= n;
+    lay();
 }
 
 void Data::resize(std::size_t n) {
@@ -72,14 +120,19 @@ void Data::resize(std::size_t n) {
 }
 
 void Data::clear() {
+    // A shared store is left to the others; an own one keeps its room for the next bytes.
+    if (m_spStore && !m_spStore->isUniquelyHeld())
+        m_spStore.reset();
     m_offset = 0;
     m_size = 0;
+    lay();
 }
 
 long Data::find(unsigned char b, std::size_t from) const {
-    if (from >= m_size) return -1;
-    const void* hit = std::memchr(getInternalData() + from, b, m_size - from);
-    return hit ? static_cast<long>(static_cast<const unsigned char*>(hit) - getInternalData()) : -1;
+    if (from >= m_size)
+        return -1;
+    const void* hit = std::memchr(m_pBytes + from, b, m_size - from);
+    return hit ? static_cast<long>(static_cast<const unsigned char*>(hit) - m_pBytes) : -1;
 }
 
 }  // namespace core

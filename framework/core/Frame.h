@@ -5,12 +5,15 @@
 #include <cstddef>
 
 #include "framework/core/Data.h"
+#include "framework/core/ObjectPool.h"
 #include "framework/core/RCObject.h"
 
 namespace core {
 
 class Frame : public RCObject {
 public:
+    CORE_POOLED_ALLOCATION
+
     Frame();
     // A zeroed buffer of n bytes.
     explicit Frame(std::size_t n);

@@ -55,6 +55,9 @@ public:
         return left;
     }
     long getRefCount() const { return m_refs.load(std::memory_order_relaxed); }
+    // True when the caller's reference is the only one. Ordered after every other holder's
+    // release, so that the caller may then change what the others used to read.
+    bool isUniquelyHeld() const { return m_refs.load(std::memory_order_acquire) == 1; }
     // Takes a reference only while the object is alive (count above zero). False once its
     // final release has begun: code that reaches an object by a plain pointer (a process-wide
     // instance, a worker's own handlers) must not revive it while it is being destroyed.

@@ -1,6 +1,7 @@
 #include "framework/dsrc/DataSourceFrame.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "framework/core/Bytes.h"
 
@@ -14,40 +15,100 @@ core::RCPtr<core::Data> withHeader(unsigned int dataSize, const void* data, std:
     unsigned char header[DataSourceFrame::kHeaderSize] = {};
     core::writeU4(header + 12, dataSize);
     frame->addData(header, sizeof header);
-    if (data) frame->addData(data, std::min<std::size_t>(n, dataSize));
+    if (data)
+        frame->addData(data, std::min<std::size_t>(n, dataSize));
     frame->resize(whole);
     return frame;
 }
 }  // namespace
 
 DataSourceFrame::DataSourceFrame(unsigned int dataSize) : core::Frame(kHeaderSize + dataSize) {
-    core::writeU4(buffer() + 12, dataSize);
     layHeader();
+    core::writeU4(m_pHeader + 12, dataSize);
 }
 
-DataSourceFrame::DataSourceFrame(const core::RCPtr<core::Data>& whole) : core::Frame(whole) {
+DataSourceFrame::DataSourceFrame(const core::RCPtr<core::Data>& whole)
+    : DataSourceFrame(whole, true) {}
+
+DataSourceFrame::DataSourceFrame(const core::RCPtr<core::Data>& dataArea, DataAreaOnly)
+    : DataSourceFrame(dataArea, false) {}
+
+DataSourceFrame::DataSourceFrame(const core::RCPtr<core::Data>& bytes, bool withHeader)
+    : core::Frame(bytes), m_dataOffset(withHeader ? kHeaderSize : 0) {
     // A block too short to hold the header gets one, so that no accessor reads past it.
-    if (m_frame->size() < kHeaderSize) {
+    if (withHeader && m_frame->size() < kHeaderSize) {
         core::RCPtr<core::Data> padded(new core::Data(*m_frame));
         padded->resize(kHeaderSize);
         m_frame = padded;
     }
     layHeader();
+    if (!withHeader)
+        core::writeU4(m_pHeader + 12, static_cast<std::uint32_t>(m_frame->size()));
 }
 
 DataSourceFrame::DataSourceFrame(const void* whole, std::size_t n) : core::Frame(whole, n) {
-    if (m_frame->size() < kHeaderSize) m_frame->resize(kHeaderSize);
+    if (m_frame->size() < kHeaderSize)
+        m_frame->resize(kHeaderSize);
     layHeader();
 }
 
 DataSourceFrame::DataSourceFrame(unsigned int dataSize, const void* data, std::size_t n)
     : DataSourceFrame(withHeader(dataSize, data, n)) {}
 
-void DataSourceFrame::layHeader() { setPosition(kHeaderSize); }
+DataSourceFrame::DataSourceFrame(const DataSourceFrame& other)
+    : core::Frame(other), m_dataOffset(other.m_dataOffset), m_spJoinedFrom(other.m_spJoinedFrom) {
+    std::memcpy(m_header, other.m_header, kHeaderSize);
+    layHeader();
+}
 
-std::uint32_t DataSourceFrame::getRecNo() const { return core::readU4(getFrameBuf()); }
-void DataSourceFrame::setRecNo(std::uint32_t recNo) { core::writeU4(buffer(), recNo); }
-std::uint64_t DataSourceFrame::getTime() const { return core::readU8(getFrameBuf() + 4); }
-void DataSourceFrame::setTime(std::uint64_t microseconds) { core::writeU8(buffer() + 4, microseconds); }
+void DataSourceFrame::layHeader() {
+    m_pHeader = m_dataOffset ? buffer() : m_header;
+    setPosition(m_dataOffset);
+}
+
+void DataSourceFrame::replaceBuffer(const core::RCPtr<core::Data>& buffer) {
+    m_frame = buffer;
+    m_pHeader = m_dataOffset ? m_frame->getInternalData() : m_header;
+}
+
+void DataSourceFrame::join() {
+    const std::size_t dataSize = m_frame->size();
+    core::RCPtr<core::Data> whole(new core::Data(kHeaderSize + dataSize));
+    whole->addData(m_header, kHeaderSize);
+    whole->addData(m_frame->getInternalData(), dataSize);
+    m_spJoinedFrom = m_frame;
+    m_frame = whole;
+    m_dataOffset = kHeaderSize;
+    m_pHeader = m_frame->getInternalData();
+    repositionMembers();
+}
+
+const core::RCPtr<core::Data>& DataSourceFrame::getFrame() const {
+    // The object is never made const (frames live on the heap behind counted pointers).
+    if (m_dataOffset == 0)
+        const_cast<DataSourceFrame*>(this)->join();
+    return m_frame;
+}
+
+const unsigned char* DataSourceFrame::getFrameBuf() const {
+    return getFrame()->getInternalData();
+}
+
+unsigned int DataSourceFrame::size() const {
+    return static_cast<unsigned int>(m_frame->size() + (m_dataOffset ? 0u : kHeaderSize));
+}
+
+std::uint32_t DataSourceFrame::getRecNo() const {
+    return core::readU4(m_pHeader);
+}
+void DataSourceFrame::setRecNo(std::uint32_t recNo) {
+    core::writeU4(m_pHeader, recNo);
+}
+std::uint64_t DataSourceFrame::getTime() const {
+    return core::readU8(m_pHeader + 4);
+}
+void DataSourceFrame::setTime(std::uint64_t microseconds) {
+    core::writeU8(m_pHeader + 4, microseconds);
+}
 
 }  // namespace dsrc

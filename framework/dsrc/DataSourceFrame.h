@@ -1,5 +1,12 @@
 // The frames of a data source: a fixed header (record number, time, data size) followed by
 // the data area that derived frame classes lay their fields over.
+//
+// A frame either holds the whole frame in one buffer (header, then data area), or, when it was
+// made over received bytes that it shares (a slice of the received block), holds the header in
+// the frame object and the data area in the shared bytes. The byte view (getFrame,
+// getFrameBuf, size) is the whole frame either way: the first call of getFrame or getFrameBuf
+// on a frame of the second kind joins header and data area into one buffer of its own, and
+// the frame's fields are laid over it again (repositionMembers).
 #pragma once
 
 #include <cstdint>
@@ -15,34 +22,69 @@ public:
     static constexpr unsigned int kHeaderSize = 16;
     static unsigned int getHeaderSize() { return kHeaderSize; }
 
+    // Tag of the constructor that wraps a data area without a header.
+    struct DataAreaOnly {};
+
     // A new frame with a zeroed data area of dataSize bytes; the cursor at the data area.
     explicit DataSourceFrame(unsigned int dataSize = 0);
     // Wraps a whole data-source frame (header included) without copying it.
     explicit DataSourceFrame(const core::RCPtr<core::Data>& whole);
+    // Wraps bytes that are the data area alone, without copying them: the header (zero, with
+    // the data size) is kept in the frame object. The cursor at the data area.
+    DataSourceFrame(const core::RCPtr<core::Data>& dataArea, DataAreaOnly);
+    // One of the two above: the whole frame when withHeader, else the data area alone.
+    DataSourceFrame(const core::RCPtr<core::Data>& bytes, bool withHeader);
     // A copy of n bytes of a whole data-source frame (header included).
     DataSourceFrame(const void* whole, std::size_t n);
     // A new frame with a data area of dataSize bytes that begins with a copy of n of the given
     // bytes (at most dataSize); the rest is zero. The cursor at the data area.
     DataSourceFrame(unsigned int dataSize, const void* data, std::size_t n);
-    DataSourceFrame(const DataSourceFrame& other) = default;
+    // Shares the source's data area; a header kept in the source object is copied.
+    DataSourceFrame(const DataSourceFrame& other);
 
-    unsigned char* getDataSourceFrameData() { return buffer() + kHeaderSize; }
-    const unsigned char* getDataSourceFrameData() const { return getFrameBuf() + kHeaderSize; }
-    unsigned int getDataSourceFrameDataSize() const { return size() - kHeaderSize; }
+    // The whole frame, header first.
+    const core::RCPtr<core::Data>& getFrame() const override;
+    const unsigned char* getFrameBuf() const override;
+    unsigned int size() const override;
+
+    unsigned char* getDataSourceFrameData() { return buffer() + m_dataOffset; }
+    const unsigned char* getDataSourceFrameData() const {
+        return m_frame->getInternalData() + m_dataOffset;
+    }
+    unsigned int getDataSourceFrameDataSize() const {
+        return static_cast<unsigned int>(m_frame->size() - m_dataOffset);
+    }
 
     std::uint32_t getRecNo() const;
     void setRecNo(std::uint32_t recNo);
     std::uint64_t getTime() const;
     void setTime(std::uint64_t microseconds);
 
+protected:
+    // Where the data area begins in the frame's buffer: after the header, or at 0 when the
+    // header is kept in the object.
+    unsigned int getDataAreaOffset() const { return m_dataOffset; }
+    // Puts a new buffer of the same layout in place of the frame's (a padded copy, say).
+    void replaceBuffer(const core::RCPtr<core::Data>& buffer);
+
 private:
     void layHeader();
+    // Makes the whole frame one buffer of its own (for the byte view).
+    void join();
+
+    unsigned char* m_pHeader = nullptr;
+    unsigned int m_dataOffset = kHeaderSize;
+    // The header while it is kept in the object.
+    unsigned char m_header[kHeaderSize] = {};
+    // The shared data area after a join: bytes handed out before it stay readable.
+    core::RCPtr<core::Data> m_spJoinedFrom;
 };
 
 // Turns one received block into a frame object of the right class.
 class DataSourceFrameFactory : public core::RCObject {
 public:
-    virtual core::RCPtr<DataSourceFrame> create(const unsigned char* block, unsigned int length) = 0;
+    virtual core::RCPtr<DataSourceFrame> create(const unsigned char* block,
+                                                unsigned int length) = 0;
 };
 
 }  // namespace dsrc

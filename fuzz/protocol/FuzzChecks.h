@@ -180,8 +180,23 @@ inline void checkFactory(const unsigned char* data, std::size_t size,
     TvpIoProtocolFactory factory(direction);
     const auto length = static_cast<unsigned int>(size);
     auto frame = factory.create(data, length);
+    // The same bytes inside a larger received block: the frame shares them, and is the same.
+    core::RCPtr<core::Data> block(new core::Data("\xA5\xA5\xA5", 3));
+    block->addData(data, size);
+    block->addData("\x5A", 1);
+    auto shared = factory.create(block, 3, length);
+    require(bool(frame) == bool(shared), "a shared block gives the frame the copy gives");
     if (!frame)
         return;
+    require(shared->getClassName() == frame->getClassName(), "same class from a shared block");
+    require(shared->getDataSourceFrameDataSize() == frame->getDataSourceFrameDataSize() &&
+                same(shared->getDataSourceFrameData(), frame->getDataSourceFrameData(),
+                     frame->getDataSourceFrameDataSize()),
+            "same bytes from a shared block");
+    block.reset();
+    require(shared->size() == frame->size() &&
+                same(shared->getFrameBuf(), frame->getFrameBuf(), frame->size()),
+            "same byte view after the block is gone");
     auto tvp = frame.dynamicCast<TvpIoProtocol>();
     require(bool(tvp), "a TVP frame");
     const unsigned int skip = direction == TvpIoProtocol::FROM_DATA_SOURCE ? 16 : 0;

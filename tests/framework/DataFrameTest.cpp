@@ -59,7 +59,8 @@ TEST(Bytes, LittleEndian) {
     EXPECT_EQ(b[0], 0x02);
     EXPECT_EQ(b[1], 0x01);
     core::writeU4(b, 0x12345678);
-    EXPECT_EQ((std::vector<unsigned char>(b, b + 4)), (std::vector<unsigned char>{0x78, 0x56, 0x34, 0x12}));
+    EXPECT_EQ((std::vector<unsigned char>(b, b + 4)),
+              (std::vector<unsigned char>{0x78, 0x56, 0x34, 0x12}));
     EXPECT_EQ(core::readU4(b), 0x12345678u);
     core::writeF4(b + 4, 1.0f);
     EXPECT_EQ(core::readU4(b + 4), 0x3F800000u);
@@ -128,14 +129,97 @@ TEST(DataSourceFrame, BuiltFromDataBytes) {
     const unsigned char data[] = {0xD1, 0xD2, 0xD3};
     // The data area is longer than the bytes: zero tail; data size 5 in the header.
     dsrc::DataSourceFrame padded(5, data, sizeof data);
-    EXPECT_EQ(frameBytes(padded),
-              (std::vector<unsigned char>{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 5, 0, 0, 0,  //
-                                          0xD1, 0xD2, 0xD3, 0, 0}));
+    EXPECT_EQ(frameBytes(padded), (std::vector<unsigned char>{0,    0,    0,    0, 0, 0, 0, 0,
+                                                              0,    0,    0,    0, 5, 0, 0, 0,  //
+                                                              0xD1, 0xD2, 0xD3, 0, 0}));
     EXPECT_EQ(padded.getDataSourceFrameData(), padded.getFrameBuf() + 16);
     // More bytes than the data area: only the area's worth is taken.
     dsrc::DataSourceFrame cut(2, data, sizeof data);
-    EXPECT_EQ(frameBytes(cut), (std::vector<unsigned char>{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2,
-                                                           0, 0, 0, 0xD1, 0xD2}));
+    EXPECT_EQ(frameBytes(cut), (std::vector<unsigned char>{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2, 0,
+                                                           0, 0, 0xD1, 0xD2}));
     dsrc::DataSourceFrame zeros(2, nullptr, 7);
     EXPECT_EQ(frameBytes(zeros), frameBytes(dsrc::DataSourceFrame(2)));
 }
+
+namespace {
+
+// A slice sees part of another Data's bytes without copying them; the bytes live as long as
+// any Data that sees them, and changing a length never changes another Data.
+TEST(Data, SliceSharesBytesAndOutlivesItsSource) {
+    core::RCPtr<core::Data> block(new core::Data("\x10\x11\x12\x13\x14\x15", 6));
+    core::RCPtr<core::Data> part = block->slice(2, 3);
+    EXPECT_EQ(part->getInternalData(), block->getInternalData() + 2) << "no copy";
+    EXPECT_EQ(bytes(*part), (std::vector<unsigned char>{0x12, 0x13, 0x14}));
+    EXPECT_TRUE(block->isShared());
+    EXPECT_EQ(block->slice(5, 10)->size(), 1u) << "a slice ends with its source";
+    EXPECT_EQ(block->slice(9, 1)->size(), 0u);
+
+    // Bytes written through one are seen by the other.
+    part->getInternalData()[0] = 0xA2;
+    EXPECT_EQ(block->getInternalData()[2], 0xA2);
+
+    // Growing either one first gives it bytes of its own.
+    block->addData("\x16", 1);
+    EXPECT_EQ(bytes(*part), (std::vector<unsigned char>{0xA2, 0x13, 0x14}));
+    part->addData("\x99", 1);
+    EXPECT_EQ(bytes(*part), (std::vector<unsigned char>{0xA2, 0x13, 0x14, 0x99}));
+    EXPECT_EQ(bytes(*block),
+              (std::vector<unsigned char>{0x10, 0x11, 0xA2, 0x13, 0x14, 0x15, 0x16}));
+
+    // The source goes; the slice's bytes stay (ASan sees any read of freed bytes).
+    core::RCPtr<core::Data> second = block->slice(1, 2);
+    block.reset();
+    EXPECT_FALSE(second->isShared());
+    EXPECT_EQ(bytes(*second), (std::vector<unsigned char>{0x11, 0xA2}));
+    second->resize(4);
+    EXPECT_EQ(bytes(*second), (std::vector<unsigned char>{0x11, 0xA2, 0x00, 0x00}));
+
+    // A cleared source leaves the shared bytes to the slice.
+    core::RCPtr<core::Data> again(new core::Data("\x01\x02", 2));
+    core::RCPtr<core::Data> kept = again->slice(0, 2);
+    again->clear();
+    again->addData("\x07", 1);
+    EXPECT_EQ(bytes(*kept), (std::vector<unsigned char>{0x01, 0x02}));
+    EXPECT_EQ(bytes(*again), (std::vector<unsigned char>{0x07}));
+}
+
+// A data-source frame over a data area alone keeps its header in the object; the byte view
+// joins the two into one buffer, and the frame's fields follow its bytes there.
+TEST(DataSourceFrame, OverASharedDataAreaJoinsForTheWholeView) {
+    class Field : public dsrc::DataSourceFrame {
+      public:
+        explicit Field(const core::RCPtr<core::Data>& area)
+            : DataSourceFrame(area, DataAreaOnly{}) {
+            lay();
+        }
+        void repositionMembers() override { lay(); }
+        unsigned char* m_first = nullptr;
+
+      private:
+        void lay() {
+            setPosition(getDataAreaOffset());
+            m_first = positionU1();
+        }
+    };
+    core::RCPtr<core::Data> block(new core::Data("\xEE\xD1\xD2\xD3", 4));
+    core::RCPtr<Field> f(new Field(block->slice(1, 3)));
+    EXPECT_EQ(f->getDataSourceFrameData(), block->getInternalData() + 1) << "shared, not copied";
+    EXPECT_EQ(f->m_first, block->getInternalData() + 1);
+    EXPECT_EQ(f->size(), 19u);
+    EXPECT_EQ(f->getDataSourceFrameDataSize(), 3u);
+    f->setRecNo(9);
+    f->setTime(0x0807060504030201ull);
+    EXPECT_EQ(f->getRecNo(), 9u);
+    EXPECT_EQ(block->getInternalData()[0], 0xEE) << "the header is not written into the block";
+    block.reset();
+
+    EXPECT_EQ(frameBytes(*f), (std::vector<unsigned char>{9, 0, 0, 0, 1, 2, 3, 4, 5, 6, 7, 8, 3, 0,
+                                                          0, 0, 0xD1, 0xD2, 0xD3}));
+    EXPECT_EQ(f->getFrame()->size(), 19u);
+    EXPECT_EQ(f->m_first, f->getFrameBuf() + 16) << "fields laid again over the joined buffer";
+    EXPECT_EQ(f->getDataSourceFrameData(), f->getFrameBuf() + 16);
+    f->setRecNo(10);
+    EXPECT_EQ(f->getFrameBuf()[0], 10);
+}
+
+}  // namespace

@@ -143,9 +143,8 @@ TEST(TvpIoProtocolFactory, FromUeFrameIsTheFrameworkHeaderThenTheBytes) {
     const Bytes b = hex("09 00 02 2C 01 05 02 01 06");
     auto frame = factory.create(b.data(), 9);
     ASSERT_TRUE(frame);
-    EXPECT_EQ(toHex(frame->getFrame()),
-              toHex(hex("00 00 00 00 00 00 00 00 00 00 00 00 09 00 00 00 "
-                        "09 00 02 2C 01 05 02 01 06")));
+    EXPECT_EQ(toHex(frame->getFrame()), toHex(hex("00 00 00 00 00 00 00 00 00 00 00 00 09 00 00 00 "
+                                                  "09 00 02 2C 01 05 02 01 06")));
     // Built straight from bytes shorter than its class: the missing fixed part is zero and the
     // data area (and its size field) covers it.
     const Bytes shortProbe = hex("15 00 80 06 00 00 01");
@@ -154,6 +153,34 @@ TEST(TvpIoProtocolFactory, FromUeFrameIsTheFrameworkHeaderThenTheBytes) {
     EXPECT_EQ(toHex(probe.getFrame()),
               toHex(hex("00 00 00 00 00 00 00 00 00 00 00 00 14 00 00 00 "
                         "15 00 80 06 00 00 01 00 00 00 00 00 00 00 00 00 00 00 00 00")));
+}
+
+}  // namespace
+}  // namespace vela::test
+
+namespace vela::test {
+namespace {
+
+// A frame of a received block shares the block's bytes: nothing is copied, and the frame holds
+// them after the block's own object is gone. Bounds outside the block give nothing.
+TEST(TvpIoProtocolFactory, FrameOfASharedBlock) {
+    TvpIoProtocolFactory factory(TvpIoProtocol::FROM_UE);
+    const Bytes two = hex("FF 09 00 02 2C 01 05 02 01 06 08 00 00 4C 08 06 00 00");
+    core::RCPtr<core::Data> block(new core::Data(two.data(), two.size()));
+    auto request = factory.create(block, 1, 9);
+    auto ack = factory.create(block, 10, 8);
+    ASSERT_TRUE(request && ack);
+    EXPECT_EQ(request->getDataSourceFrameData(), block->getInternalData() + 1);
+    EXPECT_EQ(ack->getDataSourceFrameData(), block->getInternalData() + 10);
+    EXPECT_FALSE(factory.create(block, 10, 9)) << "one byte past the block";
+    EXPECT_FALSE(factory.create(block, 19, 0));
+    EXPECT_FALSE(factory.create(core::RCPtr<core::Data>(), 0, 9));
+    block.reset();
+    EXPECT_EQ(describe(request), describe(factory.create(two.data() + 1, 9)));
+    EXPECT_EQ(describe(ack), describe(factory.create(two.data() + 10, 8)));
+    EXPECT_EQ(request->size(), 16u + 9u);
+    EXPECT_EQ(Bytes(request->getFrameBuf() + 16, request->getFrameBuf() + 25),
+              Bytes(two.begin() + 1, two.begin() + 10));
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // phone's bytes are split into blocks; every frame but an acknowledgement goes to the host in
 // order and byte for byte; bad lengths and unknown frames are skipped.
 #include "TvpTestSupport.h"
+#include "protocol/TvpProbeInject.h"
 
 namespace tvptest {
 namespace {
@@ -231,6 +232,56 @@ TEST_F(TvpStream, FrameBegunOnAStreamThatGoesAwayIsCountedAndTracedNotJoinedToTh
     settle();
     EXPECT_EQ(sink->bytes(), std::vector<Bytes>(2, asDataSourceFrame(frame)));
     EXPECT_EQ(engine->counters().bytesSkipped, 0u);
+}
+
+}  // namespace
+}  // namespace tvptest
+
+namespace tvptest {
+namespace {
+
+// Frames cut from a block share its bytes (nothing is copied per frame) and a frame the host
+// keeps stays whole after the block, the reassembly buffer and the channel are gone: ASan
+// would report any read of their freed bytes.
+TEST_F(TvpStream, FramesKeptByTheHostOutliveTheirBlockAndTheChannel) {
+    startSession();
+    sink->keep(true);
+    const Bytes a = probeFrame(0x0190, 1, payload(10));
+    const Bytes b = probeFrame(0x0191, 2, payload(3, 1));
+    const Bytes c = probeFrame(0x0192, 3, payload(40, 2));
+    const Bytes d = probeFrame(0x0193, 4, payload(1, 3));
+    // a and b whole in one block, c split over two blocks, d whole after it.
+    phone->inject(cat({a, b, Bytes(c.begin(), c.begin() + 30)}));
+    phone->inject(cat({Bytes(c.begin() + 30, c.end()), d}));
+    ASSERT_TRUE(sink->waitCount(4));
+    settle();
+    std::vector<RCPtr<dsrc::DataSourceFrame>> kept = sink->takeKept();
+    ASSERT_EQ(kept.size(), 4u);
+    EXPECT_EQ(kept[0]->getDataSourceFrameData() + a.size(), kept[1]->getDataSourceFrameData())
+        << "the frames of one block lie side by side in its bytes";
+
+    target->detachChannel("Tvp");
+    engine->stopWorkThread();
+    engine.reset();
+    sink.reset();
+
+    const std::vector<Bytes> tvp = {a, b, c, d};
+    for (std::size_t i = 0; i < kept.size(); ++i) {
+        auto& frame = kept[i];
+        ASSERT_EQ(frame->getDataSourceFrameDataSize(), tvp[i].size());
+        EXPECT_EQ(
+            Bytes(frame->getDataSourceFrameData(), frame->getDataSourceFrameData() + tvp[i].size()),
+            tvp[i]);
+        auto* probe = dynamic_cast<vela::TvpProbe*>(frame.get());
+        ASSERT_NE(probe, nullptr);
+        EXPECT_EQ(probe->getProbeId(), 0x0190 + i);
+        // The host's own header, then the whole view in one buffer.
+        frame->setRecNo(static_cast<std::uint32_t>(i));
+        Bytes whole = asDataSourceFrame(tvp[i]);
+        whole[0] = static_cast<std::uint8_t>(i);
+        EXPECT_EQ(Bytes(frame->getFrameBuf(), frame->getFrameBuf() + frame->size()), whole);
+        EXPECT_EQ(probe->getProbeId(), 0x0190 + i) << "fields follow the joined bytes";
+    }
 }
 
 }  // namespace

@@ -137,13 +137,26 @@ class RecordingSink : public dsrc::DataSourceSink {
   public:
     bool onDataSourceFrame(const dsrc::DataSourceChannelInfo*,
                            const RCPtr<dsrc::DataSourceFrame>& frame) override {
-        const RCPtr<core::Data>& whole = frame->getFrame();
-        ReceivedFrame received{
-            Bytes(whole->getInternalData(), whole->getInternalData() + whole->size()),
-            frame->getClassName()};
+        ReceivedFrame received{{}, frame->getClassName()};
+        if (keeping()) {
+            // As a host that holds the frame: its data area is read where it is, no byte view
+            // is asked for.
+            const unsigned char* data = frame->getDataSourceFrameData();
+            received.bytes = Bytes(16, 0);
+            const std::uint32_t n = frame->getDataSourceFrameDataSize();
+            for (int i = 0; i < 4; ++i)
+                received.bytes[12 + i] = static_cast<std::uint8_t>(n >> (8 * i));
+            received.bytes.insert(received.bytes.end(), data, data + n);
+        } else {
+            const RCPtr<core::Data>& whole = frame->getFrame();
+            received.bytes =
+                Bytes(whole->getInternalData(), whole->getInternalData() + whole->size());
+        }
         {
             std::lock_guard<std::mutex> lock(m_mutex);
             m_frames.push_back(std::move(received));
+            if (m_keep)
+                m_kept.push_back(frame);
         }
         m_changed.notify_all();
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -171,12 +184,28 @@ class RecordingSink : public dsrc::DataSourceSink {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_refuse = on;
     }
+    // Holds every frame from now on, as a host may after the call.
+    void keep(bool on) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_keep = on;
+    }
+    std::vector<RCPtr<dsrc::DataSourceFrame>> takeKept() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return std::move(m_kept);
+    }
 
   private:
+    bool keeping() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_keep;
+    }
+
     std::mutex m_mutex;
     std::condition_variable m_changed;
     std::vector<ReceivedFrame> m_frames;
+    std::vector<RCPtr<dsrc::DataSourceFrame>> m_kept;
     bool m_refuse = false;
+    bool m_keep = false;
 };
 
 struct ApplyResult {
