@@ -178,19 +178,27 @@ TEST_F(MuxChannelTest, ManyBlocksArriveAndLeaveCompleteAndInOrder) {
     target->detachChannel("Tvp");
 }
 
-TEST_F(MuxChannelTest, ActivationWithoutAWorkingStreamFailsByTheTimer) {
+using MuxChannelClockTest = MuxClockTest<MuxChannelTest>;
+
+TEST_F(MuxChannelClockTest, ActivationWithoutAWorkingStreamFailsWhenItsTimeIsUp) {
     core::TraceCapture trace;
-    ChannelHolder alone(new TestChannel("Nothing", 200));
+    ChannelHolder alone(new TestChannel("Nothing"));
     ASSERT_TRUE(alone->activate(new NullSink()));
-    EXPECT_TRUE(alone->waitState(dsrc::CHANNEL_STATE_FAILED));
+    passTime(5999ms);
+    EXPECT_EQ(alone->getActiveStateSnapshot(), dsrc::CHANNEL_STATE_ACTIVATING);
+    passTime(1ms);
+    EXPECT_EQ(alone->getActiveStateSnapshot(), dsrc::CHANNEL_STATE_FAILED);
 
     // A stream that refuses to open: traced, and the timer fails the activation.
     phone.provider("Tvp").answerFalseAlways("Connect");
-    ChannelHolder tvp(new TestChannel("Tvp", 200));
+    ChannelHolder tvp(new TestChannel("Tvp"));
     ASSERT_TRUE(tvp->activate(new NullSink()));
     target->attachChannel("Tvp", tvp.get());
-    EXPECT_TRUE(tvp->waitState(dsrc::CHANNEL_STATE_FAILED));
+    passTime(5999ms);
     EXPECT_TRUE(trace.has(20, "VelaChannel::onSetDataProvider - Connect failed\n"));
+    EXPECT_EQ(tvp->getActiveStateSnapshot(), dsrc::CHANNEL_STATE_ACTIVATING);
+    passTime(1ms);
+    EXPECT_EQ(tvp->getActiveStateSnapshot(), dsrc::CHANNEL_STATE_FAILED);
     target->detachChannel("Tvp");
 }
 
