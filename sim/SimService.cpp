@@ -370,9 +370,10 @@ void SimService::reset(const ServiceConfig& config) {
     std::map<int, std::shared_ptr<PhoneState>> phones;
     std::vector<EventQueue::Task> dropped;
     {
-        // The phones go and their pending events with them, at once: no event of a phone
-        // that has gone is fired once reset has taken it away (only the one under way
-        // finishes, below).
+        // The phones go and their providers' pending events (DataAvailable, Disconnected)
+        // with them, at once: no block of a provider that has gone is delivered once reset
+        // has taken it away (only the event under way finishes, below). The phones' own
+        // events are dropped when their threads end.
         std::lock_guard<std::mutex> lock(m_core->mutex);
         phones.swap(m_core->phones);
         auto drop = [&](EventQueue* queue) {
@@ -384,7 +385,6 @@ void SimService::reset(const ServiceConfig& config) {
         for (auto& [port, phone] : phones) {
             phone->present = false;
             phone->reported = false;
-            drop(phone->queue.get());
             for (auto& provider : phone->providers) {
                 provider->present = false;
                 provider->connected = false;
