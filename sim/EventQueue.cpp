@@ -16,6 +16,7 @@ struct EventQueue::State {
     bool running = false;
     bool stopping = false;
     bool drain = false;
+    std::uint64_t done = 0;  // tasks run
     std::thread::id thread;
 
     void run() {
@@ -32,6 +33,7 @@ struct EventQueue::State {
             task = nullptr;  // whatever it held goes before the queue counts as idle
             lock.lock();
             running = false;
+            ++done;
             idle.notify_all();
         }
         running = false;
@@ -88,6 +90,20 @@ void EventQueue::stop(Pending pending) {
         m_thread.join();
 }
 
+std::vector<EventQueue::Task> EventQueue::close() {
+    std::vector<Task> dropped;
+    {
+        std::lock_guard<std::mutex> lock(m_state->mutex);
+        m_state->stopping = true;
+        m_state->drain = false;
+        for (auto& task : m_state->tasks)
+            dropped.push_back(std::move(task));
+        m_state->tasks.clear();
+    }
+    m_state->wake.notify_all();
+    return dropped;
+}
+
 void EventQueue::cancelPending() {
     std::deque<Task> dropped;
     std::unique_lock<std::mutex> lock(m_state->mutex);
@@ -109,6 +125,11 @@ bool EventQueue::waitIdle(Clock::time_point deadline) const {
 bool EventQueue::isIdle() const {
     std::lock_guard<std::mutex> lock(m_state->mutex);
     return m_state->tasks.empty() && !m_state->running;
+}
+
+std::uint64_t EventQueue::tasksRun() const {
+    std::lock_guard<std::mutex> lock(m_state->mutex);
+    return m_state->done;
 }
 
 bool EventQueue::isCurrentThread() const {

@@ -4,10 +4,12 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace sim {
 
@@ -31,12 +33,18 @@ class EventQueue {
     // for the thread to end, unless called from a task of this queue (the thread then ends by
     // itself after that task). Dropped tasks are destroyed in the caller.
     void stop(Pending pending);
+    // Stops taking tasks and drops the pending ones without waiting for the running one; a
+    // later stop() waits for the thread. The dropped tasks are handed back, for the caller to
+    // destroy where no lock of its own is held.
+    std::vector<Task> close();
     // Drops the pending tasks and waits for the running one (not when called from a task of
     // this queue). The queue goes on taking tasks.
     void cancelPending();
     // Waits until no task is queued or running; false at the deadline.
     bool waitIdle(Clock::time_point deadline) const;
     bool isIdle() const;
+    // Tasks run so far: the same count at two idle times means nothing ran in between.
+    std::uint64_t tasksRun() const;
     bool isCurrentThread() const;
 
   private:

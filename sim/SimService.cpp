@@ -368,19 +368,33 @@ void SimService::reset(const ServiceConfig& config) {
         if (port < 1 || port > 255)
             throw std::invalid_argument("COM port out of range");
     std::map<int, std::shared_ptr<PhoneState>> phones;
+    std::vector<EventQueue::Task> dropped;
     {
+        // The phones go and their providers' pending events (DataAvailable, Disconnected)
+        // with them, at once: no block of a provider that has gone is delivered once reset
+        // has taken it away (only the event under way finishes, below). The phones' own
+        // events are dropped when their threads end.
         std::lock_guard<std::mutex> lock(m_core->mutex);
         phones.swap(m_core->phones);
+        auto drop = [&](EventQueue* queue) {
+            if (!queue)
+                return;
+            for (auto& task : queue->close())
+                dropped.push_back(std::move(task));
+        };
         for (auto& [port, phone] : phones) {
             phone->present = false;
             phone->reported = false;
             for (auto& provider : phone->providers) {
                 provider->present = false;
                 provider->connected = false;
+                drop(provider->queue.get());
             }
         }
         m_core->served = config.servedPorts;
     }
+    dropped.clear();  // the events hold objects of the service: released without the lock
+    m_core->notify();
     m_core->faults.clear();
     // Events not yet fired are dropped; one under way finishes before reset goes on.
     m_core->serviceQueue.cancelPending();
@@ -563,6 +577,11 @@ bool SimService::waitForLiveObjects(long count, Timeout timeout) {
 
 bool SimService::waitIdle(Timeout timeout) const {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
+    // The queues are looked at one after another, and a task of one may queue an event on
+    // another that was looked at already: idle is when two passes in a row find every queue
+    // idle with the same tasks run, so that nothing ran between them.
+    std::vector<std::pair<const EventQueue*, std::uint64_t>> last;
+    bool haveLast = false;
     for (;;) {
         std::vector<std::shared_ptr<void>> keep;
         std::vector<EventQueue*> queues;
@@ -570,16 +589,22 @@ bool SimService::waitIdle(Timeout timeout) const {
             std::lock_guard<std::mutex> lock(m_core->mutex);
             queues = m_core->queuesLocked(keep);
         }
+        std::vector<std::pair<const EventQueue*, std::uint64_t>> pass;
         bool wasIdle = true;
         for (EventQueue* q : queues) {
-            if (q->isIdle())
+            std::uint64_t run = q->tasksRun();  // before the look: a task in between shows
+            if (q->isIdle()) {
+                pass.emplace_back(q, run);
                 continue;
+            }
             wasIdle = false;
             if (!q->waitIdle(deadline))
                 return false;
         }
-        if (wasIdle)
-            return true;  // a full pass found nothing to wait for
+        if (wasIdle && haveLast && pass == last)
+            return true;
+        haveLast = wasIdle;
+        last.swap(pass);
     }
 }
 

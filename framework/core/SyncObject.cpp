@@ -1,7 +1,8 @@
 #include "framework/core/SyncObject.h"
 
-#include <chrono>
+#include <algorithm>
 
+#include "framework/core/Clock.h"
 #include "framework/core/SyncObjectMgr.h"
 
 namespace core {
@@ -69,10 +70,10 @@ WaitableTimer::WaitableTimer(int type, const char*, LPSECURITY_ATTRIBUTES) : m_t
 WaitableTimer::~WaitableTimer() { detachFromWorker(); }
 
 bool WaitableTimer::setTimer(unsigned long milliseconds) {
-    using namespace std::chrono;
-    auto now = duration_cast<nanoseconds>(steady_clock::now().time_since_epoch()).count();
+    std::int64_t now = Clock::now();
     m_signalled = false;
-    m_deadline = now + static_cast<std::int64_t>(milliseconds) * 1000000 + 1;
+    // Due exactly ms after now; never 0, which means not set.
+    m_deadline = std::max<std::int64_t>(now + static_cast<std::int64_t>(milliseconds) * 1000000, 1);
     if (SyncObjectMgr* worker = getWorker()) worker->timerChanged();
     return true;
 }

@@ -95,7 +95,8 @@ public:
 
     bool setTimer(unsigned long milliseconds);
     bool cancelWaitableTimer();
-    // Nanoseconds of the steady clock at which the timer fires, 0 when not set.
+    // Nanoseconds of the framework's clock (Clock::now) at which the timer fires, 0 when not
+    // set.
     std::int64_t getDeadline() const { return m_deadline.load(); }
 
 protected:

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "framework/core/Clock.h"
 #include "framework/core/Request.h"
 #include "framework/core/ServiceChannel.h"
 #include "framework/core/SyncObject.h"
@@ -17,9 +18,26 @@ namespace {
 
 thread_local SyncObjectMgr* t_current = nullptr;
 
-std::int64_t nowNs() {
-    using namespace std::chrono;
-    return duration_cast<nanoseconds>(steady_clock::now().time_since_epoch()).count();
+std::int64_t nowNs() { return Clock::steadyNow(); }
+
+// The running workers, for waking them when the clock moves and for waiting until all are
+// idle. Lock order: this mutex before a worker's; a worker never takes it holding its own.
+struct Registry {
+    std::mutex mutex;
+    std::condition_variable idle;  // a worker became idle or ended
+    std::vector<SyncObjectMgr*> workers;
+    std::atomic<int> idleWaiters{0};
+};
+
+Registry& registry() {
+    static auto* r = new Registry;  // never destroyed: workers may end during exit
+    return *r;
+}
+
+void notifyIdle() {
+    Registry& r = registry();
+    { std::lock_guard<std::mutex> lock(r.mutex); }
+    r.idle.notify_all();
 }
 
 }  // namespace
@@ -56,6 +74,65 @@ void SyncObjectMgr::attachBegin(const BoolCallBack& callback) { m_begin = callba
 void SyncObjectMgr::attachEnd(const BoolCallBack& callback) { m_end = callback; }
 
 SyncObjectMgr* SyncObjectMgr::current() { return t_current; }
+
+void SyncObjectMgr::wakeAll() {
+    Registry& r = registry();
+    std::lock_guard<std::mutex> lock(r.mutex);
+    for (SyncObjectMgr* w : r.workers) w->timerChanged();
+}
+
+bool SyncObjectMgr::isIdleLocked(std::int64_t now) const {
+    if (m_busy || !m_queue.empty()) return false;
+    for (WaitableTimer* t : m_timers) {
+        std::int64_t deadline = t->m_deadline.load();
+        if (deadline != 0 && deadline <= now) return false;
+    }
+    return true;
+}
+
+bool SyncObjectMgr::waitAllIdle(std::chrono::milliseconds timeout, std::uint64_t* work) {
+    Registry& r = registry();
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    r.idleWaiters.fetch_add(1);
+    std::unique_lock<std::mutex> lock(r.mutex);
+    // Workers are looked at one after another, so one may hand work to another that was
+    // looked at already: idle is when two passes in a row find every worker idle with the
+    // same count of work done, so nothing ran between them.
+    std::vector<std::pair<SyncObjectMgr*, std::uint64_t>> last, pass;
+    bool haveLast = false;
+    bool idle = false;
+    for (;;) {
+        pass.clear();
+        bool allIdle = true;
+        std::int64_t now = Clock::now();
+        for (SyncObjectMgr* w : r.workers) {
+            std::lock_guard<std::mutex> workerLock(w->m_mutex);
+            if (!w->isIdleLocked(now)) {
+                allIdle = false;
+                break;
+            }
+            pass.emplace_back(w, w->m_ran);
+        }
+        if (allIdle) {
+            if (haveLast && pass == last) {
+                idle = true;
+                break;
+            }
+            last.swap(pass);
+            haveLast = true;
+            continue;  // look once more
+        }
+        haveLast = false;
+        if (r.idle.wait_until(lock, deadline) == std::cv_status::timeout) break;
+    }
+    if (idle && work) {
+        *work = 0;
+        for (auto& [w, ran] : last) *work += ran;
+    }
+    lock.unlock();
+    r.idleWaiters.fetch_sub(1);
+    return idle;
+}
 
 bool SyncObjectMgr::isCurrentThread() const { return t_current == this; }
 
@@ -243,6 +320,11 @@ std::int64_t SyncObjectMgr::collectDueTimers(std::int64_t now) {
 }
 
 void SyncObjectMgr::run(RCPtr<SyncObjectMgr> self) {
+    {
+        Registry& r = registry();
+        std::lock_guard<std::mutex> lock(r.mutex);
+        r.workers.push_back(this);
+    }
     t_current = this;
     m_threadId = std::this_thread::get_id();
     pthread_setname_np(pthread_self(), m_name.substr(0, 15).c_str());
@@ -270,6 +352,12 @@ void SyncObjectMgr::run(RCPtr<SyncObjectMgr> self) {
     }
     m_stateChange.notify_all();
     t_current = nullptr;
+    {
+        Registry& r = registry();
+        std::lock_guard<std::mutex> lock(r.mutex);
+        r.workers.erase(std::remove(r.workers.begin(), r.workers.end(), this), r.workers.end());
+    }
+    registry().idle.notify_all();
     if (m_exitRequested && m_thread.joinable()) m_thread.detach();
     self.reset();  // may destroy this worker, on its own thread
 }
@@ -283,8 +371,19 @@ void SyncObjectMgr::loop() {
             std::int64_t idleSince = 0;
             for (;;) {
                 std::int64_t now = nowNs();
-                std::int64_t next = m_timers.empty() ? 0 : collectDueTimers(now);
+                const bool steady = Clock::isSteady();
+                std::int64_t next =
+                    m_timers.empty() ? 0 : collectDueTimers(steady ? now : Clock::now());
                 if (!m_queue.empty()) break;
+                if (m_busy) {
+                    m_busy = false;
+                    if (registry().idleWaiters.load() != 0) {
+                        lock.unlock();
+                        notifyIdle();
+                        lock.lock();
+                        continue;  // look again under the lock before sleeping
+                    }
+                }
                 if (idleSince == 0) {
                     idleSince = now;
                     if (m_recentGapNs < kSpinNs) {
@@ -293,7 +392,7 @@ void SyncObjectMgr::loop() {
                     }
                 }
                 m_sleeping = true;
-                if (next == 0) {
+                if (next == 0 || !steady) {
                     m_wake.wait(lock);
                 } else {
                     m_wake.wait_until(lock, std::chrono::steady_clock::time_point(
@@ -304,6 +403,8 @@ void SyncObjectMgr::loop() {
             if (idleSince != 0) m_recentGapNs = nowNs() - idleSince;
             e = std::move(m_queue.front());
             m_queue.pop_front();
+            m_busy = true;
+            ++m_ran;
             m_queued.store(m_queue.size(), std::memory_order_relaxed);
             if (e.kind == Entry::Sync) {
                 e.object->m_queued = false;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -59,6 +60,14 @@ public:
     // The worker whose thread is calling, or null.
     static SyncObjectMgr* current();
 
+    // Makes every running worker look at its timers again (the clock was moved on).
+    static void wakeAll();
+    // Waits until no worker has runnable work: nothing posted or signalled, no timer due and
+    // nothing running (a worker that is starting or ending counts as busy). `work`, if given,
+    // receives the number of pieces of work the running workers have done: the same number
+    // at two idle times means nothing ran in between. False at the time limit.
+    static bool waitAllIdle(std::chrono::milliseconds timeout, std::uint64_t* work = nullptr);
+
 private:
     friend class SyncObject;
     friend class WaitableTimer;
@@ -88,6 +97,7 @@ private:
     void forgetObject(SyncObject* object);  // caller holds m_mutex
     void runEnd();
     void failPending(std::deque<Entry>& entries);
+    bool isIdleLocked(std::int64_t now) const;  // caller holds m_mutex
 
     const std::string m_name;
     const int m_type;
@@ -107,6 +117,10 @@ private:
     static constexpr std::int64_t kSpinNs = 50000;
     State m_state = State::Created;
     bool m_sleeping = false;
+    // Running work (from the thread's start until it first waits for work, and from taking
+    // an entry until it looks for the next), and the entries taken: for waitAllIdle.
+    bool m_busy = true;
+    std::uint64_t m_ran = 0;
     bool m_beginDone = false;
     bool m_beginResult = false;
     bool m_endDone = false;

@@ -5,6 +5,7 @@
 #include <mutex>
 #include <vector>
 
+#include "framework/core/Clock.h"
 #include "framework/eqbase/Equipment.h"
 #include "framework/eqbase/EquipmentDetector.h"
 
@@ -197,6 +198,7 @@ TEST_F(EquipmentFixture, ActivationWithoutDataSourceIsRefused) {
 }
 
 TEST_F(EquipmentFixture, ApplyCompletesOnceByReportOrTimeOut) {
+    core::ManualClock clock;  // the 50 ms time-out passes only when the test says
     ASSERT_TRUE(channel->getPropertyStore());
     auto* test = dynamic_cast<TestChannel*>(channel.get());
     // Left pending by its handler, completed by the channel.
@@ -204,8 +206,13 @@ TEST_F(EquipmentFixture, ApplyCompletesOnceByReportOrTimeOut) {
     test->finishApply(10, 1);
     test->finishApply(10, -1);  // a second report of the same apply is ignored
     ASSERT_TRUE(rec->waitFor([&] { return rec->applies.size() == 1; }));
-    // Left pending and never reported: the item's time-out ends it.
+    // Left pending and never reported: the item's time-out ends it, not a moment earlier.
     channel->applyPropertyItem(10);
+    ASSERT_TRUE(core::SyncObjectMgr::waitAllIdle(5s));  // the time-out is set
+    clock.advance(49ms);
+    ASSERT_TRUE(core::SyncObjectMgr::waitAllIdle(5s));
+    EXPECT_TRUE(rec->waitFor([&] { return rec->applies.size() == 1; }));
+    clock.advance(1ms);
     ASSERT_TRUE(rec->waitFor([&] { return rec->applies.size() == 2; }));
     // Refused by its handler, unknown, and without a handler.
     channel->applyPropertyItem(11);

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <future>
 #include <thread>
 #include <vector>
@@ -228,6 +229,38 @@ TEST(Worker, ManyCallersAtOnce) {
     }
     for (auto& c : callers) c.join();
     EXPECT_EQ(good, 2000);
+}
+
+// Work handed back and forth between workers, and from a thread of no worker: once every
+// worker is idle, all of it has run.
+TEST(Worker, AllIdleOnceWorkHandedOnHasRun) {
+    RCPtr<core::SyncObjectMgr> a(new core::SyncObjectMgr("IdleA", 0));
+    RCPtr<core::SyncObjectMgr> b(new core::SyncObjectMgr("IdleB", 0));
+    ASSERT_TRUE(a->start(2000));
+    ASSERT_TRUE(b->start(2000));
+    std::atomic<int> hops{0};
+    std::function<void(int)> hop = [&](int left) {
+        ++hops;
+        if (left > 0) (left % 2 ? a : b)->post([&hop, left] { hop(left - 1); });
+    };
+    for (int round = 1; round <= 20; ++round) {
+        std::thread([&] { a->post([&hop] { hop(99); }); }).join();
+        std::uint64_t work = 0;
+        ASSERT_TRUE(core::SyncObjectMgr::waitAllIdle(std::chrono::seconds(10), &work));
+        ASSERT_EQ(hops.load(), round * 100);
+        std::uint64_t again = 0;
+        ASSERT_TRUE(core::SyncObjectMgr::waitAllIdle(std::chrono::seconds(10), &again));
+        EXPECT_EQ(again, work) << "nothing ran between two idle times";
+    }
+    // A worker that is busy is not idle: the wait ends at its limit.
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    a->post([released] { released.wait(); });
+    EXPECT_FALSE(core::SyncObjectMgr::waitAllIdle(std::chrono::milliseconds(20)));
+    release.set_value();
+    EXPECT_TRUE(core::SyncObjectMgr::waitAllIdle(std::chrono::seconds(10)));
+    a->stop(INFINITE);
+    b->stop(INFINITE);
 }
 
 // An object that drops its last reference from inside its own worker's callback.

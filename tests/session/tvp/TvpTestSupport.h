@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "framework/core/Clock.h"
 #include "framework/core/Data.h"
 #include "framework/core/Request.h"
 #include "framework/core/Trace.h"
@@ -29,6 +30,7 @@
 #include "session/ProbeCatalogue.h"
 #include "session/TVP.h"
 #include "sim/SimService.h"
+#include "tests/sim/RunUntilIdle.h"
 #include "transport/DataProvider.h"
 #include "transport/DebugMux.h"
 #include "transport/Target.h"
@@ -374,6 +376,11 @@ class TvpTest : public ::testing::Test {
         phoneTarget = service.addPhone(5, 1001, "Vela phone");
         equipment = new TestEquipment();
         mux->attachEquipment("COM5", equipment);
+        // On the manual clock the target learns its providers when its 300 ms start-up
+        // enumeration runs, and only then is it given to the equipment.
+        if (manualClock) {
+            ASSERT_TRUE(simtest::advanceAndSettle(*manualClock, 300ms));
+        }
         ASSERT_TRUE(waitUntil([&] { return equipment->last() != nullptr; }));
         target = equipment->last();
         ASSERT_TRUE(waitUntil([&] { return target->getDataProvider("Tvp") != nullptr; }));
@@ -440,6 +447,7 @@ class TvpTest : public ::testing::Test {
         return store ? dynamic_cast<core::PropertyItem*>(store->get(identity).get()) : nullptr;
     }
 
+    core::ManualClock* manualClock = nullptr;  // set by TvpClockTest
     RCPtr<vela::DebugMux> mux;
     sim::TargetHandle phoneTarget;
     RCPtr<TestEquipment> equipment;
@@ -448,6 +456,22 @@ class TvpTest : public ::testing::Test {
     RCPtr<TestTvp> engine;
     RCPtr<RecordingObserver> observer;
     RCPtr<RecordingSink> sink;
+};
+
+// The same on a manual clock: the framework's time limits (the engine's 6000 ms activation
+// limit, the apply time-outs, the multiplexer client's start-up timers) pass when the test
+// moves the clock on, and exactly then.
+class TvpClockTest : public TvpTest {
+  protected:
+    TvpClockTest() { manualClock = &clock; }
+    // What the test caused so far has run; then `by` passes and what came due has run.
+    void passTime(std::chrono::milliseconds by) {
+        ASSERT_TRUE(simtest::advanceAndSettle(clock, by));
+    }
+    // Everything caused so far has run, on the workers and in the service.
+    void settleAll() { ASSERT_TRUE(simtest::runUntilIdle()); }
+
+    core::ManualClock clock;
 };
 
 }  // namespace tvptest

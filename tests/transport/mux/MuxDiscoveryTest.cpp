@@ -12,7 +12,8 @@ namespace {
 using vela::DebugMux;
 using vela::Target;
 
-class MuxDiscoveryTest : public MuxTest {};
+// On the manual clock: the client's start-up timers run when a test lets them.
+class MuxDiscoveryTest : public MuxClockTest<> {};
 
 TEST_F(MuxDiscoveryTest, PhoneReportedByEventIsGivenToTheEquipmentOnItsPort) {
     service.reset({{5}});
@@ -20,7 +21,10 @@ TEST_F(MuxDiscoveryTest, PhoneReportedByEventIsGivenToTheEquipmentOnItsPort) {
     RCPtr<TestEquipment> equipment(new TestEquipment());
     mux->attachEquipment("COM5", equipment);
     service.addPhone(5, 1001, "Vela phone");
-
+    // The target learns its streams 300 ms after it came, and is given out then.
+    passTime(299ms);
+    EXPECT_EQ(equipment->calls(), 0u);
+    passTime(1ms);
     ASSERT_TRUE(waitUntil([&] { return equipment->last() != nullptr; }));
     RCPtr<Target> target = equipment->last();
     EXPECT_EQ(target->getId(), 1001u);
@@ -59,8 +63,15 @@ TEST_F(MuxDiscoveryTest, StartupEnumerationFindsPhonesReportedBeforeTheClientLis
     RCPtr<DebugMux> mux = DebugMux::getInstance();
     RCPtr<TestEquipment> equipment(new TestEquipment());
     // No event announces the phone: the 3000 ms start-up enumeration finds it, and the
-    // target's own enumeration then finds its streams.
-    RCPtr<Target> target = attachAndWait(*mux, equipment, "COM5");
+    // target's own enumeration 300 ms later finds its streams.
+    mux->attachEquipment("COM5", equipment);
+    passTime(2999ms);
+    EXPECT_EQ(equipment->calls(), 0u);
+    passTime(1ms);
+    passTime(299ms);
+    EXPECT_EQ(equipment->calls(), 0u) << "a target without streams has no port yet";
+    passTime(1ms);
+    RCPtr<Target> target = equipment->last();
     ASSERT_TRUE(target);
     EXPECT_EQ(target->getId(), 77u);
     EXPECT_TRUE(target->getDataProvider("Tvp"));
@@ -116,6 +127,7 @@ TEST_F(MuxDiscoveryTest, LowerCasePortIsServedButKeptAsGiven) {
     RCPtr<DebugMux> mux = startMux();
     RCPtr<TestEquipment> equipment(new TestEquipment());
     mux->attachEquipment("com7", equipment);
+    letStartUpTimersRun();
     // Port 7 is served, so the phone comes; its providers are on "COM7", which is not the
     // key the equipment was attached with.
     ASSERT_TRUE(waitUntil([&] { return mux->getTarget("COM7") != nullptr; }));
@@ -139,6 +151,7 @@ TEST_F(MuxDiscoveryTest, PhoneGoingAwayTakesItsTargetFromTheEquipment) {
 
     // The phone coming back is a new target.
     service.addPhone(5, 1001, "Vela phone");
+    passTime(300ms);
     ASSERT_TRUE(waitUntil([&] { return equipment->last() != nullptr; }));
     EXPECT_NE(equipment->last(), first);
     EXPECT_EQ(equipment->last()->getId(), 1001u);
@@ -154,11 +167,12 @@ TEST_F(MuxDiscoveryTest, SecondObjectForAKnownPhoneIsNotHandedOut) {
     mux->attachEquipment("COM5", five);
     mux->attachEquipment("COM6", six);
     service.addPhone(5, 42, "first");
-    ASSERT_TRUE(five->waitCalls(1));
+    passTime(300ms);
+    ASSERT_TRUE(five->last());
     service.addPhone(6, 42, "second");
-    ASSERT_TRUE(service.waitIdle());
-    // The second phone's streams would be found 300 ms after a set-up; give it time.
-    std::this_thread::sleep_for(600ms);
+    // A target set up for the second phone would find its streams 300 ms later.
+    passTime(300ms);
+    passTime(300ms);
     EXPECT_EQ(six->calls(), 0u);
     EXPECT_EQ(mux->getTarget("COM5"), five->last());
     EXPECT_FALSE(mux->getTarget("COM6"));
@@ -231,8 +245,8 @@ TEST_F(MuxDiscoveryTest, RaisingServiceIsContainedAndEventsStillWork) {
     // The target's start-up enumeration of its streams fails: it is traced and the target
     // learns its streams by events instead.
     phone.failAlways("DataProviders");
-    ASSERT_TRUE(
-        waitUntil([&] { return trace.contains("Target::onTimer - COM error 0x80004005"); }));
+    passTime(300ms);
+    ASSERT_TRUE(trace.contains("Target::onTimer - COM error 0x80004005"));
     EXPECT_EQ(equipment->calls(), 0u);
     phone.addProvider("Late", 5);
     ASSERT_TRUE(equipment->waitCalls(1));
@@ -261,7 +275,10 @@ TEST_F(MuxDiscoveryTest, FailingStartupEnumerationOfThePhonesIsTraced) {
     // before that would learn of the phone by the event and never enumerate.
     ASSERT_TRUE(service.waitIdle());
     RCPtr<DebugMux> mux = DebugMux::getInstance();
-    ASSERT_TRUE(waitUntil([&] { return trace.contains("DebugMux::onTimer - COM error"); }));
+    passTime(2999ms);
+    EXPECT_FALSE(trace.contains("DebugMux::onTimer"));
+    passTime(1ms);
+    EXPECT_TRUE(trace.contains("DebugMux::onTimer - COM error"));
     EXPECT_FALSE(mux->getTarget("COM5"));
     service.clearFaults();
 }

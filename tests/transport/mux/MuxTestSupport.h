@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "framework/core/Clock.h"
 #include "framework/core/Data.h"
 #include "framework/core/Request.h"
 #include "framework/core/Trace.h"
@@ -22,6 +23,7 @@
 #include "platform/com/DebugMuxLib.h"
 #include "session/VelaChannel.h"
 #include "sim/SimService.h"
+#include "tests/sim/RunUntilIdle.h"
 #include "transport/DataProvider.h"
 #include "transport/DebugMux.h"
 #include "transport/Target.h"
@@ -258,10 +260,35 @@ class MuxTest : public ::testing::Test {
     RCPtr<vela::Target> attachAndWait(vela::DebugMux& mux, const RCPtr<TestEquipment>& equipment,
                                       const std::string& port) {
         mux.attachEquipment(port, equipment);
+        if (manualClock)
+            letStartUpTimersRun();
         if (!waitUntil([&] { return equipment->last() != nullptr; }))
             return {};
         return equipment->last();
     }
+    // On the manual clock (MuxClockTest): what the test caused so far has run; then `by`
+    // passes and what came due has run.
+    void passTime(std::chrono::milliseconds by) {
+        ASSERT_NE(manualClock, nullptr);
+        ASSERT_TRUE(simtest::advanceAndSettle(*manualClock, by));
+    }
+    // The multiplexer client's start-up enumeration (3000 ms after it started) and then
+    // the targets' (300 ms after each was set up) have run.
+    void letStartUpTimersRun() {
+        passTime(3000ms);
+        passTime(300ms);
+    }
+
+    core::ManualClock* manualClock = nullptr;  // set by MuxClockTest
+};
+
+// The same on a manual clock: the client's start-up timers and the channels' activation
+// limits pass when the test moves the clock on, and exactly then.
+template <class Base = MuxTest>
+class MuxClockTest : public Base {
+  protected:
+    MuxClockTest() { this->manualClock = &clock; }
+    core::ManualClock clock;
 };
 
 }  // namespace muxtest
