@@ -8,6 +8,8 @@
 #include <regex>
 #include <sstream>
 
+#include <unistd.h>
+
 #include "host/CaptureFile.h"
 #include "host/Options.h"
 #include "host/Session.h"
@@ -40,7 +42,8 @@ std::uint64_t figure(const std::string& text, const std::string& pattern) {
 }
 
 TEST(Session, RecordsEveryReportOfTheProbesSwitchedOn) {
-    const std::string path = ::testing::TempDir() + "vela-session.pcap";
+    const std::string path =
+        ::testing::TempDir() + "vela-session-" + std::to_string(::getpid()) + ".pcap";
     Result r = run({"--sim", "--duration", "1.5", "--rate", "50", "--probes", "GSM Mode Reports",
                     "--record", path});
     ASSERT_EQ(r.code, 0) << r.out;
