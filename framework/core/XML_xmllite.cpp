@@ -192,6 +192,20 @@ bool parse(const std::string& xml, XMLElement& out, std::string& error) {
     return true;
 }
 
+// Parses xml into out (left as it was on failure); the error text gets the prefix.
+bool parseInto(const std::string& xml, XMLElement& out, std::string* error,
+               const std::string& prefix) {
+    std::string message;
+    XMLElement parsed;
+    if (!parse(xml, parsed, message)) {
+        if (error)
+            *error = prefix + message;
+        return false;
+    }
+    out = std::move(parsed);
+    return true;
+}
+
 }  // namespace
 
 std::string XMLElement::toString() const {
@@ -201,15 +215,7 @@ std::string XMLElement::toString() const {
 }
 
 bool XMLElement::fromString(const std::string& xml, XMLElement& out, std::string* error) {
-    std::string message;
-    XMLElement parsed;
-    if (!parse(xml, parsed, message)) {
-        if (error)
-            *error = message;
-        return false;
-    }
-    out = std::move(parsed);
-    return true;
+    return parseInto(xml, out, error, "");
 }
 
 bool XMLElement::save(const std::string& path) const {
@@ -226,15 +232,7 @@ bool XMLElement::load(const std::string& path, XMLElement& out, std::string* err
         return false;
     }
     std::string xml((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-    std::string message;
-    XMLElement parsed;
-    if (!parse(xml, parsed, message)) {
-        if (error)
-            *error = path + ": " + message;
-        return false;
-    }
-    out = std::move(parsed);
-    return true;
+    return parseInto(xml, out, error, path + ": ");
 }
 
 }  // namespace core
