@@ -5,11 +5,12 @@
 #   make demo   - a whole session against the simulated phone
 #   make unit   - ASan+UBSan build and tests only (quick)
 #   make bench  - optimised build and the benchmark programs
+#   make windows, make test-windows - the Windows cross build, and its tests under Wine
 JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 30
 BUILD := build
 
-.PHONY: test unit tsan fuzz memcheck bench demo deps format clean
+.PHONY: test unit tsan fuzz memcheck bench demo deps format clean windows test-windows
 
 deps:
 	@scripts/install-deps
@@ -23,6 +24,11 @@ $(BUILD)/tsan/build.ninja: | deps
 $(BUILD)/fuzz/build.ninja: | deps
 	cmake -S . -B $(BUILD)/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELA_SANITIZE=address \
 	    -DVELA_FUZZ=ON -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null
+
+$(BUILD)/windows/build.ninja:
+	@scripts/install-deps windows
+	cmake -S . -B $(BUILD)/windows -G Ninja -DCMAKE_BUILD_TYPE=Debug \
+	    -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw64.cmake >/dev/null
 
 $(BUILD)/release/build.ninja: | deps
 	cmake -S . -B $(BUILD)/release -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
@@ -53,6 +59,13 @@ memcheck: $(BUILD)/release/build.ninja
 	    $(BUILD)/release/bin/vela-host run --sim --duration 3 --rate 20 --probes "GSM Mode Reports" >/dev/null
 
 test: unit tsan fuzz memcheck
+
+# The Windows build (mingw-w64) and its tests under Wine.
+windows: $(BUILD)/windows/build.ninja
+	cmake --build $(BUILD)/windows -j $(JOBS)
+
+test-windows: windows
+	scripts/run-wine-tests $(BUILD)/windows
 
 bench: $(BUILD)/release/build.ninja
 	cmake --build $(BUILD)/release -j $(JOBS) --target vela vela_benchmarks

@@ -66,7 +66,7 @@ STDMETHODIMP EEPersistStreamInitATL::GetClassID(CLSID* clsid) { return GetCLSID(
 
 STDMETHODIMP EEBackplaneComponentATL::GetName(BSTR* name) { return GetProgID(name); }
 
-STDMETHODIMP EEPipeByteATL::Push(const BYTE* bytes, ULONG count) {
+STDMETHODIMP EEPipeByteATL::Push(BYTE* bytes, ULONG count) {
     if (!bytes && count) return E_POINTER;
     std::lock_guard<std::mutex> lock(m_mutex);
     m_bytes.insert(m_bytes.end(), bytes, bytes + count);

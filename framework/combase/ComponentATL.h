@@ -66,6 +66,10 @@ class EEPersistStreamInitATL : public EEPropertiesATL, public IPersistStreamInit
 
     STDMETHOD(GetClassID)(CLSID* clsid) override;
     STDMETHOD(IsDirty)() override { return S_FALSE; }
+    // Settings persist as XML through the framework, not in streams.
+    STDMETHOD(Load)(IStream*) override { return E_NOTIMPL; }
+    STDMETHOD(Save)(IStream*, BOOL) override { return E_NOTIMPL; }
+    STDMETHOD(GetSizeMax)(ULARGE_INTEGER*) override { return E_NOTIMPL; }
     STDMETHOD(InitNew)() override { return S_OK; }
 };
 
@@ -85,7 +89,7 @@ class EEPipeByteATL : public ATL::CComObjectRootEx<ATL::CComMultiThreadModel>, p
     COM_INTERFACE_ENTRY(IPipeByte)
     END_COM_MAP()
 
-    STDMETHOD(Push)(const BYTE* bytes, ULONG count) override;
+    STDMETHOD(Push)(BYTE* bytes, ULONG count) override;
     STDMETHOD(Pull)(BYTE* bytes, ULONG capacity, ULONG* count) override;
 
   private:

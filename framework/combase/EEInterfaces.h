@@ -1,10 +1,12 @@
 // The COM interfaces of the equipment and data-source framework, by which the host reaches
-// equipments, data sources and their information elements. Methods that hand over framework
+// equipments, data sources and their information elements (the system's IPersist,
+// IPersistStreamInit and IPipeByte come from platform/com/ObjIdl.h). Methods that hand over framework
 // objects (equipment infos, sinks, requests) take them as core::RCObject pointers: host,
 // framework and plug-in share one process and one framework library.
 #pragma once
 
 #include "platform/com/Com.h"
+#include "platform/com/ObjIdl.h"
 
 namespace core {
 class RCObject;
@@ -18,9 +20,6 @@ inline constexpr IID IID_IEEDataSource = {0x3F6E1C05, 0x8A2B, 0x4C7D, {0xB1, 0x1
 inline constexpr IID IID_IEEBackplaneComponent = {0x3F6E1C06, 0x8A2B, 0x4C7D, {0xB1, 0x10, 0x20, 0x31, 0x42, 0x53, 0x64, 0x06}};
 inline constexpr IID IID_IEEInformationElement = {0x3F6E1C07, 0x8A2B, 0x4C7D, {0xB1, 0x10, 0x20, 0x31, 0x42, 0x53, 0x64, 0x07}};
 inline constexpr IID IID_IEEInformationElements = {0x3F6E1C08, 0x8A2B, 0x4C7D, {0xB1, 0x10, 0x20, 0x31, 0x42, 0x53, 0x64, 0x08}};
-inline constexpr IID IID_IPipeByte = {0x3F6E1C09, 0x8A2B, 0x4C7D, {0xB1, 0x10, 0x20, 0x31, 0x42, 0x53, 0x64, 0x09}};
-inline constexpr IID IID_IPersist = {0x0000010C, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
-inline constexpr IID IID_IPersistStreamInit = {0x7FD52380, 0x4E07, 0x101B, {0xAE, 0x2D, 0x08, 0x00, 0x2B, 0x2E, 0xC7, 0x13}};
 
 // What every framework component offers: its identity and the trace switch.
 struct IEEBaseComponent : IUnknown {
@@ -36,15 +35,6 @@ struct IEESetup : IUnknown {
 struct IEEProperties : IUnknown {
     STDMETHOD(SetProperty)(VARIANT key, VARIANT value) = 0;
     STDMETHOD(GetProperty)(VARIANT key, VARIANT* value) = 0;
-};
-struct IPersist : IUnknown {
-    STDMETHOD(GetClassID)(CLSID* clsid) = 0;
-};
-// Settings persistence of a component. Settings trees persist as XML through the framework;
-// this interface only reports the class and whether anything changed.
-struct IPersistStreamInit : IPersist {
-    STDMETHOD(IsDirty)() = 0;
-    STDMETHOD(InitNew)() = 0;
 };
 struct IEEBackplaneComponent : IUnknown {
     STDMETHOD(GetName)(BSTR* name) = 0;
@@ -102,23 +92,15 @@ struct IEEInformationElements : IUnknown {
     STDMETHOD(GetCount)(LONG* count) = 0;
     STDMETHOD(GetItem)(LONG index, IEEInformationElement** element) = 0;
 };
-// A byte pipe between components.
-struct IPipeByte : IUnknown {
-    STDMETHOD(Push)(const BYTE* bytes, ULONG count) = 0;
-    STDMETHOD(Pull)(BYTE* bytes, ULONG capacity, ULONG* count) = 0;
-};
 
 COM_DECLARE_UUID(IEEBaseComponent, IID_IEEBaseComponent)
 COM_DECLARE_UUID(IEESetup, IID_IEESetup)
 COM_DECLARE_UUID(IEEProperties, IID_IEEProperties)
-COM_DECLARE_UUID(IPersist, IID_IPersist)
-COM_DECLARE_UUID(IPersistStreamInit, IID_IPersistStreamInit)
 COM_DECLARE_UUID(IEEBackplaneComponent, IID_IEEBackplaneComponent)
 COM_DECLARE_UUID(IEEEquipment, IID_IEEEquipment)
 COM_DECLARE_UUID(IEEDataSource, IID_IEEDataSource)
 COM_DECLARE_UUID(IEEInformationElement, IID_IEEInformationElement)
 COM_DECLARE_UUID(IEEInformationElements, IID_IEEInformationElements)
-COM_DECLARE_UUID(IPipeByte, IID_IPipeByte)
 
 // The property key of a mobile message server that carries the phone's AT port name.
 inline constexpr LONG kPropertyATPortName = 0x8084;

@@ -6,13 +6,21 @@
 #include <utility>
 #include <vector>
 
+// The printf dialect of the C library: on Windows (mingw-w64) the C99 one that the build selects
+// rather than the old system one, whose checks would refuse %zu and %lld.
+#if defined(__MINGW_PRINTF_FORMAT)
+#define CORE_TRACE_PRINTF __MINGW_PRINTF_FORMAT
+#else
+#define CORE_TRACE_PRINTF printf
+#endif
+
 namespace core {
 
 // Level 20: failures. Level 40: success notes and routine reports.
 class ToggleTrace {
 public:
     // Writes one line (the formatted text as given; callers end it with a line feed).
-    ToggleTrace(int level, const char* format, ...) __attribute__((format(printf, 3, 4)));
+    ToggleTrace(int level, const char* format, ...) __attribute__((format(CORE_TRACE_PRINTF, 3, 4)));
 
     static void setActive(bool active);
     static bool isActiveFlagSet();

@@ -9,9 +9,9 @@
 
 namespace core {
 
-EString::EString(const char16_t* utf16) {
+EString::EString(const OLECHAR* utf16) {
     if (!utf16) return;
-    for (const char16_t* p = utf16; *p; ++p) {
+    for (const OLECHAR* p = utf16; *p; ++p) {
         std::uint32_t c = *p;
         if (c >= 0xD800 && c <= 0xDBFF && p[1] >= 0xDC00 && p[1] <= 0xDFFF) {
             c = 0x10000 + ((c - 0xD800) << 10) + (static_cast<std::uint32_t>(p[1]) - 0xDC00);
@@ -35,8 +35,8 @@ EString::EString(const char16_t* utf16) {
     }
 }
 
-std::u16string EString::toUtf16() const {
-    std::u16string out;
+std::basic_string<OLECHAR> EString::toUtf16() const {
+    std::basic_string<OLECHAR> out;
     const auto* s = reinterpret_cast<const unsigned char*>(data());
     std::size_t n = size();
     for (std::size_t i = 0; i < n;) {
@@ -51,10 +51,10 @@ std::u16string EString::toUtf16() const {
         if (len == 1 && c >= 0x80) c = 0xFFFD;  // a stray byte that is not UTF-8
         if (c >= 0x10000) {
             c -= 0x10000;
-            out.push_back(static_cast<char16_t>(0xD800 + (c >> 10)));
-            out.push_back(static_cast<char16_t>(0xDC00 + (c & 0x3FF)));
+            out.push_back(static_cast<OLECHAR>(0xD800 + (c >> 10)));
+            out.push_back(static_cast<OLECHAR>(0xDC00 + (c & 0x3FF)));
         } else {
-            out.push_back(static_cast<char16_t>(c));
+            out.push_back(static_cast<OLECHAR>(c));
         }
         i += len;
     }
@@ -132,7 +132,7 @@ template class ENumberT<double>;
 std::string EGUID::stringValue() const {
     char buf[40];
     std::snprintf(buf, sizeof buf, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
-                  m_guid.Data1, m_guid.Data2, m_guid.Data3, m_guid.Data4[0], m_guid.Data4[1],
+                  static_cast<unsigned>(m_guid.Data1), m_guid.Data2, m_guid.Data3, m_guid.Data4[0], m_guid.Data4[1],
                   m_guid.Data4[2], m_guid.Data4[3], m_guid.Data4[4], m_guid.Data4[5],
                   m_guid.Data4[6], m_guid.Data4[7]);
     return buf;

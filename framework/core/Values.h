@@ -8,6 +8,7 @@
 #include <type_traits>
 
 #include "framework/core/RCObject.h"
+#include "platform/com/ComBase.h"
 #include "platform/win32/guiddef.h"
 #include "platform/win32/win32.h"
 
@@ -20,9 +21,9 @@ public:
     EString() = default;
     EString(const std::string& s) : std::string(s) {}
     EString(std::string&& s) : std::string(std::move(s)) {}
-    explicit EString(const char16_t* utf16);
+    explicit EString(const OLECHAR* utf16);
     // UTF-16 form of the text.
-    std::u16string toUtf16() const;
+    std::basic_string<OLECHAR> toUtf16() const;
     EString toUpper() const;
 };
 

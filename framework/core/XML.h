@@ -1,5 +1,5 @@
 // A small XML tree and the base of objects that read and write themselves as XML elements.
-// Text form through pugixml.
+// Text form through pugixml (XML_pugixml.cpp), on Windows through XmlLite (XML_xmllite.cpp).
 #pragma once
 
 #include <string>

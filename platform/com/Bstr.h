@@ -3,7 +3,7 @@
 // A BSTR points at the first OLECHAR (UTF-16) of a block that starts 4 bytes earlier with the
 // string's length in bytes (without the terminator) and that ends with a null OLECHAR. The
 // string may hold embedded nulls; its length comes from the prefix. A null BSTR is the empty
-// string. BSTRs are made and freed only with the Sys* functions below.
+// string. BSTRs are made and freed only with the Sys* functions below (oleaut32's on Windows).
 #pragma once
 
 #include <atomic>
@@ -12,6 +12,7 @@
 
 #include "platform/com/ComBase.h"
 
+#if !defined(_WIN32)
 BSTR SysAllocString(const OLECHAR* psz);
 // A string of ui characters copied from strIn, or ui null characters when strIn is null.
 BSTR SysAllocStringLen(const OLECHAR* strIn, UINT ui);
@@ -23,12 +24,16 @@ INT SysReAllocStringLen(BSTR* pbstr, const OLECHAR* psz, UINT len);
 void SysFreeString(BSTR bstr);
 UINT SysStringLen(BSTR bstr);
 UINT SysStringByteLen(BSTR bstr);
+#endif
 
 namespace platform::com {
+// Strings of OLECHAR: UTF-16 code units (char16_t here, wchar_t on Windows).
+using OleString = std::basic_string<OLECHAR>;
+using OleStringView = std::basic_string_view<OLECHAR>;
 // UTF-8 <-> UTF-16. Malformed input (bad or overlong sequences, lone surrogates) becomes
 // U+FFFD; nothing is dropped silently.
-std::u16string utf8ToUtf16(std::string_view utf8);
-std::string utf16ToUtf8(std::u16string_view utf16);
+OleString utf8ToUtf16(std::string_view utf8);
+std::string utf16ToUtf8(OleStringView utf16);
 // A new BSTR with the UTF-16 form of UTF-8 text (raises _com_error E_OUTOFMEMORY on failure).
 BSTR allocBstr(std::string_view utf8);
 }  // namespace platform::com
@@ -63,7 +68,9 @@ class _bstr_t {
     bool operator!() const noexcept { return !m_data || !m_data->str; }
 
     unsigned int length() const noexcept { return m_data ? SysStringLen(m_data->str) : 0; }
-    std::u16string_view view() const noexcept { return {m_data ? m_data->str : u"", length()}; }
+    platform::com::OleStringView view() const noexcept {
+        return {m_data ? m_data->str : OLESTR(""), length()};
+    }
     // UTF-8 text of the string.
     std::string utf8() const { return platform::com::utf16ToUtf8(view()); }
 

@@ -2,12 +2,17 @@
 // server registers its classes by CLSID with a factory function and the class contexts it
 // serves. CoInitializeEx and CoUninitialize exist for code written against COM; every thread
 // is free-threaded here and they do nothing.
+//
+// On Windows these are ole32's, and registerClass registers the class with the COM runtime
+// (CoRegisterClassObject, from a thread in an apartment), so that the system's CoCreateInstance
+// finds it.
 #pragma once
 
 #include <functional>
 
 #include "platform/com/ComBase.h"
 
+#if !defined(_WIN32)
 enum CLSCTX {
     CLSCTX_INPROC_SERVER = 0x1,
     CLSCTX_INPROC_HANDLER = 0x2,
@@ -43,6 +48,7 @@ HRESULT CoCreateInstance(REFCLSID rclsid, IUnknown* pUnkOuter, DWORD dwClsContex
 // Puts an object into its running state. Objects here run from their creation: S_OK for any
 // object, E_INVALIDARG for null.
 HRESULT OleRun(IUnknown* pUnknown);
+#endif  // !_WIN32
 
 namespace platform::com {
 

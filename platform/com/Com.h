@@ -12,5 +12,6 @@
 #include "platform/com/ConnectionPoint.h"
 #include "platform/com/DispEventImpl.h"
 #include "platform/com/EnumVariant.h"
+#include "platform/com/ObjIdl.h"
 #include "platform/com/SafeArray.h"
 #include "platform/com/Variant.h"

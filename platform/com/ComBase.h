@@ -5,12 +5,34 @@
 // vtable of an interface holds exactly its methods in declaration order: slots 0-2 are
 // IUnknown's, 3-6 IDispatch's, and the methods of a dual interface follow from slot 7. Calling
 // conventions do not exist on this platform; STDMETHODCALLTYPE and friends expand to nothing.
+//
+// On Windows all of this is the system's own (<ole2.h>, <oleauto.h>, <ocidl.h>); only
+// COM_DECLARE_UUID is added, binding an interface of this project to its IID for __uuidof.
 #pragma once
 
 #include <cstdint>
 
 #include "platform/win32/guiddef.h"
 #include "platform/win32/win32.h"
+
+#if defined(_WIN32)
+#include <ocidl.h>
+#include <ole2.h>
+#include <oleauto.h>
+#include <olectl.h>
+
+#define COM_DECLARE_UUID(Interface, iid)                 \
+    extern "C++" {                                       \
+    template <>                                          \
+    constexpr const GUID& __mingw_uuidof<Interface>() {  \
+        return iid;                                      \
+    }                                                    \
+    template <>                                          \
+    constexpr const GUID& __mingw_uuidof<Interface*>() { \
+        return iid;                                      \
+    }                                                    \
+    }
+#else
 
 // ---- Base types -------------------------------------------------------------------------
 
@@ -37,6 +59,8 @@ using OLECHAR = char16_t;
 using LPOLESTR = OLECHAR*;
 using LPCOLESTR = const OLECHAR*;
 using BSTR = OLECHAR*;
+// An OLECHAR string literal.
+#define OLESTR(str) u##str
 
 using VARTYPE = unsigned short;
 using VARIANT_BOOL = short;
@@ -218,3 +242,4 @@ struct IDispatch : IUnknown {
 };
 COM_DECLARE_UUID(IDispatch, IID_IDispatch)
 using LPDISPATCH = IDispatch*;
+#endif  // _WIN32

@@ -34,6 +34,7 @@
 #include "platform/com/ComPtr.h"
 #include "platform/com/Variant.h"
 
+#if !defined(_WIN32)
 struct IConnectionPoint;
 struct IConnectionPointContainer;
 
@@ -81,6 +82,7 @@ struct IConnectionPointContainer : IUnknown {
     STDMETHOD(FindConnectionPoint)(REFIID riid, IConnectionPoint** ppCP) = 0;
 };
 COM_DECLARE_UUID(IConnectionPointContainer, IID_IConnectionPointContainer)
+#endif  // !_WIN32
 
 _COM_SMARTPTR_TYPEDEF(IConnectionPoint, __uuidof(IConnectionPoint));
 _COM_SMARTPTR_TYPEDEF(IConnectionPointContainer, __uuidof(IConnectionPointContainer));

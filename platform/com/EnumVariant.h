@@ -10,6 +10,7 @@
 #include "platform/com/ComPtr.h"
 #include "platform/com/Variant.h"
 
+#if !defined(_WIN32)
 inline constexpr IID IID_IEnumVARIANT = {
     0x00020404, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 
@@ -25,6 +26,7 @@ struct IEnumVARIANT : IUnknown {
     STDMETHOD(Clone)(IEnumVARIANT** ppEnum) = 0;
 };
 COM_DECLARE_UUID(IEnumVARIANT, IID_IEnumVARIANT)
+#endif  // !_WIN32
 _COM_SMARTPTR_TYPEDEF(IEnumVARIANT, __uuidof(IEnumVARIANT));
 
 namespace platform::com {

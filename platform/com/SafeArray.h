@@ -10,6 +10,7 @@
 
 #include "platform/com/ComBase.h"
 
+#if !defined(_WIN32)
 struct SAFEARRAYBOUND {
     ULONG cElements;
     LONG lLbound;
@@ -50,9 +51,11 @@ UINT SafeArrayGetElemsize(SAFEARRAY* psa);
 HRESULT SafeArrayGetVartype(SAFEARRAY* psa, VARTYPE* pvt);
 // A new, unlocked array with the same type, shape and contents.
 HRESULT SafeArrayCopy(SAFEARRAY* psa, SAFEARRAY** ppsaOut);
-// rgIndices holds one index per dimension, the rightmost dimension first, as on Windows.
+// rgIndices holds one index per dimension, the leftmost dimension first, and the leftmost
+// dimension varies fastest in memory, as oleaut32 has them.
 HRESULT SafeArrayGetElement(SAFEARRAY* psa, LONG* rgIndices, void* pv);
 HRESULT SafeArrayPutElement(SAFEARRAY* psa, LONG* rgIndices, void* pv);
+#endif  // !_WIN32
 
 namespace platform::com {
 // Size in bytes of an element of a type that arrays can hold, 0 for other types.

@@ -11,6 +11,7 @@
 #include "platform/com/ComBase.h"
 #include "platform/com/SafeArray.h"
 
+#if !defined(_WIN32)
 enum VARENUM {
     VT_EMPTY = 0,
     VT_NULL = 1,
@@ -114,7 +115,8 @@ HRESULT VariantCopy(VARIANTARG* pvargDest, const VARIANTARG* pvargSrc);
 // success the destination's old value is freed; on failure the destination is unchanged.
 // Supported: VT_EMPTY, VT_NULL, the integer and real types, VT_BOOL, VT_BSTR (decimal text),
 // VT_ERROR (from itself), VT_UNKNOWN and VT_DISPATCH (by QueryInterface from an interface),
-// and VT_ARRAY | type from the same type. Sources may be VT_BYREF. Failures:
+// and VT_ARRAY | type from the same type. Sources may be VT_BYREF; a VT_BYREF target is a
+// DISP_E_TYPEMISMATCH, as in oleaut32. Failures:
 // DISP_E_TYPEMISMATCH (no such conversion, or text that is not a number), DISP_E_OVERFLOW
 // (value out of the target's range), E_NOINTERFACE (the object lacks the interface),
 // DISP_E_BADVARTYPE.
@@ -122,6 +124,17 @@ HRESULT VariantChangeType(VARIANTARG* pvargDest, const VARIANTARG* pvarSrc, USHO
                           VARTYPE vt);
 HRESULT VariantChangeTypeEx(VARIANTARG* pvargDest, const VARIANTARG* pvarSrc, LCID lcid,
                             USHORT wFlags, VARTYPE vt);
+#else
+// The system's functions take the source as const (as the Windows SDK declares them); the
+// mingw-w64 headers leave out the const, so these forms take a const source.
+inline HRESULT VariantCopy(VARIANTARG* pvargDest, const VARIANTARG* pvargSrc) {
+    return VariantCopy(pvargDest, const_cast<VARIANTARG*>(pvargSrc));
+}
+inline HRESULT VariantChangeType(VARIANTARG* pvargDest, const VARIANTARG* pvarSrc, USHORT wFlags,
+                                 VARTYPE vt) {
+    return VariantChangeType(pvargDest, const_cast<VARIANTARG*>(pvarSrc), wFlags, vt);
+}
+#endif  // !_WIN32
 
 // An owning VARIANT. Construction, assignment and the extractors raise _com_error when a
 // value cannot be copied or converted.
@@ -138,6 +151,11 @@ class _variant_t : public VARIANT {
     // vt: VT_I4, VT_ERROR or VT_BOOL.
     _variant_t(LONG value, VARTYPE vt = VT_I4);
     _variant_t(ULONG value) noexcept;
+#if defined(_WIN32)
+    // LONG and ULONG are long there: an int is a VT_I4 and an unsigned int a VT_UI4, as here.
+    _variant_t(int value) : _variant_t(static_cast<LONG>(value)) {}
+    _variant_t(unsigned int value) noexcept : _variant_t(static_cast<ULONG>(value)) {}
+#endif
     _variant_t(unsigned short value) noexcept;
     _variant_t(unsigned char value) noexcept;
     _variant_t(bool value) noexcept;
@@ -149,7 +167,9 @@ class _variant_t : public VARIANT {
     _variant_t(IUnknown* p, bool fAddRef = true) noexcept;
     // A VT_ARRAY | VT_UI1 copy of a byte array.
     explicit _variant_t(SAFEARRAY* bytes);
-    ~_variant_t() { VariantClear(this); }
+    ~_variant_t() {
+        VariantClear(this);
+    }
 
     _variant_t& operator=(const VARIANT& var);
     _variant_t& operator=(const _variant_t& var);
@@ -160,7 +180,9 @@ class _variant_t : public VARIANT {
     void Attach(VARIANT& var);
     // Gives up the value: the caller owns the VARIANT returned.
     VARIANT Detach() noexcept;
-    VARIANT& GetVARIANT() noexcept { return *this; }
+    VARIANT& GetVARIANT() noexcept {
+        return *this;
+    }
     // Clears the value and gives its address, for out parameters.
     VARIANT* GetAddress();
     // Converts in place (or converts src into this when given).

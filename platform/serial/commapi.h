@@ -1,4 +1,5 @@
-// Win32 serial communications over POSIX termios.
+// Win32 serial communications over POSIX termios. On Windows the system's own (kernel32) are
+// used instead and nothing of this file but the include of <windows.h> is left.
 //
 // The subset of the Win32 comm API that serial-port code written for Windows uses, with the
 // same names, structures, constants and meanings, implemented for Linux tty devices: USB serial
@@ -78,6 +79,7 @@
 
 #include "platform/win32/win32.h"
 
+#if !defined(_WIN32)
 using ULONG_PTR = std::uintptr_t;
 using WCHAR = char16_t;
 
@@ -359,3 +361,4 @@ bool resolveCommPortName(const char* name, std::string& path);
 bool raiseCommEvent(const char* portName, DWORD events, DWORD errors);
 
 }  // namespace platform
+#endif  // !_WIN32

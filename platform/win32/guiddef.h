@@ -1,8 +1,16 @@
-// GUID, IID and CLSID as in the Windows headers.
+// GUID, IID and CLSID as in the Windows headers (on Windows, the system's own), with an order
+// so that GUIDs can be map keys.
 #pragma once
 
 #include <cstdint>
 #include <cstring>
+
+#if defined(_WIN32)
+#include <windows.h>
+#include <cguid.h>
+
+inline bool operator<(const GUID& a, const GUID& b) { return std::memcmp(&a, &b, sizeof(GUID)) < 0; }
+#else
 
 struct GUID {
     std::uint32_t Data1;
@@ -24,3 +32,4 @@ inline bool IsEqualGUID(const GUID& a, const GUID& b) { return a == b; }
 #define IsEqualCLSID(a, b) IsEqualGUID(a, b)
 
 inline constexpr GUID GUID_NULL = {0, 0, 0, {0, 0, 0, 0, 0, 0, 0, 0}};
+#endif  // _WIN32

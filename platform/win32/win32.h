@@ -1,8 +1,13 @@
-// Win32-style base types, handles, events and thread-local error codes, implemented over
-// POSIX so that code written against the Windows API builds and runs on Linux.
+// Win32-style base types, handles, events and thread-local error codes. On Windows these are
+// the system's (<windows.h>, kernel32); elsewhere they are implemented over POSIX so that code
+// written against the Windows API builds and runs there too.
 #pragma once
 
 #include <cstdint>
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
 
 using BOOL = int;
 using BYTE = std::uint8_t;
@@ -63,19 +68,24 @@ BOOL ResetEvent(HANDLE event);
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
 BOOL CloseHandle(HANDLE handle);
 
+#endif  // _WIN32
+
 namespace platform {
 
-// Linux extension: a function called, outside any platform lock, each time SetEvent is called
-// on the event. An event loop uses it to learn that an event it waits for was signalled, the
-// way WaitForMultipleObjects would. Pass nullptr to remove it. Returns false for a handle that
-// is not an event.
+// A function called, outside any platform lock, each time the event is signalled (SetEvent, or
+// on Windows also the system completing an overlapped operation on it). An event loop uses it
+// to learn that an event it waits for was signalled, the way WaitForMultipleObjects would.
+// The signal itself is left for the loop to take (an auto-reset event stays signalled until
+// a wait sees it). Pass nullptr to remove it. Returns false for a handle that is not an event.
 using EventNotify = void (*)(void* context);
 bool setEventNotify(HANDLE event, EventNotify notify, void* context);
 
 // Text of a Win32 error code, as FormatMessage would give it.
 const char* errorText(DWORD code);
 
+#if !defined(_WIN32)
 // Maps errno to the nearest Win32 error code.
 DWORD win32ErrorFromErrno(int err);
+#endif
 
 }  // namespace platform

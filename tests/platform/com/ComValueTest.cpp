@@ -46,7 +46,7 @@ TEST(Bstr, LayoutHasLengthPrefixAndTerminator) {
     SysFreeString(nullptr);
     BSTR zeros = SysAllocStringLen(nullptr, 2);
     EXPECT_EQ(rawBytes(zeros, 6), (std::vector<std::uint8_t>(6, 0)));
-    EXPECT_EQ(SysReAllocString(&zeros, u"xyz"), TRUE);
+    EXPECT_EQ(SysReAllocString(&zeros, OLESTR("xyz")), TRUE);
     EXPECT_EQ(SysStringLen(zeros), 3u);
     SysFreeString(zeros);
     BSTR bytes = SysAllocStringByteLen("abc", 3);
@@ -61,9 +61,9 @@ TEST(Bstr, NonAsciiRoundTrips) {
         "Gr\xC3\xBC\xC3\x9F"
         "e \xE6\x97\xA5 \xF0\x9F\x98\x80";  // Grüße 日 😀
     _bstr_t b(utf8);
-    const std::u16string expected = u"Gr\u00FC\u00DFe \u65E5 \U0001F600";
+    const platform::com::OleString expected = OLESTR("Gr\u00FC\u00DFe \u65E5 \U0001F600");
     ASSERT_EQ(b.length(), expected.size());  // the emoji is a surrogate pair
-    EXPECT_EQ(std::u16string(b.view()), expected);
+    EXPECT_EQ(platform::com::OleString(b.view()), expected);
     EXPECT_EQ(b.utf8(), utf8);
     EXPECT_EQ(core::EString(b), utf8);  // the framework's conversion from a COM string
     _bstr_t fromWide(expected.c_str());
@@ -74,8 +74,8 @@ TEST(Bstr, NonAsciiRoundTrips) {
     EXPECT_EQ(platform::com::utf8ToUtf16("\xE2"
                                          "A\xC0\xAF"
                                          "B\xF0\x9F"),
-              u"\uFFFDA\uFFFDB\uFFFD");
-    EXPECT_EQ(platform::com::utf16ToUtf8(u"x\xD800y"), "x\xEF\xBF\xBDy");
+              OLESTR("\uFFFDA\uFFFDB\uFFFD"));
+    EXPECT_EQ(platform::com::utf16ToUtf8(OLESTR("x\xD800y")), "x\xEF\xBF\xBDy");
 }
 
 TEST(Bstr, CopiesShareAndOutParametersDoNotLeak) {
@@ -90,7 +90,7 @@ TEST(Bstr, CopiesShareAndOutParametersDoNotLeak) {
 
     _bstr_t out("old");
     BSTR* address = out.GetAddress();  // frees "old"
-    *address = SysAllocString(u"given");
+    *address = SysAllocString(OLESTR("given"));
     EXPECT_EQ(out.utf8(), "given");
 
     BSTR detached = a.Detach();
@@ -126,11 +126,11 @@ TEST(Variant, ClearAndCopyOwnWhatTheyHold) {
     VARIANT text;
     VariantInit(&text);
     text.vt = VT_BSTR;
-    text.bstrVal = SysAllocString(u"text");
+    text.bstrVal = SysAllocString(OLESTR("text"));
     EXPECT_EQ(VariantCopy(&c, &text), S_OK);
     EXPECT_EQ(refCount(raw), 1u);
     EXPECT_NE(c.bstrVal, text.bstrVal);  // a deep copy
-    EXPECT_EQ(std::u16string(c.bstrVal), u"text");
+    EXPECT_EQ(platform::com::OleString(c.bstrVal), OLESTR("text"));
     VariantClear(&c);
     VariantClear(&text);
 
@@ -161,7 +161,10 @@ TEST(Variant, ChangeTypeConvertsAndFreesWhatItReplaces) {
     _variant_t big(300);
     EXPECT_EQ(VariantChangeType(&dest, &big, 0, VT_UI1), DISP_E_OVERFLOW);
     _variant_t negative(-1);
-    EXPECT_EQ(VariantChangeType(&dest, &negative, 0, VT_UI4), DISP_E_OVERFLOW);
+    // oleaut32 (Wine's at least) gives 0xFFFFFFFF here; the own layer refuses the sign change.
+    if (kOwnComRuntime) {
+        EXPECT_EQ(VariantChangeType(&dest, &negative, 0, VT_UI4), DISP_E_OVERFLOW);
+    }
     _variant_t half(2.5), threeHalves(3.5);
     ASSERT_EQ(VariantChangeType(&dest, &half, 0, VT_I4), S_OK);
     EXPECT_EQ(dest.lVal, 2);  // rounded half to even
@@ -191,7 +194,8 @@ TEST(Variant, ChangeTypeConvertsAndFreesWhatItReplaces) {
     ASSERT_EQ(VariantChangeType(&dest, &empty, 0, VT_I4), S_OK);
     EXPECT_EQ(dest.lVal, 0);
     EXPECT_EQ(VariantChangeType(&dest, &empty, 0, VT_DISPATCH), DISP_E_TYPEMISMATCH);
-    EXPECT_EQ(VariantChangeType(&dest, &empty, 0, VT_I4 | VT_BYREF), DISP_E_BADVARTYPE);
+    EXPECT_EQ(VariantChangeType(&dest, &empty, 0, VT_I4 | VT_BYREF), DISP_E_TYPEMISMATCH);
+    EXPECT_EQ(VariantChangeType(&dest, &empty, 0, 0x0FFF), DISP_E_BADVARTYPE);
 }
 
 TEST(Variant, ChangeTypeBetweenInterfacesAsksTheObject) {
@@ -286,8 +290,10 @@ TEST(SafeArray, EmptyArraysHaveDataAndVariantsOwnArrays) {
     ASSERT_NE(empty, nullptr);
     void* data = nullptr;
     ASSERT_EQ(SafeArrayAccessData(empty, &data), S_OK);
-    EXPECT_NE(data, nullptr);  // copying no bytes into it is well defined
-    std::memcpy(data, "", 0);
+    if (kOwnComRuntime) {  // oleaut32 gives null for no elements
+        EXPECT_NE(data, nullptr);
+        std::memcpy(data, "", 0);  // so that copying no bytes into it is well defined
+    }
     SafeArrayUnaccessData(empty);
 
     VARIANT v;
@@ -295,15 +301,23 @@ TEST(SafeArray, EmptyArraysHaveDataAndVariantsOwnArrays) {
     v.vt = VT_ARRAY | VT_UI1;
     v.parray = empty;
     SafeArrayLock(empty);
-    EXPECT_EQ(VariantClear(&v), DISP_E_ARRAYISLOCKED);  // nothing freed, nothing lost
-    EXPECT_EQ(v.parray, empty);
+    EXPECT_EQ(VariantClear(&v), DISP_E_ARRAYISLOCKED);  // nothing freed
+    // The own layer also leaves the VARIANT holding the array; oleaut32 empties it (the array
+    // is then no longer owned by anything), so it is put back for what follows.
+    if (kOwnComRuntime) {
+        EXPECT_EQ(v.vt, VT_ARRAY | VT_UI1);
+    }
+    v.vt = VT_ARRAY | VT_UI1;
+    v.parray = empty;
     SafeArrayUnlock(empty);
     _variant_t owner(v, false);  // takes the array over
     EXPECT_EQ(v.vt, VT_EMPTY);
     _variant_t copy(owner);
     EXPECT_NE(copy.parray, owner.parray);
 
-    EXPECT_EQ(SafeArrayCreateVector(VT_BSTR, 0, 1), nullptr);  // not offered
+    if (kOwnComRuntime) {
+        EXPECT_EQ(SafeArrayCreateVector(VT_BSTR, 0, 1), nullptr);  // not offered
+    }
     EXPECT_EQ(SafeArrayCreate(VT_UI1, 0, &bound), nullptr);
 }
 
@@ -317,11 +331,13 @@ TEST(SafeArray, TwoDimensionalElementAddressing) {
     EXPECT_EQ(lb2, 10);
     EXPECT_EQ(ub1, 2);
     LONG value = 99;
-    LONG idx[2] = {11, 2};  // rightmost dimension first
+    LONG idx[2] = {2, 11};  // leftmost dimension first
     EXPECT_EQ(SafeArrayPutElement(psa, idx, &value), S_OK);
-    // Row-major with the rightmost index varying fastest: (2, 11) is element 3 + 1 = 4.
-    EXPECT_EQ(static_cast<LONG*>(psa->pvData)[4], 99);
-    LONG outside[2] = {13, 1};
+    // The leftmost index varies fastest: (2, 11) is element 1 + 1 * 2 = 3.
+    EXPECT_EQ(static_cast<LONG*>(psa->pvData)[3], 99);
+    LONG reversed[2] = {11, 2};
+    EXPECT_EQ(SafeArrayPutElement(psa, reversed, &value), DISP_E_BADINDEX);
+    LONG outside[2] = {1, 13};
     EXPECT_EQ(SafeArrayGetElement(psa, outside, &value), DISP_E_BADINDEX);
     SafeArrayDestroy(psa);
 }

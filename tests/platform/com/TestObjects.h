@@ -9,6 +9,15 @@
 
 #include "platform/com/Com.h"
 
+// True where the COM runtime is this project's own layer, false where it is the system's
+// (oleaut32 and ole32 on Windows). Checks of choices that only the own layer makes (where the
+// system answers otherwise, or crashes) run only where this is true.
+#if defined(_WIN32)
+inline constexpr bool kOwnComRuntime = false;
+#else
+inline constexpr bool kOwnComRuntime = true;
+#endif
+
 inline constexpr IID IID_ICounter = {
     0x1D3A5C01, 0x0001, 0x4000, {0x80, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x01}};
 inline constexpr IID IID_IPinger = {
