@@ -1,15 +1,17 @@
 #include "sim/SimRequestDecoder.h"
 
 #include "framework/core/Bytes.h"
+#include "protocol/TvpLayout.h"
 
 namespace sim {
 
 namespace {
 
-constexpr std::size_t kHeaderSize = 4;
-constexpr std::uint32_t kSizeMask = 0x1FFFF;
-constexpr unsigned kDataIdShift = 29;
-constexpr std::size_t kRequestFixedSize = 6;
+using Layout = vela::TvpLayout;
+constexpr std::size_t kHeaderSize = Layout::kHeaderSize;
+constexpr std::uint32_t kSizeMask = Layout::kSizeMask;
+constexpr unsigned kDataIdShift = Layout::kDataIdShift;
+constexpr std::size_t kRequestFixedSize = Layout::kCommandFixedSize;
 constexpr std::size_t kSetProbeModeSize = 9;
 constexpr std::size_t kSetTimeStampSize = 7;
 constexpr std::size_t kExecuteTestCodeFixedSize = 11;
@@ -27,8 +29,8 @@ std::optional<SimRequestDecoder::Request> SimRequestDecoder::decode(const std::u
         length < kRequestFixedSize)
         return std::nullopt;
     Request request;
-    request.id = frame[4];
-    request.seqNo = frame[5];
+    request.id = frame[Layout::kCommandIdOffset];
+    request.seqNo = frame[Layout::kCommandSeqNoOffset];
     switch (request.id) {
         case SET_PROBE_MODE:
             if (length < kSetProbeModeSize)

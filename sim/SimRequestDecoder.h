@@ -26,6 +26,8 @@
 #include <utility>
 #include <vector>
 
+#include "protocol/TvpLayout.h"
+
 namespace sim {
 
 class SimRequestDecoder {
@@ -33,7 +35,7 @@ class SimRequestDecoder {
     using Bytes = std::vector<std::uint8_t>;
 
     enum RequestId : std::uint8_t { SET_PROBE_MODE = 1, EXECUTE_TEST_CODE = 3, SET_TIME_STAMP = 7 };
-    static constexpr std::uint8_t kCommandReq = 1;
+    static constexpr std::uint8_t kCommandReq = vela::TvpLayout::kDataIdCommandReq;
     static constexpr std::uint8_t kCommonControlCallbackId = 0xAA;
     static constexpr std::uint8_t kCommonControlSet = 0;
     static constexpr std::uint8_t kShortElement = 0;  // element type of a u16

@@ -45,7 +45,7 @@ void checkBlock(std::uint16_t testCodeNumber, const SimRequestDecoder::Bytes& bl
 extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t size) {
     std::vector<std::uint8_t> frame(data, data + size);
     SimRequestDecoder::decode(frame.data(), frame.size());
-    if (frame.size() >= 4 && frame.size() <= 0x1FFFF) {
+    if (frame.size() >= 4 && frame.size() <= vela::TvpLayout::kSizeMask) {
         frame[0] = static_cast<std::uint8_t>(frame.size());
         frame[1] = static_cast<std::uint8_t>(frame.size() >> 8);
         frame[2] = static_cast<std::uint8_t>((frame[2] & 0xFE) | ((frame.size() >> 16) & 1));
