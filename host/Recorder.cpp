@@ -5,14 +5,15 @@
 #include "framework/core/Bytes.h"
 #include "framework/core/Trace.h"
 #include "framework/dsrc/InformationElement.h"
+#include "protocol/TvpLayout.h"
 
 namespace host {
 
 namespace {
 
-constexpr unsigned char kDataIdProbeInject = 0;
-constexpr unsigned char kDataIdError = 3;
-constexpr std::size_t kProbeFixedSize = 20;
+constexpr unsigned char kDataIdProbeInject = vela::TvpLayout::kDataIdProbeInject;
+constexpr unsigned char kDataIdError = vela::TvpLayout::kDataIdError;
+constexpr std::size_t kProbeFixedSize = vela::TvpLayout::kProbeFixedSize;
 
 std::uint16_t u16(const unsigned char* p) {
     return static_cast<std::uint16_t>(p[0] | p[1] << 8);

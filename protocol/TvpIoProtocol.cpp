@@ -11,11 +11,12 @@ namespace {
 
 // Header bit fields, counted from the least significant bit of the little-endian word.
 constexpr unsigned int kSizeShift = 0, kSizeWidth = 17;
-constexpr unsigned int kSourceProcessorShift = 17;
-constexpr unsigned int kDestProcessorShift = 20;
-constexpr unsigned int kSourceNodeShift = 23;
-constexpr unsigned int kDestNodeShift = 26;
-constexpr unsigned int kDataIdShift = 29;
+constexpr unsigned int kSourceProcessorShift = TvpLayout::kSourceProcessorShift;
+constexpr unsigned int kDestProcessorShift = TvpLayout::kDestProcessorShift;
+constexpr unsigned int kSourceNodeShift = TvpLayout::kSourceNodeShift;
+constexpr unsigned int kDestNodeShift = TvpLayout::kDestNodeShift;
+constexpr unsigned int kDataIdShift = TvpLayout::kDataIdShift;
+static_assert(((1u << kSizeWidth) - 1u) == TvpLayout::kSizeMask);
 constexpr unsigned int kThreeBits = 3;
 
 constexpr unsigned int kDsHeader = dsrc::DataSourceFrame::kHeaderSize;

@@ -7,6 +7,7 @@
 #include "framework/core/Data.h"
 #include "framework/core/RCObject.h"
 #include "framework/dsrc/DataSourceFrame.h"
+#include "protocol/TvpLayout.h"
 
 namespace vela {
 
@@ -66,8 +67,8 @@ class TvpIoProtocol : public dsrc::DataSourceFrame {
     static constexpr TvpNodeId kOwnSourceNode = NODE_0;
     static constexpr TvpNodeId kOwnDestNode = NODE_3;
 
-    static constexpr unsigned int kHeaderBytes = 4;
-    static constexpr unsigned long kMaxFrameSize = 0x1FFFF;
+    static constexpr unsigned int kHeaderBytes = TvpLayout::kHeaderSize;
+    static constexpr unsigned long kMaxFrameSize = TvpLayout::kSizeMask;
 
     // Wraps a whole data-source frame (framework header included) as the host holds it.
     explicit TvpIoProtocol(const core::RCPtr<core::Data>& whole);

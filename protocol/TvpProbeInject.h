@@ -67,7 +67,7 @@ class TvpProbeInject : public TvpIoProtocol {
 // element type (1), number of elements (2), then the payload. Fixed part 20 bytes.
 class TvpProbe : public TvpProbeInject {
   public:
-    static constexpr unsigned int kFixedSize = 20;
+    static constexpr unsigned int kFixedSize = TvpLayout::kProbeFixedSize;
 
     // The payload is numberOfDataElem bytes long, copied from data when it is not null.
     explicit TvpProbe(std::uint32_t timeStamp = 0, std::uint16_t seqNo = 0,

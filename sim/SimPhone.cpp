@@ -16,11 +16,8 @@
 
 #include "framework/core/Bytes.h"
 #include "framework/core/Trace.h"
-#include "protocol/CommonControl.h"
-#include "protocol/TvpCommandReq.h"
-#include "protocol/TvpIoProtocolFactory.h"
-#include "protocol/TvpTestCodeArguments.h"
 #include "sim/SimPhoneFrames.h"
+#include "sim/SimRequestDecoder.h"
 
 namespace sim {
 
@@ -39,6 +36,9 @@ constexpr std::uint64_t kMaxUndelivered = 512;
 // Reports that fell due and could not be made are made up for at most this long.
 constexpr double kMaxCatchUpSeconds = 1.0;
 constexpr std::uint8_t kCommonControlIE = 0;
+constexpr std::uint8_t kProbeModeOff = 1;
+constexpr std::uint8_t kProbeModeOn = 6;
+using Request = SimRequestDecoder::Request;
 
 // Paces a count of items by the clock: due(now) = floor(rate * (now - start)).
 struct Pacer {
@@ -503,18 +503,19 @@ class SimPhone::Core : public std::enable_shared_from_this<SimPhone::Core> {
     }
 
     void handleFrame(const std::uint8_t* bytes, std::uint32_t length) {
-        if (SimPhoneFrames::dataId(bytes) != vela::TvpIoProtocol::COMMAND_REQ) {
+        if (SimPhoneFrames::dataId(bytes) != SimRequestDecoder::kCommandReq) {
             count([](Counters& c) { ++c.ignoredFrames; });
             return;
         }
         count([](Counters& c) { ++c.commands; });
-        auto frame = m_factory.create(bytes, length);
-        auto* request = dynamic_cast<vela::TvpCommandReq*>(frame.get());
-        if (!request || !answer(*request)) {
+        auto request = SimRequestDecoder::decode(bytes, length);
+        if (!request) {
             // An unknown or malformed request: the phone reports it with an error frame.
             std::size_t n = std::min<std::size_t>(length, 8);
             sendError(Bytes(bytes, bytes + n));
+            return;
         }
+        answer(*request);
     }
 
     bool shouldFail(std::uint8_t requestId, std::optional<std::uint16_t> probeId) {
@@ -527,116 +528,75 @@ class SimPhone::Core : public std::enable_shared_from_this<SimPhone::Core> {
         return fail;
     }
 
-    // Answers a request; false for a request the phone does not know.
-    bool answer(const vela::TvpCommandReq& request) {
-        std::uint8_t seqNo = request.getSeqNo();
-        switch (request.getCommandReqId()) {
-            case vela::TvpCommandReq::SET_TIME_STAMP: {
-                auto* req = dynamic_cast<const vela::TvpCommandSetTimeStampReq*>(&request);
-                if (!req)
-                    return false;
-                bool fail = shouldFail(request.getCommandReqId(), std::nullopt);
+    void answer(const Request& request) {
+        switch (request.id) {
+            case SimRequestDecoder::SET_TIME_STAMP: {
+                bool fail = shouldFail(request.id, std::nullopt);
                 if (!fail) {
-                    auto function = static_cast<std::uint8_t>(req->getTimeType());
+                    std::uint8_t function = request.timeType;
                     count([&](Counters& c) { c.timeStampFunction = function; });
                 }
-                sendAck(SimPhoneFrames::setTimeStampAck(seqNo, fail ? kNegative : 0), fail);
-                return true;
+                sendAck(SimPhoneFrames::setTimeStampAck(request.seqNo, fail ? kNegative : 0), fail);
+                return;
             }
-            case vela::TvpCommandReq::SET_PROBE_MODE: {
-                auto* req = dynamic_cast<const vela::TvpCommandSetProbeModeReq*>(&request);
-                if (!req)
-                    return false;
-                std::uint16_t probeId = req->getProbeId();
-                bool fail = shouldFail(request.getCommandReqId(), probeId);
+            case SimRequestDecoder::SET_PROBE_MODE: {
+                bool fail = shouldFail(request.id, request.probeId);
                 if (!fail)
-                    setProbeMode(probeId, req->getProbeMode());
-                sendAck(SimPhoneFrames::setProbeModeAck(seqNo, probeId, fail ? kNegative : 0),
+                    setProbeMode(request.probeId, request.probeMode);
+                sendAck(SimPhoneFrames::setProbeModeAck(request.seqNo, request.probeId,
+                                                        fail ? kNegative : 0),
                         fail);
-                return true;
+                return;
             }
-            case vela::TvpCommandReq::EXECUTE_TEST_CODE: {
-                auto* req = dynamic_cast<const vela::TvpCommandExecuteTestCodeReq*>(&request);
-                if (!req)
-                    return false;
-                executeTestCode(*req);
-                return true;
-            }
+            case SimRequestDecoder::EXECUTE_TEST_CODE:
+                executeTestCode(request);
+                return;
         }
-        return false;
     }
 
-    void executeTestCode(const vela::TvpCommandExecuteTestCodeReq& req) {
-        std::uint8_t callbackId = req.getCallbackId();
-        std::uint16_t testCode = req.getTestCodeNumber();
+    void executeTestCode(const Request& req) {
+        std::uint8_t callbackId = req.callbackId;
+        std::uint16_t testCode = req.testCodeNumber;
         std::uint16_t result = 0;
         std::uint16_t numberOfArgs = 0;
         Bytes args{0xFF, 0xFF};
-        auto decoded = req.getTvpTestCodeArguments();
 
-        if (callbackId == vela::CommonControl::identity()) {
-            auto* message = dynamic_cast<vela::CommonControl*>(decoded.get());
-            if (!message || shouldFail(req.getCommandReqId(), std::nullopt)) {
+        if (callbackId == SimRequestDecoder::kCommonControlCallbackId) {
+            auto message = SimRequestDecoder::commonControl(testCode, req.args);
+            if (!message || shouldFail(req.id, std::nullopt)) {
                 result = kNegative;
             } else {
-                if (message->getOperationType() == vela::CommonControl::SET)
+                if (message->operationType == SimRequestDecoder::kCommonControlSet)
                     storeCapability(*message);
-                args = capabilityMessage(testCode);
+                args = SimRequestDecoder::encodeCommonControl(
+                    {{kCommonControlIE, {counters().capabilityMask}}});
                 numberOfArgs = 1;
             }
         } else if (callbackId == kPhyCallbackId) {
-            std::optional<std::uint16_t> value = phyValue(decoded.get());
+            std::optional<std::uint16_t> value = SimRequestDecoder::firstShort(req.args);
             std::optional<std::uint16_t> probeId;
             if (value)
                 probeId = static_cast<std::uint16_t>(kPhyProbeFlag | *value);
-            bool fail = shouldFail(req.getCommandReqId(), probeId);
+            bool fail = shouldFail(req.id, probeId);
             if (fail || !value || testCode > 1)
                 result = kNegative;
             else
                 setPhyReport(*value, testCode == 1);
-        } else if (shouldFail(req.getCommandReqId(), std::nullopt)) {
+        } else if (shouldFail(req.id, std::nullopt)) {
             result = kNegative;
         }
-        sendAck(SimPhoneFrames::executeTestCodeAck(req.getSeqNo(), callbackId, testCode, result,
+        sendAck(SimPhoneFrames::executeTestCodeAck(req.seqNo, callbackId, testCode, result,
                                                    numberOfArgs, args),
                 result != 0);
     }
 
-    static std::optional<std::uint16_t> phyValue(core::RCObject* decoded) {
-        auto* arguments = dynamic_cast<vela::TvpTestCodeArguments*>(decoded);
-        if (!arguments)
-            return std::nullopt;
-        auto argument = arguments->getFirst();
-        if (!argument)
-            return std::nullopt;
-        argument->resetElements();
-        std::uint16_t value = 0;
-        if (!argument->nextElement(value))
-            return std::nullopt;
-        return value;
-    }
-
-    void storeCapability(vela::CommonControl& message) {
-        message.resetIEs();
-        while (auto ie = message.nextIE()) {
-            if (ie->getIEI() == kCommonControlIE && ie->getValue().size() == 1) {
-                std::uint8_t mask = ie->getValue()[0];
+    void storeCapability(const SimRequestDecoder::CommonControlMessage& message) {
+        for (const auto& ie : message.ies) {
+            if (ie.iei == kCommonControlIE && ie.value.size() == 1) {
+                std::uint8_t mask = ie.value[0];
                 count([&](Counters& c) { c.capabilityMask = mask; });
             }
         }
-    }
-
-    // The phone's answer: the request's header with IE 0 holding the capability mask.
-    Bytes capabilityMessage(std::uint16_t testCode) {
-        core::RCPtr<vela::CommonControl> reply(new vela::CommonControl());
-        reply->setTestCodeNumber(testCode);
-        core::RCPtr<vela::CommonControlIE> ie(
-            new vela::CommonControlIE(kCommonControlIE, counters().capabilityMask));
-        reply->addIE(ie.get());
-        Bytes bytes(reply->size());
-        if (!reply->toBytes(bytes.data()))
-            return {0xFF, 0xFF};
-        return bytes;
     }
 
     void sendAck(Bytes ack, bool negative) {
@@ -654,8 +614,8 @@ class SimPhone::Core : public std::enable_shared_from_this<SimPhone::Core> {
     }
 
     void setProbeMode(std::uint16_t probeId, unsigned char mode) {
-        bool on = mode == vela::TvpCommandSetProbeModeReq::PROBE_MODE_ON;
-        bool off = mode == vela::TvpCommandSetProbeModeReq::PROBE_MODE_OFF;
+        bool on = mode == kProbeModeOn;
+        bool off = mode == kProbeModeOff;
         if (!on && !off)
             return;
         if (probeId == kPhyGateProbe) {
@@ -728,7 +688,6 @@ class SimPhone::Core : public std::enable_shared_from_this<SimPhone::Core> {
     ProviderHandle m_print;
     std::uint64_t m_tvpInjected = 0;
     std::uint64_t m_tvpDeliveredBase = 0;
-    vela::TvpIoProtocolFactory m_factory{vela::TvpIoProtocol::FROM_UE};
     Bytes m_rx;
     Clock::time_point m_startTime = Clock::now();
     Clock::time_point m_lastProbeTick{};

@@ -14,34 +14,37 @@ constexpr std::uint32_t kDestProcessor = 1;
 constexpr std::uint32_t kSourceNode = 3;
 constexpr std::uint32_t kDestNode = 0;
 
-constexpr std::uint8_t kProbeInject = 0;
-constexpr std::uint8_t kCommandAck = 2;
-constexpr std::uint8_t kError = 3;
+using Layout = vela::TvpLayout;
+constexpr std::uint8_t kProbeInject = Layout::kDataIdProbeInject;
+constexpr std::uint8_t kCommandAck = Layout::kDataIdCommandAck;
+constexpr std::uint8_t kError = Layout::kDataIdError;
 
 SimPhoneFrames::Bytes commandAck(std::uint8_t ackId, std::uint8_t seqNo, std::size_t dataBytes) {
-    SimPhoneFrames::Bytes frame(6 + dataBytes);
+    SimPhoneFrames::Bytes frame(Layout::kCommandFixedSize + dataBytes);
     SimPhoneFrames::writeHeader(frame.data(), static_cast<std::uint32_t>(frame.size()),
                                 kCommandAck);
-    frame[4] = ackId;
-    frame[5] = seqNo;
+    frame[Layout::kCommandIdOffset] = ackId;
+    frame[Layout::kCommandSeqNoOffset] = seqNo;
     return frame;
 }
 
 }  // namespace
 
 void SimPhoneFrames::writeHeader(std::uint8_t* p, std::uint32_t size, std::uint8_t dataId) {
-    std::uint32_t word = (size & kMaxFrameSize) | (kSourceProcessor << 17) |
-                         (kDestProcessor << 20) | (kSourceNode << 23) | (kDestNode << 26) |
-                         (static_cast<std::uint32_t>(dataId & 7) << 29);
+    using L = vela::TvpLayout;
+    std::uint32_t word = (size & L::kSizeMask) | (kSourceProcessor << L::kSourceProcessorShift) |
+                         (kDestProcessor << L::kDestProcessorShift) |
+                         (kSourceNode << L::kSourceNodeShift) | (kDestNode << L::kDestNodeShift) |
+                         (static_cast<std::uint32_t>(dataId & L::kFieldMask) << L::kDataIdShift);
     core::writeU4(p, word);
 }
 
 std::uint32_t SimPhoneFrames::frameLength(const std::uint8_t* p) {
-    return core::readU4(p) & kMaxFrameSize;
+    return core::readU4(p) & vela::TvpLayout::kSizeMask;
 }
 
 std::uint8_t SimPhoneFrames::dataId(const std::uint8_t* p) {
-    return static_cast<std::uint8_t>(core::readU4(p) >> 29);
+    return static_cast<std::uint8_t>(core::readU4(p) >> vela::TvpLayout::kDataIdShift);
 }
 
 SimPhoneFrames::Bytes SimPhoneFrames::setTimeStampAck(std::uint8_t seqNo, std::uint16_t result) {
@@ -92,13 +95,13 @@ void SimPhoneFrames::appendProbe(Bytes& out, unsigned int frameSize, std::uint32
     std::uint8_t* p = out.data() + start;
     auto payload = static_cast<std::uint16_t>(frameSize - kProbeFixedSize);
     writeHeader(p, frameSize, kProbeInject);
-    p[4] = 0;  // probe
-    core::writeU4(p + 5, timeStamp);
-    core::writeU2(p + 9, seqNo);
-    core::writeU2(p + 11, probeId);
-    core::writeU4(p + 13, payload);
-    p[17] = 4;  // elements are bytes
-    core::writeU2(p + 18, payload);
+    p[Layout::kProbeInjectIdOffset] = 0;  // probe
+    core::writeU4(p + Layout::kProbeTimeStampOffset, timeStamp);
+    core::writeU2(p + Layout::kProbeSeqNoOffset, seqNo);
+    core::writeU2(p + Layout::kProbeIdOffset, probeId);
+    core::writeU4(p + Layout::kProbeDataByteSizeOffset, payload);
+    p[Layout::kProbeDataIdTypeOffset] = 4;  // elements are bytes
+    core::writeU2(p + Layout::kProbeNumberOfDataElemOffset, payload);
     std::uint8_t* data = p + kProbeFixedSize;
     core::writeU8(data, runningNumber);
     for (unsigned int k = 8; k < payload; ++k)

@@ -21,17 +21,19 @@
 #include <cstdint>
 #include <vector>
 
+#include "protocol/TvpLayout.h"
+
 namespace sim {
 
 class SimPhoneFrames {
   public:
     using Bytes = std::vector<std::uint8_t>;
 
-    static constexpr unsigned int kProbeFixedSize = 20;
+    static constexpr unsigned int kProbeFixedSize = vela::TvpLayout::kProbeFixedSize;
     // The running number needs 8 payload bytes; NumberOfDataElem limits the payload.
     static constexpr unsigned int kMinProbeFrameSize = kProbeFixedSize + 8;
     static constexpr unsigned int kMaxProbeFrameSize = kProbeFixedSize + 0xFFFF;
-    static constexpr std::uint32_t kMaxFrameSize = 0x1FFFF;
+    static constexpr std::uint32_t kMaxFrameSize = vela::TvpLayout::kSizeMask;
 
     // The 4 header bytes of a frame of `size` bytes (masked to 17 bits) and kind `dataId`.
     static void writeHeader(std::uint8_t* p, std::uint32_t size, std::uint8_t dataId);

@@ -16,6 +16,7 @@
 #include "protocol/TvpCommandReq.h"
 #include "protocol/TvpError.h"
 #include "protocol/TvpIoProtocolFactory.h"
+#include "protocol/TvpLayout.h"
 #include "protocol/TvpProbeInject.h"
 #include "protocol/TvpTestCodeArguments.h"
 
@@ -175,7 +176,7 @@ inline void requireSameTvp(const TvpIoProtocol& built, const TvpIoProtocol& pars
 // ids select, and frames with a building constructor must build back to the same bytes.
 inline void checkFactory(const unsigned char* data, std::size_t size,
                          TvpIoProtocol::Direction direction) {
-    if (size > 0x1FFFF + 16)
+    if (size > TvpLayout::kSizeMask + 16)
         return;
     TvpIoProtocolFactory factory(direction);
     const auto length = static_cast<unsigned int>(size);

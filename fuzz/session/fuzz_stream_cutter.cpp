@@ -9,6 +9,7 @@
 
 #include "framework/core/Bytes.h"
 #include "framework/core/Request.h"
+#include "protocol/TvpLayout.h"
 #include "session/TVP.h"
 
 namespace {
@@ -54,7 +55,7 @@ Reference cutWhole(const unsigned char* bytes, std::size_t length) {
     Reference r;
     std::size_t pos = 0;
     while (length - pos >= 4) {
-        std::size_t frame = core::readU4(bytes + pos) & 0x1FFFF;
+        std::size_t frame = core::readU4(bytes + pos) & vela::TvpLayout::kSizeMask;
         if (frame < 4) {
             ++pos;
             ++r.skipped;

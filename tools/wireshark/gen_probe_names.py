@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Writes the probe name tables of vela.lua from the probe catalogue's data tables.
+"""Writes the probe name tables and the frame layout of vela.lua from the component's sources.
 
 The catalogue (session/ProbeCatalogue.cpp) holds one array of {value, "name"} pairs per item
 and the list of items (identity, name, description, time-out, values). This script reads
@@ -11,9 +11,12 @@ both and rewrites the block of vela.lua between the two marker lines:
   - phy_names:    argument value of the Phy test codes -> name;
   - capability_names: bit of the system-capability mask -> name.
 
-    gen_probe_names.py            rewrite the block in place
-    gen_probe_names.py --check    exit 1 (and say why) when the block is not what the
-                                  catalogue gives
+A second block, between its own marker lines, holds the TVP frame layout constants of
+protocol/TvpLayout.h as the Lua table TvpLayout (same names, same values).
+
+    gen_probe_names.py            rewrite the blocks in place
+    gen_probe_names.py --check    exit 1 (and say why) when a block is not what the
+                                  sources give
 """
 import argparse
 import os
@@ -26,9 +29,12 @@ DEFAULT_CATALOGUE = os.path.join(ROOT, "session", "ProbeCatalogue.cpp")
 # The identities are declared in the catalogue's header.
 DEFAULT_HEADER = os.path.join(ROOT, "session", "ProbeCatalogue.h")
 DEFAULT_LUA = os.path.join(HERE, "vela.lua")
+DEFAULT_LAYOUT = os.path.join(ROOT, "protocol", "TvpLayout.h")
 
 BEGIN = "-- BEGIN GENERATED CATALOGUE (tools/wireshark/gen_probe_names.py)"
 END = "-- END GENERATED CATALOGUE"
+LAYOUT_BEGIN = "-- BEGIN GENERATED LAYOUT (tools/wireshark/gen_probe_names.py)"
+LAYOUT_END = "-- END GENERATED LAYOUT"
 
 # Identities of the two items whose values are not probe ids.
 SYSTEM_CAPABILITY = 424692
@@ -153,12 +159,25 @@ def generate(source, header=""):
     return "\n".join(lines) + "\n"
 
 
-def split_lua(text):
-    start = text.find(BEGIN + "\n")
-    end = text.find(END + "\n")
+def generate_layout(header):
+    """The Lua table TvpLayout from the constants of protocol/TvpLayout.h, in their order."""
+    constants = re.findall(
+        r"static\s+constexpr\s+std::uint32_t\s+(k\w+)\s*=\s*(0x[0-9A-Fa-f]+|\d+)\s*;", header)
+    if not constants:
+        raise CatalogueError("no layout constants found")
+    lines = [LAYOUT_BEGIN, "-- TVP frame layout (protocol/TvpLayout.h)", "local TvpLayout = {"]
+    for name, value in constants:
+        lines.append("    %s = %s," % (name, value))
+    lines += ["}", LAYOUT_END]
+    return "\n".join(lines) + "\n"
+
+
+def split_lua(text, begin=BEGIN, end_marker=END):
+    start = text.find(begin + "\n")
+    end = text.find(end_marker + "\n")
     if start < 0 or end < start:
-        raise CatalogueError("vela.lua has no generated block between the marker lines")
-    return text[:start], text[start:end + len(END) + 1], text[end + len(END) + 1:]
+        raise CatalogueError("vela.lua has no generated block between the marker lines %r" % begin)
+    return text[:start], text[start:end + len(end_marker) + 1], text[end + len(end_marker) + 1:]
 
 
 def main():
@@ -166,6 +185,7 @@ def main():
     parser.add_argument("--catalogue", default=DEFAULT_CATALOGUE)
     parser.add_argument("--header", default=DEFAULT_HEADER)
     parser.add_argument("--lua", default=DEFAULT_LUA)
+    parser.add_argument("--layout", default=DEFAULT_LAYOUT)
     parser.add_argument("--check", action="store_true")
     args = parser.parse_args()
     try:
@@ -173,10 +193,16 @@ def main():
             source = f.read()
         with open(args.header, encoding="utf-8") as f:
             header = f.read()
+        with open(args.layout, encoding="utf-8") as f:
+            layout = f.read()
         block = generate(source, header)
+        layout_block = generate_layout(layout)
         with open(args.lua, encoding="utf-8") as f:
             text = f.read()
         before, current, after = split_lua(text)
+        updated = before + block + after
+        before, current_layout, after = split_lua(updated, LAYOUT_BEGIN, LAYOUT_END)
+        updated = before + layout_block + after
     except (OSError, CatalogueError) as e:
         print("gen_probe_names: %s" % e, file=sys.stderr)
         return 2
@@ -185,10 +211,14 @@ def main():
             print("gen_probe_names: the tables in %s differ from %s; run %s" %
                   (args.lua, args.catalogue, os.path.relpath(__file__, ROOT)), file=sys.stderr)
             return 1
+        if current_layout != layout_block:
+            print("gen_probe_names: the layout in %s differs from %s; run %s" %
+                  (args.lua, args.layout, os.path.relpath(__file__, ROOT)), file=sys.stderr)
+            return 1
         return 0
-    if current != block:
+    if updated != text:
         with open(args.lua, "w", encoding="utf-8") as f:
-            f.write(before + block + after)
+            f.write(updated)
     return 0
 
 

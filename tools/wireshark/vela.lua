@@ -238,6 +238,36 @@ local capability_names = {
 }
 -- END GENERATED CATALOGUE
 
+-- BEGIN GENERATED LAYOUT (tools/wireshark/gen_probe_names.py)
+-- TVP frame layout (protocol/TvpLayout.h)
+local TvpLayout = {
+    kHeaderSize = 4,
+    kSizeMask = 0x1FFFF,
+    kSourceProcessorShift = 17,
+    kDestProcessorShift = 20,
+    kSourceNodeShift = 23,
+    kDestNodeShift = 26,
+    kDataIdShift = 29,
+    kFieldMask = 0x7,
+    kDataIdProbeInject = 0,
+    kDataIdCommandReq = 1,
+    kDataIdCommandAck = 2,
+    kDataIdError = 3,
+    kCommandIdOffset = 4,
+    kCommandSeqNoOffset = 5,
+    kCommandFixedSize = 6,
+    kProbeInjectIdOffset = 4,
+    kProbeTimeStampOffset = 5,
+    kProbeSeqNoOffset = 9,
+    kProbeIdOffset = 11,
+    kProbeDataByteSizeOffset = 13,
+    kProbeDataIdTypeOffset = 17,
+    kProbeNumberOfDataElemOffset = 18,
+    kProbeFixedSize = 20,
+    kInjectFixedSize = 14,
+}
+-- END GENERATED LAYOUT
+
 local RECORD_HEADER = 20
 local CHANNEL_TVP = 2
 local CHANNEL_PRINT = 5
@@ -278,7 +308,7 @@ local F = {
     data = ProtoField.bytes("vela.data", "Undecoded bytes"),
 
     tvp_header = ProtoField.uint32("vela.tvp.header", "TVP header", base.HEX),
-    tvp_size = ProtoField.uint32("vela.tvp.size", "Size", base.DEC, nil, 0x0001FFFF),
+    tvp_size = ProtoField.uint32("vela.tvp.size", "Size", base.DEC, nil, TvpLayout.kSizeMask),
     tvp_src_proc = ProtoField.uint32("vela.tvp.src_proc", "Source processor", base.DEC, nil, 0x000E0000),
     tvp_dst_proc = ProtoField.uint32("vela.tvp.dst_proc", "Destination processor", base.DEC, nil, 0x00700000),
     tvp_src_node = ProtoField.uint32("vela.tvp.src_node", "Source node", base.DEC, nil, 0x03800000),
@@ -610,7 +640,7 @@ end
 
 local function dissect_probe_inject(t, tree, top, state)
     local L = t:len()
-    local range = put(tree, F.pi_id, t, 4, 1)
+    local range = put(tree, F.pi_id, t, TvpLayout.kProbeInjectIdOffset, 1)
     if not range then
         state.accepted = false
         malformed(top, nil, "a probe/inject frame needs 5 bytes, this one has " .. L)
@@ -618,23 +648,25 @@ local function dissect_probe_inject(t, tree, top, state)
     end
     local selector = range:uint()
     if selector == 0 then
-        put(tree, F.timestamp, t, 5, 4)
-        put(tree, F.probe_seq, t, 9, 2)
-        local id_range = put(tree, F.probe_id, t, 11, 2)
-        put(tree, F.data_byte_size, t, 13, 4)
-        put(tree, F.elem_type, t, 17, 1)
-        put(tree, F.num_elem, t, 18, 2)
+        local P = TvpLayout
+        put(tree, F.timestamp, t, P.kProbeTimeStampOffset, 4)
+        put(tree, F.probe_seq, t, P.kProbeSeqNoOffset, 2)
+        local id_range = put(tree, F.probe_id, t, P.kProbeIdOffset, 2)
+        put(tree, F.data_byte_size, t, P.kProbeDataByteSizeOffset, 4)
+        put(tree, F.elem_type, t, P.kProbeDataIdTypeOffset, 1)
+        put(tree, F.num_elem, t, P.kProbeNumberOfDataElemOffset, 2)
         if id_range then add_probe_name(tree, id_range:le_uint()) end
-        if L < 20 then
+        if L < P.kProbeFixedSize then
             state.accepted = false
-            malformed(top, nil, "a probe frame needs 20 bytes, this one has " .. L)
+            malformed(top, nil, "a probe frame needs " .. P.kProbeFixedSize .. " bytes, this one has " .. L)
             return "probe", "probe frame cut short"
         end
-        local payload = rest(t, 20)
+        local payload = rest(t, P.kProbeFixedSize)
         if payload then tree:add(F.payload, payload) end
-        generated(tree, F.payload_size, L - 20)
+        generated(tree, F.payload_size, L - P.kProbeFixedSize)
         return "probe", string.format("probe %s seq=%d time=%d payload=%d", probe_text(id_range:le_uint()),
-            t(9, 2):le_uint(), t(5, 4):le_uint(), L - 20)
+            t(P.kProbeSeqNoOffset, 2):le_uint(), t(P.kProbeTimeStampOffset, 4):le_uint(),
+            L - P.kProbeFixedSize)
     elseif selector == 1 then
         local id_range = put(tree, F.probe_id, t, 5, 2)
         put(tree, F.data_byte_size, t, 7, 4)
@@ -788,7 +820,7 @@ local function dissect_tvp(t, pinfo, tree, top)
     local L = t:len()
     local state = { accepted = true }
     local sub = tree:add(vela, t(0, L), "TVP frame")
-    if L < 4 then
+    if L < TvpLayout.kHeaderSize then
         malformed(sub, nil, string.format("a TVP frame needs its 4-byte header, this one has %d bytes", L))
         generated(sub, F.tvp_accepted, false)
         return string.format("malformed %d bytes: %s", L, hex(t(0, L)))
@@ -802,8 +834,8 @@ local function dissect_tvp(t, pinfo, tree, top)
     h:add_le(F.tvp_dst_node, hrange)
     h:add_le(F.tvp_data_id, hrange)
     local word = hrange:le_uint()
-    local size = word % 0x20000
-    local data_id = math.floor(word / 0x20000000)
+    local size = word % (TvpLayout.kSizeMask + 1)
+    local data_id = math.floor(word / 2 ^ TvpLayout.kDataIdShift)
     if size ~= L then
         state.accepted = false
         malformed(h, hrange, string.format("size field says %d bytes, the frame has %d", size, L))

@@ -16,6 +16,7 @@
 #include "protocol/TvpCommandAck.h"
 #include "protocol/TvpCommandReq.h"
 #include "protocol/TvpIoProtocolFactory.h"
+#include "protocol/TvpLayout.h"
 #include "protocol/TvpProbeInject.h"
 #include "sim/SimPhone.h"
 #include "tests/sim/SimTestSupport.h"
@@ -37,7 +38,7 @@ inline Cut cutFrames(const Bytes& stream) {
     Cut cut;
     std::size_t at = 0;
     while (stream.size() - at >= 4) {
-        std::uint32_t length = core::readU4(&stream[at]) & 0x1FFFF;
+        std::uint32_t length = core::readU4(&stream[at]) & vela::TvpLayout::kSizeMask;
         if (length < 4) {
             cut.broken = true;
             break;
