@@ -41,15 +41,19 @@ namespace {
 using core::RCPtr;
 using Clock = std::chrono::steady_clock;
 
-// The stop pipe: a signal handler may write to it, the run's waits watch it. It stays readable
-// once written, so that every later wait of the run ends at once.
-int g_stopPipe[2] = {-1, -1};
+// The stop pipe: a signal handler or another thread may write to it, the run's waits watch
+// it. It stays readable once written, so that every later wait of the run ends at once. Its
+// ends are atomic: the first session opens it while another thread may already ask for a stop.
+std::atomic<int> g_stopPipe[2] = {-1, -1};
 
 void openStopPipe() {
     if (g_stopPipe[0] >= 0)
         return;
-    if (::pipe2(g_stopPipe, O_CLOEXEC | O_NONBLOCK) != 0)
-        g_stopPipe[0] = g_stopPipe[1] = -1;
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0)
+        return;
+    g_stopPipe[1] = fds[1];
+    g_stopPipe[0] = fds[0];
 }
 
 bool readable(int fd) {
