@@ -11,6 +11,8 @@
 #                 unpacked package) run from it
 #   make warnings - the whole tree built with GCC RelWithDebInfo and clang Release
 # Every build here turns warnings into errors (VELA_WERROR); a plain cmake build only reports them.
+# A tree is configured again when this file changes (touch: cmake leaves an unchanged
+# build.ninja as it was).
 JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 30
 BUILD := build
@@ -20,27 +22,33 @@ BUILD := build
 deps:
 	@scripts/install-deps
 
-$(BUILD)/asan/build.ninja: | deps
+$(BUILD)/asan/build.ninja: Makefile | deps
 	cmake -S . -B $(BUILD)/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVELA_SANITIZE=address -DVELA_WERROR=ON >/dev/null
+	@touch $@
 
-$(BUILD)/tsan/build.ninja: | deps
+$(BUILD)/tsan/build.ninja: Makefile | deps
 	cmake -S . -B $(BUILD)/tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVELA_SANITIZE=thread -DVELA_WERROR=ON >/dev/null
+	@touch $@
 
-$(BUILD)/fuzz/build.ninja: | deps
+$(BUILD)/fuzz/build.ninja: Makefile | deps
 	cmake -S . -B $(BUILD)/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELA_SANITIZE=address \
 	    -DVELA_FUZZ=ON -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DVELA_WERROR=ON >/dev/null
+	@touch $@
 
-$(BUILD)/release/build.ninja: | deps
+$(BUILD)/release/build.ninja: Makefile | deps
 	cmake -S . -B $(BUILD)/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DVELA_WERROR=ON >/dev/null
+	@touch $@
 
 # The packaged tree: installed under /usr, so GNUInstallDirs gives the multiarch library folder.
-$(BUILD)/package/build.ninja: | deps
+$(BUILD)/package/build.ninja: Makefile | deps
 	cmake -S . -B $(BUILD)/package -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	    -DCMAKE_INSTALL_PREFIX=/usr -DVELA_WERROR=ON >/dev/null
+	@touch $@
 
-$(BUILD)/clang-release/build.ninja: | deps
+$(BUILD)/clang-release/build.ninja: Makefile | deps
 	cmake -S . -B $(BUILD)/clang-release -G Ninja -DCMAKE_BUILD_TYPE=Release \
 	    -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DVELA_WERROR=ON >/dev/null
+	@touch $@
 
 unit: $(BUILD)/asan/build.ninja
 	cmake --build $(BUILD)/asan -j $(JOBS)
