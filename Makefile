@@ -6,32 +6,55 @@
 #   make unit   - ASan+UBSan build and tests only (quick)
 #   make bench  - optimised build and the benchmark programs
 #   make windows, make test-windows - the Windows cross build, and its tests under Wine
+#   make deb    - the Debian package (build/package/vela_*.deb)
+#   make install-check - the package unpacked in a fresh root and checked file by file,
+#                 vela-host and the example host (examples/host, built out of tree against the
+#                 unpacked package) run from it
+#   make warnings - the whole tree built with GCC RelWithDebInfo and clang Release
+# Every build here turns warnings into errors (VELA_WERROR); a plain cmake build only reports them.
+# A tree is configured again when this file changes (touch: cmake leaves an unchanged
+# build.ninja as it was).
 JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 30
 BUILD := build
 
-.PHONY: test unit tsan fuzz memcheck bench demo deps format clean windows test-windows
+.PHONY: test unit tsan fuzz memcheck bench demo deps format clean deb install-check warnings windows test-windows
 
 deps:
 	@scripts/install-deps
 
-$(BUILD)/asan/build.ninja: | deps
-	cmake -S . -B $(BUILD)/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVELA_SANITIZE=address >/dev/null
+$(BUILD)/asan/build.ninja: Makefile | deps
+	cmake -S . -B $(BUILD)/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVELA_SANITIZE=address -DVELA_WERROR=ON >/dev/null
+	@touch $@
 
-$(BUILD)/tsan/build.ninja: | deps
-	cmake -S . -B $(BUILD)/tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVELA_SANITIZE=thread >/dev/null
+$(BUILD)/tsan/build.ninja: Makefile | deps
+	cmake -S . -B $(BUILD)/tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVELA_SANITIZE=thread -DVELA_WERROR=ON >/dev/null
+	@touch $@
 
-$(BUILD)/fuzz/build.ninja: | deps
+$(BUILD)/fuzz/build.ninja: Makefile | deps
 	cmake -S . -B $(BUILD)/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELA_SANITIZE=address \
-	    -DVELA_FUZZ=ON -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null
+	    -DVELA_FUZZ=ON -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DVELA_WERROR=ON >/dev/null
+	@touch $@
 
 $(BUILD)/windows/build.ninja:
 	@scripts/install-deps windows
 	cmake -S . -B $(BUILD)/windows -G Ninja -DCMAKE_BUILD_TYPE=Debug \
 	    -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw64.cmake >/dev/null
 
-$(BUILD)/release/build.ninja: | deps
-	cmake -S . -B $(BUILD)/release -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+$(BUILD)/release/build.ninja: Makefile | deps
+	cmake -S . -B $(BUILD)/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DVELA_WERROR=ON >/dev/null
+	@touch $@
+
+# The packaged tree: installed under /usr, so GNUInstallDirs gives the multiarch library folder.
+$(BUILD)/package/build.ninja: Makefile | deps
+	cmake -S . -B $(BUILD)/package -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	    -DCMAKE_INSTALL_PREFIX=/usr -DVELA_WERROR=ON >/dev/null
+	@touch $@
+
+$(BUILD)/clang-release/build.ninja: Makefile | deps
+	cmake -S . -B $(BUILD)/clang-release -G Ninja -DCMAKE_BUILD_TYPE=Release \
+	    -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DVELA_WERROR=ON >/dev/null
+	@touch $@
 
 unit: $(BUILD)/asan/build.ninja
 	cmake --build $(BUILD)/asan -j $(JOBS)
@@ -58,7 +81,20 @@ memcheck: $(BUILD)/release/build.ninja
 	    --errors-for-leak-kinds=definite,indirect --error-exitcode=3 \
 	    $(BUILD)/release/bin/vela-host run --sim --duration 3 --rate 20 --probes "GSM Mode Reports" >/dev/null
 
-test: unit tsan fuzz memcheck
+test: unit tsan fuzz memcheck warnings install-check
+
+deb: $(BUILD)/package/build.ninja
+	cmake --build $(BUILD)/package -j $(JOBS) --target vela-host vela
+	cd $(BUILD)/package && cpack -G DEB >/dev/null
+	@ls $(BUILD)/package/vela_*.deb
+
+install-check: deb
+	scripts/check-install $(BUILD)/package
+
+# Both trees whole (tests, benchmarks, examples): no warning in either.
+warnings: $(BUILD)/package/build.ninja $(BUILD)/clang-release/build.ninja
+	cmake --build $(BUILD)/package -j $(JOBS)
+	cmake --build $(BUILD)/clang-release -j $(JOBS)
 
 # The Windows build (mingw-w64) and its tests under Wine.
 windows: $(BUILD)/windows/build.ninja

@@ -51,3 +51,17 @@ function(vela_add_bench name)
     target_link_libraries(${name} PRIVATE ${B_LIBS} Threads::Threads)
     add_dependencies(vela_benchmarks ${name})
 endfunction()
+
+# vela_install_library(TARGET NAME): a shared library of the installed package, exported as
+# Vela::NAME. Its users include headers by their path from the source root ("framework/...");
+# installed, that root is include/vela. It finds the package's other libraries next to itself.
+function(vela_install_library target name)
+    target_include_directories(${target} PUBLIC
+        $<BUILD_INTERFACE:${CMAKE_SOURCE_DIR}> $<INSTALL_INTERFACE:${VELA_INSTALL_INCLUDEDIR}>)
+    set_target_properties(${target} PROPERTIES
+        EXPORT_NAME ${name}
+        VERSION ${PROJECT_VERSION}
+        SOVERSION ${PROJECT_VERSION_MAJOR}
+        INSTALL_RPATH "$ORIGIN")
+    add_library(Vela::${name} ALIAS ${target})
+endfunction()

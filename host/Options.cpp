@@ -63,8 +63,8 @@ std::string usage() {
            "  --disconnect-after S       the first simulated phone goes away after S seconds\n"
            "  --reconnect-after S        and comes back S seconds later\n"
            "  --activate-timeout S       seconds to wait for the channels (default 15)\n"
-           "  --plugin PATH              the plug-in library (default: lib/libvela.so next to "
-           "bin/)\n"
+           "  --plugin PATH              the plug-in library (default: ../lib/vela/libvela.so\n"
+           "                             from vela-host's folder, or the build tree's lib/)\n"
            "  --trace                    write the component's trace lines to stderr\n";
 }
 

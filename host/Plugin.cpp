@@ -21,7 +21,16 @@ std::string Plugin::defaultPath() {
     ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
     std::filesystem::path program =
         n > 0 ? std::filesystem::path(std::string(self, n)) : std::filesystem::path("vela-host");
-    return (program.parent_path().parent_path() / "lib" / "libvela.so").string();
+    const auto folder = program.parent_path();
+#ifdef VELA_INSTALLED_PLUGIN
+    // An installed program: the plug-in folder relative to the program's folder, so that an
+    // installed tree works wherever it was unpacked.
+    const auto installed = (folder / VELA_INSTALLED_PLUGIN).lexically_normal();
+    std::error_code error;
+    if (std::filesystem::exists(installed, error))
+        return installed.string();
+#endif
+    return (folder.parent_path() / "lib" / "libvela.so").string();
 }
 
 bool Plugin::load(const std::string& path, ATL::CAtlModule& module, std::string& error) {

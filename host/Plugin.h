@@ -16,7 +16,8 @@ class Plugin {
     Plugin& operator=(const Plugin&) = delete;
     ~Plugin();
 
-    // The plug-in next to this program: ../lib/libvela.so from the program's folder.
+    // The plug-in of this program: in the installed plug-in folder relative to the program's
+    // folder when it is there, else ../lib/libvela.so (the build tree's layout).
     static std::string defaultPath();
 
     // Loads the library and calls Norda_Equipment and Norda_DataSource with the module.
