@@ -56,7 +56,7 @@ struct ListsOwner {
             for (FreeNode* node = lists->heads[c]; node;) {
                 CORE_POOL_UNPOISON(node, classBytes(c));
                 FreeNode* next = node->next;
-                ::operator delete(node, classBytes(c));
+                ::operator delete(node);
                 node = next;
             }
         }
@@ -105,7 +105,8 @@ void ObjectPool::deallocate(void* p, std::size_t n) noexcept {
         l = nullptr;
     }
     if (!l || l->counts[c] >= kKeptPerClass) {
-        ::operator delete(p, classBytes(c));
+        // The unsized form: clang offers the sized global one only with -fsized-deallocation.
+        ::operator delete(p);
         return;
     }
     auto* node = static_cast<FreeNode*>(p);
