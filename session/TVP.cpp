@@ -135,7 +135,7 @@ std::size_t TVP::completePending(const core::Data& block) {
     const unsigned char* bytes = block.getInternalData();
     const std::size_t n = block.size();
     std::size_t pos = 0;
-    while (pos < n) {
+    for (;;) {
         const std::size_t have = m_spBuffer->size();
         std::size_t need = 4 - std::min<std::size_t>(have, 4);
         if (have >= 4) {
@@ -147,8 +147,11 @@ std::size_t TVP::completePending(const core::Data& block) {
         const std::size_t take = std::min(need, n - pos);
         m_spBuffer->addData(bytes + pos, take);
         pos += take;
-        if (take < need || have < 4)
-            continue;  // more bytes needed, or the length has just become readable
+        if (take < need)
+            return pos;  // the block is used up and the frame needs more
+        if (have < 4)
+            continue;  // the length has just become readable: a frame of only its header
+                       // is complete now, even with the block used up
         // Complete: the frame takes the buffer's bytes, and the buffer is used again when no
         // frame kept them.
         RCPtr<core::Data> whole = std::move(m_spBuffer);
@@ -159,7 +162,6 @@ std::size_t TVP::completePending(const core::Data& block) {
         }
         return pos;
     }
-    return pos;
 }
 
 bool TVP::pendingHeadInvalid() const {

@@ -70,6 +70,24 @@ TEST_F(TvpStream, FrameSplitAtEveryPointIsDeliveredOnceWhenItsLastByteArrives) {
         ASSERT_EQ(b, asDataSourceFrame(frame));
 }
 
+// A frame of only its header is complete once its length is readable: it is taken with the
+// block that brings its last header byte, not left waiting for a block that may never come.
+TEST_F(TvpStream, FrameOfOnlyItsHeaderSplitInTheHeaderIsTakenWithItsLastByte) {
+    startSession();
+    const Bytes bare = header(4, 0);
+    for (std::size_t split = 1; split < bare.size(); ++split) {
+        phone->inject(Bytes(bare.begin(), bare.begin() + static_cast<long>(split)));
+        phone->inject(Bytes(bare.begin() + static_cast<long>(split), bare.end()));
+        settle();
+        EXPECT_EQ(engine->counters().framesDropped, split) << "split at " << split;
+    }
+    const Bytes good = probeFrame(0x00C2, 1, payload(2));
+    phone->inject(good);
+    ASSERT_TRUE(sink->waitCount(1));
+    EXPECT_EQ(sink->bytes(), std::vector<Bytes>{asDataSourceFrame(good)});
+    EXPECT_EQ(engine->counters().bytesSkipped, 0u);
+}
+
 TEST_F(TvpStream, BlocksCutAcrossFrameBoundariesKeepEveryFrame) {
     startSession();
     // One and a half frames, then the rest with the next frame and the start of a third.
