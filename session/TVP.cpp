@@ -4,6 +4,7 @@
 #include "framework/core/Trace.h"
 #include "protocol/CommonControl.h"
 #include "protocol/TvpCommandReq.h"
+#include "protocol/TvpLayout.h"
 #include "protocol/TvpTestCodeArgument.h"
 
 namespace vela {
@@ -13,6 +14,11 @@ using core::RCPtr;
 namespace {
 // Test-code arguments of the "Phy" item.
 constexpr unsigned char kPhyCallbackId = 160;
+
+// The whole frame's length, header included, from the first four bytes of its header.
+std::size_t lengthField(const unsigned char* header) {
+    return core::readU4(header) & TvpLayout::kSizeMask;
+}
 }  // namespace
 
 TVP::TVP() : VelaChannel("Tvp"), m_queue(this) {}
@@ -141,7 +147,7 @@ std::size_t TVP::completePending(const core::Data& block) {
         if (have >= 4) {
             if (pendingHeadInvalid())
                 return pos;
-            const std::size_t length = core::readU4(m_spBuffer->getInternalData()) & 0x1FFFF;
+            const std::size_t length = lengthField(m_spBuffer->getInternalData());
             need = length > have ? length - have : 0;
         }
         const std::size_t take = std::min(need, n - pos);
@@ -166,7 +172,7 @@ std::size_t TVP::completePending(const core::Data& block) {
 
 bool TVP::pendingHeadInvalid() const {
     return m_spBuffer && m_spBuffer->size() >= 4 &&
-           (core::readU4(m_spBuffer->getInternalData()) & 0x1FFFF) < 4;
+           (lengthField(m_spBuffer->getInternalData())) < 4;
 }
 
 void TVP::keepTail(const RCPtr<core::Data>& bytes, std::size_t used) {
@@ -175,7 +181,7 @@ void TVP::keepTail(const RCPtr<core::Data>& bytes, std::size_t used) {
         return;
     const unsigned char* tail = bytes->getInternalData() + used;
     if (!m_spBuffer) {
-        std::size_t pending = rest >= 4 ? (core::readU4(tail) & 0x1FFFF) : 4;
+        std::size_t pending = rest >= 4 ? lengthField(tail) : 4;
         m_spBuffer = new core::Data(std::max(pending, rest));
     }
     m_spBuffer->addData(tail, rest);
@@ -187,7 +193,7 @@ std::size_t TVP::cut(const RCPtr<core::Data>& bytes, std::size_t from) {
     std::size_t pos = from;
     std::size_t skipped = 0;
     while (length - pos >= 4) {
-        std::size_t frameLength = core::readU4(data + pos) & 0x1FFFF;
+        std::size_t frameLength = lengthField(data + pos);
         if (frameLength < 4) {
             // No frame is shorter than its header: this is not the start of a frame. Skip a
             // byte and look again, so that one bad length neither stalls nor loops the stream.
