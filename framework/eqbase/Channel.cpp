@@ -12,9 +12,10 @@ Channel::Channel(const std::string& name)
     : m_channelName(name), m_worker(new core::SyncObjectMgr("ChannelThread", 0)) {
     m_worker->attachBegin(core::BoolCallBack(this, &Channel::beginThread));
     m_worker->attachEnd(core::BoolCallBack(this, &Channel::endThread));
+    bindWorker(m_worker);
 }
 
-Channel::~Channel() { m_worker->stop(INFINITE); }
+Channel::~Channel() = default;
 
 bool Channel::startWorkThread() { return m_worker->start(2000); }
 

@@ -12,6 +12,7 @@
 #include "framework/core/ServiceChannel.h"
 #include "framework/core/SyncObject.h"
 #include "framework/core/SyncObjectMgr.h"
+#include "framework/core/WorkerBound.h"
 #include "framework/dsrc/DataSourceInfo.h"
 #include "framework/dsrc/DataSourceSink.h"
 
@@ -28,7 +29,10 @@ public:
                                const core::Status& status) = 0;
 };
 
-class Channel : public core::RCObject {
+// The channel's worker ends with the channel's final release (core::WorkerBound): a channel
+// released while its worker runs still has its whole onEndWorkThread chain run, the derived
+// classes' parts included.
+class Channel : public core::WorkerBound {
 public:
     using Identity = core::PropertyNode::Identity;
 
