@@ -11,11 +11,11 @@
 #include "framework/core/Data.h"
 #include "framework/core/Pipe.h"
 #include "framework/core/RCObject.h"
-#include "framework/core/WorkerBound.h"
 #include "framework/core/Request.h"
 #include "framework/core/ServiceChannel.h"
 #include "framework/core/SyncObjectMgr.h"
 #include "framework/core/Values.h"
+#include "framework/core/WorkerBound.h"
 
 struct IDispatch;
 struct IUnknown;
@@ -51,7 +51,6 @@ class DataProvider : public core::WorkerBound {
 
     // Blocks dropped because the out pipe refused them.
     std::uint64_t getDroppedBlocks() const;
-
 
   private:
     bool onBeginWorkThread();

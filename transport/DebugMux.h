@@ -8,12 +8,12 @@
 #include <string>
 
 #include "framework/core/RCObject.h"
-#include "framework/core/WorkerBound.h"
 #include "framework/core/Request.h"
 #include "framework/core/ServiceChannel.h"
 #include "framework/core/SyncObject.h"
 #include "framework/core/SyncObjectMgr.h"
 #include "framework/core/Values.h"
+#include "framework/core/WorkerBound.h"
 
 struct IDispatch;
 

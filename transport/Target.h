@@ -7,12 +7,12 @@
 #include <string>
 
 #include "framework/core/RCObject.h"
-#include "framework/core/WorkerBound.h"
 #include "framework/core/Request.h"
 #include "framework/core/ServiceChannel.h"
 #include "framework/core/SyncObject.h"
 #include "framework/core/SyncObjectMgr.h"
 #include "framework/core/Values.h"
+#include "framework/core/WorkerBound.h"
 
 struct IDispatch;
 struct IUnknown;
@@ -53,7 +53,6 @@ class Target : public core::WorkerBound {
     void dataProviderUnavailable(const core::RCPtr<DataProvider>& provider);
     // Waited for, by the owner when it ends: the target no longer reports to it.
     void clearOwner();
-
 
   private:
     bool onBeginWorkThread();
