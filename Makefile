@@ -1,5 +1,6 @@
 # Entry points for developers and CI. Every target installs what it needs first.
-#   make test   - everything CI checks: ASan+UBSan build and all tests, TSan build of the
+#   make layers - no source includes a header of a layer above its own (scripts/check-layers)
+#   make test   - everything CI checks: the layer check first, ASan+UBSan build and all tests, TSan build of the
 #                 threaded tests (run twice under load), libFuzzer targets run for a bounded
 #                 time, one host session under valgrind memcheck
 #   make demo   - a whole session against the simulated phone
@@ -18,7 +19,7 @@ JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 30
 BUILD := build
 
-.PHONY: test unit tsan fuzz memcheck bench demo deps format clean deb install-check warnings windows test-windows
+.PHONY: layers test unit tsan fuzz memcheck bench demo deps format clean deb install-check warnings windows test-windows
 
 deps:
 	@scripts/install-deps
@@ -81,7 +82,11 @@ memcheck: $(BUILD)/release/build.ninja
 	    --errors-for-leak-kinds=definite,indirect --error-exitcode=3 \
 	    $(BUILD)/release/bin/vela-host run --sim --duration 3 --rate 20 --probes "GSM Mode Reports" >/dev/null
 
-test: unit tsan fuzz memcheck warnings install-check
+# The layers first: an include against them fails before anything is built.
+layers:
+	scripts/check-layers
+
+test: layers unit tsan fuzz memcheck warnings install-check
 
 deb: $(BUILD)/package/build.ninja
 	cmake --build $(BUILD)/package -j $(JOBS) --target vela-host vela

@@ -14,6 +14,13 @@ namespace {
 constexpr unsigned char kDataIdProbeInject = vela::TvpLayout::kDataIdProbeInject;
 constexpr unsigned char kDataIdError = vela::TvpLayout::kDataIdError;
 constexpr std::size_t kProbeFixedSize = vela::TvpLayout::kProbeFixedSize;
+constexpr std::size_t kHeaderSize = vela::TvpLayout::kHeaderSize;
+
+// The data id: the top bits of the header word, whose last byte is the frame's fourth.
+unsigned char dataIdOf(const unsigned char* bytes) {
+    return static_cast<unsigned char>((core::readU4(bytes) >> vela::TvpLayout::kDataIdShift) &
+                                      vela::TvpLayout::kFieldMask);
+}
 
 std::uint16_t u16(const unsigned char* p) {
     return static_cast<std::uint16_t>(p[0] | p[1] << 8);
@@ -80,22 +87,23 @@ bool Recorder::onDataSourceFrame(const dsrc::DataSourceChannelInfo* channel,
 void Recorder::countTvp(const unsigned char* bytes, std::size_t length) {
     ++m_figures.tvpFrames;
     m_figures.tvpBytes += length;
-    if (length < 4) {
+    if (length < kHeaderSize) {
         ++m_figures.otherFrames;
         return;
     }
-    const unsigned char dataId = bytes[3] >> 5;
+    const unsigned char dataId = dataIdOf(bytes);
     if (dataId == kDataIdError) {
         ++m_figures.errorFrames;
         return;
     }
     // A probe report: probe/inject id 0 after the header, then time stamp, sequence number and
     // probe id.
-    if (dataId != kDataIdProbeInject || length < kProbeFixedSize || bytes[4] != 0) {
+    if (dataId != kDataIdProbeInject || length < kProbeFixedSize ||
+        bytes[vela::TvpLayout::kProbeInjectIdOffset] != 0) {
         ++m_figures.otherFrames;
         return;
     }
-    ++m_figures.probeFrames[u16(bytes + 11)];
+    ++m_figures.probeFrames[u16(bytes + vela::TvpLayout::kProbeIdOffset)];
     if (!m_checkRunningNumbers || length < kProbeFixedSize + 8)
         return;
     const std::uint64_t number = core::readU8(bytes + kProbeFixedSize);

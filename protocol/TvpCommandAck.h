@@ -18,7 +18,7 @@ class TvpCommandAck : public TvpIoProtocol {
         EXECUTE_TEST_CODE = 3,
         SET_TIME_STAMP = 8,
     };
-    static constexpr unsigned int kFixedSize = 6;
+    static constexpr unsigned int kFixedSize = TvpLayout::kCommandFixedSize;
 
     explicit TvpCommandAck(const core::RCPtr<core::Data>& whole);
     TvpCommandAck(const core::RCPtr<core::Data>& bytes, Direction direction);

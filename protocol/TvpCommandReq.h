@@ -18,7 +18,7 @@ class TvpCommandReq : public TvpIoProtocol {
         EXECUTE_TEST_CODE = 3,
         SET_TIME_STAMP = 7,
     };
-    static constexpr unsigned int kFixedSize = 6;
+    static constexpr unsigned int kFixedSize = TvpLayout::kCommandFixedSize;
 
     explicit TvpCommandReq(const core::RCPtr<core::Data>& whole);
     TvpCommandReq(const core::RCPtr<core::Data>& bytes, Direction direction);

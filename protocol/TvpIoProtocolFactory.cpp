@@ -7,6 +7,7 @@
 #include "protocol/TvpCommandAck.h"
 #include "protocol/TvpCommandReq.h"
 #include "protocol/TvpError.h"
+#include "protocol/TvpLayout.h"
 #include "protocol/TvpProbeInject.h"
 
 namespace vela {
@@ -56,7 +57,7 @@ core::RCPtr<dsrc::DataSourceFrame> TvpIoProtocolFactory::create(
         return frame;
 
     try {
-        const unsigned int dataId = header >> 29;
+        const unsigned int dataId = (header >> TvpLayout::kDataIdShift) & TvpLayout::kFieldMask;
         core::RCPtr<core::Data> bytes;
         if (dataId <= TvpIoProtocol::TVP_ERROR)
             bytes = source->slice(at, length);

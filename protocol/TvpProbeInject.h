@@ -120,7 +120,7 @@ class TvpProbe : public TvpProbeInject {
 // then the payload. Fixed part 14 bytes.
 class TvpInject : public TvpProbeInject {
   public:
-    static constexpr unsigned int kFixedSize = 14;
+    static constexpr unsigned int kFixedSize = TvpLayout::kInjectFixedSize;
 
     // The payload is numberOfDataElem bytes long, copied from data when it is not null.
     explicit TvpInject(std::uint16_t probeId = 0, std::uint32_t dataByteSize = 0,

@@ -10,20 +10,21 @@
 #include "framework/core/Pipe.h"
 #include "framework/core/SyncObject.h"
 #include "framework/eqbase/Channel.h"
+#include "transport/StreamReader.h"
 
 namespace vela {
 
 class DataProvider;
 
-class VelaChannel : public eqbase::ByteChannel {
+class VelaChannel : public eqbase::ByteChannel, public StreamReader {
   public:
     explicit VelaChannel(const std::string& name);
     ~VelaChannel() override;
 
     // Any thread; posted: the provider to bind, or none.
-    void setDataProvider(const core::RCPtr<DataProvider>& provider);
+    void setDataProvider(const core::RCPtr<DataProvider>& provider) override;
     // Any thread; posted: the bound provider reports its stream closed.
-    void dataProviderDisconnected();
+    void dataProviderDisconnected() override;
     // Any thread; waits for the worker. Empty when the request cannot be performed.
     std::string getName();
 

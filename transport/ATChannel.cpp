@@ -25,10 +25,6 @@ bool leavesPortOpen(const core::Status& status) {
 
 ATChannel::ATChannel() : eqbase::Channel("AT Channel") {}
 
-ATChannel::~ATChannel() {
-    stopWorkThread();
-}
-
 bool ATChannel::onBeginWorkThread() {
     CORE_ASSERT_ON_WORKER(getWorker());
     if (!eqbase::Channel::onBeginWorkThread())

@@ -16,9 +16,9 @@ namespace vela {
 
 class ATChannel : public eqbase::Channel {
   public:
+    // The port is closed by this class's own onEndWorkThread, which the channel's final
+    // release runs while the whole channel exists.
     ATChannel();
-    // Ends the work thread first, so that the port is closed by this class's own hook.
-    ~ATChannel() override;
 
     static core::Object* createObject() { return new ATChannel(); }
 

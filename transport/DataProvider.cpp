@@ -8,9 +8,9 @@
 #include "platform/com/ComPtr.h"
 #include "platform/com/DebugMuxLib.h"
 #include "platform/com/SafeArray.h"
-#include "session/VelaChannel.h"
 #include "transport/ClientSupport.h"
 #include "transport/EEDataProviderSink.h"
+#include "transport/StreamReader.h"
 
 namespace vela {
 
@@ -41,6 +41,8 @@ DataProvider::DataProvider(IUnknown* provider)
         platform::com::queryInterface(provider, IID_IDispatch, &m_pProvider);
     m_spWorker->attachBegin(core::BoolCallBack(this, &DataProvider::onBeginWorkThread));
     m_spWorker->attachEnd(core::BoolCallBack(this, &DataProvider::onEndWorkThread));
+    // The final release stops the worker, while the whole object exists.
+    bindWorker(m_spWorker);
     m_spWorker->start(2000);
 }
 
@@ -48,13 +50,6 @@ DataProvider::~DataProvider() {
     // Set only when the worker never ran its end callback (it did not start).
     if (m_pProvider)
         m_pProvider->Release();
-}
-
-void DataProvider::onFinalRelease() {
-    if (m_spWorker)
-        m_spWorker->stop(INFINITE);
-    m_spWorker.reset();
-    core::RCObject::onFinalRelease();
 }
 
 void DataProvider::attach(const char* name, void (DataProvider::*handler)(core::Request&)) {
@@ -113,8 +108,9 @@ void DataProvider::setup() {
     post(new core::Request(requestName("Setup")));
 }
 
-void DataProvider::setVelaChannel(VelaChannel* channel) {
-    call(new core::RCObjectReq(requestName("SetVelaChannel"), RCPtr<core::RCObject>(channel)));
+void DataProvider::setVelaChannel(StreamReader* channel) {
+    RCPtr<core::RCObject> object(channel ? dynamic_cast<core::RCObject*>(channel) : nullptr);
+    call(new core::RCObjectReq(requestName("SetVelaChannel"), object));
 }
 
 RCPtr<core::Pipe> DataProvider::getOutPipe() {
@@ -210,8 +206,8 @@ void DataProvider::onSetupReq(core::Request&) {
 void DataProvider::onSetVelaChannelReq(core::Request& request) {
     CORE_ASSERT_ON_WORKER(m_spWorker);
     auto* carrier = dynamic_cast<core::RCObjectReq*>(&request);
-    VelaChannel* channel =
-        carrier ? dynamic_cast<VelaChannel*>(carrier->getObject().get()) : nullptr;
+    StreamReader* channel =
+        carrier ? dynamic_cast<StreamReader*>(carrier->getObject().get()) : nullptr;
     m_channelLeft = m_pChannel && !channel;
     m_pChannel = channel;
     core::ServiceChannel::sendResponse(new core::Response(request));

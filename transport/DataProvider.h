@@ -15,6 +15,7 @@
 #include "framework/core/ServiceChannel.h"
 #include "framework/core/SyncObjectMgr.h"
 #include "framework/core/Values.h"
+#include "framework/core/WorkerBound.h"
 
 struct IDispatch;
 struct IUnknown;
@@ -22,9 +23,9 @@ struct IUnknown;
 namespace vela {
 
 class EEDataProviderSink;
-class VelaChannel;
+class StreamReader;
 
-class DataProvider : public core::RCObject {
+class DataProvider : public core::WorkerBound {
   public:
     // provider: the service's data-provider object (asked for IDispatch).
     explicit DataProvider(IUnknown* provider);
@@ -32,8 +33,9 @@ class DataProvider : public core::RCObject {
 
     // Posted: advises the event sink on the service's provider.
     void setup();
-    // Waited for: the channel that uses this provider, or none to forget it.
-    void setVelaChannel(VelaChannel* channel);
+    // Waited for: the channel that reads this provider (an RCObject that is a StreamReader),
+    // or none to forget it.
+    void setVelaChannel(StreamReader* channel);
     // Waited for: the pipe that every received block is written into (the same every time).
     core::RCPtr<core::Pipe> getOutPipe();
     // Waited for: true when the service took the whole block.
@@ -49,9 +51,6 @@ class DataProvider : public core::RCObject {
 
     // Blocks dropped because the out pipe refused them.
     std::uint64_t getDroppedBlocks() const;
-
-  protected:
-    void onFinalRelease() override;
 
   private:
     bool onBeginWorkThread();
@@ -91,7 +90,7 @@ class DataProvider : public core::RCObject {
     IDispatch* m_pProvider = nullptr;       // one COM reference
     EEDataProviderSink* m_pSink = nullptr;  // one COM reference
     core::RCPtr<core::AsyncPipe> m_spOutPipe;
-    VelaChannel* m_pChannel = nullptr;
+    StreamReader* m_pChannel = nullptr;
     // A channel read this provider and has let it go: later blocks have no reader.
     bool m_channelLeft = false;
     const std::string m_suffix;

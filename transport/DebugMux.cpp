@@ -60,6 +60,8 @@ RCPtr<DebugMux> DebugMux::getInstance() {
 DebugMux::DebugMux() : m_spWorker(new core::SyncObjectMgr("DebugMuxThread", 0)) {
     m_spWorker->attachBegin(core::BoolCallBack(this, &DebugMux::onBeginWorkThread));
     m_spWorker->attachEnd(core::BoolCallBack(this, &DebugMux::onEndWorkThread));
+    // The final release stops the worker, while the whole object exists.
+    bindWorker(m_spWorker);
     m_spWorker->start(2000);
 }
 
@@ -72,13 +74,6 @@ DebugMux::~DebugMux() {
     // Set only when the worker never ran its end callback (it did not start).
     if (m_pMultiplexer)
         m_pMultiplexer->Release();
-}
-
-void DebugMux::onFinalRelease() {
-    if (m_spWorker)
-        m_spWorker->stop(INFINITE);
-    m_spWorker.reset();
-    core::RCObject::onFinalRelease();
 }
 
 void DebugMux::attach(const char* name, void (DebugMux::*handler)(core::Request&)) {

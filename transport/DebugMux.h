@@ -13,6 +13,7 @@
 #include "framework/core/SyncObject.h"
 #include "framework/core/SyncObjectMgr.h"
 #include "framework/core/Values.h"
+#include "framework/core/WorkerBound.h"
 
 struct IDispatch;
 
@@ -21,7 +22,7 @@ namespace vela {
 class EEDebugMuxSink;
 class Target;
 
-class DebugMux : public core::RCObject {
+class DebugMux : public core::WorkerBound {
   public:
     using TargetMap = core::RCMap<unsigned long, core::RCPtr<Target>>;
     using EquipmentMap = core::RCMap<core::EString, core::RCObject*>;
@@ -46,7 +47,6 @@ class DebugMux : public core::RCObject {
   protected:
     DebugMux();
     ~DebugMux() override;
-    void onFinalRelease() override;
 
   private:
     bool onBeginWorkThread();

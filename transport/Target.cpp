@@ -6,11 +6,11 @@
 #include "platform/com/ComPtr.h"
 #include "platform/com/DebugMuxLib.h"
 #include "platform/com/EnumVariant.h"
-#include "session/VelaChannel.h"
 #include "transport/ClientSupport.h"
 #include "transport/DataProvider.h"
 #include "transport/DebugMux.h"
 #include "transport/EETargetSink.h"
+#include "transport/StreamReader.h"
 #include "transport/StringRCObjectReq.h"
 
 namespace vela {
@@ -52,6 +52,8 @@ Target::Target(IUnknown* target, DebugMux* owner)
         platform::com::queryInterface(target, IID_IDispatch, &m_pTarget);
     m_spWorker->attachBegin(core::BoolCallBack(this, &Target::onBeginWorkThread));
     m_spWorker->attachEnd(core::BoolCallBack(this, &Target::onEndWorkThread));
+    // The final release stops the worker, while the whole object exists.
+    bindWorker(m_spWorker);
     m_spWorker->start(2000);
 }
 
@@ -59,13 +61,6 @@ Target::~Target() {
     // Set only when the worker never ran its end callback (it did not start).
     if (m_pTarget)
         m_pTarget->Release();
-}
-
-void Target::onFinalRelease() {
-    if (m_spWorker)
-        m_spWorker->stop(INFINITE);
-    m_spWorker.reset();
-    core::RCObject::onFinalRelease();
 }
 
 RCPtr<Target> Target::selfRef() {
@@ -279,7 +274,7 @@ void Target::onNewDataProvider(const RCPtr<DataProvider>& provider) {
         return;
     const core::EString name = provider->getName();
     for (auto& [key, object] : *m_spChannels) {
-        auto* channel = dynamic_cast<VelaChannel*>(object);
+        auto* channel = dynamic_cast<StreamReader*>(object);
         if (channel && key == name) {
             channel->setDataProvider(provider);
             break;
@@ -305,7 +300,7 @@ void Target::onDataProviderRemoved(const RCPtr<DataProvider>& provider) {
     if (m_spChannels) {
         const core::EString name = stored->getName();
         for (auto& [key, object] : *m_spChannels) {
-            auto* channel = dynamic_cast<VelaChannel*>(object);
+            auto* channel = dynamic_cast<StreamReader*>(object);
             if (channel && key == name) {
                 channel->setDataProvider(nullptr);
                 break;
@@ -372,7 +367,7 @@ void Target::onAttachChannelReq(core::Request& request) {
     if (!attached)
         return;
     RCPtr<core::RCObject> object = attached->getObject();
-    auto* channel = dynamic_cast<VelaChannel*>(object.get());
+    auto* channel = dynamic_cast<StreamReader*>(object.get());
     if (!channel)
         return;
     const core::EString& name = attached->getString();

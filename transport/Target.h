@@ -12,6 +12,7 @@
 #include "framework/core/SyncObject.h"
 #include "framework/core/SyncObjectMgr.h"
 #include "framework/core/Values.h"
+#include "framework/core/WorkerBound.h"
 
 struct IDispatch;
 struct IUnknown;
@@ -22,7 +23,7 @@ class DataProvider;
 class DebugMux;
 class EETargetSink;
 
-class Target : public core::RCObject {
+class Target : public core::WorkerBound {
   public:
     using DataProviderMap = core::RCMap<unsigned short, core::RCPtr<DataProvider>>;
     using ChannelMap = core::RCMap<core::EString, core::RCObject*>;
@@ -40,7 +41,7 @@ class Target : public core::RCObject {
     core::EString getName();
     // The port name of the first provider (by id) that has one.
     core::EString getPortName();
-    // Posted: a channel (a VelaChannel) that wants the provider of that name.
+    // Posted: a channel (a StreamReader) that wants the provider of that name.
     void attachChannel(const core::EString& name, const core::RCPtr<core::RCObject>& channel);
     // Waited for: forgets the channel of that name (the channel is told nothing).
     void detachChannel(const core::EString& name);
@@ -52,9 +53,6 @@ class Target : public core::RCObject {
     void dataProviderUnavailable(const core::RCPtr<DataProvider>& provider);
     // Waited for, by the owner when it ends: the target no longer reports to it.
     void clearOwner();
-
-  protected:
-    void onFinalRelease() override;
 
   private:
     bool onBeginWorkThread();

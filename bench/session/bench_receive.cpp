@@ -34,6 +34,7 @@
 
 #include "bench/session/BenchRig.h"
 #include "framework/core/Bytes.h"
+#include "protocol/TvpLayout.h"
 #include "sim/SimPhoneFrames.h"
 
 // ---- allocations counted by thread ----
@@ -202,8 +203,8 @@ Result run(bench::RigPhone& phone, unsigned int frameSize, std::size_t blockByte
             sim::Bytes next(block);
             for (unsigned int i = 0; i < framesPerBlock; ++i) {
                 unsigned char* frame = next.data() + static_cast<std::size_t>(i) * frameSize;
-                core::writeU2(frame + 9, seqNo++);
-                core::writeU8(frame + 20, runningNumber++);
+                core::writeU2(frame + vela::TvpLayout::kProbeSeqNoOffset, seqNo++);
+                core::writeU8(frame + vela::TvpLayout::kProbeFixedSize, runningNumber++);
             }
             const std::uint64_t size = next.size();
             if (injected + size > recorder.tvpBytes() + window &&

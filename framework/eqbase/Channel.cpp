@@ -12,13 +12,18 @@ Channel::Channel(const std::string& name)
     : m_channelName(name), m_worker(new core::SyncObjectMgr("ChannelThread", 0)) {
     m_worker->attachBegin(core::BoolCallBack(this, &Channel::beginThread));
     m_worker->attachEnd(core::BoolCallBack(this, &Channel::endThread));
+    bindWorker(m_worker);
 }
 
-Channel::~Channel() { m_worker->stop(INFINITE); }
+Channel::~Channel() = default;
 
-bool Channel::startWorkThread() { return m_worker->start(2000); }
+bool Channel::startWorkThread() {
+    return m_worker->start(2000);
+}
 
-bool Channel::stopWorkThread() { return m_worker->stop(INFINITE); }
+bool Channel::stopWorkThread() {
+    return m_worker->stop(INFINITE);
+}
 
 bool Channel::beginThread() {
     m_ending = false;
@@ -79,7 +84,8 @@ RCPtr<core::RCObject> Channel::activate(const RCPtr<dsrc::DataSourceSink>& sink)
         setChannelActiveState(dsrc::CHANNEL_STATE_ACTIVATING);
         result = onActivate(sink);
         setActivation(result);
-        if (!result) setChannelActiveState(dsrc::CHANNEL_STATE_INACTIVE);
+        if (!result)
+            setChannelActiveState(dsrc::CHANNEL_STATE_INACTIVE);
     });
     return result;
 }
@@ -95,7 +101,8 @@ RCPtr<core::PropertyStore> Channel::getPropertyStore() {
     RCPtr<core::PropertyStore> store;
     call([&] {
         store = onGetPropertyStore();
-        if (!store) store = onCreatePropertyStore();
+        if (!store)
+            store = onCreatePropertyStore();
     });
     return store;
 }
@@ -110,7 +117,8 @@ bool Channel::validatePropertyItem(Identity identity, core::Status& status) {
             return;
         }
         ok = onValidatePropertyItem(*item, status);
-        if (!ok && status.succeeded()) status.setCode(-1);
+        if (!ok && status.succeeded())
+            status.setCode(-1);
     });
     return ok;
 }
@@ -125,7 +133,8 @@ bool Channel::applyPropertyItem(Identity identity) {
         } else if (m_pending.count(identity)) {
             status.setAdditionalInfo(-1, "an apply of this setting is under way");
         } else if (!onValidatePropertyItem(*item, status)) {
-            if (status.succeeded()) status.setAdditionalInfo(-1, "not valid");
+            if (status.succeeded())
+                status.setAdditionalInfo(-1, "not valid");
         } else if (!item->hasApply()) {
             onAppliedPropertyItem(*item, status);  // nothing to send: the selection is taken
         } else {
@@ -143,12 +152,14 @@ bool Channel::applyPropertyItem(Identity identity) {
             pending.timer->setTimer(item->getApplyTimeout());
             m_pending.emplace(identity, std::move(pending));
             if (!onApplyPropertyItem(*item, status)) {
-                if (status.succeeded()) status.setCode(-1);
+                if (status.succeeded())
+                    status.setCode(-1);
                 finishApply(identity, status);
             }
             return;
         }
-        if (m_observer) m_observer->onApplyResult(*this, identity, status);
+        if (m_observer)
+            m_observer->onApplyResult(*this, identity, status);
     });
 }
 
@@ -159,12 +170,14 @@ void Channel::applyProperty(Identity identity, const core::Status& status) {
 
 void Channel::finishApply(Identity identity, const core::Status& status) {
     auto it = m_pending.find(identity);
-    if (it == m_pending.end()) return;  // already ended (timed out, or reported twice)
+    if (it == m_pending.end())
+        return;  // already ended (timed out, or reported twice)
     PendingApply pending = std::move(it->second);
     m_pending.erase(it);
     m_worker->removeSyncObject(pending.timer.get());
     onAppliedPropertyItem(*pending.item, status);
-    if (m_observer) m_observer->onApplyResult(*this, identity, status);
+    if (m_observer)
+        m_observer->onApplyResult(*this, identity, status);
 }
 
 void Channel::setObserver(const RCPtr<ChannelObserver>& observer) {
@@ -173,18 +186,28 @@ void Channel::setObserver(const RCPtr<ChannelObserver>& observer) {
 
 void Channel::setChannelActiveState(int state) {
     CORE_ASSERT_ON_WORKER(m_worker);
-    if (m_info) m_info->setChannelActiveState(state);
+    if (m_info)
+        m_info->setChannelActiveState(state);
     bool changed = m_state != state;
     m_state = state;
     m_stateSnapshot = state;
-    if (changed && m_observer) m_observer->onChannelActiveState(*this, state);
+    if (changed && m_observer)
+        m_observer->onChannelActiveState(*this, state);
 }
 
-bool Channel::isRequestSupported(const std::string& name) const { return m_service && m_service->isAttached(name); }
-bool Channel::onBeginWorkThread() { return true; }
-bool Channel::onEndWorkThread() { return true; }
+bool Channel::isRequestSupported(const std::string& name) const {
+    return m_service && m_service->isAttached(name);
+}
+bool Channel::onBeginWorkThread() {
+    return true;
+}
+bool Channel::onEndWorkThread() {
+    return true;
+}
 void Channel::onSetParent(Equipment*) {}
-void Channel::onSetChannelInfo(const RCPtr<dsrc::DataSourceChannelInfo>& info) { m_info = info; }
+void Channel::onSetChannelInfo(const RCPtr<dsrc::DataSourceChannelInfo>& info) {
+    m_info = info;
+}
 
 RCPtr<core::RCObject> Channel::onActivate(const RCPtr<dsrc::DataSourceSink>&) {
     setChannelActiveState(dsrc::CHANNEL_STATE_ACTIVE);
@@ -196,9 +219,15 @@ void Channel::onDeactivate() {
         setChannelActiveState(dsrc::CHANNEL_STATE_DEACTIVATING);
 }
 
-RCPtr<core::PropertyStore> Channel::onCreatePropertyStore() { return {}; }
-RCPtr<core::PropertyStore> Channel::onGetPropertyStore() { return {}; }
-Channel::Identity Channel::onRemovePropertyStore() { return 0; }
+RCPtr<core::PropertyStore> Channel::onCreatePropertyStore() {
+    return {};
+}
+RCPtr<core::PropertyStore> Channel::onGetPropertyStore() {
+    return {};
+}
+Channel::Identity Channel::onRemovePropertyStore() {
+    return 0;
+}
 
 bool Channel::onValidatePropertyItem(core::PropertyItem& item, core::Status& status) {
     return item.validate(status);
@@ -213,7 +242,9 @@ void Channel::onAppliedPropertyItem(core::PropertyItem& item, const core::Status
     item.applied(s);
 }
 
-bool Channel::detachCallback(const std::string& name) { return m_service && m_service->detach(name); }
+bool Channel::detachCallback(const std::string& name) {
+    return m_service && m_service->detach(name);
+}
 
 bool Channel::doRequest(const RCPtr<core::Request>& request, RCPtr<core::Response>* response) {
     return m_service && m_service->doRequest(request, response);
@@ -223,13 +254,18 @@ bool Channel::sendResponse(const RCPtr<core::Response>& response) {
     return core::ServiceChannel::sendResponse(response);
 }
 
-bool Channel::addSyncObject(core::SyncObject* object) { return m_worker->addSyncObject(object); }
-bool Channel::removeSyncObject(core::SyncObject* object) { return m_worker->removeSyncObject(object); }
+bool Channel::addSyncObject(core::SyncObject* object) {
+    return m_worker->addSyncObject(object);
+}
+bool Channel::removeSyncObject(core::SyncObject* object) {
+    return m_worker->removeSyncObject(object);
+}
 
 bool ByteChannel::sendDataSourceFrame(const RCPtr<dsrc::DataSourceFrame>& frame) {
     // Held for the call: a sink that deactivates the channel from inside it stays alive.
     RCPtr<dsrc::DataSourceSink> sink(getActivationSink());
-    if (!sink || !frame) return false;
+    if (!sink || !frame)
+        return false;
     return sink->onDataSourceFrame(getChannelInfo().get(), frame);
 }
 
@@ -237,6 +273,8 @@ RCPtr<core::RCObject> ByteChannel::onActivate(const RCPtr<dsrc::DataSourceSink>&
     return RCPtr<core::RCObject>(sink.get());
 }
 
-bool ByteChannel::onEndWorkThread() { return Channel::onEndWorkThread(); }
+bool ByteChannel::onEndWorkThread() {
+    return Channel::onEndWorkThread();
+}
 
 }  // namespace eqbase

@@ -12,6 +12,7 @@
 #include "framework/core/ServiceChannel.h"
 #include "framework/core/SyncObject.h"
 #include "framework/core/SyncObjectMgr.h"
+#include "framework/core/WorkerBound.h"
 #include "framework/dsrc/DataSourceInfo.h"
 #include "framework/dsrc/DataSourceSink.h"
 
@@ -22,14 +23,17 @@ class Equipment;
 
 // Told, on the channel's worker, of what the host shows: active states and apply results.
 class ChannelObserver : public core::RCObject {
-public:
+  public:
     virtual void onChannelActiveState(Channel& channel, int state) = 0;
     virtual void onApplyResult(Channel& channel, core::PropertyNode::Identity identity,
                                const core::Status& status) = 0;
 };
 
-class Channel : public core::RCObject {
-public:
+// The channel's worker ends with the channel's final release (core::WorkerBound): a channel
+// released while its worker runs still has its whole onEndWorkThread chain run, the derived
+// classes' parts included.
+class Channel : public core::WorkerBound {
+  public:
     using Identity = core::PropertyNode::Identity;
 
     explicit Channel(const std::string& name);
@@ -58,7 +62,7 @@ public:
     // The last active state, readable from any thread.
     int getActiveStateSnapshot() const { return m_stateSnapshot.load(); }
 
-protected:
+  protected:
     virtual void onFinalConstruct() {}
     virtual bool isRequestSupported(const std::string& name) const;
     virtual bool onBeginWorkThread();
@@ -106,7 +110,7 @@ protected:
     // rather than once per frame; valid while the activation is held.
     dsrc::DataSourceSink* getActivationSink() const { return m_activationSink; }
 
-private:
+  private:
     struct PendingApply {
         core::RCPtr<core::PropertyItem> item;
         std::unique_ptr<core::WaitableTimer> timer;
@@ -135,14 +139,14 @@ private:
 
 // A channel that hands frames to the host's data source.
 class ByteChannel : public Channel {
-public:
+  public:
     using Channel::Channel;
 
     // Gives a frame to the data source of the current activation; false when there is none
     // or it did not take the frame.
     virtual bool sendDataSourceFrame(const core::RCPtr<dsrc::DataSourceFrame>& frame);
 
-protected:
+  protected:
     // Accepts the activation when the host gave a data source; empty (refused) otherwise.
     core::RCPtr<core::RCObject> onActivate(const core::RCPtr<dsrc::DataSourceSink>& sink) override;
     bool onEndWorkThread() override;

@@ -176,7 +176,7 @@ inline void requireSameTvp(const TvpIoProtocol& built, const TvpIoProtocol& pars
 // ids select, and frames with a building constructor must build back to the same bytes.
 inline void checkFactory(const unsigned char* data, std::size_t size,
                          TvpIoProtocol::Direction direction) {
-    if (size > TvpLayout::kSizeMask + 16)
+    if (size > TvpLayout::kSizeMask + dsrc::DataSourceFrame::getHeaderSize())
         return;
     TvpIoProtocolFactory factory(direction);
     const auto length = static_cast<unsigned int>(size);
@@ -207,8 +207,12 @@ inline void checkFactory(const unsigned char* data, std::size_t size,
         require(frame->size() == length && same(frame->getFrameBuf(), data, length),
                 "whole block kept");
     }
-    require(tvp->getDataId() == (core::readU4(data + skip) >> 29), "data id");
-    const unsigned char selector = length - skip > 4 ? data[skip + 4] : 0;
+    require(tvp->getDataId() ==
+                ((core::readU4(data + skip) >> TvpLayout::kDataIdShift) & TvpLayout::kFieldMask),
+            "data id");
+    const unsigned char selector = length - skip > TvpLayout::kProbeInjectIdOffset
+                                       ? data[skip + TvpLayout::kProbeInjectIdOffset]
+                                       : 0;
 
     if (auto* p = dynamic_cast<TvpProbe*>(tvp.get())) {
         require(selector == 0 && p->getDataId() == 0, "probe selector");

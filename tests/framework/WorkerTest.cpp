@@ -11,6 +11,7 @@
 #include "framework/core/ServiceChannel.h"
 #include "framework/core/SyncObject.h"
 #include "framework/core/SyncObjectMgr.h"
+#include "framework/core/WorkerBound.h"
 
 namespace {
 
@@ -18,7 +19,7 @@ using core::RCPtr;
 
 // An object living on its own worker, reached by named requests.
 class Echo : public core::RCObject {
-public:
+  public:
     explicit Echo(bool beginResult = true) : m_beginResult(beginResult) {
         m_worker = new core::SyncObjectMgr("EchoThread", 0);
         m_worker->attachBegin(core::BoolCallBack(this, &Echo::onBegin));
@@ -29,7 +30,8 @@ public:
 
     bool onBegin() {
         beginThread = std::this_thread::get_id();
-        if (!m_beginResult) return false;
+        if (!m_beginResult)
+            return false;
         m_channel = new core::ServiceChannel(m_worker, false);
         m_channel->attach("Echo", this, &Echo::onEcho);
         m_channel->attach("Append", this, &Echo::onAppend);
@@ -91,7 +93,8 @@ public:
 core::EString echo(Echo& e, const char* text, bool* ok = nullptr) {
     RCPtr<core::Response> rsp;
     bool done = e.m_channel->doRequest(new core::StringReq("Echo", text), &rsp);
-    if (ok) *ok = done;
+    if (ok)
+        *ok = done;
     auto s = core::rcCast<core::StringRsp>(rsp);
     return s ? s->getString() : core::EString();
 }
@@ -111,7 +114,8 @@ TEST(Worker, BeginAndEndRunOnTheWorker) {
 TEST(Worker, StopWithoutStartReturnsEveryTime) {
     RCPtr<core::SyncObjectMgr> worker(new core::SyncObjectMgr("NeverStarted", 0));
     EXPECT_TRUE(worker->stop(INFINITE));
-    EXPECT_TRUE(worker->stop(INFINITE)) << "a second stop must not wait for a thread that never ran";
+    EXPECT_TRUE(worker->stop(INFINITE))
+        << "a second stop must not wait for a thread that never ran";
     EXPECT_FALSE(worker->start(100));
 }
 
@@ -139,7 +143,8 @@ TEST(Worker, PostedRequestsRunInOrderOneAtATime) {
     // A synchronous request queued behind them answers only after all of them ran.
     echo(*e, "barrier");
     ASSERT_EQ(e->seen.size(), static_cast<size_t>(n));
-    for (int i = 0; i < n; ++i) ASSERT_EQ(e->seen[i], i);
+    for (int i = 0; i < n; ++i)
+        ASSERT_EQ(e->seen[i], i);
 }
 
 TEST(Worker, PostedRequestReturnsWithoutResponse) {
@@ -199,9 +204,8 @@ TEST(Worker, KeptResponseDroppedUnsentFailsTheWaiter) {
 
 TEST(Worker, StopReleasesWaiterOfKeptResponse) {
     RCPtr<Echo> e(new Echo);
-    auto answer = std::async(std::launch::async, [&] {
-        return e->m_channel->doRequest(new core::Request("Forget"));
-    });
+    auto answer = std::async(std::launch::async,
+                             [&] { return e->m_channel->doRequest(new core::Request("Forget")); });
     EXPECT_EQ(answer.wait_for(std::chrono::milliseconds(50)), std::future_status::timeout);
     e->m_worker->stop(INFINITE);  // the end callback drops the kept response
     ASSERT_EQ(answer.wait_for(std::chrono::seconds(10)), std::future_status::ready);
@@ -223,11 +227,13 @@ TEST(Worker, ManyCallersAtOnce) {
         callers.emplace_back([&, t] {
             for (int i = 0; i < 500; ++i) {
                 std::string text = std::to_string(t * 1000 + i);
-                if (echo(*e, text.c_str()) == text) ++good;
+                if (echo(*e, text.c_str()) == text)
+                    ++good;
             }
         });
     }
-    for (auto& c : callers) c.join();
+    for (auto& c : callers)
+        c.join();
     EXPECT_EQ(good, 2000);
 }
 
@@ -241,7 +247,8 @@ TEST(Worker, AllIdleOnceWorkHandedOnHasRun) {
     std::atomic<int> hops{0};
     std::function<void(int)> hop = [&](int left) {
         ++hops;
-        if (left > 0) (left % 2 ? a : b)->post([&hop, left] { hop(left - 1); });
+        if (left > 0)
+            (left % 2 ? a : b)->post([&hop, left] { hop(left - 1); });
     };
     for (int round = 1; round <= 20; ++round) {
         std::thread([&] { a->post([&hop] { hop(99); }); }).join();
@@ -265,14 +272,14 @@ TEST(Worker, AllIdleOnceWorkHandedOnHasRun) {
 
 // An object that drops its last reference from inside its own worker's callback.
 class SelfStopper : public core::RCObject {
-public:
+  public:
     SelfStopper() {
         m_worker = new core::SyncObjectMgr("SelfStop", 0);
         m_worker->start(2000);
     }
     RCPtr<core::SyncObjectMgr> m_worker;
 
-protected:
+  protected:
     void onFinalRelease() override {
         m_worker->stop(INFINITE);
         m_worker.reset();
@@ -292,6 +299,70 @@ TEST(Worker, LastReferenceDroppedOnOwnWorker) {
         });
     }
     EXPECT_EQ(done.get_future().wait_for(std::chrono::seconds(10)), std::future_status::ready);
+}
+
+// A worker-bound base whose end callback calls a hook of the derived class, as a channel's
+// does: the hook must find the derived part alive, however the last reference goes.
+class BoundBase : public core::WorkerBound {
+  public:
+    BoundBase() : m_worker(new core::SyncObjectMgr("BoundThread", 0)) {
+        m_worker->attachEnd(core::BoolCallBack(this, &BoundBase::onEnd));
+        bindWorker(m_worker);
+        m_worker->start(2000);
+    }
+    RCPtr<core::SyncObjectMgr> m_worker;
+
+  protected:
+    virtual void onEndHook() {}
+
+  private:
+    bool onEnd() {
+        onEndHook();
+        return true;
+    }
+};
+
+class BoundDerived : public BoundBase {
+  public:
+    explicit BoundDerived(std::vector<int>& log) : m_log(log) {}
+    ~BoundDerived() override { m_log.push_back(2); }
+
+  protected:
+    void onEndHook() override { m_log.push_back(m_marker); }
+
+  private:
+    std::vector<int>& m_log;
+    int m_marker = 1;
+};
+
+TEST(WorkerBound, FinalReleaseEndsTheWorkerBeforeTheDestructorsRun) {
+    std::vector<int> log;
+    RCPtr<BoundDerived> object(new BoundDerived(log));
+    ASSERT_TRUE(object->m_worker->isRunning());
+    object.reset();  // no stop first
+    EXPECT_EQ(log, (std::vector<int>{1, 2})) << "the derived end hook ran, then the destructor";
+
+    // Stopped before the release: the end ran once, the release does not run it again.
+    log.clear();
+    object = new BoundDerived(log);
+    object->m_worker->stop(INFINITE);
+    object.reset();
+    EXPECT_EQ(log, (std::vector<int>{1, 2}));
+}
+
+TEST(WorkerBound, LastReferenceDroppedOnItsOwnWorker) {
+    std::vector<int> log;
+    std::promise<void> done;
+    RCPtr<BoundDerived> object(new BoundDerived(log));
+    RCPtr<core::SyncObjectMgr> worker = object->m_worker;
+    BoundDerived* raw = object.detach();
+    worker->post([raw, &done] {
+        raw->release();
+        done.set_value();
+    });
+    ASSERT_EQ(done.get_future().wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    worker->stop(INFINITE);
+    EXPECT_EQ(log, (std::vector<int>{1, 2}));
 }
 
 }  // namespace

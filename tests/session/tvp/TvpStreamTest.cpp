@@ -2,6 +2,7 @@
 // phone's bytes are split into blocks; every frame but an acknowledgement goes to the host in
 // order and byte for byte; bad lengths and unknown frames are skipped.
 #include "TvpTestSupport.h"
+#include "protocol/TvpLayout.h"
 #include "protocol/TvpProbeInject.h"
 
 namespace tvptest {
@@ -116,7 +117,8 @@ TEST_F(TvpStream, BlocksCutAcrossFrameBoundariesKeepEveryFrame) {
 TEST_F(TvpStream, LargeFrameUsesAll17LengthBitsAndIsReassembledFromManyBlocks) {
     startSession();
     // 65536 + 1000 bytes: bit 16 of the length lies in the header's third byte.
-    const Bytes big = probeFrame(0x01A9, 9, payload(65536 + 1000 - 20, 5));
+    const Bytes big =
+        probeFrame(0x01A9, 9, payload(65536 + 1000 - vela::TvpLayout::kProbeFixedSize, 5));
     ASSERT_EQ(big.size(), 66536u);
     ASSERT_EQ(big[2] & 1, 1);
     const Bytes small = probeFrame(0x01AA, 10, payload(2));
@@ -131,8 +133,9 @@ TEST_F(TvpStream, LargeFrameUsesAll17LengthBitsAndIsReassembledFromManyBlocks) {
                                                  asDataSourceFrame(small)}));
 
     // The largest frame the header can state, in one block.
-    const Bytes largest = probeFrame(0x01AB, 11, payload(0x1FFFF - 20, 9));
-    ASSERT_EQ(largest.size(), 0x1FFFFu);
+    const Bytes largest = probeFrame(
+        0x01AB, 11, payload(vela::TvpLayout::kSizeMask - vela::TvpLayout::kProbeFixedSize, 9));
+    ASSERT_EQ(largest.size(), vela::TvpLayout::kSizeMask);
     phone->inject(largest);
     ASSERT_TRUE(sink->waitCount(4));
     EXPECT_EQ(sink->bytes().back(), asDataSourceFrame(largest));
@@ -143,7 +146,7 @@ TEST_F(TvpStream, LengthBelowTheHeaderSizeIsSkippedByteByByteAndTheStreamGoesOn)
     core::TraceCapture trace;
     // A 512-byte frame: its length bytes are 00 02, so no position inside the bad bytes
     // before it reads as a plausible length.
-    const Bytes good = probeFrame(0x0093, 1, payload(512 - 20, 4));
+    const Bytes good = probeFrame(0x0093, 1, payload(512 - vela::TvpLayout::kProbeFixedSize, 4));
     ASSERT_EQ(good[0], 0u);
     const Bytes next = probeFrame(0x0094, 2, payload(4));
     // Zero padding (length 0 would never advance) and a length of 3 after a good frame.

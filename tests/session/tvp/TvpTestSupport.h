@@ -120,11 +120,12 @@ inline Bytes probeModeReq(std::uint8_t seq, std::uint16_t probe, std::uint8_t mo
 // A data-source frame as the host receives a frame of the phone: the framework header (record
 // number 0, time 0, data size) and the TVP bytes.
 inline Bytes asDataSourceFrame(const Bytes& tvp) {
-    Bytes out(16 + tvp.size(), 0);
+    const std::size_t header = dsrc::DataSourceFrame::getHeaderSize();
+    Bytes out(header + tvp.size(), 0);
     auto n = static_cast<std::uint32_t>(tvp.size());
     for (int i = 0; i < 4; ++i)
         out[12 + i] = static_cast<std::uint8_t>(n >> (8 * i));
-    std::copy(tvp.begin(), tvp.end(), out.begin() + 16);
+    std::copy(tvp.begin(), tvp.end(), out.begin() + static_cast<std::ptrdiff_t>(header));
     return out;
 }
 

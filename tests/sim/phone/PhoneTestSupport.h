@@ -54,7 +54,8 @@ inline Cut cutFrames(const Bytes& stream) {
 }
 
 inline std::uint8_t dataIdOf(const Bytes& frame) {
-    return frame[3] >> 5;
+    return static_cast<std::uint8_t>((core::readU4(frame.data()) >> vela::TvpLayout::kDataIdShift) &
+                                     vela::TvpLayout::kFieldMask);
 }
 inline bool isAck(const Bytes& frame) {
     return dataIdOf(frame) == 2;

@@ -112,6 +112,29 @@ TEST_F(MuxTeardownTest, PhoneGoesWhileStreaming) {
     mux.reset();
 }
 
+TEST_F(MuxTeardownTest, ChannelReleasedWhileItsWorkerRunsLetsGoOfItsProvider) {
+    ChannelHolder tvp(new TestChannel("Tvp"));
+    bind(tvp);
+    RCPtr<DataProvider> bound = tvp->boundProvider();
+    ASSERT_TRUE(bound);
+    target->detachChannel("Tvp");
+    // No stopWorkThread first: the last reference goes while the channel's worker runs, and
+    // the channel's whole end chain (the binding's end included) must still run.
+    tvp.release();
+    // The provider has forgotten the channel: a late block is counted dropped instead of
+    // going to a pipe nobody reads, and the stream's end reaches no channel (a dangling one
+    // would be used after it was freed, which ASan reports).
+    bound->dataAvailable(dataOf({1, 2}));
+    EXPECT_TRUE(waitUntil([&] { return bound->getDroppedBlocks() == 1u; }))
+        << "the released channel still looks bound to its provider";
+    bound->disconnected();
+    bound->getName();  // the provider's worker has handled the end of the stream
+    mux->detachEquipment("COM5");
+    equipment->forget();
+    target.reset();
+    mux.reset();
+}
+
 TEST_F(MuxTeardownTest, EverythingReleasedWhileTheServiceStillDelivers) {
     ChannelHolder tvp(new TestChannel("Tvp"));
     bind(tvp);

@@ -197,6 +197,8 @@ class ChannelHolder {
             m_channel->stopWorkThread();
         m_channel.reset();
     }
+    // Lets go of the channel with its worker still running: its final release ends it.
+    void release() { m_channel.reset(); }
 
   private:
     RCPtr<TestChannel> m_channel;
