@@ -28,6 +28,21 @@ void traceComError(const char* className, const char* operation, const _com_erro
 core::ServiceChannel::Handler guard(const char* className, const char* request,
                                     std::function<void(core::Request&)> handler);
 
+// The request as the class its sender made it of; null when it is of another class (a
+// request name that some other sender used with other arguments).
+template <class R>
+R* requestAs(core::Request& request) {
+    return dynamic_cast<R*>(&request);
+}
+
+// The object an RCObjectReq carries, as T; none when the request is of another class or its
+// object is missing or of another class.
+template <class T>
+core::RCPtr<T> objectOf(core::Request& request) {
+    auto* carrier = requestAs<core::RCObjectReq>(request);
+    return carrier ? core::rcCast<T>(carrier->getObject()) : nullptr;
+}
+
 // Runs a worker callback (a timer) with the same containment.
 template <class F>
 void runGuarded(const char* className, const char* operation, F&& callback) {
