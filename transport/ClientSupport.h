@@ -1,6 +1,7 @@
 // Helpers shared by the client objects of the debug-multiplexer service (DebugMux, Target,
-// DataProvider): distinct request names per instance, containment of the COM errors that the
-// service's wrappers raise inside a handler, and non-raising interface queries.
+// DataProvider): distinct request names per instance, the arguments of a request read as the
+// class they were sent as, containment of the COM errors that the service's wrappers raise
+// inside a handler, and non-raising interface queries.
 #pragma once
 
 #include <functional>
