@@ -1,6 +1,7 @@
 // Helpers shared by the client objects of the debug-multiplexer service (DebugMux, Target,
-// DataProvider): distinct request names per instance, containment of the COM errors that the
-// service's wrappers raise inside a handler, and non-raising interface queries.
+// DataProvider): distinct request names per instance, the arguments of a request read as the
+// class they were sent as, containment of the COM errors that the service's wrappers raise
+// inside a handler, and non-raising interface queries.
 #pragma once
 
 #include <functional>
@@ -27,6 +28,21 @@ void traceComError(const char* className, const char* operation, const _com_erro
 // operation's empty result.
 core::ServiceChannel::Handler guard(const char* className, const char* request,
                                     std::function<void(core::Request&)> handler);
+
+// The request as the class its sender made it of; null when it is of another class (a
+// request name that some other sender used with other arguments).
+template <class R>
+R* requestAs(core::Request& request) {
+    return dynamic_cast<R*>(&request);
+}
+
+// The object an RCObjectReq carries, as T; none when the request is of another class or its
+// object is missing or of another class.
+template <class T>
+core::RCPtr<T> objectOf(core::Request& request) {
+    auto* carrier = requestAs<core::RCObjectReq>(request);
+    return carrier ? core::rcCast<T>(carrier->getObject()) : nullptr;
+}
 
 // Runs a worker callback (a timer) with the same containment.
 template <class F>

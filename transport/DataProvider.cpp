@@ -1,7 +1,6 @@
 #include "transport/DataProvider.h"
 
 #include <cstring>
-#include <iterator>
 
 #include "framework/core/Trace.h"
 #include "platform/com/ClassRegistry.h"
@@ -18,11 +17,6 @@ using core::RCPtr;
 
 namespace {
 
-// Handlers in the order they are attached; detached in the reverse order.
-const char* const kRequests[] = {"Setup",      "SetVelaChannel", "GetOutPipe",  "Send",
-                                 "GetId",      "GetName",        "GetPortName", "Connect",
-                                 "Disconnect", "DataAvailable",  "Disconnected"};
-
 // A block is offered to a full pipe this many times, with a yield between two offers.
 constexpr int kPipeOffers = 101;
 
@@ -35,31 +29,13 @@ struct SafeArrayHolder {
 }  // namespace
 
 DataProvider::DataProvider(IUnknown* provider)
-    : m_spWorker(new core::SyncObjectMgr("DataProviderThread", 0)),
-      m_suffix(client::identitySuffix(this)) {
-    if (provider)
-        platform::com::queryInterface(provider, IID_IDispatch, &m_pProvider);
-    m_spWorker->attachBegin(core::BoolCallBack(this, &DataProvider::onBeginWorkThread));
-    m_spWorker->attachEnd(core::BoolCallBack(this, &DataProvider::onEndWorkThread));
-    // The final release stops the worker, while the whole object exists.
-    bindWorker(m_spWorker);
-    m_spWorker->start(2000);
+    : ClientObject("DataProvider", "DataProviderThread", Naming::Suffixed), m_spProvider(provider) {
+    startWorker();
 }
 
-DataProvider::~DataProvider() {
-    // Set only when the worker never ran its end callback (it did not start).
-    if (m_pProvider)
-        m_pProvider->Release();
-}
-
-void DataProvider::attach(const char* name, void (DataProvider::*handler)(core::Request&)) {
-    m_spService->attach(requestName(name),
-                        client::guard("DataProvider", name,
-                                      [this, handler](core::Request& r) { (this->*handler)(r); }));
-}
+DataProvider::~DataProvider() = default;
 
 bool DataProvider::onBeginWorkThread() {
-    m_spService = new core::ServiceChannel(m_spWorker, false);
     attach("Setup", &DataProvider::onSetupReq);
     attach("SetVelaChannel", &DataProvider::onSetVelaChannelReq);
     attach("GetOutPipe", &DataProvider::onGetOutPipeReq);
@@ -77,29 +53,15 @@ bool DataProvider::onBeginWorkThread() {
 bool DataProvider::onEndWorkThread() {
     m_pChannel = nullptr;
     m_spOutPipe.reset();
-    if (m_pSink) {
+    if (m_spSink) {
         // Once unadvised, the sink is not called again; then it forgets its owner.
-        m_pSink->unadvise(m_pProvider);
-        m_pSink->setOwner(nullptr);
-        m_pSink->Release();
-        m_pSink = nullptr;
+        m_spSink->unadvise(m_spProvider);
+        m_spSink->setOwner(nullptr);
+        m_spSink = nullptr;
     }
-    if (m_pProvider) {
-        m_pProvider->Release();
-        m_pProvider = nullptr;
-    }
-    for (auto it = std::rbegin(kRequests); it != std::rend(kRequests); ++it)
-        m_spService->detach(requestName(*it));
+    m_spProvider = nullptr;
+    detachHandlers();
     return true;
-}
-
-bool DataProvider::call(const RCPtr<core::Request>& request, RCPtr<core::Response>* response) {
-    return m_spService && m_spService->doRequest(request, response);
-}
-
-bool DataProvider::post(const RCPtr<core::Request>& request) {
-    request->setSyncType(core::Request::POSTED);
-    return call(request);
 }
 
 // ---- Operations (any thread) -----------------------------------------------------------
@@ -114,58 +76,31 @@ void DataProvider::setVelaChannel(StreamReader* channel) {
 }
 
 RCPtr<core::Pipe> DataProvider::getOutPipe() {
-    RCPtr<core::Response> response;
-    if (!call(new core::Request(requestName("GetOutPipe")), &response))
-        return {};
-    auto answer = core::rcCast<core::RCObjectRsp>(response);
-    return answer ? core::rcCast<core::Pipe>(answer->getObject()) : nullptr;
+    return askObject<core::Pipe>(new core::Request(requestName("GetOutPipe")));
 }
 
 bool DataProvider::send(const RCPtr<core::Data>& block) {
-    RCPtr<core::Response> response;
-    if (!call(new core::RCObjectReq(requestName("Send"), block), &response))
-        return false;
-    return response && response->getStatus().succeeded();
+    return askStatus(new core::RCObjectReq(requestName("Send"), block));
 }
 
 unsigned short DataProvider::getId() {
-    RCPtr<core::Response> response;
-    if (!call(new core::Request(requestName("GetId")), &response))
-        return 0;
-    auto answer = core::rcCast<core::NumberRsp>(response);
-    if (!answer || !answer->getNumber())
-        return 0;
-    return static_cast<unsigned short>(answer->getNumber()->toULongLong());
+    return static_cast<unsigned short>(askNumber("GetId"));
 }
 
 core::EString DataProvider::getName() {
-    RCPtr<core::Response> response;
-    if (!call(new core::Request(requestName("GetName")), &response))
-        return {};
-    auto answer = core::rcCast<core::StringRsp>(response);
-    return answer ? answer->getString() : core::EString();
+    return askString("GetName");
 }
 
 core::EString DataProvider::getPortName() {
-    RCPtr<core::Response> response;
-    if (!call(new core::Request(requestName("GetPortName")), &response))
-        return {};
-    auto answer = core::rcCast<core::StringRsp>(response);
-    return answer ? answer->getString() : core::EString();
+    return askString("GetPortName");
 }
 
 bool DataProvider::connect() {
-    RCPtr<core::Response> response;
-    if (!call(new core::Request(requestName("Connect")), &response))
-        return false;
-    return response && response->getStatus().succeeded();
+    return askStatus("Connect");
 }
 
 bool DataProvider::disconnect() {
-    RCPtr<core::Response> response;
-    if (!call(new core::Request(requestName("Disconnect")), &response))
-        return false;
-    return response && response->getStatus().succeeded();
+    return askStatus("Disconnect");
 }
 
 void DataProvider::dataAvailable(const RCPtr<core::Data>& block) {
@@ -176,7 +111,7 @@ void DataProvider::dataAvailable(const RCPtr<core::Data>& block) {
         core::ToggleTrace(20,
                           "DataProvider::dataAvailable %s: the worker has ended, %zu bytes dropped "
                           "(%llu blocks dropped)\n",
-                          m_suffix.c_str(), block ? block->size() : 0,
+                          suffix().c_str(), block ? block->size() : 0,
                           static_cast<unsigned long long>(m_droppedBlocks.load()));
 }
 
@@ -192,15 +127,14 @@ std::uint64_t DataProvider::getDroppedBlocks() const {
 
 void DataProvider::onSetupReq(core::Request&) {
     CORE_ASSERT_ON_WORKER(m_spWorker);
-    if (m_pSink)
+    if (m_spSink)
         return;  // advised already
     ATL::CComObject<EEDataProviderSink>* sink = nullptr;
     if (FAILED(EEDataProviderSink::create(&sink)) || !sink)
         return;
-    sink->AddRef();
-    m_pSink = sink;
-    m_pSink->setOwner(this);
-    m_pSink->advise(m_pProvider);
+    m_spSink = sink;
+    m_spSink->setOwner(this);
+    m_spSink->advise(m_spProvider);
 }
 
 void DataProvider::onSetVelaChannelReq(core::Request& request) {
@@ -223,8 +157,7 @@ void DataProvider::onGetOutPipeReq(core::Request& request) {
 void DataProvider::onSendReq(core::Request& request) {
     CORE_ASSERT_ON_WORKER(m_spWorker);
     long result = -1;
-    auto* carrier = dynamic_cast<core::RCObjectReq*>(&request);
-    RCPtr<core::Data> block = carrier ? core::rcCast<core::Data>(carrier->getObject()) : nullptr;
+    RCPtr<core::Data> block = client::objectOf<core::Data>(request);
     IDataBlockPtr dataBlock;
     if (block)
         dataBlock.CreateInstance(CLSID_DataBlock, nullptr, CLSCTX_ALL);
@@ -241,7 +174,7 @@ void DataProvider::onSendReq(core::Request& request) {
                 std::memcpy(bytes, block->getInternalData(), block->size());
             SafeArrayUnaccessData(array.array);
             dataBlock->PutData(&array.array);
-            IDataProviderStreamPtr stream(m_pProvider);
+            IDataProviderStreamPtr stream(m_spProvider);
             if (!stream) {
                 core::ToggleTrace(20, "DataProvider::onSendReq Missing data provider\n");
             } else if (stream->Send(dataBlock) == VARIANT_TRUE) {
@@ -255,18 +188,18 @@ void DataProvider::onSendReq(core::Request& request) {
 }
 
 unsigned short DataProvider::readId() {
-    IDataProviderPtr provider(m_pProvider);
+    IDataProviderPtr provider(m_spProvider);
     return provider ? static_cast<unsigned short>(provider->GetId()) : 0;
 }
 
 core::EString DataProvider::readName() {
-    IDataProviderPtr provider(m_pProvider);
+    IDataProviderPtr provider(m_spProvider);
     return provider ? core::EString(static_cast<const OLECHAR*>(provider->GetName()))
                     : core::EString();
 }
 
 core::EString DataProvider::readPortName() {
-    IDataProviderPtr provider(m_pProvider);
+    IDataProviderPtr provider(m_spProvider);
     return provider ? core::EString(static_cast<const OLECHAR*>(provider->GetPortName()))
                     : core::EString();
 }
@@ -287,7 +220,7 @@ void DataProvider::onGetPortNameReq(core::Request& request) {
 }
 
 long DataProvider::streamCall(bool connect) {
-    IDataProviderStreamPtr stream(m_pProvider);
+    IDataProviderStreamPtr stream(m_spProvider);
     if (!stream)
         return -1;
     VARIANT_BOOL answer = connect ? stream->Connect() : stream->Disconnect();
@@ -308,9 +241,7 @@ void DataProvider::onDisconnectReq(core::Request& request) {
 
 void DataProvider::onDataAvailableReq(core::Request& request) {
     CORE_ASSERT_ON_WORKER(m_spWorker);
-    auto* carrier = dynamic_cast<core::RCObjectReq*>(&request);
-    if (RCPtr<core::Data> block =
-            carrier ? core::rcCast<core::Data>(carrier->getObject()) : nullptr)
+    if (RCPtr<core::Data> block = client::objectOf<core::Data>(request))
         onDataAvailable(block);
 }
 

@@ -12,20 +12,17 @@
 #include "framework/core/Pipe.h"
 #include "framework/core/RCObject.h"
 #include "framework/core/Request.h"
-#include "framework/core/ServiceChannel.h"
-#include "framework/core/SyncObjectMgr.h"
 #include "framework/core/Values.h"
-#include "framework/core/WorkerBound.h"
-
-struct IDispatch;
-struct IUnknown;
+#include "platform/com/AtlBase.h"
+#include "platform/com/ComPtr.h"
+#include "transport/ClientObject.h"
 
 namespace vela {
 
 class EEDataProviderSink;
 class StreamReader;
 
-class DataProvider : public core::WorkerBound {
+class DataProvider : public client::ClientObject<DataProvider> {
   public:
     // provider: the service's data-provider object (asked for IDispatch).
     explicit DataProvider(IUnknown* provider);
@@ -53,16 +50,9 @@ class DataProvider : public core::WorkerBound {
     std::uint64_t getDroppedBlocks() const;
 
   private:
+    friend class client::ClientObject<DataProvider>;
     bool onBeginWorkThread();
     bool onEndWorkThread();
-    // Binds a request name (with this instance's suffix) to a handler that contains COM errors.
-    void attach(const char* name, void (DataProvider::*handler)(core::Request&));
-    std::string requestName(const char* name) const { return name + m_suffix; }
-    // Hands a request to the worker; false when it could not be performed.
-    bool call(const core::RCPtr<core::Request>& request,
-              core::RCPtr<core::Response>* response = nullptr);
-    // Posts without waiting; false when the worker no longer takes requests.
-    bool post(const core::RCPtr<core::Request>& request);
 
     void onSetupReq(core::Request& request);
     void onSetVelaChannelReq(core::Request& request);
@@ -83,17 +73,12 @@ class DataProvider : public core::WorkerBound {
     // Connect or Disconnect of the stream: status 1 when the service answered VARIANT_TRUE.
     long streamCall(bool connect);
 
-    core::RCPtr<core::SyncObjectMgr> m_spWorker;
-    // Made on the worker when it starts; kept until destruction, since callers on other
-    // threads read it to reach the worker.
-    core::RCPtr<core::ServiceChannel> m_spService;
-    IDispatch* m_pProvider = nullptr;       // one COM reference
-    EEDataProviderSink* m_pSink = nullptr;  // one COM reference
+    IDispatchPtr m_spProvider;
+    ATL::CComPtr<ATL::CComObject<EEDataProviderSink>> m_spSink;
     core::RCPtr<core::AsyncPipe> m_spOutPipe;
     StreamReader* m_pChannel = nullptr;
     // A channel read this provider and has let it go: later blocks have no reader.
     bool m_channelLeft = false;
-    const std::string m_suffix;
     std::atomic<std::uint64_t> m_droppedBlocks{0};
 };
 

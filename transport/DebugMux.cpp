@@ -1,6 +1,5 @@
 #include "transport/DebugMux.h"
 
-#include <iterator>
 #include <mutex>
 
 #include "framework/core/Trace.h"
@@ -20,10 +19,6 @@ using core::RCPtr;
 
 namespace {
 
-// Handlers in the order they are attached; detached in the reverse order.
-const char* const kRequests[] = {"AttachEquipment", "DetachEquipment",    "GetTarget",
-                                 "TargetConnected", "TargetDisconnected", "TargetUpdated"};
-
 // The targets become known by events or, when none arrives this soon after the start, by
 // enumerating the service's targets.
 constexpr unsigned long kStartupMs = 3000;
@@ -35,11 +30,6 @@ DebugMux* s_pInstance = nullptr;
 std::mutex& instanceMutex() {
     static std::mutex mutex;
     return mutex;
-}
-
-RCPtr<Target> targetOf(core::Request& request) {
-    auto* carrier = dynamic_cast<core::RCObjectReq*>(&request);
-    return carrier ? core::rcCast<Target>(carrier->getObject()) : nullptr;
 }
 
 }  // namespace
@@ -57,12 +47,8 @@ RCPtr<DebugMux> DebugMux::getInstance() {
     return instance;
 }
 
-DebugMux::DebugMux() : m_spWorker(new core::SyncObjectMgr("DebugMuxThread", 0)) {
-    m_spWorker->attachBegin(core::BoolCallBack(this, &DebugMux::onBeginWorkThread));
-    m_spWorker->attachEnd(core::BoolCallBack(this, &DebugMux::onEndWorkThread));
-    // The final release stops the worker, while the whole object exists.
-    bindWorker(m_spWorker);
-    m_spWorker->start(2000);
+DebugMux::DebugMux() : ClientObject("DebugMux", "DebugMuxThread", Naming::Plain) {
+    startWorker();
 }
 
 DebugMux::~DebugMux() {
@@ -71,19 +57,9 @@ DebugMux::~DebugMux() {
         if (s_pInstance == this)
             s_pInstance = nullptr;
     }
-    // Set only when the worker never ran its end callback (it did not start).
-    if (m_pMultiplexer)
-        m_pMultiplexer->Release();
-}
-
-void DebugMux::attach(const char* name, void (DebugMux::*handler)(core::Request&)) {
-    m_spService->attach(name, client::guard("DebugMux", name, [this, handler](core::Request& r) {
-                            (this->*handler)(r);
-                        }));
 }
 
 bool DebugMux::onBeginWorkThread() {
-    m_spService = new core::ServiceChannel(m_spWorker, false);
     attach("AttachEquipment", &DebugMux::onAttachEquipmentReq);
     attach("DetachEquipment", &DebugMux::onDetachEquipmentReq);
     attach("GetTarget", &DebugMux::onGetTargetReq);
@@ -91,26 +67,20 @@ bool DebugMux::onBeginWorkThread() {
     attach("TargetDisconnected", &DebugMux::onTargetDisconnectedReq);
     attach("TargetUpdated", &DebugMux::onTargetUpdatedReq);
 
-    m_pTimer = new core::WaitableTimer(1, nullptr, nullptr);
-    m_pTimer->registerCallBack(this, &DebugMux::onTimer);
-    m_pTimer->setTimer(kStartupMs);
-    m_spWorker->addSyncObject(m_pTimer);
+    startTimer(kStartupMs, core::CallBack(this, &DebugMux::onTimer));
 
     m_spTargets = new TargetMap();
     m_spEquipments = new EquipmentMap();
 
     // Made through IUnknown and started, as a server expects; a service that is missing
     // leaves the pointer null (the sink's advise then reports it).
-    IDispatchPtr multiplexer;
-    multiplexer.CreateInstance(CLSID_DebugMuxServer, nullptr, CLSCTX_ALL);
-    m_pMultiplexer = multiplexer.Detach();
+    m_spMultiplexer.CreateInstance(CLSID_DebugMuxServer, nullptr, CLSCTX_ALL);
 
     ATL::CComObject<EEDebugMuxSink>* sink = nullptr;
     if (SUCCEEDED(EEDebugMuxSink::create(&sink)) && sink) {
-        sink->AddRef();
-        m_pSink = sink;
-        m_pSink->setOwner(this);
-        m_pSink->advise(m_pMultiplexer);
+        m_spSink = sink;
+        m_spSink->setOwner(this);
+        m_spSink->advise(m_spMultiplexer);
     }
     return true;
 }
@@ -129,30 +99,16 @@ bool DebugMux::onEndWorkThread() {
         m_spTargets->clear();
         m_spTargets.reset();
     }
-    if (m_pSink) {
+    if (m_spSink) {
         // Once unadvised, the sink is not called again; then it forgets its owner.
-        m_pSink->unadvise(m_pMultiplexer);
-        m_pSink->setOwner(nullptr);
-        m_pSink->Release();
-        m_pSink = nullptr;
+        m_spSink->unadvise(m_spMultiplexer);
+        m_spSink->setOwner(nullptr);
+        m_spSink = nullptr;
     }
-    if (m_pMultiplexer) {
-        m_pMultiplexer->Release();
-        m_pMultiplexer = nullptr;
-    }
+    m_spMultiplexer = nullptr;
     stopTimer();
-    for (auto it = std::rbegin(kRequests); it != std::rend(kRequests); ++it)
-        m_spService->detach(*it);
+    detachHandlers();
     return true;
-}
-
-bool DebugMux::call(const RCPtr<core::Request>& request, RCPtr<core::Response>* response) {
-    return m_spService && m_spService->doRequest(request, response);
-}
-
-void DebugMux::post(const RCPtr<core::Request>& request) {
-    request->setSyncType(core::Request::POSTED);
-    call(request);
 }
 
 // ---- Operations (any thread) -----------------------------------------------------------
@@ -167,11 +123,7 @@ void DebugMux::detachEquipment(const core::EString& portName) {
 }
 
 RCPtr<Target> DebugMux::getTarget(const core::EString& portName) {
-    RCPtr<core::Response> response;
-    if (!call(new core::StringReq("GetTarget", portName), &response))
-        return {};
-    auto answer = core::rcCast<core::RCObjectRsp>(response);
-    return answer ? core::rcCast<Target>(answer->getObject()) : nullptr;
+    return askObject<Target>(new core::StringReq("GetTarget", portName));
 }
 
 void DebugMux::targetConnected(const RCPtr<Target>& target) {
@@ -188,15 +140,6 @@ void DebugMux::targetUpdated(const RCPtr<Target>& target) {
 
 // ---- Handlers (on the worker) ----------------------------------------------------------
 
-void DebugMux::stopTimer() {
-    if (!m_pTimer)
-        return;
-    m_pTimer->cancelWaitableTimer();
-    m_spWorker->removeSyncObject(m_pTimer);
-    delete m_pTimer;
-    m_pTimer = nullptr;
-}
-
 void DebugMux::onTimer() {
     CORE_ASSERT_ON_WORKER(m_spWorker);
     stopTimer();
@@ -204,7 +147,7 @@ void DebugMux::onTimer() {
 }
 
 void DebugMux::enumerateTargets() {
-    IDebugMuxPtr multiplexer(m_pMultiplexer);
+    IDebugMuxPtr multiplexer(m_spMultiplexer);
     if (!multiplexer)
         return;
     _variant_t value = multiplexer->GetTargets();
@@ -299,7 +242,7 @@ void DebugMux::openPort(core::EString portName) {
         return;
     }
     core::EByte port(static_cast<std::uint8_t>(value));
-    IDebugMuxPortsPtr ports(m_pMultiplexer);
+    IDebugMuxPortsPtr ports(m_spMultiplexer);
     if (!ports)
         return;
     if (ports->HasPort(port) == VARIANT_FALSE)
@@ -308,7 +251,7 @@ void DebugMux::openPort(core::EString portName) {
 
 void DebugMux::onAttachEquipmentReq(core::Request& request) {
     CORE_ASSERT_ON_WORKER(m_spWorker);
-    auto* attached = dynamic_cast<StringRCObjectReq*>(&request);
+    auto* attached = client::requestAs<StringRCObjectReq>(request);
     if (!attached)
         return;
     RCPtr<core::RCObject> object = attached->getObject();
@@ -333,7 +276,7 @@ void DebugMux::onAttachEquipmentReq(core::Request& request) {
 
 void DebugMux::onDetachEquipmentReq(core::Request& request) {
     CORE_ASSERT_ON_WORKER(m_spWorker);
-    auto* detached = dynamic_cast<core::StringReq*>(&request);
+    auto* detached = client::requestAs<core::StringReq>(request);
     if (detached && m_spEquipments)
         m_spEquipments->erase(detached->getString());
     core::ServiceChannel::sendResponse(new core::Response(request));
@@ -341,7 +284,7 @@ void DebugMux::onDetachEquipmentReq(core::Request& request) {
 
 void DebugMux::onGetTargetReq(core::Request& request) {
     CORE_ASSERT_ON_WORKER(m_spWorker);
-    auto* asked = dynamic_cast<core::StringReq*>(&request);
+    auto* asked = client::requestAs<core::StringReq>(request);
     RCPtr<Target> result;
     if (asked && m_spTargets) {
         for (auto& [id, target] : *m_spTargets) {
@@ -356,17 +299,17 @@ void DebugMux::onGetTargetReq(core::Request& request) {
 
 void DebugMux::onTargetConnectedReq(core::Request& request) {
     CORE_ASSERT_ON_WORKER(m_spWorker);
-    onTargetConnected(targetOf(request));
+    onTargetConnected(client::objectOf<Target>(request));
 }
 
 void DebugMux::onTargetDisconnectedReq(core::Request& request) {
     CORE_ASSERT_ON_WORKER(m_spWorker);
-    onTargetDisconnected(targetOf(request));
+    onTargetDisconnected(client::objectOf<Target>(request));
 }
 
 void DebugMux::onTargetUpdatedReq(core::Request& request) {
     CORE_ASSERT_ON_WORKER(m_spWorker);
-    onTargetUpdated(targetOf(request));
+    onTargetUpdated(client::objectOf<Target>(request));
 }
 
 }  // namespace vela

@@ -9,20 +9,17 @@
 
 #include "framework/core/RCObject.h"
 #include "framework/core/Request.h"
-#include "framework/core/ServiceChannel.h"
-#include "framework/core/SyncObject.h"
-#include "framework/core/SyncObjectMgr.h"
 #include "framework/core/Values.h"
-#include "framework/core/WorkerBound.h"
-
-struct IDispatch;
+#include "platform/com/AtlBase.h"
+#include "platform/com/ComPtr.h"
+#include "transport/ClientObject.h"
 
 namespace vela {
 
 class EEDebugMuxSink;
 class Target;
 
-class DebugMux : public core::WorkerBound {
+class DebugMux : public client::ClientObject<DebugMux> {
   public:
     using TargetMap = core::RCMap<unsigned long, core::RCPtr<Target>>;
     using EquipmentMap = core::RCMap<core::EString, core::RCObject*>;
@@ -49,12 +46,9 @@ class DebugMux : public core::WorkerBound {
     ~DebugMux() override;
 
   private:
+    friend class client::ClientObject<DebugMux>;
     bool onBeginWorkThread();
     bool onEndWorkThread();
-    void attach(const char* name, void (DebugMux::*handler)(core::Request&));
-    bool call(const core::RCPtr<core::Request>& request,
-              core::RCPtr<core::Response>* response = nullptr);
-    void post(const core::RCPtr<core::Request>& request);
 
     void onAttachEquipmentReq(core::Request& request);
     void onDetachEquipmentReq(core::Request& request);
@@ -64,7 +58,6 @@ class DebugMux : public core::WorkerBound {
     void onTargetUpdatedReq(core::Request& request);
     void onTimer();
     void enumerateTargets();
-    void stopTimer();
     void onTargetConnected(const core::RCPtr<Target>& target);
     void onTargetDisconnected(const core::RCPtr<Target>& target);
     void onTargetUpdated(const core::RCPtr<Target>& target);
@@ -73,13 +66,8 @@ class DebugMux : public core::WorkerBound {
     // Gives the target (or none) to the equipment attached on that port, if any.
     void giveTarget(const core::EString& portName, const core::RCPtr<Target>& target);
 
-    core::RCPtr<core::SyncObjectMgr> m_spWorker;
-    // Made on the worker when it starts; kept until destruction, since callers on other
-    // threads read it to reach the worker.
-    core::RCPtr<core::ServiceChannel> m_spService;
-    core::WaitableTimer* m_pTimer = nullptr;
-    IDispatch* m_pMultiplexer = nullptr;  // one COM reference
-    EEDebugMuxSink* m_pSink = nullptr;    // one COM reference
+    IDispatchPtr m_spMultiplexer;
+    ATL::CComPtr<ATL::CComObject<EEDebugMuxSink>> m_spSink;
     core::RCPtr<TargetMap> m_spTargets;
     core::RCPtr<EquipmentMap> m_spEquipments;
 };

@@ -1,7 +1,5 @@
 #include "transport/Target.h"
 
-#include <iterator>
-
 #include "framework/core/Trace.h"
 #include "platform/com/ComPtr.h"
 #include "platform/com/DebugMuxLib.h"
@@ -19,69 +17,23 @@ using core::RCPtr;
 
 namespace {
 
-// Handlers in the order they are attached; detached in the reverse order.
-const char* const kRequests[] = {"Setup",
-                                 "IsTarget",
-                                 "GetId",
-                                 "GetName",
-                                 "GetPortName",
-                                 "AttachChannel",
-                                 "DetachChannel",
-                                 "GetDataProvider",
-                                 "NewDataProvider",
-                                 "DataProviderRemoved",
-                                 "DataProviderUnavailable",
-                                 "ClearOwner"};
-
 // The providers become known by events or, when none arrives this soon after "Setup", by
 // enumerating the target's providers.
 constexpr unsigned long kStartupMs = 300;
 
-RCPtr<DataProvider> providerOf(core::Request& request) {
-    auto* carrier = dynamic_cast<core::RCObjectReq*>(&request);
-    return carrier ? core::rcCast<DataProvider>(carrier->getObject()) : nullptr;
-}
-
 }  // namespace
 
+// Handlers keep the target alive while they run: they may post it to its owner.
 Target::Target(IUnknown* target, DebugMux* owner)
-    : m_spWorker(new core::SyncObjectMgr("TargetThread", 0)),
-      m_pOwner(owner),
-      m_suffix(client::identitySuffix(this)) {
-    if (target)
-        platform::com::queryInterface(target, IID_IDispatch, &m_pTarget);
-    m_spWorker->attachBegin(core::BoolCallBack(this, &Target::onBeginWorkThread));
-    m_spWorker->attachEnd(core::BoolCallBack(this, &Target::onEndWorkThread));
-    // The final release stops the worker, while the whole object exists.
-    bindWorker(m_spWorker);
-    m_spWorker->start(2000);
+    : ClientObject("Target", "TargetThread", Naming::Suffixed, HandlerLifetime::Kept),
+      m_spTarget(target),
+      m_pOwner(owner) {
+    startWorker();
 }
 
-Target::~Target() {
-    // Set only when the worker never ran its end callback (it did not start).
-    if (m_pTarget)
-        m_pTarget->Release();
-}
-
-RCPtr<Target> Target::selfRef() {
-    if (!tryAddref())
-        return {};
-    RCPtr<Target> self(this);
-    release();  // the reference tryAddref took; self holds its own
-    return self;
-}
-
-void Target::attach(const char* name, void (Target::*handler)(core::Request&)) {
-    m_spService->attach(requestName(name),
-                        client::guard("Target", name, [this, handler](core::Request& r) {
-                            // Kept alive while the handler runs: it may post itself.
-                            RCPtr<Target> keep = selfRef();
-                            (this->*handler)(r);
-                        }));
-}
+Target::~Target() = default;
 
 bool Target::onBeginWorkThread() {
-    m_spService = new core::ServiceChannel(m_spWorker, false);
     attach("Setup", &Target::onSetupReq);
     attach("IsTarget", &Target::onIsTargetReq);
     attach("GetId", &Target::onGetIdReq);
@@ -98,12 +50,11 @@ bool Target::onBeginWorkThread() {
 }
 
 bool Target::onEndWorkThread() {
-    if (m_pSink) {
+    if (m_spSink) {
         // Once unadvised, the sink is not called again; then it forgets its owner.
-        m_pSink->unadvise(m_pTarget);
-        m_pSink->setOwner(nullptr);
-        m_pSink->Release();
-        m_pSink = nullptr;
+        m_spSink->unadvise(m_spTarget);
+        m_spSink->setOwner(nullptr);
+        m_spSink = nullptr;
     }
     stopTimer();
     if (m_spChannels) {
@@ -115,22 +66,9 @@ bool Target::onEndWorkThread() {
         m_spDataProviders.reset();
     }
     m_pOwner = nullptr;
-    if (m_pTarget) {
-        m_pTarget->Release();
-        m_pTarget = nullptr;
-    }
-    for (auto it = std::rbegin(kRequests); it != std::rend(kRequests); ++it)
-        m_spService->detach(requestName(*it));
+    m_spTarget = nullptr;
+    detachHandlers();
     return true;
-}
-
-bool Target::call(const RCPtr<core::Request>& request, RCPtr<core::Response>* response) {
-    return m_spService && m_spService->doRequest(request, response);
-}
-
-void Target::post(const RCPtr<core::Request>& request) {
-    request->setSyncType(core::Request::POSTED);
-    call(request);
 }
 
 // ---- Operations (any thread) -----------------------------------------------------------
@@ -140,36 +78,19 @@ void Target::setup() {
 }
 
 bool Target::isTarget(const core::EString& portName) {
-    RCPtr<core::Response> response;
-    if (!call(new core::StringReq(requestName("IsTarget"), portName), &response))
-        return false;
-    return response && response->getStatus().succeeded();
+    return askStatus(new core::StringReq(requestName("IsTarget"), portName));
 }
 
 unsigned long Target::getId() {
-    RCPtr<core::Response> response;
-    if (!call(new core::Request(requestName("GetId")), &response))
-        return 0;
-    auto answer = core::rcCast<core::NumberRsp>(response);
-    if (!answer || !answer->getNumber())
-        return 0;
-    return static_cast<unsigned long>(answer->getNumber()->toULongLong());
+    return static_cast<unsigned long>(askNumber("GetId"));
 }
 
 core::EString Target::getName() {
-    RCPtr<core::Response> response;
-    if (!call(new core::Request(requestName("GetName")), &response))
-        return {};
-    auto answer = core::rcCast<core::StringRsp>(response);
-    return answer ? answer->getString() : core::EString();
+    return askString("GetName");
 }
 
 core::EString Target::getPortName() {
-    RCPtr<core::Response> response;
-    if (!call(new core::Request(requestName("GetPortName")), &response))
-        return {};
-    auto answer = core::rcCast<core::StringRsp>(response);
-    return answer ? answer->getString() : core::EString();
+    return askString("GetPortName");
 }
 
 void Target::attachChannel(const core::EString& name, const RCPtr<core::RCObject>& channel) {
@@ -181,11 +102,7 @@ void Target::detachChannel(const core::EString& name) {
 }
 
 RCPtr<DataProvider> Target::getDataProvider(const core::EString& name) {
-    RCPtr<core::Response> response;
-    if (!call(new core::StringReq(requestName("GetDataProvider"), name), &response))
-        return {};
-    auto answer = core::rcCast<core::RCObjectRsp>(response);
-    return answer ? core::rcCast<DataProvider>(answer->getObject()) : nullptr;
+    return askObject<DataProvider>(new core::StringReq(requestName("GetDataProvider"), name));
 }
 
 void Target::newDataProvider(const RCPtr<DataProvider>& provider) {
@@ -212,26 +129,13 @@ void Target::onSetupReq(core::Request&) {
         return;  // set up already
     m_spDataProviders = new DataProviderMap();
     m_spChannels = new ChannelMap();
-    m_pTimer = new core::WaitableTimer(1, nullptr, nullptr);
-    m_pTimer->registerCallBack(this, &Target::onTimer);
-    m_pTimer->setTimer(kStartupMs);
-    m_spWorker->addSyncObject(m_pTimer);
+    startTimer(kStartupMs, core::CallBack(this, &Target::onTimer));
     ATL::CComObject<EETargetSink>* sink = nullptr;
     if (FAILED(EETargetSink::create(&sink)) || !sink)
         return;
-    sink->AddRef();
-    m_pSink = sink;
-    m_pSink->setOwner(this);
-    m_pSink->advise(m_pTarget);
-}
-
-void Target::stopTimer() {
-    if (!m_pTimer)
-        return;
-    m_pTimer->cancelWaitableTimer();
-    m_spWorker->removeSyncObject(m_pTimer);
-    delete m_pTimer;
-    m_pTimer = nullptr;
+    m_spSink = sink;
+    m_spSink->setOwner(this);
+    m_spSink->advise(m_spTarget);
 }
 
 void Target::onTimer() {
@@ -242,7 +146,7 @@ void Target::onTimer() {
 }
 
 void Target::enumerateDataProviders() {
-    ITargetPtr target(m_pTarget);
+    ITargetPtr target(m_spTarget);
     if (!target)
         return;
     _variant_t value = target->GetDataProviders();
@@ -321,7 +225,7 @@ RCPtr<DataProvider> Target::findByName(const core::EString& name) {
 void Target::onIsTargetReq(core::Request& request) {
     CORE_ASSERT_ON_WORKER(m_spWorker);
     long status = -1;
-    auto* asked = dynamic_cast<core::StringReq*>(&request);
+    auto* asked = client::requestAs<core::StringReq>(request);
     if (asked && m_spDataProviders) {
         for (auto& [id, provider] : *m_spDataProviders) {
             if (provider->getPortName() == asked->getString()) {
@@ -335,14 +239,14 @@ void Target::onIsTargetReq(core::Request& request) {
 
 void Target::onGetIdReq(core::Request& request) {
     CORE_ASSERT_ON_WORKER(m_spWorker);
-    ITargetPtr target(m_pTarget);
+    ITargetPtr target(m_spTarget);
     auto id = static_cast<std::uint32_t>(target ? target->GetId() : 0);
     core::ServiceChannel::sendResponse(new core::NumberRsp(request, new core::EULong(id)));
 }
 
 void Target::onGetNameReq(core::Request& request) {
     CORE_ASSERT_ON_WORKER(m_spWorker);
-    ITargetPtr target(m_pTarget);
+    ITargetPtr target(m_spTarget);
     core::EString name =
         target ? core::EString(static_cast<const OLECHAR*>(target->GetName())) : core::EString();
     core::ServiceChannel::sendResponse(new core::StringRsp(request, name));
@@ -383,7 +287,7 @@ void Target::onAttachChannelReq(core::Request& request) {
 
 void Target::onDetachChannelReq(core::Request& request) {
     CORE_ASSERT_ON_WORKER(m_spWorker);
-    auto* detached = dynamic_cast<core::StringReq*>(&request);
+    auto* detached = client::requestAs<core::StringReq>(request);
     if (detached && m_spChannels)
         m_spChannels->erase(detached->getString());
     core::ServiceChannel::sendResponse(new core::Response(request));
@@ -391,25 +295,25 @@ void Target::onDetachChannelReq(core::Request& request) {
 
 void Target::onGetDataProviderReq(core::Request& request) {
     CORE_ASSERT_ON_WORKER(m_spWorker);
-    auto* asked = dynamic_cast<core::StringReq*>(&request);
+    auto* asked = client::requestAs<core::StringReq>(request);
     RCPtr<DataProvider> provider = asked ? findByName(asked->getString()) : nullptr;
     core::ServiceChannel::sendResponse(new core::RCObjectRsp(request, provider));
 }
 
 void Target::onNewDataProviderReq(core::Request& request) {
     CORE_ASSERT_ON_WORKER(m_spWorker);
-    onNewDataProvider(providerOf(request));
+    onNewDataProvider(client::objectOf<DataProvider>(request));
 }
 
 void Target::onDataProviderRemovedReq(core::Request& request) {
     CORE_ASSERT_ON_WORKER(m_spWorker);
-    onDataProviderRemoved(providerOf(request));
+    onDataProviderRemoved(client::objectOf<DataProvider>(request));
 }
 
 void Target::onDataProviderUnavailableReq(core::Request& request) {
     CORE_ASSERT_ON_WORKER(m_spWorker);
     // The stream stays known and bound; only its identity is read.
-    if (RCPtr<DataProvider> provider = providerOf(request)) {
+    if (RCPtr<DataProvider> provider = client::objectOf<DataProvider>(request)) {
         provider->getId();
         provider->getName();
     }

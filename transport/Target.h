@@ -8,14 +8,10 @@
 
 #include "framework/core/RCObject.h"
 #include "framework/core/Request.h"
-#include "framework/core/ServiceChannel.h"
-#include "framework/core/SyncObject.h"
-#include "framework/core/SyncObjectMgr.h"
 #include "framework/core/Values.h"
-#include "framework/core/WorkerBound.h"
-
-struct IDispatch;
-struct IUnknown;
+#include "platform/com/AtlBase.h"
+#include "platform/com/ComPtr.h"
+#include "transport/ClientObject.h"
 
 namespace vela {
 
@@ -23,7 +19,7 @@ class DataProvider;
 class DebugMux;
 class EETargetSink;
 
-class Target : public core::WorkerBound {
+class Target : public client::ClientObject<Target> {
   public:
     using DataProviderMap = core::RCMap<unsigned short, core::RCPtr<DataProvider>>;
     using ChannelMap = core::RCMap<core::EString, core::RCObject*>;
@@ -55,15 +51,9 @@ class Target : public core::WorkerBound {
     void clearOwner();
 
   private:
+    friend class client::ClientObject<Target>;
     bool onBeginWorkThread();
     bool onEndWorkThread();
-    void attach(const char* name, void (Target::*handler)(core::Request&));
-    std::string requestName(const char* name) const { return name + m_suffix; }
-    bool call(const core::RCPtr<core::Request>& request,
-              core::RCPtr<core::Response>* response = nullptr);
-    void post(const core::RCPtr<core::Request>& request);
-    // A counted reference to this target, or none once its final release has begun.
-    core::RCPtr<Target> selfRef();
 
     void onSetupReq(core::Request& request);
     void onIsTargetReq(core::Request& request);
@@ -79,22 +69,15 @@ class Target : public core::WorkerBound {
     void onClearOwnerReq(core::Request& request);
     void onTimer();
     void enumerateDataProviders();
-    void stopTimer();
     void onNewDataProvider(const core::RCPtr<DataProvider>& provider);
     void onDataProviderRemoved(const core::RCPtr<DataProvider>& provider);
     core::RCPtr<DataProvider> findByName(const core::EString& name);
 
-    core::RCPtr<core::SyncObjectMgr> m_spWorker;
-    // Made on the worker when it starts; kept until destruction, since callers on other
-    // threads read it to reach the worker.
-    core::RCPtr<core::ServiceChannel> m_spService;
-    core::WaitableTimer* m_pTimer = nullptr;
-    IDispatch* m_pTarget = nullptr;   // one COM reference
-    EETargetSink* m_pSink = nullptr;  // one COM reference
+    IDispatchPtr m_spTarget;
+    ATL::CComPtr<ATL::CComObject<EETargetSink>> m_spSink;
     core::RCPtr<DataProviderMap> m_spDataProviders;
     core::RCPtr<ChannelMap> m_spChannels;
     DebugMux* m_pOwner;
-    const std::string m_suffix;
 };
 
 }  // namespace vela
