@@ -16,6 +16,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <sstream>
 #include <system_error>
@@ -168,6 +169,10 @@ struct Phone : ComponentEquipment {
     int sessions = 0;  // how many times the session came up
     std::string failure;
     std::vector<std::string> applied;  // "name: result" lines for the summary
+    // When the first session was up and its settings applied (or their wait over): the
+    // simulated faults are timed from here, so that a slow start-up does not move them into
+    // it.
+    std::optional<Clock::time_point> readyAt;
 };
 
 const char* stateName(int state) {
@@ -321,9 +326,12 @@ int Run::run() {
         }
         bringUp(*phone);
     }
-    for (auto& phone : m_phones)
-        if (phone->up)
-            applySettings(*phone);
+    for (auto& phone : m_phones) {
+        if (!phone->up)
+            continue;
+        applySettings(*phone);
+        phone->readyAt = Clock::now();
+    }
     const auto start = Clock::now();
     bool anyUp = false;
     for (auto& phone : m_phones)
@@ -590,26 +598,39 @@ void Run::applySettings(Phone& phone, bool again) {
 void Run::loop() {
     const auto start = Clock::now();
     const bool timed = m_options.durationSeconds > 0;
-    bool disconnected = false, reconnected = false, errorSent = false;
     const bool sendError = std::find(m_options.faults.begin(), m_options.faults.end(),
                                      "error-frame") != m_options.faults.end();
+    // The first simulated phone's faults, timed from the moment its session was up and its
+    // settings applied; its coming back from the moment it left.
+    using Seconds = std::chrono::duration<double>;
+    auto after = [](Clock::time_point from, double seconds) {
+        return from + std::chrono::duration_cast<Clock::duration>(Seconds(seconds));
+    };
+    Phone* first = m_phones.empty() ? nullptr : m_phones[0].get();
+    const bool simulated = first && first->sim && first->readyAt;
+    std::optional<Clock::time_point> disconnectAt, reconnectAt, errorAt;
+    if (simulated && m_options.disconnectAfter > 0)
+        disconnectAt = after(*first->readyAt, m_options.disconnectAfter);
+    if (simulated && sendError)
+        errorAt = after(*first->readyAt, 0.5);
     for (;;) {
-        const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
+        const auto now = Clock::now();
+        const double elapsed = Seconds(now - start).count();
         if (timed && elapsed >= m_options.durationSeconds)
             break;
-        if (m_options.disconnectAfter > 0 && !disconnected &&
-            elapsed >= m_options.disconnectAfter && m_phones[0]->sim) {
-            m_phones[0]->sim->disconnect();
-            disconnected = true;
+        if (disconnectAt && now >= *disconnectAt) {
+            first->sim->disconnect();
+            disconnectAt.reset();
+            if (m_options.reconnectAfter > 0)
+                reconnectAt = after(Clock::now(), m_options.reconnectAfter);
         }
-        if (disconnected && !reconnected && m_options.reconnectAfter > 0 &&
-            elapsed >= m_options.disconnectAfter + m_options.reconnectAfter) {
-            m_phones[0]->sim->reconnect();
-            reconnected = true;
+        if (reconnectAt && now >= *reconnectAt) {
+            first->sim->reconnect();
+            reconnectAt.reset();
         }
-        if (sendError && !errorSent && elapsed >= 0.5 && m_phones[0]->sim) {
-            m_phones[0]->sim->sendErrorFrame({0xDE, 0xAD, 0xBE, 0xEF});
-            errorSent = true;
+        if (errorAt && now >= *errorAt) {
+            first->sim->sendErrorFrame({0xDE, 0xAD, 0xBE, 0xEF});
+            errorAt.reset();
         }
         // A phone whose session went away and came back (a phone that restarted has forgotten
         // its probes) gets the settings again.
@@ -624,12 +645,14 @@ void Run::loop() {
             }
         }
         showStatus(elapsed, false);
-        double wait = 0.5;
+        // Up to the next thing due: the status line, the end of the run or a fault.
+        auto wake = after(Clock::now(), 0.5);
         if (timed)
-            wait = std::min(wait, m_options.durationSeconds - elapsed);
-        if (waitFor({}, Clock::now() + std::chrono::milliseconds(
-                                           static_cast<long>(std::max(wait, 0.0) * 1000) + 1)) ==
-            Wake::Stopped)
+            wake = std::min(wake, after(start, m_options.durationSeconds));
+        for (const auto& due : {disconnectAt, reconnectAt, errorAt})
+            if (due)
+                wake = std::min(wake, *due);
+        if (waitFor({}, wake + std::chrono::milliseconds(1)) == Wake::Stopped)
             break;
     }
 }

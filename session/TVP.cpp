@@ -49,6 +49,10 @@ void TVP::onSetDataProvider(const RCPtr<DataProvider>& provider) {
     // the new one; left in the queue they would hold back the new start-up command for good.
     // Their applies end by their time-outs.
     m_queue.clear();
+    queueStartUp();
+}
+
+void TVP::onStreamEnded() {
     // Bytes of the old stream do not continue in the new one: a frame begun there is lost.
     if (m_spBuffer && !m_spBuffer->empty()) {
         m_counters.bytesCutShort += m_spBuffer->size();
@@ -58,7 +62,6 @@ void TVP::onSetDataProvider(const RCPtr<DataProvider>& provider) {
                           m_spBuffer->size());
     }
     m_spBuffer.reset();
-    queueStartUp();
 }
 
 RCPtr<core::RCObject> TVP::onActivate(const RCPtr<dsrc::DataSourceSink>& sink) {

@@ -61,6 +61,7 @@ class TVP : public VelaChannel, public CommandSender, public CatalogueHandlers {
     core::RCPtr<core::PropertyStore> onGetPropertyStore() override;
     Identity onRemovePropertyStore() override;
     void onSetDataProvider(const core::RCPtr<DataProvider>& provider) override;
+    void onStreamEnded() override;
     void onDataFromUE(const core::RCPtr<core::Data>& block) override;
     // The start-up went unanswered: it leaves the queue, so that the applies behind it go out
     // and the next activation sends a fresh one.

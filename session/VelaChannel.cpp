@@ -47,6 +47,7 @@ bool VelaChannel::onEndWorkThread() {
     detachCallback("SetDataProvider");
     detachCallback("DataProviderDisconnected");
     stopActivateTimer();
+    endLeaving(false);
     unbindProvider();
     return eqbase::ByteChannel::onEndWorkThread();
 }
@@ -64,6 +65,11 @@ void VelaChannel::onSetDataProviderReq(core::Request& request) {
 
 void VelaChannel::onDataProviderDisconnectedReq(core::Request&) {
     CORE_ASSERT_ON_WORKER(getWorker());
+    // The provider posts this after it has written every block it got into the pipe.
+    if (m_spLeaving)
+        endLeaving(true);
+    else
+        m_streamOpen = false;
     onDataProviderDisconnected();
 }
 
@@ -82,6 +88,16 @@ void VelaChannel::unbindProvider(bool readRest) {
         m_spPipe.reset();
     }
     m_spDataProvider.reset();
+    m_streamOpen = false;
+}
+
+void VelaChannel::endLeaving(bool readRest) {
+    if (!m_spLeaving)
+        return;
+    m_spDataProvider = std::move(m_spLeaving);
+    unbindProvider(readRest);
+    if (readRest)
+        onStreamEnded();
 }
 
 void VelaChannel::bindPipe() {
@@ -100,6 +116,7 @@ void VelaChannel::connectProvider(const char* failureTrace) {
         core::ToggleTrace(20, "%s", failureTrace);
         return;
     }
+    m_streamOpen = true;
     onProviderConnected();
 }
 
@@ -108,10 +125,25 @@ void VelaChannel::onSetDataProvider(const RCPtr<DataProvider>& provider) {
     // the channel attaches) keeps the binding as it is: unbinding would stop the reading.
     if (provider && provider == m_spDataProvider)
         return;
+    // None again (the provider's removal, then its phone's): a stream still being read after
+    // its provider went goes on being read.
+    if (!provider && !m_spDataProvider)
+        return;
     bool activated = static_cast<bool>(getActivation());
-    // Blocks the old stream delivered before it went may still be in its pipe: they are read
-    // now, so that its last frames reach the host instead of going away with the pipe.
-    unbindProvider(true);
+    // A stream that went away before is over once another provider comes.
+    endLeaving(true);
+    if (!provider && m_spDataProvider && m_streamOpen && m_spPipe) {
+        // The provider went away with its stream open: the service may still deliver blocks
+        // it had received, up to its "Disconnected". The pipe stays registered until then.
+        m_spLeaving = std::move(m_spDataProvider);
+        m_streamOpen = false;
+    } else if (m_spDataProvider) {
+        // Blocks the old stream delivered before it went may still be in its pipe: they are
+        // read now, so that its last frames reach the host instead of going away with the
+        // pipe.
+        unbindProvider(true);
+        onStreamEnded();
+    }
     m_spDataProvider = provider;
     if (m_spDataProvider) {
         m_spDataProvider->setVelaChannel(this);

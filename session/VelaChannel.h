@@ -45,6 +45,9 @@ class VelaChannel : public eqbase::ByteChannel, public StreamReader {
     // The bound provider has opened its stream for the channel (on activation, or when a
     // provider comes while the channel is activated).
     virtual void onProviderConnected() {}
+    // Every block of the stream that went away has been read (handed to onDataFromUE): what
+    // comes next belongs to another stream.
+    virtual void onStreamEnded() {}
 
     // Hands a block to the provider and waits: true only when the provider sent it.
     bool send(const core::RCPtr<core::Data>& block);
@@ -63,9 +66,19 @@ class VelaChannel : public eqbase::ByteChannel, public StreamReader {
     // Lets go of the provider and its pipe; with readRest, the blocks still queued in the pipe
     // are handed to onDataFromUE first.
     void unbindProvider(bool readRest = false);
+    // Ends the reading of a provider that went away (see m_spLeaving): its blocks still in the
+    // pipe are read, with readRest, and it is let go.
+    void endLeaving(bool readRest);
     void connectProvider(const char* failureTrace);
 
     core::RCPtr<DataProvider> m_spDataProvider;
+    // A provider that went away while its stream was open. The service still delivers the
+    // blocks it had received before the stream closed, and reports "Disconnected" after the
+    // last of them: until then the channel goes on reading its pipe (m_spPipe), so that
+    // nothing the phone sent before it left is dropped. Sends see no provider meanwhile.
+    core::RCPtr<DataProvider> m_spLeaving;
+    // The bound provider's stream was opened by this channel and has not reported closing.
+    bool m_streamOpen = false;
     std::string m_name;
     core::RCPtr<core::Pipe> m_spPipe;
     core::WaitableTimer* m_pActivateTimer = nullptr;

@@ -4,6 +4,8 @@
 #include "sim/DataProviderObject.h"
 #include "sim/TargetObject.h"
 
+#include "framework/core/Trace.h"
+
 namespace sim {
 
 // Never destroyed: objects that clients release during the process's exit still count.
@@ -115,6 +117,15 @@ void ServiceCore::postTargetEvent(const std::shared_ptr<PhoneState>& phone, DISP
     ITargetPtr target = phone->object;
     if (!target || !phone->queue)
         return;
+    const char* name = dispid == TargetEvents::NewDataProvider       ? "NewDataProvider"
+                       : dispid == TargetEvents::DataProviderRemoved ? "DataProviderRemoved"
+                                                                     : "DataProviderUnavailable";
+    // A fault set on the event's name drops it: the change happens, nobody hears of it.
+    if (faults.check({"_ITargetEvents"}, name, {phone.get()}, false)) {
+        core::ToggleTrace(40, "ServiceCore::postTargetEvent %s of COM%d dropped\n", name,
+                          phone->port);
+        return;
+    }
     phone->queue->post([target, dispid, provider] {
         auto* object = static_cast<TargetObject*>(target.GetInterfacePtr());
         object->events()->fire(dispid, static_cast<IDispatch*>(provider.GetInterfacePtr()));

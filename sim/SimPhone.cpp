@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "framework/core/Bytes.h"
+#include "framework/core/Clock.h"
 #include "framework/core/Trace.h"
 #include "sim/SimPhoneFrames.h"
 #include "sim/SimRequestDecoder.h"
@@ -23,7 +24,17 @@ namespace sim {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+// The phone paces its reports by the framework's clock: the steady clock, or a test's
+// core::ManualClock, under which reports fall due only when the test moves time on (and the
+// phone's thread then makes them at its next task, such as flush()).
+struct Clock {
+    using rep = std::int64_t;
+    using period = std::nano;
+    using duration = std::chrono::nanoseconds;
+    using time_point = std::chrono::time_point<Clock>;
+    static constexpr bool is_steady = true;
+    static time_point now() { return time_point(duration(core::Clock::now())); }
+};
 
 constexpr const char* kTvpName = "Tvp";
 constexpr const char* kPrintName = "Print Server Channel";
@@ -320,7 +331,8 @@ class SimPhone::Core : public std::enable_shared_from_this<SimPhone::Core> {
         std::unique_lock<std::mutex> lock(m_mutex);
         while (!m_stopping) {
             if (m_tasks.empty()) {
-                auto wake = nextWake();
+                // On a manual clock no time passes while the thread sleeps.
+                auto wake = core::Clock::isSteady() ? nextWake() : std::nullopt;
                 auto ready = [this] { return m_stopping || !m_tasks.empty(); };
                 if (wake)
                     m_wake.wait_until(lock, *wake, ready);

@@ -44,7 +44,10 @@
 // "IDataProviderStream.Connect"); the class names "DebugMuxServer" and "DataBlock" make
 // CoCreateInstance of that class fail. Faults set on the service apply to every object; faults
 // set on a TargetHandle apply to the phone's target and providers and the blocks they deliver;
-// faults set on a ProviderHandle to that provider and its blocks.
+// faults set on a ProviderHandle to that provider and its blocks. The events of a phone can be
+// lost the same way: a fault on "_ITargetEvents.NewDataProvider", "_ITargetEvents.
+// DataProviderRemoved" or "_ITargetEvents.DataProviderUnavailable" (any error HRESULT) makes
+// the service not fire that event; what caused it happens all the same.
 //
 // Waiting: the wait helpers block on a condition variable until the state is reached or the
 // timeout passes (false then); they never poll.

@@ -154,7 +154,8 @@ TEST_F(TvpSession, CommandThatCouldNotBeSentIsNotReportedAsSent) {
     EXPECT_EQ(sent[3], probeModeReq(3, 0x01AD, 1));
 }
 
-TEST_F(TvpSession, StreamTakenAwayAndGivenBackStartsTheSessionAgain) {
+// On the manual clock: the apply cut off by the stream's going ends by its 1000 ms time-out.
+TEST_F(TvpSessionOnTheClock, StreamTakenAwayAndGivenBackStartsTheSessionAgain) {
     startSession();
     // An apply whose command is in flight when the stream goes.
     ASSERT_TRUE(engine->applyPropertyItem(kGsmLayer2));
@@ -164,12 +165,17 @@ TEST_F(TvpSession, StreamTakenAwayAndGivenBackStartsTheSessionAgain) {
     ASSERT_TRUE(waitUntil([&] { return engine->getActiveStateSnapshot() == kActivating; }))
         << "an active channel that loses its stream is coming up again";
     // The apply never completes: it ends by its time-out, not as a success.
-    ApplyResult result = observer->waitResult(1);
+    passTime(999ms);
+    EXPECT_TRUE(observer->results().empty());
+    passTime(1ms);
+    ASSERT_EQ(observer->results().size(), 1u);
+    ApplyResult result = observer->results()[0];
     EXPECT_EQ(result.identity, kGsmLayer2);
     EXPECT_EQ(result.code, -1);
 
     // Applied without a stream: nothing can be sent, and nothing is reported as sent.
     ASSERT_TRUE(engine->applyPropertyItem(kCasProbes));
+    passTime(1000ms);
     result = observer->waitResult(2);
     EXPECT_EQ(result.identity, kCasProbes);
     EXPECT_EQ(result.code, -1);

@@ -9,6 +9,8 @@ namespace {
 using namespace vela::catalogue;
 
 using TvpSettings = TvpTest;
+// Where an apply ends by its time-out: the time-out passes when the test moves the clock.
+using TvpSettingsOnTheClock = TvpClockTest;
 
 constexpr std::uint8_t kOn = 6;
 constexpr std::uint8_t kOff = 1;
@@ -160,7 +162,7 @@ TEST_F(TvpSettings, SingleCommandGroupAndAppliesQueuedBehindEachOther) {
     EXPECT_EQ(phone->sentCount(), 2u + 8u);
 }
 
-TEST_F(TvpSettings, NegativeOrWrongAcknowledgementEndsTheApplyAndDropsTheRest) {
+TEST_F(TvpSettingsOnTheClock, NegativeOrWrongAcknowledgementEndsTheApplyAndDropsTheRest) {
     startSession();
     core::TraceCapture trace;
     // Negative: failed at once, the other two never sent.
@@ -187,7 +189,11 @@ TEST_F(TvpSettings, NegativeOrWrongAcknowledgementEndsTheApplyAndDropsTheRest) {
     ASSERT_TRUE(phone->waitSent(3));
     EXPECT_EQ(phone->lastSent(), probeModeReq(2, 0x0498, kOff));
     phone->inject(setTimeStampAck(2));
-    result = observer->waitResult(2);
+    passTime(999ms);
+    EXPECT_EQ(observer->results().size(), 1u);
+    passTime(1ms);
+    ASSERT_EQ(observer->results().size(), 2u);
+    result = observer->results()[1];
     EXPECT_EQ(result.identity, kGsmLayer2);
     EXPECT_EQ(result.code, -1);
     EXPECT_EQ(result.text, "apply timed out");
@@ -201,12 +207,16 @@ TEST_F(TvpSettings, NegativeOrWrongAcknowledgementEndsTheApplyAndDropsTheRest) {
     EXPECT_EQ(phone->sentCount(), 3u + 3u);
 }
 
-TEST_F(TvpSettings, MissingAcknowledgementEndsTheApplyAndFreesTheQueue) {
+TEST_F(TvpSettingsOnTheClock, MissingAcknowledgementEndsTheApplyAndFreesTheQueue) {
     startSession();
     core::TraceCapture trace;
     ASSERT_TRUE(engine->applyPropertyItem(kCasProbes));
     ASSERT_TRUE(phone->waitSent(2));
-    ApplyResult result = observer->waitResult(1);
+    passTime(999ms);
+    EXPECT_TRUE(observer->results().empty());
+    passTime(1ms);
+    ASSERT_EQ(observer->results().size(), 1u);
+    ApplyResult result = observer->results()[0];
     EXPECT_EQ(result.identity, kCasProbes);
     EXPECT_EQ(result.code, -1);
     EXPECT_TRUE(trace.has(20, "Channel::applyPropertyItem Tvp: apply of 424695 timed out\n"));

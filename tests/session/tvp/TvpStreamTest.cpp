@@ -238,9 +238,12 @@ TEST_F(TvpStream, FrameBegunOnAStreamThatGoesAwayIsCountedAndTracedNotJoinedToTh
         [&] { return engine->getActiveStateSnapshot() == dsrc::CHANNEL_STATE_ACTIVATING; }));
     // The state changes part-way through the engine's handling of the lost stream: a request
     // behind it on the engine's worker returns once that handling, and its trace, are done.
+    // The old stream is over with its "Disconnected", after its last block.
+    EXPECT_TRUE(waitUntil([&] {
+        return trace.has(
+            20, "TVP::onSetDataProvider dropped 10 bytes of a frame the old stream cut short\n");
+    })) << trace.text();
     engine->settle();
-    EXPECT_TRUE(trace.has(
-        20, "TVP::onSetDataProvider dropped 10 bytes of a frame the old stream cut short\n"));
     EXPECT_EQ(engine->counters().bytesCutShort, 10u);
 
     // The new stream starts with a whole frame: it arrives as it is, not behind the old bytes.
@@ -264,6 +267,32 @@ namespace {
 // Frames cut from a block share its bytes (nothing is copied per frame) and a frame the host
 // keeps stays whole after the block, the reassembly buffer and the channel are gone: ASan
 // would report any read of their freed bytes.
+// The rest of a frame the service delivers after the component heard that the stream went
+// (the two come from different threads of the service) completes the frame: the phone sent it
+// whole before it left.
+TEST_F(TvpStream, FrameWhoseRestIsDeliveredAfterTheStreamWentArrivesWhole) {
+    startSession();
+    const Bytes first = probeFrame(0x0160, 1, payload(8));
+    const Bytes last = probeFrame(0x0160, 2, payload(8, 3));
+    RCPtr<vela::DataProvider> provider = target->getDataProvider("Tvp");
+    ASSERT_TRUE(provider);
+    phone->inject(cat({first, Bytes(last.begin(), last.begin() + 10)}));
+    ASSERT_TRUE(sink->waitCount(1));
+    settle();
+    // As the target does for DataProviderRemoved; the service still has blocks to deliver.
+    engine->setDataProvider(nullptr);
+    ASSERT_TRUE(waitUntil(
+        [&] { return engine->getActiveStateSnapshot() == dsrc::CHANNEL_STATE_ACTIVATING; }));
+    const Bytes rest(last.begin() + 10, last.end());
+    provider->dataAvailable(new core::Data(rest.data(), rest.size()));
+    provider->disconnected();
+    ASSERT_TRUE(sink->waitCount(2));
+    EXPECT_EQ(sink->bytes()[1], asDataSourceFrame(last));
+    engine->settle();
+    EXPECT_EQ(engine->counters().bytesCutShort, 0u);
+    EXPECT_EQ(provider->getDroppedBlocks(), 0u);
+}
+
 TEST_F(TvpStream, FramesKeptByTheHostOutliveTheirBlockAndTheChannel) {
     startSession();
     sink->keep(true);

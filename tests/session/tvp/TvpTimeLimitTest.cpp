@@ -30,8 +30,8 @@ TEST_F(TvpTimeLimit, ActivationWithoutAnAnswerFailsWhenItsTimeIsUp) {
     // and changes nothing, and the timer is gone.
     phone->inject(setTimeStampAck(0));
     settleAll();
-    EXPECT_TRUE(trace.has(
-        40, "CommandQueue::acknowledge late answer 0 to an abandoned command ignored\n"));
+    EXPECT_TRUE(
+        trace.has(40, "CommandQueue::acknowledge late answer 0 to an abandoned command ignored\n"));
     passTime(6000ms);
     EXPECT_EQ(observer->states(), (std::vector<int>{kActivating, kFailed}));
 }

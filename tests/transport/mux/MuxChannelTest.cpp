@@ -126,8 +126,11 @@ TEST_F(MuxChannelTest, BlocksQueuedWhenTheStreamGoesAreReadAndLaterOnesAreCounte
     core::TraceCapture trace;
     tvp->hold(false);
     ASSERT_TRUE(waitUntil([&] { return !tvp->boundProvider(); }));
+    // The stream's "Disconnected" comes after its last block: then the channel lets it go.
+    ASSERT_TRUE(tvp->waitStreamsEnded(1));
     EXPECT_EQ(tvp->received(), (std::vector<std::vector<std::uint8_t>>{{1}, {2}, {3}, {4}, {5}}))
         << "the blocks the stream delivered before it went are all read";
+    EXPECT_EQ(tvp->streamEnds(), std::vector<std::size_t>{5});
     EXPECT_EQ(bound->getDroppedBlocks(), 0u);
 
     // A block the old provider still gets has no reader now: counted and traced, not kept.
@@ -140,6 +143,65 @@ TEST_F(MuxChannelTest, BlocksQueuedWhenTheStreamGoesAreReadAndLaterOnesAreCounte
     })) << trace.text();
     EXPECT_EQ(bound->getDroppedBlocks(), 1u);
     EXPECT_EQ(tvp->receivedCount(), 5u);
+    target->detachChannel("Tvp");
+}
+
+// The service may deliver blocks it received before the stream closed after the component has
+// already heard that the provider went away (the two come from different threads of the
+// service). They are the phone's last reports: read in order up to the stream's
+// "Disconnected", and only what comes after that is dropped.
+TEST_F(MuxChannelTest, BlocksDeliveredAfterTheProviderWentAreReadUntilItsStreamCloses) {
+    ChannelHolder tvp(new TestChannel("Tvp"));
+    activateBound(tvp, "Tvp");
+    RCPtr<DataProvider> bound = tvp->boundProvider();
+    sim::ProviderHandle stream = phone.provider("Tvp");
+    ASSERT_TRUE(stream.waitForSinks(1));
+    stream.inject({1});
+    ASSERT_TRUE(tvp->waitReceived(1));
+    // The target takes the provider from the channel (as for DataProviderRemoved) while the
+    // service still has blocks of its stream to deliver.
+    tvp->setDataProvider(nullptr);
+    ASSERT_TRUE(waitUntil([&] { return !tvp->boundProvider(); }));
+    EXPECT_FALSE(tvp->sendBlock(dataOf({9}))) << "no stream to send on any more";
+    // Its phone going too takes nothing more away.
+    tvp->setDataProvider(nullptr);
+    core::TraceCapture trace;
+    bound->dataAvailable(dataOf({2}));
+    bound->dataAvailable(dataOf({3, 4}));
+    bound->disconnected();
+    ASSERT_TRUE(tvp->waitStreamsEnded(1));
+    EXPECT_EQ(tvp->received(), (std::vector<std::vector<std::uint8_t>>{{1}, {2}, {3, 4}}));
+    EXPECT_EQ(tvp->streamEnds(), std::vector<std::size_t>{3}) << "ended after its last block";
+    EXPECT_EQ(bound->getDroppedBlocks(), 0u);
+    EXPECT_FALSE(trace.has(20,
+                           "DataProvider::onDataAvailable Id = 1, Name = Tvp, no channel "
+                           "reads the data: 1 bytes dropped (1 blocks dropped)\n"));
+
+    // After its "Disconnected" the old provider has no reader.
+    bound->dataAvailable(dataOf({5}));
+    EXPECT_TRUE(waitUntil([&] {
+        return trace.has(20,
+                         "DataProvider::onDataAvailable Id = 1, Name = Tvp, no channel "
+                         "reads the data: 1 bytes dropped (1 blocks dropped)\n");
+    })) << trace.text();
+    EXPECT_EQ(tvp->receivedCount(), 3u);
+
+    // A provider that comes while an old stream is still being read ends that one first: the
+    // old stream's blocks come before the new one's. (The same provider bound again stands
+    // for the new one: its stream is opened again.)
+    tvp->setDataProvider(bound);
+    ASSERT_TRUE(waitUntil([&] { return tvp->boundProvider() == bound; }));
+    tvp->setDataProvider(nullptr);
+    ASSERT_TRUE(waitUntil([&] { return !tvp->boundProvider(); }));
+    bound->dataAvailable(dataOf({6}));
+    tvp->setDataProvider(bound);  // before the old stream's "Disconnected"
+    ASSERT_TRUE(tvp->waitStreamsEnded(2));
+    ASSERT_TRUE(waitUntil([&] { return tvp->boundProvider() == bound; }));
+    bound->dataAvailable(dataOf({7}));
+    ASSERT_TRUE(tvp->waitReceived(5));
+    EXPECT_EQ(tvp->received(),
+              (std::vector<std::vector<std::uint8_t>>{{1}, {2}, {3, 4}, {6}, {7}}));
+    EXPECT_EQ(tvp->streamEnds(), (std::vector<std::size_t>{3, 4}));
     target->detachChannel("Tvp");
 }
 

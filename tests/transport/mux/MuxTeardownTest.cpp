@@ -47,6 +47,8 @@ class MuxTeardownTest : public MuxTest {
         MuxTest::TearDown();
     }
 
+    void settle() { target->getName(); }
+
     RCPtr<DebugMux> mux;
     sim::TargetHandle phone;
     RCPtr<TestEquipment> equipment;
@@ -170,6 +172,51 @@ TEST_F(MuxTeardownTest, ReleasedDuringTheStartUpOfItsTargets) {
         service.removePhone(6);
         ASSERT_TRUE(service.waitIdle());
     }
+}
+
+// The events of a target's streams may never come (a service that loses them): the client then
+// holds objects of streams that are gone, or misses ones that came. Whatever it holds, it
+// gives back when it is released; the fixture counts the service's objects afterwards.
+TEST_F(MuxTeardownTest, StreamEventsThatNeverArriveLeaveNothingHeldAfterTheRelease) {
+    ChannelHolder tvp(new TestChannel("Tvp"));
+    bind(tvp);
+    core::TraceCapture trace;
+    // A stream comes unannounced, and the bound one goes unannounced.
+    phone.failNext("_ITargetEvents.NewDataProvider");
+    phone.addProvider("Unannounced");
+    phone.failNext("_ITargetEvents.DataProviderRemoved");
+    ASSERT_TRUE(phone.removeProvider("Tvp"));
+    // A third one comes and goes, and only its going is lost.
+    phone.addProvider("Late");
+    ASSERT_TRUE(waitUntil([&] { return target->getDataProvider("Late") != nullptr; }));
+    phone.failNext("_ITargetEvents.DataProviderRemoved");
+    ASSERT_TRUE(phone.removeProvider("Late"));
+    ASSERT_TRUE(service.waitIdle());
+    settle();
+    EXPECT_TRUE(trace.has(40, "ServiceCore::postTargetEvent NewDataProvider of COM5 dropped\n"));
+    EXPECT_TRUE(
+        trace.has(40, "ServiceCore::postTargetEvent DataProviderRemoved of COM5 dropped\n"));
+    // The client still believes in the streams whose going it missed, and knows nothing of
+    // the unannounced one.
+    EXPECT_TRUE(target->getDataProvider("Tvp"));
+    EXPECT_TRUE(target->getDataProvider("Late"));
+    EXPECT_FALSE(target->getDataProvider("Unannounced"));
+    EXPECT_TRUE(tvp->boundProvider());
+    EXPECT_FALSE(tvp->sendBlock(dataOf({1}))) << "the stream is closed";
+    EXPECT_GT(sim::SimService::liveObjects(), 0);
+
+    target->detachChannel("Tvp");
+    tvp.stop();
+    mux->detachEquipment("COM5");
+    equipment->forget();
+    target.reset();
+    mux.reset();
+    // The phone itself is still there: only the client's objects are to be gone.
+    phone = {};
+    service.removePhone(5);
+    ASSERT_TRUE(service.waitIdle());
+    EXPECT_TRUE(sim::SimService::waitForLiveObjects(0, 10000ms))
+        << sim::SimService::liveObjects() << " objects of the service are still held";
 }
 
 TEST_F(MuxTeardownTest, QuickReleaseOfFreshObjects) {

@@ -122,6 +122,16 @@ class TestChannel : public vela::VelaChannel {
         std::unique_lock<std::mutex> lock(m_mutex);
         return m_changed.wait_for(lock, kWait, [&] { return m_inHold; });
     }
+    // Streams whose every block has been read (onStreamEnded); streamEnds() holds the number
+    // of blocks received when each ended.
+    bool waitStreamsEnded(std::size_t count) {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        return m_changed.wait_for(lock, kWait, [&] { return m_streamEnds.size() >= count; });
+    }
+    std::vector<std::size_t> streamEnds() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_streamEnds;
+    }
     // Received bytes are only counted, not kept (for long streams).
     void countOnly(bool on) {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -159,6 +169,13 @@ class TestChannel : public vela::VelaChannel {
         }
         m_changed.notify_all();
     }
+    void onStreamEnded() override {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_streamEnds.push_back(m_blocks.size());
+        }
+        m_changed.notify_all();
+    }
     unsigned long getActivateTimeout() const override { return m_timeout; }
 
   private:
@@ -176,6 +193,7 @@ class TestChannel : public vela::VelaChannel {
     std::mutex m_mutex;
     std::condition_variable m_changed;
     std::vector<std::vector<std::uint8_t>> m_blocks;
+    std::vector<std::size_t> m_streamEnds;
     bool m_countOnly = false;
     bool m_hold = false;
     bool m_inHold = false;
