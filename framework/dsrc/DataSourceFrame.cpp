@@ -90,6 +90,7 @@ void DataSourceFrame::join() {
     m_dataOffset = kHeaderSize;
     m_pHeader = m_frame->getInternalData();
     repositionMembers();
+    m_joinDone.store(true, std::memory_order_release);
 }
 
 const core::RCPtr<core::Data>& DataSourceFrame::getFrame() const {
@@ -108,9 +109,9 @@ const unsigned char* DataSourceFrame::getFrameBuf() const {
 }
 
 unsigned int DataSourceFrame::size() const {
-    // A frame that keeps its header reads the size it was made with: the join replaces
-    // m_frame, perhaps on another thread at this moment.
-    if (m_joinPending)
+    // Until its join is done, a frame that keeps its header reads the size it was made with:
+    // the join replaces m_frame, perhaps on another thread at this moment.
+    if (m_joinPending && !m_joinDone.load(std::memory_order_acquire))
         return static_cast<unsigned int>(m_keptAreaSize + kHeaderSize);
     return static_cast<unsigned int>(m_frame->size());
 }

@@ -15,6 +15,7 @@
 // may be the first to ask for the byte view gets its byte view once before it is shared.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 
@@ -88,6 +89,8 @@ class DataSourceFrame : public core::Frame {
     // buffer that the join replaces).
     std::size_t m_keptAreaSize = 0;
     std::once_flag m_joined;
+    // Set (release) when the join is done: size() then reads the joined buffer again.
+    std::atomic<bool> m_joinDone{false};
     // The header while it is kept in the object.
     unsigned char m_header[kHeaderSize] = {};
     // The shared data area after a join: bytes handed out before it stay readable.
