@@ -79,4 +79,22 @@ TEST(Recorder, NumbersRecordsPerChannelAndWritesThemToTheCapture) {
     EXPECT_EQ(seen, (std::vector<std::pair<int, std::uint32_t>>{{2, 0}, {5, 0}, {2, 1}}));
 }
 
+// Record numbers run per channel type, also for types beyond the data sources' own and for a
+// frame with no channel (type 0).
+TEST(Recorder, NumbersRecordsPerChannelTypeOfAnyValue) {
+    RCPtr<host::Recorder> recorder(new host::Recorder(0, nullptr, false));
+    dsrc::DataSourceChannelInfo tvp(dsrc::CHANNEL_TYPE_TVP), other(40), negative(-3);
+    std::vector<std::uint32_t> numbers;
+    auto record = [&](const dsrc::DataSourceChannelInfo* channel) {
+        auto frame = frameOf({1, 2, 3, 4});
+        EXPECT_TRUE(recorder->onDataSourceFrame(channel, frame));
+        numbers.push_back(frame->getRecNo());
+    };
+    for (const dsrc::DataSourceChannelInfo* channel :
+         {&tvp, &other, &other, static_cast<const dsrc::DataSourceChannelInfo*>(nullptr), &tvp,
+          &negative, &other, static_cast<const dsrc::DataSourceChannelInfo*>(nullptr)})
+        record(channel);
+    EXPECT_EQ(numbers, (std::vector<std::uint32_t>{0, 0, 1, 0, 1, 0, 2, 1}));
+}
+
 }  // namespace
