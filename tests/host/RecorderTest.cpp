@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <vector>
 
 #include "framework/core/Trace.h"
 #include "host/Recorder.h"
@@ -90,9 +91,10 @@ TEST(Recorder, NumbersRecordsPerChannelTypeOfAnyValue) {
         EXPECT_TRUE(recorder->onDataSourceFrame(channel, frame));
         numbers.push_back(frame->getRecNo());
     };
-    for (const dsrc::DataSourceChannelInfo* channel :
-         {&tvp, &other, &other, static_cast<const dsrc::DataSourceChannelInfo*>(nullptr), &tvp,
-          &negative, &other, static_cast<const dsrc::DataSourceChannelInfo*>(nullptr)})
+    const dsrc::DataSourceChannelInfo* none = nullptr;
+    const std::vector<const dsrc::DataSourceChannelInfo*> order = {&tvp, &other,    &other, none,
+                                                                   &tvp, &negative, &other, none};
+    for (const dsrc::DataSourceChannelInfo* channel : order)
         record(channel);
     EXPECT_EQ(numbers, (std::vector<std::uint32_t>{0, 0, 1, 0, 1, 0, 2, 1}));
 }
