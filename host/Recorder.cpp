@@ -52,7 +52,9 @@ bool Recorder::onDataSourceFrame(const dsrc::DataSourceChannelInfo* channel,
         return false;
     const int type = channel ? channel->getChannelType() : 0;
     std::lock_guard<std::mutex> lock(m_mutex);
-    const std::uint32_t recordNumber = m_recordNumbers[type]++;
+    const std::uint32_t recordNumber = type >= 0 && type < kTypesInArray
+                                           ? m_recordNumbersByType[static_cast<std::size_t>(type)]++
+                                           : m_recordNumbers[type]++;
     const std::uint64_t time = nowMicros();
     frame->setRecNo(recordNumber);
     frame->setTime(time);
@@ -103,7 +105,12 @@ void Recorder::countTvp(const unsigned char* bytes, std::size_t length) {
         ++m_figures.otherFrames;
         return;
     }
-    ++m_figures.probeFrames[u16(bytes + vela::TvpLayout::kProbeIdOffset)];
+    const std::uint16_t probeId = u16(bytes + vela::TvpLayout::kProbeIdOffset);
+    if (!m_lastProbeCount || probeId != m_lastProbeId) {
+        m_lastProbeCount = &m_figures.probeFrames[probeId];
+        m_lastProbeId = probeId;
+    }
+    ++*m_lastProbeCount;
     if (!m_checkRunningNumbers || length < kProbeFixedSize + 8)
         return;
     const std::uint64_t number = core::readU8(bytes + kProbeFixedSize);

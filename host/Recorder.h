@@ -7,6 +7,7 @@
 // reordered report is counted.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <map>
 #include <mutex>
@@ -64,7 +65,15 @@ class Recorder : public dsrc::DataSourceSink {
     core::RCPtr<dsrc::DataDecoder> m_tvpDecoder;
     core::RCPtr<dsrc::DataDecoder> m_printDecoder;
     core::RCPtr<dsrc::DecoderFrame> m_printFrame;
-    std::map<int, std::uint32_t> m_recordNumbers;  // next record number by channel type
+    // Next record number by channel type: the data sources' types in an array, so that a frame
+    // takes no map look-up here; any other type in the map.
+    static constexpr int kTypesInArray = 8;
+    std::array<std::uint32_t, kTypesInArray> m_recordNumbersByType{};
+    std::map<int, std::uint32_t> m_recordNumbers;
+    // The probe counted last and its entry in m_figures.probeFrames (the nodes of a map stay
+    // where they are): a stream of one probe's reports finds its counter without a look-up.
+    std::uint16_t m_lastProbeId = 0;
+    std::uint64_t* m_lastProbeCount = nullptr;
     RecorderFigures m_figures;
     bool m_seenRunningNumber = false;
     std::uint64_t m_lastRunningNumber = 0;

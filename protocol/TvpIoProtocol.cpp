@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "framework/core/Bytes.h"
 
@@ -47,8 +48,8 @@ TvpIoProtocol::TvpIoProtocol(TvpIoProtocolDataId dataId, unsigned int dataLength
 TvpIoProtocol::TvpIoProtocol(const core::RCPtr<core::Data>& whole)
     : TvpIoProtocol(whole, FixedPart{kHeaderBytes}) {}
 
-TvpIoProtocol::TvpIoProtocol(const core::RCPtr<core::Data>& bytes, Direction direction)
-    : TvpIoProtocol(bytes, direction, FixedPart{kHeaderBytes}) {}
+TvpIoProtocol::TvpIoProtocol(core::RCPtr<core::Data> bytes, Direction direction)
+    : TvpIoProtocol(std::move(bytes), direction, FixedPart{kHeaderBytes}) {}
 
 TvpIoProtocol::TvpIoProtocol(const unsigned char* bytes, unsigned int length, Direction direction)
     : TvpIoProtocol(bytes, length, direction, FixedPart{kHeaderBytes}) {}
@@ -60,10 +61,9 @@ TvpIoProtocol::TvpIoProtocol(const core::RCPtr<core::Data>& whole, FixedPart fix
     m_direction = FROM_DATA_SOURCE;
 }
 
-TvpIoProtocol::TvpIoProtocol(const core::RCPtr<core::Data>& bytes, Direction direction,
-                             FixedPart fixed)
+TvpIoProtocol::TvpIoProtocol(core::RCPtr<core::Data> bytes, Direction direction, FixedPart fixed)
     // Received bytes are shared, not copied: the data object becomes the frame's.
-    : dsrc::DataSourceFrame(bytes, direction == FROM_DATA_SOURCE) {
+    : dsrc::DataSourceFrame(std::move(bytes), direction == FROM_DATA_SOURCE) {
     ensureTvpBytes(std::max(fixed.bytes, kHeaderBytes));
     layMembers();
     m_direction = direction;

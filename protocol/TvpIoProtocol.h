@@ -75,7 +75,7 @@ class TvpIoProtocol : public dsrc::DataSourceFrame {
     // Parses the bytes of the data object as the constructor from bytes does, but shares them
     // instead of copying: the data object (a slice of a received block, say) becomes the
     // frame's, and its length is not to be changed afterwards.
-    TvpIoProtocol(const core::RCPtr<core::Data>& bytes, Direction direction);
+    TvpIoProtocol(core::RCPtr<core::Data> bytes, Direction direction);
     // Parses received bytes: with FROM_DATA_SOURCE they begin with the data-source frame
     // header, otherwise they are raw TVP bytes. The bytes are copied.
     TvpIoProtocol(const unsigned char* bytes, unsigned int length, Direction direction);
@@ -118,7 +118,7 @@ class TvpIoProtocol : public dsrc::DataSourceFrame {
     // Builds a new frame of dataLength data bytes with this component's routing fields.
     TvpIoProtocol(TvpIoProtocolDataId dataId, unsigned int dataLength);
     TvpIoProtocol(const core::RCPtr<core::Data>& whole, FixedPart fixed);
-    TvpIoProtocol(const core::RCPtr<core::Data>& bytes, Direction direction, FixedPart fixed);
+    TvpIoProtocol(core::RCPtr<core::Data> bytes, Direction direction, FixedPart fixed);
     TvpIoProtocol(const unsigned char* bytes, unsigned int length, Direction direction,
                   FixedPart fixed);
 

@@ -1,6 +1,7 @@
 #include "protocol/TvpIoProtocolFactory.h"
 
 #include <new>
+#include <utility>
 
 #include "framework/core/Bytes.h"
 #include "framework/core/Trace.h"
@@ -63,7 +64,7 @@ core::RCPtr<dsrc::DataSourceFrame> TvpIoProtocolFactory::create(
             bytes = source->slice(at, length);
         switch (dataId) {
             case TvpIoProtocol::PROBE_INJECT:
-                createCommandProbeInject(block, bytes, tvpLength, frame);
+                createCommandProbeInject(block, std::move(bytes), tvpLength, frame);
                 break;
             case TvpIoProtocol::COMMAND_REQ:
                 createCommandReq(block, bytes, tvpLength, frame);
@@ -99,7 +100,7 @@ core::RCPtr<dsrc::DataSourceFrame> TvpIoProtocolFactory::create(
 }
 
 void TvpIoProtocolFactory::createCommandProbeInject(const unsigned char* block,
-                                                    const core::RCPtr<core::Data>& bytes,
+                                                    core::RCPtr<core::Data>&& bytes,
                                                     unsigned int tvpLength,
                                                     core::RCPtr<dsrc::DataSourceFrame>& out) const {
     if (tvpLength < TvpProbeInject::kFixedSize)
@@ -108,11 +109,11 @@ void TvpIoProtocolFactory::createCommandProbeInject(const unsigned char* block,
     switch (selector) {
         case TvpProbeInject::PROBE:
             if (tvpLength >= TvpProbe::kFixedSize)
-                out = new TvpProbe(bytes, m_direction);
+                out = new TvpProbe(std::move(bytes), m_direction);
             break;
         case TvpProbeInject::INJECT:
             if (tvpLength >= TvpInject::kFixedSize)
-                out = new TvpInject(bytes, m_direction);
+                out = new TvpInject(std::move(bytes), m_direction);
             break;
         default:
             core::ToggleTrace(20, "TvpIoProtocolFactory::createCommandProbeInject FAILED (ID=%d\n",

@@ -32,8 +32,9 @@ class TvpIoProtocolFactory : public dsrc::DataSourceFrameFactory {
   private:
     // Each returns the new frame in out, made over the frame's bytes (a slice of the block
     // that block points into); tvpLength is the TVP frame's length (without the data-source
-    // header).
-    void createCommandProbeInject(const unsigned char* block, const core::RCPtr<core::Data>& bytes,
+    // header). createCommandProbeInject, on the path of every probe report, takes the slice over
+    // (a move, no reference-count update).
+    void createCommandProbeInject(const unsigned char* block, core::RCPtr<core::Data>&& bytes,
                                   unsigned int tvpLength,
                                   core::RCPtr<dsrc::DataSourceFrame>& out) const;
     void createCommandReq(const unsigned char* block, const core::RCPtr<core::Data>& bytes,

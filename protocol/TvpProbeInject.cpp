@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "framework/core/Bytes.h"
 
@@ -17,8 +18,8 @@ TvpProbeInject::TvpProbeInject(TvpProbeInjectDataId id, unsigned int restLength)
 
 TvpProbeInject::TvpProbeInject(const core::RCPtr<core::Data>& whole)
     : TvpProbeInject(whole, FixedPart{kFixedSize}) {}
-TvpProbeInject::TvpProbeInject(const core::RCPtr<core::Data>& bytes, Direction direction)
-    : TvpProbeInject(bytes, direction, FixedPart{kFixedSize}) {}
+TvpProbeInject::TvpProbeInject(core::RCPtr<core::Data> bytes, Direction direction)
+    : TvpProbeInject(std::move(bytes), direction, FixedPart{kFixedSize}) {}
 TvpProbeInject::TvpProbeInject(const unsigned char* bytes, unsigned int length, Direction direction)
     : TvpProbeInject(bytes, length, direction, FixedPart{kFixedSize}) {}
 
@@ -26,9 +27,8 @@ TvpProbeInject::TvpProbeInject(const core::RCPtr<core::Data>& whole, FixedPart f
     : TvpIoProtocol(whole, FixedPart{std::max(fixed.bytes, kFixedSize)}) {
     layMembers();
 }
-TvpProbeInject::TvpProbeInject(const core::RCPtr<core::Data>& bytes, Direction direction,
-                               FixedPart fixed)
-    : TvpIoProtocol(bytes, direction, FixedPart{std::max(fixed.bytes, kFixedSize)}) {
+TvpProbeInject::TvpProbeInject(core::RCPtr<core::Data> bytes, Direction direction, FixedPart fixed)
+    : TvpIoProtocol(std::move(bytes), direction, FixedPart{std::max(fixed.bytes, kFixedSize)}) {
     layMembers();
 }
 TvpProbeInject::TvpProbeInject(const unsigned char* bytes, unsigned int length, Direction direction,
@@ -69,8 +69,8 @@ TvpProbe::TvpProbe(const core::RCPtr<core::Data>& whole)
     : TvpProbeInject(whole, FixedPart{kFixedSize}) {
     layMembers();
 }
-TvpProbe::TvpProbe(const core::RCPtr<core::Data>& bytes, Direction direction)
-    : TvpProbeInject(bytes, direction, FixedPart{kFixedSize}) {
+TvpProbe::TvpProbe(core::RCPtr<core::Data> bytes, Direction direction)
+    : TvpProbeInject(std::move(bytes), direction, FixedPart{kFixedSize}) {
     layMembers();
 }
 TvpProbe::TvpProbe(const unsigned char* bytes, unsigned int length, Direction direction)
@@ -150,8 +150,8 @@ TvpInject::TvpInject(const core::RCPtr<core::Data>& whole)
     : TvpProbeInject(whole, FixedPart{kFixedSize}) {
     layMembers();
 }
-TvpInject::TvpInject(const core::RCPtr<core::Data>& bytes, Direction direction)
-    : TvpProbeInject(bytes, direction, FixedPart{kFixedSize}) {
+TvpInject::TvpInject(core::RCPtr<core::Data> bytes, Direction direction)
+    : TvpProbeInject(std::move(bytes), direction, FixedPart{kFixedSize}) {
     layMembers();
 }
 TvpInject::TvpInject(const unsigned char* bytes, unsigned int length, Direction direction)

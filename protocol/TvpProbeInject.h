@@ -31,7 +31,7 @@ class TvpProbeInject : public TvpIoProtocol {
     static constexpr unsigned int kFixedSize = 5;
 
     explicit TvpProbeInject(const core::RCPtr<core::Data>& whole);
-    TvpProbeInject(const core::RCPtr<core::Data>& bytes, Direction direction);
+    TvpProbeInject(core::RCPtr<core::Data> bytes, Direction direction);
     TvpProbeInject(const unsigned char* bytes, unsigned int length, Direction direction);
     TvpProbeInject(const TvpProbeInject& other) = default;
     ~TvpProbeInject() override;
@@ -46,7 +46,7 @@ class TvpProbeInject : public TvpIoProtocol {
     // Builds a frame whose part after the selector byte is restLength bytes long.
     TvpProbeInject(TvpProbeInjectDataId id, unsigned int restLength);
     TvpProbeInject(const core::RCPtr<core::Data>& whole, FixedPart fixed);
-    TvpProbeInject(const core::RCPtr<core::Data>& bytes, Direction direction, FixedPart fixed);
+    TvpProbeInject(core::RCPtr<core::Data> bytes, Direction direction, FixedPart fixed);
     TvpProbeInject(const unsigned char* bytes, unsigned int length, Direction direction,
                    FixedPart fixed);
 
@@ -75,7 +75,7 @@ class TvpProbe : public TvpProbeInject {
                       TvpProbeDataIdType probeDataIdType = TVP_DATA_UNDEFINED,
                       std::uint16_t numberOfDataElem = 0, const unsigned char* data = nullptr);
     explicit TvpProbe(const core::RCPtr<core::Data>& whole);
-    TvpProbe(const core::RCPtr<core::Data>& bytes, Direction direction);
+    TvpProbe(core::RCPtr<core::Data> bytes, Direction direction);
     TvpProbe(const unsigned char* bytes, unsigned int length, Direction direction);
     TvpProbe(const TvpProbe& other) = default;
     ~TvpProbe() override;
@@ -127,7 +127,7 @@ class TvpInject : public TvpProbeInject {
                        TvpProbeDataIdType probeDataIdType = TVP_DATA_UNDEFINED,
                        std::uint16_t numberOfDataElem = 0, const unsigned char* data = nullptr);
     explicit TvpInject(const core::RCPtr<core::Data>& whole);
-    TvpInject(const core::RCPtr<core::Data>& bytes, Direction direction);
+    TvpInject(core::RCPtr<core::Data> bytes, Direction direction);
     TvpInject(const unsigned char* bytes, unsigned int length, Direction direction);
     TvpInject(const TvpInject& other) = default;
     ~TvpInject() override;

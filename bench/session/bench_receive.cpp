@@ -207,8 +207,12 @@ Result run(bench::RigPhone& phone, unsigned int frameSize, std::size_t blockByte
                 core::writeU8(frame + vela::TvpLayout::kProbeFixedSize, runningNumber++);
             }
             const std::uint64_t size = next.size();
+            // Out of room: wait until a quarter of the window is free again, not just this
+            // block's room, so that the channel's worker wakes this thread once per quarter
+            // window rather than once per block.
             if (injected + size > recorder.tvpBytes() + window &&
-                !recorder.waitForBytes(injected + size - window, std::chrono::seconds(10))) {
+                !recorder.waitForBytes(std::min(injected, injected + size - window + window / 4),
+                                       std::chrono::seconds(10))) {
                 result.stalled = true;
                 break;
             }

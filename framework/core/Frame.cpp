@@ -1,19 +1,29 @@
 #include "framework/core/Frame.h"
 
+#include <utility>
+
 namespace core {
 
 Frame::Frame() : m_frame(new Data()) {}
 
-Frame::Frame(std::size_t n) : m_frame(new Data()) { m_frame->resize(n); }
+Frame::Frame(std::size_t n) : m_frame(new Data()) {
+    m_frame->resize(n);
+}
 
 Frame::Frame(const void* bytes, std::size_t n) : m_frame(new Data(bytes, n)) {}
 
-Frame::Frame(const RCPtr<Data>& data) : m_frame(data ? data : RCPtr<Data>(new Data())) {}
+Frame::Frame(RCPtr<Data> data) : m_frame(data ? std::move(data) : RCPtr<Data>(new Data())) {}
 
-const unsigned char* Frame::getFrameBuf() const { return m_frame->getInternalData(); }
+const unsigned char* Frame::getFrameBuf() const {
+    return m_frame->getInternalData();
+}
 
-unsigned int Frame::size() const { return static_cast<unsigned int>(m_frame->size()); }
+unsigned int Frame::size() const {
+    return static_cast<unsigned int>(m_frame->size());
+}
 
-unsigned char* Frame::buffer() { return m_frame->getInternalData(); }
+unsigned char* Frame::buffer() {
+    return m_frame->getInternalData();
+}
 
 }  // namespace core

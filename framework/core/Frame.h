@@ -11,7 +11,7 @@
 namespace core {
 
 class Frame : public RCObject {
-public:
+  public:
     CORE_POOLED_ALLOCATION
 
     Frame();
@@ -20,7 +20,7 @@ public:
     // A copy of n bytes.
     Frame(const void* bytes, std::size_t n);
     // Shares an existing buffer.
-    explicit Frame(const RCPtr<Data>& data);
+    explicit Frame(RCPtr<Data> data);
     // Shares the source's buffer and cursor.
     Frame(const Frame& other) = default;
     Frame& operator=(const Frame& other) = default;
@@ -32,7 +32,7 @@ public:
     // Lays the members again after the buffer changed; frames here keep their layout.
     virtual void repositionMembers() {}
 
-protected:
+  protected:
     unsigned char* buffer();
     // Puts the cursor at a byte offset.
     void setPosition(std::size_t offset) { m_position = offset; }
@@ -50,7 +50,7 @@ protected:
 
     RCPtr<Data> m_frame;
 
-private:
+  private:
     std::size_t m_position = 0;
 };
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "framework/core/Bytes.h"
 
@@ -33,8 +34,8 @@ DataSourceFrame::DataSourceFrame(const core::RCPtr<core::Data>& whole)
 DataSourceFrame::DataSourceFrame(const core::RCPtr<core::Data>& dataArea, DataAreaOnly)
     : DataSourceFrame(dataArea, false) {}
 
-DataSourceFrame::DataSourceFrame(const core::RCPtr<core::Data>& bytes, bool withHeader)
-    : core::Frame(bytes), m_dataOffset(withHeader ? kHeaderSize : 0) {
+DataSourceFrame::DataSourceFrame(core::RCPtr<core::Data> bytes, bool withHeader)
+    : core::Frame(std::move(bytes)), m_dataOffset(withHeader ? kHeaderSize : 0) {
     // A block too short to hold the header gets one, so that no accessor reads past it.
     if (withHeader && m_frame->size() < kHeaderSize) {
         core::RCPtr<core::Data> padded(new core::Data(*m_frame));
@@ -42,8 +43,11 @@ DataSourceFrame::DataSourceFrame(const core::RCPtr<core::Data>& bytes, bool with
         m_frame = padded;
     }
     layHeader();
-    if (!withHeader)
+    if (!withHeader) {
+        m_joinPending = true;
+        m_keptAreaSize = m_frame->size();
         core::writeU4(m_pHeader + 12, static_cast<std::uint32_t>(m_frame->size()));
+    }
 }
 
 DataSourceFrame::DataSourceFrame(const void* whole, std::size_t n) : core::Frame(whole, n) {
@@ -56,7 +60,11 @@ DataSourceFrame::DataSourceFrame(unsigned int dataSize, const void* data, std::s
     : DataSourceFrame(withHeader(dataSize, data, n)) {}
 
 DataSourceFrame::DataSourceFrame(const DataSourceFrame& other)
-    : core::Frame(other), m_dataOffset(other.m_dataOffset), m_spJoinedFrom(other.m_spJoinedFrom) {
+    : core::Frame(other),
+      m_dataOffset(other.m_dataOffset),
+      m_joinPending(other.m_dataOffset == 0),
+      m_keptAreaSize(other.m_frame->size()),
+      m_spJoinedFrom(other.m_spJoinedFrom) {
     std::memcpy(m_header, other.m_header, kHeaderSize);
     layHeader();
 }
@@ -69,6 +77,7 @@ void DataSourceFrame::layHeader() {
 void DataSourceFrame::replaceBuffer(const core::RCPtr<core::Data>& buffer) {
     m_frame = buffer;
     m_pHeader = m_dataOffset ? m_frame->getInternalData() : m_header;
+    m_keptAreaSize = m_frame->size();
 }
 
 void DataSourceFrame::join() {
@@ -81,12 +90,17 @@ void DataSourceFrame::join() {
     m_dataOffset = kHeaderSize;
     m_pHeader = m_frame->getInternalData();
     repositionMembers();
+    m_joinDone.store(true, std::memory_order_release);
 }
 
 const core::RCPtr<core::Data>& DataSourceFrame::getFrame() const {
     // The object is never made const (frames live on the heap behind counted pointers).
-    if (m_dataOffset == 0)
-        const_cast<DataSourceFrame*>(this)->join();
+    // m_joinPending does not change after construction, so reading it here races with no
+    // join; call_once orders every caller after the one join.
+    if (m_joinPending) {
+        auto* self = const_cast<DataSourceFrame*>(this);
+        std::call_once(self->m_joined, [self] { self->join(); });
+    }
     return m_frame;
 }
 
@@ -95,7 +109,11 @@ const unsigned char* DataSourceFrame::getFrameBuf() const {
 }
 
 unsigned int DataSourceFrame::size() const {
-    return static_cast<unsigned int>(m_frame->size() + (m_dataOffset ? 0u : kHeaderSize));
+    // Until its join is done, a frame that keeps its header reads the size it was made with:
+    // the join replaces m_frame, perhaps on another thread at this moment.
+    if (m_joinPending && !m_joinDone.load(std::memory_order_acquire))
+        return static_cast<unsigned int>(m_keptAreaSize + kHeaderSize);
+    return static_cast<unsigned int>(m_frame->size());
 }
 
 std::uint32_t DataSourceFrame::getRecNo() const {

@@ -7,16 +7,24 @@
 // getFrameBuf, size) is the whole frame either way: the first call of getFrame or getFrameBuf
 // on a frame of the second kind joins header and data area into one buffer of its own, and
 // the frame's fields are laid over it again (repositionMembers).
+//
+// The join happens once: threads that ask a shared frame for its byte view at the same time
+// (getFrame, getFrameBuf, size) all get the one joined buffer, and each sees the frame laid
+// over it when its call returns. The join moves where the other accessors (the data area, the
+// fields of derived classes) read from, so a frame that threads read by those while another
+// may be the first to ask for the byte view gets its byte view once before it is shared.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <mutex>
 
 #include "framework/core/Frame.h"
 
 namespace dsrc {
 
 class DataSourceFrame : public core::Frame {
-public:
+  public:
     // Header layout, little-endian: record number (4), time in microseconds since 1970 (8),
     // data size (4).
     static constexpr unsigned int kHeaderSize = 16;
@@ -33,7 +41,7 @@ public:
     // the data size) is kept in the frame object. The cursor at the data area.
     DataSourceFrame(const core::RCPtr<core::Data>& dataArea, DataAreaOnly);
     // One of the two above: the whole frame when withHeader, else the data area alone.
-    DataSourceFrame(const core::RCPtr<core::Data>& bytes, bool withHeader);
+    DataSourceFrame(core::RCPtr<core::Data> bytes, bool withHeader);
     // A copy of n bytes of a whole data-source frame (header included).
     DataSourceFrame(const void* whole, std::size_t n);
     // A new frame with a data area of dataSize bytes that begins with a copy of n of the given
@@ -60,20 +68,29 @@ public:
     std::uint64_t getTime() const;
     void setTime(std::uint64_t microseconds);
 
-protected:
+  protected:
     // Where the data area begins in the frame's buffer: after the header, or at 0 when the
     // header is kept in the object.
     unsigned int getDataAreaOffset() const { return m_dataOffset; }
     // Puts a new buffer of the same layout in place of the frame's (a padded copy, say).
     void replaceBuffer(const core::RCPtr<core::Data>& buffer);
 
-private:
+  private:
     void layHeader();
     // Makes the whole frame one buffer of its own (for the byte view).
     void join();
 
     unsigned char* m_pHeader = nullptr;
     unsigned int m_dataOffset = kHeaderSize;
+    // Set while the frame is made, not changed after: the header is kept in the object until
+    // the byte view is first asked for (the join).
+    bool m_joinPending = false;
+    // The data area's size while the header is kept in the object (size() reads it, not the
+    // buffer that the join replaces).
+    std::size_t m_keptAreaSize = 0;
+    std::once_flag m_joined;
+    // Set (release) when the join is done: size() then reads the joined buffer again.
+    std::atomic<bool> m_joinDone{false};
     // The header while it is kept in the object.
     unsigned char m_header[kHeaderSize] = {};
     // The shared data area after a join: bytes handed out before it stay readable.
@@ -82,7 +99,7 @@ private:
 
 // Turns one received block into a frame object of the right class.
 class DataSourceFrameFactory : public core::RCObject {
-public:
+  public:
     virtual core::RCPtr<DataSourceFrame> create(const unsigned char* block,
                                                 unsigned int length) = 0;
 };

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <vector>
 
 #include "framework/core/Trace.h"
 #include "host/Recorder.h"
@@ -77,6 +78,25 @@ TEST(Recorder, NumbersRecordsPerChannelAndWritesThemToTheCapture) {
         seen.emplace_back(r.channelType, r.recordNumber);
     }
     EXPECT_EQ(seen, (std::vector<std::pair<int, std::uint32_t>>{{2, 0}, {5, 0}, {2, 1}}));
+}
+
+// Record numbers run per channel type, also for types beyond the data sources' own and for a
+// frame with no channel (type 0).
+TEST(Recorder, NumbersRecordsPerChannelTypeOfAnyValue) {
+    RCPtr<host::Recorder> recorder(new host::Recorder(0, nullptr, false));
+    dsrc::DataSourceChannelInfo tvp(dsrc::CHANNEL_TYPE_TVP), other(40), negative(-3);
+    std::vector<std::uint32_t> numbers;
+    auto record = [&](const dsrc::DataSourceChannelInfo* channel) {
+        auto frame = frameOf({1, 2, 3, 4});
+        EXPECT_TRUE(recorder->onDataSourceFrame(channel, frame));
+        numbers.push_back(frame->getRecNo());
+    };
+    const dsrc::DataSourceChannelInfo* none = nullptr;
+    const std::vector<const dsrc::DataSourceChannelInfo*> order = {&tvp, &other,    &other, none,
+                                                                   &tvp, &negative, &other, none};
+    for (const dsrc::DataSourceChannelInfo* channel : order)
+        record(channel);
+    EXPECT_EQ(numbers, (std::vector<std::uint32_t>{0, 0, 1, 0, 1, 0, 2, 1}));
 }
 
 }  // namespace
