@@ -24,4 +24,5 @@ add_compile_definitions(_WIN32_WINNT=0x0A00 WINVER=0x0A00 NOMINMAX WIN32_LEAN_AN
 set(VELA_WINDOWS_PENDING_TESTS)
 
 # The folders that build for Windows so far.
-set(VELA_WINDOWS_DIRS platform framework protocol tests/platform tests/framework tests/protocol)
+set(VELA_WINDOWS_DIRS platform framework protocol session transport decoding equipment
+    tests/platform tests/framework tests/protocol tests/equipment)
