@@ -13,6 +13,7 @@
 #include "equipment/VelaGuids.h"
 #include "framework/eqbase/Equipment.h"
 #include "framework/eqbase/EquipmentDetector.h"
+#include "platform/win32/Export.h"
 #include "protocol/CommonControl.h"
 #include "protocol/TvpTestCodeArgument.h"
 #include "protocol/TvpTestCodeArguments.h"
@@ -88,7 +89,7 @@ ATL::CAtlModule* hostModule() {
 
 extern "C" {
 
-__attribute__((visibility("default"))) bool Norda_Equipment(ATL::CAtlModule* module) {
+PLATFORM_EXPORT bool Norda_Equipment(ATL::CAtlModule* module) {
     if (!vela::g_module) {
         vela::g_module = module;
         eqbase::ATLModuleRegistratorHelper::instance().setATLModule(module);
@@ -96,7 +97,7 @@ __attribute__((visibility("default"))) bool Norda_Equipment(ATL::CAtlModule* mod
     return true;
 }
 
-__attribute__((visibility("default"))) bool Norda_DataSource(ATL::CAtlModule* module) {
+PLATFORM_EXPORT bool Norda_DataSource(ATL::CAtlModule* module) {
     if (!vela::g_module)
         vela::g_module = module;
     return true;

@@ -1,10 +1,8 @@
 #include "host/Plugin.h"
 
-#include <dlfcn.h>
-#include <unistd.h>
-
-#include <climits>
 #include <filesystem>
+
+#include "platform/win32/Library.h"
 
 namespace host {
 
@@ -17,10 +15,9 @@ Plugin::~Plugin() {
 }
 
 std::string Plugin::defaultPath() {
-    char self[PATH_MAX] = {};
-    ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
+    const std::string self = platform::executablePath();
     std::filesystem::path program =
-        n > 0 ? std::filesystem::path(std::string(self, n)) : std::filesystem::path("vela-host");
+        self.empty() ? std::filesystem::path("vela-host") : std::filesystem::path(self);
     const auto folder = program.parent_path();
 #ifdef VELA_INSTALLED_PLUGIN
     // An installed program: the plug-in folder relative to the program's folder, so that an
@@ -30,7 +27,14 @@ std::string Plugin::defaultPath() {
     if (std::filesystem::exists(installed, error))
         return installed.string();
 #endif
-    return (folder.parent_path() / "lib" / "libvela.so").string();
+    // The build tree: the plug-in in lib/ on Linux; on Windows next to the program, where the
+    // system looks for the DLLs it needs too.
+    const std::string file = platform::libraryFileName("vela");
+#if defined(_WIN32)
+    return (folder / file).string();
+#else
+    return (folder.parent_path() / "lib" / file).string();
+#endif
 }
 
 bool Plugin::load(const std::string& path, ATL::CAtlModule& module, std::string& error) {
@@ -38,14 +42,14 @@ bool Plugin::load(const std::string& path, ATL::CAtlModule& module, std::string&
         error = "a plug-in is loaded already";
         return false;
     }
-    m_handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    std::string why;
+    m_handle = platform::loadLibrary(path, why);
     if (!m_handle) {
-        const char* why = ::dlerror();
-        error = "cannot load the plug-in " + path + ": " + (why ? why : "unknown error");
+        error = "cannot load the plug-in " + path + ": " + why;
         return false;
     }
     for (const char* name : {"Norda_Equipment", "Norda_DataSource"}) {
-        auto entry = reinterpret_cast<EntryPoint>(::dlsym(m_handle, name));
+        auto entry = reinterpret_cast<EntryPoint>(platform::librarySymbol(m_handle, name));
         if (!entry) {
             error = std::string("the plug-in ") + path + " has no entry point " + name;
             unload();
@@ -63,7 +67,7 @@ bool Plugin::load(const std::string& path, ATL::CAtlModule& module, std::string&
 void Plugin::unload() {
     if (!m_handle)
         return;
-    ::dlclose(m_handle);
+    platform::freeLibrary(m_handle);
     m_handle = nullptr;
 }
 

@@ -1,6 +1,6 @@
-// The plug-in library as the host loads it: dlopen, the two entry points with the host's ATL
-// module, dlclose at the end. Loading runs the library's registrations and unloading undoes
-// them.
+// The plug-in library as the host loads it (platform::loadLibrary: dlopen, LoadLibrary), the two
+// entry points with the host's ATL module, dlclose at the end. Loading runs the library's
+// registrations and unloading undoes them.
 #pragma once
 
 #include <string>

@@ -17,8 +17,9 @@ namespace core {
 class PropertyItem;
 
 class PropertyNode : public XMLObject {
-public:
-    using Identity = unsigned long;
+  public:
+    // Wide enough for an address: a root store is known by the object that made it.
+    using Identity = std::uintptr_t;
 
     PropertyNode(Identity identity = 0, const std::string& name = {},
                  const std::string& description = {})
@@ -33,13 +34,15 @@ public:
     void setReadOnly(bool readOnly) { m_readOnly = readOnly; }
     unsigned long getStyle() const { return m_style; }
     // Sets (on) or clears (off) the style bits.
-    void setStyle(unsigned long style, bool on) { m_style = on ? (m_style | style) : (m_style & ~style); }
+    void setStyle(unsigned long style, bool on) {
+        m_style = on ? (m_style | style) : (m_style & ~style);
+    }
 
-protected:
+  protected:
     bool attributesToElement(XMLElement& element) const override;
     bool attributesFromElement(const XMLElement& element) override;
 
-private:
+  private:
     friend class PropertyCategory;
     Identity m_identity;
     std::string m_name;
@@ -50,7 +53,7 @@ private:
 };
 
 class PropertyCategory : public PropertyNode {
-public:
+  public:
     using PropertyNode::PropertyNode;
 
     // Appends a child; false for none or when a node with the same identity is in the tree.
@@ -70,19 +73,19 @@ public:
     bool fromXMLElement(const XMLElement& element) override;
     static Object* createObject() { return new PropertyCategory(); }
 
-private:
+  private:
     std::vector<RCPtr<PropertyNode>> m_children;
 };
 
 class PropertyStore : public PropertyCategory {
-public:
+  public:
     using PropertyCategory::PropertyCategory;
     static Object* createObject() { return new PropertyStore(); }
 };
 
 // One value of an item.
 class PropertyValue {
-public:
+  public:
     PropertyValue(long long number, const std::string& label, bool selected)
         : m_number(number), m_label(label), m_selected(selected) {}
     PropertyValue(const std::string& text, const std::string& label, bool selected)
@@ -97,7 +100,7 @@ public:
     bool isSelected() const { return m_selected; }
     void setSelected(bool selected) { m_selected = selected; }
 
-private:
+  private:
     long long m_number;
     std::string m_text;
     std::string m_label;
@@ -106,7 +109,7 @@ private:
 };
 
 class PropertyItem : public PropertyNode {
-public:
+  public:
     // Validate, apply and applied handlers take the item and a status to fill.
     using Handler = BoolCallBackT<PropertyItem&, Status&>;
     using PopulateHandler = BoolCallBackT<PropertyItem&>;
@@ -150,7 +153,9 @@ public:
     bool hasApply() const { return m_apply.isValid(); }
 
     // Runs the handler; true without one.
-    bool validate(Status& status) { return m_validate.isValid() ? m_validate(*this, status) : true; }
+    bool validate(Status& status) {
+        return m_validate.isValid() ? m_validate(*this, status) : true;
+    }
     bool apply(Status& status) { return m_apply.isValid() ? m_apply(*this, status) : true; }
     bool applied(Status& status) { return m_applied.isValid() ? m_applied(*this, status) : true; }
     bool populate() { return m_populate.isValid() ? m_populate(*this) : true; }
@@ -158,10 +163,10 @@ public:
     bool toXMLElement(XMLElement& element) const override;
     bool fromXMLElement(const XMLElement& element) override;
 
-protected:
+  protected:
     void addValue(PropertyValue value) { m_values.push_back(std::move(value)); }
 
-private:
+  private:
     std::vector<PropertyValue> m_values;
     std::size_t m_cursor = 0;
     unsigned long m_applyTimeout = kDefaultApplyTimeout;
@@ -172,7 +177,7 @@ private:
 // Items holding numbers of one kind.
 template <class T>
 class NumberPropertyItem : public PropertyItem {
-public:
+  public:
     using value_type = T;
     using PropertyItem::PropertyItem;
     void add(T value, const std::string& label, bool selected) {
@@ -180,12 +185,12 @@ public:
     }
 };
 
-#define CORE_NUMBER_ITEM(Name, Type, Tag)                                    \
-    class Name : public NumberPropertyItem<Type> {                           \
-    public:                                                                  \
-        using NumberPropertyItem<Type>::NumberPropertyItem;                  \
-        const char* getValueType() const override { return Tag; }            \
-        static Object* createObject() { return new Name(); }                 \
+#define CORE_NUMBER_ITEM(Name, Type, Tag)                         \
+    class Name : public NumberPropertyItem<Type> {                \
+      public:                                                     \
+        using NumberPropertyItem<Type>::NumberPropertyItem;       \
+        const char* getValueType() const override { return Tag; } \
+        static Object* createObject() { return new Name(); }      \
     }
 
 CORE_NUMBER_ITEM(BoolPropertyItem, bool, "BOOL");
@@ -197,7 +202,7 @@ CORE_NUMBER_ITEM(ULongPropertyItem, std::uint32_t, "ULONG");
 
 // Items holding text.
 class StringPropertyItem : public PropertyItem {
-public:
+  public:
     using PropertyItem::PropertyItem;
     void addString(const std::string& text, const std::string& label = {}, bool selected = false) {
         addValue(PropertyValue(text, label, selected));
@@ -207,14 +212,14 @@ public:
 };
 
 class FilePropertyItem : public StringPropertyItem {
-public:
+  public:
     using StringPropertyItem::StringPropertyItem;
     const char* getValueType() const override { return "FILE"; }
     static Object* createObject() { return new FilePropertyItem(); }
 };
 
 class FolderPropertyItem : public StringPropertyItem {
-public:
+  public:
     using StringPropertyItem::StringPropertyItem;
     const char* getValueType() const override { return "FOLDER"; }
     static Object* createObject() { return new FolderPropertyItem(); }

@@ -12,13 +12,15 @@ void RequestCompletion::responseCreated() {
 void RequestCompletion::responseDropped() {
     std::lock_guard<std::mutex> lock(m_mutex);
     --m_liveResponses;
-    if (m_state == 0 && m_handlerReturned && m_liveResponses == 0) finish(2);
+    if (m_state == 0 && m_handlerReturned && m_liveResponses == 0)
+        finish(2);
 }
 
 void RequestCompletion::complete(const RCPtr<Response>& response) {
     std::lock_guard<std::mutex> lock(m_mutex);
     --m_liveResponses;
-    if (m_state != 0) return;  // a second answer to the same request is ignored
+    if (m_state != 0)
+        return;  // a second answer to the same request is ignored
     m_response = response;
     finish(1);
 }
@@ -26,17 +28,19 @@ void RequestCompletion::complete(const RCPtr<Response>& response) {
 void RequestCompletion::handlerReturned() {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_handlerReturned = true;
-    if (m_state == 0 && m_liveResponses == 0) finish(2);
+    if (m_state == 0 && m_liveResponses == 0)
+        finish(2);
 }
 
 void RequestCompletion::fail() {
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (m_state == 0) finish(2);
+    if (m_state == 0)
+        finish(2);
 }
 
 void RequestCompletion::finish(int state) {
     m_state.store(state);
-    m_state.notify_all();
+    m_done.notify_all();
 }
 
 // Iterations of the spin before blocking: a few microseconds.
@@ -52,12 +56,13 @@ bool RequestCompletion::wait(RCPtr<Response>* response) {
 #endif
         s = m_state.load(std::memory_order_acquire);
     }
-    while (s == 0) {
-        m_state.wait(0);
+    std::unique_lock<std::mutex> lock(m_mutex);
+    if (s == 0) {
+        m_done.wait(lock, [this] { return m_state.load() != 0; });
         s = m_state.load();
     }
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (s == 1 && response) *response = m_response;
+    if (s == 1 && response)
+        *response = m_response;
     m_response.reset();  // the response refers back to this completion
     return s == 1;
 }
@@ -85,19 +90,23 @@ bool Request::attributesToElement(XMLElement& element) const {
 
 bool Request::attributesFromElement(const XMLElement& element) {
     std::string name;
-    if (element.getAttribute("NAME", name)) m_name = name;
+    if (element.getAttribute("NAME", name))
+        m_name = name;
     long long sync;
-    if (element.getAttribute("SYNC_TYPE", sync)) m_syncType = static_cast<int>(sync);
+    if (element.getAttribute("SYNC_TYPE", sync))
+        m_syncType = static_cast<int>(sync);
     return true;
 }
 
 Response::Response(Request& request, const Status& status)
     : m_status(status), m_completion(request.m_completion) {
-    if (m_completion) m_completion->responseCreated();
+    if (m_completion)
+        m_completion->responseCreated();
 }
 
 Response::~Response() {
-    if (m_completion) m_completion->responseDropped();
+    if (m_completion)
+        m_completion->responseDropped();
 }
 
 }  // namespace core

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -24,7 +25,7 @@ namespace detail {
 // caller is released by the first response sent, or with failure once the handler has
 // returned and no response object for the request is left to be sent.
 class RequestCompletion {
-public:
+  public:
     void responseCreated();
     void responseDropped();
     void complete(const RCPtr<Response>& response);
@@ -34,9 +35,13 @@ public:
     bool wait(RCPtr<Response>* response);
     bool isDone() const { return m_state.load() != 0; }
 
-private:
+  private:
     void finish(int state);  // caller holds m_mutex
     std::mutex m_mutex;
+    // The caller sleeps here after its spin: a condition variable rather than a wait on the
+    // atomic, whose library fallback where the system has no futex (mingw-w64's, GCC 12) can
+    // miss a notify and leave the caller asleep.
+    std::condition_variable m_done;
     std::atomic<int> m_state{0};  // 0 waiting, 1 answered, 2 failed
     int m_liveResponses = 0;
     bool m_handlerReturned = false;
@@ -46,7 +51,7 @@ private:
 }  // namespace detail
 
 class Request : public XMLObject {
-public:
+  public:
     // Sync types.
     static constexpr int POSTED = 0;
     static constexpr int SYNCHRONOUS = 1;
@@ -64,11 +69,11 @@ public:
 
     Object* copy() const override { return new Request(*this); }
 
-protected:
+  protected:
     bool attributesToElement(XMLElement& element) const override;
     bool attributesFromElement(const XMLElement& element) override;
 
-private:
+  private:
     friend class Response;
     friend class ServiceChannel;
     std::string m_name;
@@ -77,19 +82,19 @@ private:
 };
 
 class StringReq : public Request {
-public:
+  public:
     StringReq() = default;
     StringReq(const std::string& name, const EString& value) : Request(name), m_value(value) {}
     const EString& getString() const { return m_value; }
     void setString(const EString& value) { m_value = value; }
     Object* copy() const override { return new StringReq(*this); }
 
-private:
+  private:
     EString m_value;
 };
 
 class NumberReq : public Request {
-public:
+  public:
     NumberReq() = default;
     NumberReq(const std::string& name, const RCPtr<ENumber>& number)
         : Request(name), m_number(number) {}
@@ -97,12 +102,12 @@ public:
     void setNumber(const RCPtr<ENumber>& number) { m_number = number; }
     Object* copy() const override { return new NumberReq(*this); }
 
-private:
+  private:
     RCPtr<ENumber> m_number;
 };
 
 class RCObjectReq : public Request {
-public:
+  public:
     RCObjectReq() = default;
     RCObjectReq(const std::string& name, const RCPtr<RCObject>& object)
         : Request(name), m_object(object) {}
@@ -110,27 +115,29 @@ public:
     void setObject(const RCPtr<RCObject>& object) { m_object = object; }
     Object* copy() const override { return new RCObjectReq(*this); }
 
-private:
+  private:
     RCPtr<RCObject> m_object;
 };
 
 class MultiParamReq : public Request {
-public:
+  public:
     MultiParamReq() = default;
     explicit MultiParamReq(const std::string& name) : Request(name) {}
     void addParam(const RCPtr<RCObject>& param) { m_params.push_back(param); }
     std::size_t getParamCount() const { return m_params.size(); }
-    RCPtr<RCObject> getParam(std::size_t i) const { return i < m_params.size() ? m_params[i] : nullptr; }
+    RCPtr<RCObject> getParam(std::size_t i) const {
+        return i < m_params.size() ? m_params[i] : nullptr;
+    }
     Object* copy() const override { return new MultiParamReq(*this); }
 
-private:
+  private:
     std::vector<RCPtr<RCObject>> m_params;
 };
 
 // The answer to one request, made for that request and sent with ServiceChannel::sendResponse.
 // A handler may keep it and send it later; dropping it unsent fails the waiting caller.
 class Response : public RCObject {
-public:
+  public:
     explicit Response(Request& request, const Status& status = Status(1));
     ~Response() override;
     Response(const Response&) = delete;
@@ -139,41 +146,41 @@ public:
     const Status& getStatus() const { return m_status; }
     void setStatus(const Status& status) { m_status = status; }
 
-private:
+  private:
     friend class ServiceChannel;
     Status m_status;
     std::shared_ptr<detail::RequestCompletion> m_completion;
 };
 
 class StringRsp : public Response {
-public:
+  public:
     StringRsp(Request& request, const EString& value, const Status& status = Status(1))
         : Response(request, status), m_value(value) {}
     const EString& getString() const { return m_value; }
 
-private:
+  private:
     EString m_value;
 };
 
 class NumberRsp : public Response {
-public:
+  public:
     explicit NumberRsp(Request& request, const RCPtr<ENumber>& number = nullptr,
                        const Status& status = Status(1))
         : Response(request, status), m_number(number) {}
     const RCPtr<ENumber>& getNumber() const { return m_number; }
     void setNumber(const RCPtr<ENumber>& number) { m_number = number; }
 
-private:
+  private:
     RCPtr<ENumber> m_number;
 };
 
 class RCObjectRsp : public Response {
-public:
+  public:
     RCObjectRsp(Request& request, const RCPtr<RCObject>& object, const Status& status = Status(1))
         : Response(request, status), m_object(object) {}
     const RCPtr<RCObject>& getObject() const { return m_object; }
 
-private:
+  private:
     RCPtr<RCObject> m_object;
 };
 

@@ -76,9 +76,17 @@ namespace platform {
 // on Windows also the system completing an overlapped operation on it). An event loop uses it
 // to learn that an event it waits for was signalled, the way WaitForMultipleObjects would.
 // The signal itself is left for the loop to take (an auto-reset event stays signalled until
-// a wait sees it). Pass nullptr to remove it. Returns false for a handle that is not an event.
+// a wait sees it). Pass nullptr to remove it; that waits for a call under way to return, so it
+// is never done from inside the function itself. `manualReset` is how the event was made (the
+// system does not tell). Returns false for a handle that is not an event.
 using EventNotify = void (*)(void* context);
-bool setEventNotify(HANDLE event, EventNotify notify, void* context);
+bool setEventNotify(HANDLE event, EventNotify notify, void* context, bool manualReset);
+
+// WaitForSingleObject on an event, for the loop that was notified of it and any other waiter:
+// after each wait the event's notify is ready again for the next signal. (On Windows the
+// notify is one system wait on the event at a time, armed again here; waiting on the handle
+// with the system's calls instead leaves the next signal unnoticed until this is called.)
+DWORD waitEvent(HANDLE event, DWORD milliseconds);
 
 // Text of a Win32 error code, as FormatMessage would give it.
 const char* errorText(DWORD code);

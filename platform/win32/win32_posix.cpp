@@ -27,7 +27,7 @@ HandleTable& table() {
 }
 
 class EventObject : public platform::HandleObject {
-public:
+  public:
     EventObject(bool manual, bool initial) : manual_(manual), signalled_(initial) {}
 
     void set() {
@@ -40,7 +40,8 @@ public:
             context = context_;
         }
         cv_.notify_all();
-        if (notify) notify(context);
+        if (notify)
+            notify(context);
     }
     void reset() {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -54,7 +55,8 @@ public:
         } else if (!cv_.wait_for(lock, std::chrono::milliseconds(ms), ready)) {
             return WAIT_TIMEOUT;
         }
-        if (!manual_) signalled_ = false;
+        if (!manual_)
+            signalled_ = false;
         return WAIT_OBJECT_0;
     }
     void setNotify(platform::EventNotify notify, void* context) {
@@ -63,7 +65,7 @@ public:
         context_ = context;
     }
 
-private:
+  private:
     std::mutex mutex_;
     std::condition_variable cv_;
     const bool manual_;
@@ -96,52 +98,93 @@ std::shared_ptr<HandleObject> lookupHandle(HANDLE handle) {
     return it->second;
 }
 
-bool setEventNotify(HANDLE event, EventNotify notify, void* context) {
+bool setEventNotify(HANDLE event, EventNotify notify, void* context, bool) {
+    // Called from SetEvent itself, so every signal is seen without a wait of its own.
     auto object = lookupHandleAs<EventObject>(event);
-    if (!object) return false;
+    if (!object)
+        return false;
     object->setNotify(notify, context);
     return true;
 }
 
+DWORD waitEvent(HANDLE event, DWORD milliseconds) {
+    return WaitForSingleObject(event, milliseconds);
+}
+
 const char* errorText(DWORD code) {
     switch (code) {
-        case ERROR_SUCCESS: return "The operation completed successfully.";
-        case ERROR_FILE_NOT_FOUND: return "The system cannot find the file specified.";
-        case ERROR_ACCESS_DENIED: return "Access is denied.";
-        case ERROR_INVALID_HANDLE: return "The handle is invalid.";
-        case ERROR_NOT_ENOUGH_MEMORY: return "Not enough memory resources are available.";
-        case ERROR_GEN_FAILURE: return "A device attached to the system is not functioning.";
-        case ERROR_SHARING_VIOLATION: return "The process cannot access the file because it is being used by another process.";
-        case ERROR_NOT_SUPPORTED: return "The request is not supported.";
-        case ERROR_INVALID_PARAMETER: return "The parameter is incorrect.";
-        case ERROR_BUSY: return "The requested resource is in use.";
-        case ERROR_OPERATION_ABORTED: return "The I/O operation has been aborted.";
-        case ERROR_IO_INCOMPLETE: return "Overlapped I/O event is not in a signaled state.";
-        case ERROR_IO_PENDING: return "Overlapped I/O operation is in progress.";
-        case ERROR_DEVICE_NOT_CONNECTED: return "The device is not connected.";
-        default: return "Unknown error.";
+        case ERROR_SUCCESS:
+            return "The operation completed successfully.";
+        case ERROR_FILE_NOT_FOUND:
+            return "The system cannot find the file specified.";
+        case ERROR_ACCESS_DENIED:
+            return "Access is denied.";
+        case ERROR_INVALID_HANDLE:
+            return "The handle is invalid.";
+        case ERROR_NOT_ENOUGH_MEMORY:
+            return "Not enough memory resources are available.";
+        case ERROR_GEN_FAILURE:
+            return "A device attached to the system is not functioning.";
+        case ERROR_SHARING_VIOLATION:
+            return "The process cannot access the file because it is being used by another "
+                   "process.";
+        case ERROR_NOT_SUPPORTED:
+            return "The request is not supported.";
+        case ERROR_INVALID_PARAMETER:
+            return "The parameter is incorrect.";
+        case ERROR_BUSY:
+            return "The requested resource is in use.";
+        case ERROR_OPERATION_ABORTED:
+            return "The I/O operation has been aborted.";
+        case ERROR_IO_INCOMPLETE:
+            return "Overlapped I/O event is not in a signaled state.";
+        case ERROR_IO_PENDING:
+            return "Overlapped I/O operation is in progress.";
+        case ERROR_DEVICE_NOT_CONNECTED:
+            return "The device is not connected.";
+        default:
+            return "Unknown error.";
     }
 }
 
 DWORD win32ErrorFromErrno(int err) {
     switch (err) {
-        case 0: return ERROR_SUCCESS;
-        case ENOENT: case ENODEV: case ENXIO: return ERROR_FILE_NOT_FOUND;
-        case EACCES: case EPERM: return ERROR_ACCESS_DENIED;
-        case EBADF: return ERROR_INVALID_HANDLE;
-        case ENOMEM: return ERROR_NOT_ENOUGH_MEMORY;
-        case EBUSY: return ERROR_SHARING_VIOLATION;
-        case EINVAL: return ERROR_INVALID_PARAMETER;
-        case ENOTTY: case EOPNOTSUPP: return ERROR_NOT_SUPPORTED;
-        case EIO: case EPIPE: return ERROR_GEN_FAILURE;
-        default: return ERROR_GEN_FAILURE;
+        case 0:
+            return ERROR_SUCCESS;
+        case ENOENT:
+        case ENODEV:
+        case ENXIO:
+            return ERROR_FILE_NOT_FOUND;
+        case EACCES:
+        case EPERM:
+            return ERROR_ACCESS_DENIED;
+        case EBADF:
+            return ERROR_INVALID_HANDLE;
+        case ENOMEM:
+            return ERROR_NOT_ENOUGH_MEMORY;
+        case EBUSY:
+            return ERROR_SHARING_VIOLATION;
+        case EINVAL:
+            return ERROR_INVALID_PARAMETER;
+        case ENOTTY:
+        case EOPNOTSUPP:
+            return ERROR_NOT_SUPPORTED;
+        case EIO:
+        case EPIPE:
+            return ERROR_GEN_FAILURE;
+        default:
+            return ERROR_GEN_FAILURE;
     }
 }
 
 }  // namespace platform
 
-DWORD GetLastError() { return t_lastError; }
-void SetLastError(DWORD code) { t_lastError = code; }
+DWORD GetLastError() {
+    return t_lastError;
+}
+void SetLastError(DWORD code) {
+    t_lastError = code;
+}
 
 void Sleep(DWORD milliseconds) {
     if (milliseconds == 0) {
@@ -164,21 +207,24 @@ HANDLE CreateEventA(LPSECURITY_ATTRIBUTES, BOOL manualReset, BOOL initialState, 
 
 BOOL SetEvent(HANDLE event) {
     auto object = platform::lookupHandleAs<EventObject>(event);
-    if (!object) return FALSE;
+    if (!object)
+        return FALSE;
     object->set();
     return TRUE;
 }
 
 BOOL ResetEvent(HANDLE event) {
     auto object = platform::lookupHandleAs<EventObject>(event);
-    if (!object) return FALSE;
+    if (!object)
+        return FALSE;
     object->reset();
     return TRUE;
 }
 
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
     auto object = platform::lookupHandleAs<EventObject>(handle);
-    if (!object) return WAIT_FAILED;
+    if (!object)
+        return WAIT_FAILED;
     return object->wait(milliseconds);
 }
 

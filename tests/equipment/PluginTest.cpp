@@ -1,7 +1,5 @@
 // The plug-in loaded as a host loads it: every registration is made while it loads and undone
 // while it unloads, and its entry points take the host's module.
-#include <dlfcn.h>
-
 #include <gtest/gtest.h>
 
 #include "equipment/VelaGuids.h"
@@ -10,6 +8,7 @@
 #include "framework/eqbase/Equipment.h"
 #include "framework/eqbase/EquipmentDetector.h"
 #include "platform/com/AtlBase.h"
+#include "platform/win32/Library.h"
 
 namespace {
 
@@ -59,16 +58,19 @@ TEST(Plugin, LoadingRegistersEverythingAndUnloadingUndoesIt) {
     EXPECT_EQ(before.classes, 0);
     EXPECT_FALSE(before.equipment || before.dataSource || before.detector);
 
-    void* library = dlopen(VELA_PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL);
-    ASSERT_NE(library, nullptr) << dlerror();
+    std::string error;
+    platform::LibraryHandle library = platform::loadLibrary(VELA_PLUGIN_PATH, error);
+    ASSERT_NE(library, nullptr) << error;
     Registered loaded = registered();
     EXPECT_EQ(loaded.classes, static_cast<int>(std::size(kClassNames)));
     EXPECT_TRUE(loaded.equipment);
     EXPECT_TRUE(loaded.dataSource);
     EXPECT_TRUE(loaded.detector);
 
-    auto equipment = reinterpret_cast<EntryPoint>(dlsym(library, "Norda_Equipment"));
-    auto dataSource = reinterpret_cast<EntryPoint>(dlsym(library, "Norda_DataSource"));
+    auto equipment =
+        reinterpret_cast<EntryPoint>(platform::librarySymbol(library, "Norda_Equipment"));
+    auto dataSource =
+        reinterpret_cast<EntryPoint>(platform::librarySymbol(library, "Norda_DataSource"));
     ASSERT_NE(equipment, nullptr);
     ASSERT_NE(dataSource, nullptr);
     HostModule module;
@@ -82,16 +84,16 @@ TEST(Plugin, LoadingRegistersEverythingAndUnloadingUndoesIt) {
     EXPECT_EQ(detector->getName(), "NOR_Vela1");
     detector.reset();
 
-    ASSERT_EQ(dlclose(library), 0);
+    ASSERT_TRUE(platform::freeLibrary(library));
     Registered after = registered();
     EXPECT_EQ(after.classes, 0);
     EXPECT_FALSE(after.equipment || after.dataSource || after.detector);
 
     // Loaded again, the component registers again.
-    library = dlopen(VELA_PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL);
-    ASSERT_NE(library, nullptr) << dlerror();
+    library = platform::loadLibrary(VELA_PLUGIN_PATH, error);
+    ASSERT_NE(library, nullptr) << error;
     EXPECT_EQ(registered().classes, static_cast<int>(std::size(kClassNames)));
-    ASSERT_EQ(dlclose(library), 0);
+    ASSERT_TRUE(platform::freeLibrary(library));
     EXPECT_EQ(registered().classes, 0);
 }
 

@@ -20,8 +20,8 @@ TEST_F(TvpSettings, TreeHasFixedIdentitiesInOrderWithHandlersAndDefaults) {
     RCPtr<core::PropertyStore> store = engine->getPropertyStore();
     ASSERT_TRUE(store);
     EXPECT_EQ(engine->getPropertyStore(), store) << "the same store on every request";
-    EXPECT_EQ(store->getIdentity(),
-              reinterpret_cast<unsigned long>(static_cast<vela::TVP*>(engine.get())));
+    EXPECT_EQ(store->getIdentity(), reinterpret_cast<core::PropertyNode::Identity>(
+                                        static_cast<vela::TVP*>(engine.get())));
     EXPECT_EQ(store->getName(), "");
     EXPECT_EQ(store->getDescription(), "");
 

@@ -1,0 +1,46 @@
+#include "platform/win32/Library.h"
+
+#include <vector>
+
+#include "platform/win32/win32.h"
+
+namespace platform {
+
+LibraryHandle loadLibrary(const std::string& path, std::string& error) {
+    // Without the system's error box for a missing file or a dependency not found.
+    UINT oldMode = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+    HMODULE module = ::LoadLibraryExA(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    DWORD code = GetLastError();
+    SetErrorMode(oldMode);
+    if (!module)
+        error = errorText(code);
+    return reinterpret_cast<LibraryHandle>(module);
+}
+
+void* librarySymbol(LibraryHandle library, const char* name) {
+    if (!library)
+        return nullptr;
+    return reinterpret_cast<void*>(::GetProcAddress(static_cast<HMODULE>(library), name));
+}
+
+bool freeLibrary(LibraryHandle library) {
+    return library && ::FreeLibrary(static_cast<HMODULE>(library)) != FALSE;
+}
+
+std::string libraryFileName(const std::string& name) {
+    return name + ".dll";
+}
+
+std::string executablePath() {
+    std::vector<char> path(MAX_PATH);
+    for (;;) {
+        DWORD n = GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        if (n == 0)
+            return std::string();
+        if (n < path.size())
+            return std::string(path.data(), n);
+        path.resize(path.size() * 2);
+    }
+}
+
+}  // namespace platform
