@@ -48,13 +48,6 @@ class Probe : public ClientObject<Probe> {
     std::atomic<int> fired{0};
     std::atomic<long> refsInHandler{0};
 
-  protected:
-    void onFinalRelease() override {
-        m_spWorker->stop(INFINITE);
-        m_spWorker.reset();
-        core::RCObject::onFinalRelease();
-    }
-
   private:
     friend class ClientObject<Probe>;
 
