@@ -348,10 +348,6 @@ void SyncObjectMgr::run(RCPtr<SyncObjectMgr> self) {
     failPending(left);
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        // A worker stopped from its own thread lets go of its thread here, before it says it
-        // has finished: a stop waiting on another thread joins only a thread still joinable,
-        // so it never joins one that is detaching itself.
-        if (m_exitRequested && m_thread.joinable()) m_thread.detach();
         m_finished = true;
     }
     m_stateChange.notify_all();
@@ -362,6 +358,7 @@ void SyncObjectMgr::run(RCPtr<SyncObjectMgr> self) {
         r.workers.erase(std::remove(r.workers.begin(), r.workers.end(), this), r.workers.end());
     }
     registry().idle.notify_all();
+    if (m_exitRequested && m_thread.joinable()) m_thread.detach();
     self.reset();  // may destroy this worker, on its own thread
 }
 
