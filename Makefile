@@ -7,11 +7,11 @@
 #   make unit   - ASan+UBSan build and tests only (quick)
 #   make bench  - optimised build and the benchmark programs
 #   make windows, make test-windows - the Windows cross build, and its tests under Wine
-#   make deb    - the Debian package (build/package/vela_*.deb)
+#   make deb    - the Debian package (build/release/vela_*.deb)
 #   make install-check - the package unpacked in a fresh root and checked file by file,
 #                 vela-host and the example host (examples/host, built out of tree against the
 #                 unpacked package) run from it
-#   make warnings - the whole tree built with GCC RelWithDebInfo and clang Release
+#   make warnings - the whole tree built with GCC (Release) and with clang (the fuzzing tree)
 # Every build here turns warnings into errors (VELA_WERROR); a plain cmake build only reports them.
 # A tree is configured again when this file changes (touch: cmake leaves an unchanged
 # build.ninja as it was).
@@ -32,6 +32,7 @@ $(BUILD)/tsan/build.ninja: Makefile | deps
 	cmake -S . -B $(BUILD)/tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVELA_SANITIZE=thread -DVELA_WERROR=ON >/dev/null
 	@touch $@
 
+# The clang tree: the libFuzzer targets, and the whole tree built once with clang's warnings.
 $(BUILD)/fuzz/build.ninja: Makefile | deps
 	cmake -S . -B $(BUILD)/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELA_SANITIZE=address \
 	    -DVELA_FUZZ=ON -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DVELA_WERROR=ON >/dev/null
@@ -42,19 +43,11 @@ $(BUILD)/windows/build.ninja:
 	cmake -S . -B $(BUILD)/windows -G Ninja -DCMAKE_BUILD_TYPE=Debug \
 	    -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw64.cmake >/dev/null
 
+# The optimised tree: benchmarks, the memcheck session and the Debian package. It is installed
+# under /usr, so GNUInstallDirs gives the multiarch library folder.
 $(BUILD)/release/build.ninja: Makefile | deps
-	cmake -S . -B $(BUILD)/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DVELA_WERROR=ON >/dev/null
-	@touch $@
-
-# The packaged tree: installed under /usr, so GNUInstallDirs gives the multiarch library folder.
-$(BUILD)/package/build.ninja: Makefile | deps
-	cmake -S . -B $(BUILD)/package -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	cmake -S . -B $(BUILD)/release -G Ninja -DCMAKE_BUILD_TYPE=Release \
 	    -DCMAKE_INSTALL_PREFIX=/usr -DVELA_WERROR=ON >/dev/null
-	@touch $@
-
-$(BUILD)/clang-release/build.ninja: Makefile | deps
-	cmake -S . -B $(BUILD)/clang-release -G Ninja -DCMAKE_BUILD_TYPE=Release \
-	    -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DVELA_WERROR=ON >/dev/null
 	@touch $@
 
 unit: $(BUILD)/asan/build.ninja
@@ -66,13 +59,13 @@ unit: $(BUILD)/asan/build.ninja
 STRESS_JOBS ?= $(shell echo $$(( $$(nproc) * 2 )))
 
 tsan: $(BUILD)/tsan/build.ninja
-	cmake --build $(BUILD)/tsan -j $(JOBS)
+	cmake --build $(BUILD)/tsan -j $(JOBS) --target vela_threaded_tests
 	cd $(BUILD)/tsan && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" ctest --output-on-failure \
 	    -j $(STRESS_JOBS) --repeat until-fail:2 -L threaded
 
 fuzz: $(BUILD)/fuzz/build.ninja
-	cmake --build $(BUILD)/fuzz -j $(JOBS)
-	scripts/run-fuzzers $(BUILD)/fuzz $(FUZZ_SECONDS)
+	cmake --build $(BUILD)/fuzz -j $(JOBS) --target vela_fuzzers
+	scripts/run-fuzzers $(BUILD)/fuzz $(FUZZ_SECONDS) $(JOBS)
 
 # One whole host session under valgrind memcheck: no invalid access, no leak. The benchmark
 # programs are built here too, so that make bench keeps building.
@@ -86,20 +79,24 @@ memcheck: $(BUILD)/release/build.ninja
 layers:
 	scripts/check-layers
 
-test: layers unit tsan fuzz memcheck warnings install-check
+# Each step in turn, with the time it took.
+TEST_STEPS := layers unit tsan fuzz memcheck warnings install-check
+test:
+	@for step in $(TEST_STEPS); do start=$$(date +%s); $(MAKE) --no-print-directory $$step || exit 1; \
+	    echo "make test: $$step took $$(( $$(date +%s) - start )) s"; done
 
-deb: $(BUILD)/package/build.ninja
-	cmake --build $(BUILD)/package -j $(JOBS) --target vela-host vela
-	cd $(BUILD)/package && cpack -G DEB >/dev/null
-	@ls $(BUILD)/package/vela_*.deb
+deb: $(BUILD)/release/build.ninja
+	cmake --build $(BUILD)/release -j $(JOBS) --target vela-host vela
+	cd $(BUILD)/release && cpack -G DEB >/dev/null
+	@ls $(BUILD)/release/vela_*.deb
 
 install-check: deb
-	scripts/check-install $(BUILD)/package
+	scripts/check-install $(BUILD)/release
 
-# Both trees whole (tests, benchmarks, examples): no warning in either.
-warnings: $(BUILD)/package/build.ninja $(BUILD)/clang-release/build.ninja
-	cmake --build $(BUILD)/package -j $(JOBS)
-	cmake --build $(BUILD)/clang-release -j $(JOBS)
+# The GCC and the clang tree whole (tests, benchmarks, examples): no warning in either.
+warnings: $(BUILD)/release/build.ninja $(BUILD)/fuzz/build.ninja
+	cmake --build $(BUILD)/release -j $(JOBS)
+	cmake --build $(BUILD)/fuzz -j $(JOBS)
 
 # The Windows build (mingw-w64) and its tests under Wine.
 windows: $(BUILD)/windows/build.ninja

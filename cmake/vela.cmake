@@ -4,10 +4,12 @@
 function(vela_add_test name)
     cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS" ${ARGN})
     add_executable(${name} ${T_SOURCES})
-    if(NOT VELA_GTEST_MAIN)
-        set(VELA_GTEST_MAIN GTest::gtest_main)
-    endif()
     target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest ${VELA_GTEST_MAIN} GTest::gmock Threads::Threads)
+    # GoogleTest's and GoogleMock's headers are compiled once for every test program.
+    target_precompile_headers(${name} REUSE_FROM vela_test_pch)
+    if("threaded" IN_LIST T_LABELS)
+        vela_threaded_target(${name})
+    endif()
     if(CMAKE_CROSSCOMPILING)
         # One ctest case per program: each start under the emulator (Wine) is costly.
         add_test(NAME ${name} COMMAND ${name})
@@ -18,6 +20,12 @@ function(vela_add_test name)
     else()
         gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST PROPERTIES LABELS "${T_LABELS}" TIMEOUT 120)
     endif()
+endfunction()
+
+# vela_threaded_target(TARGET...): programs that the threaded tests run; the ThreadSanitizer
+# build makes only these (the target vela_threaded_tests).
+function(vela_threaded_target)
+    set_property(GLOBAL APPEND PROPERTY VELA_THREADED_TARGETS ${ARGN})
 endfunction()
 
 # vela_add_subdirs(): adds every immediate subfolder that has a CMakeLists.txt.
@@ -41,6 +49,7 @@ function(vela_add_fuzzer name)
     add_executable(${name} ${F_SOURCES})
     target_link_libraries(${name} PRIVATE ${F_LIBS})
     target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+    add_dependencies(vela_fuzzers ${name})
 endfunction()
 
 # vela_add_bench(NAME SOURCES a.cpp LIBS x y): a benchmark program; scripts/run-benchmarks runs
