@@ -29,7 +29,7 @@ class RequestCompletion;
 }  // namespace detail
 
 class SyncObjectMgr : public RCObject {
-public:
+  public:
     // The type is kept for the caller; every worker behaves the same.
     explicit SyncObjectMgr(const std::string& name, int type = 0);
     ~SyncObjectMgr() override;
@@ -68,7 +68,7 @@ public:
     // at two idle times means nothing ran in between. False at the time limit.
     static bool waitAllIdle(std::chrono::milliseconds timeout, std::uint64_t* work = nullptr);
 
-private:
+  private:
     friend class SyncObject;
     friend class WaitableTimer;
     friend class ServiceChannel;
@@ -105,8 +105,8 @@ private:
     BoolCallBack m_end;
 
     mutable std::mutex m_mutex;
-    std::condition_variable m_wake;        // the worker waits here
-    std::condition_variable m_stateChange; // start, stop and dispatch waiters wait here
+    std::condition_variable m_wake;         // the worker waits here
+    std::condition_variable m_stateChange;  // start, stop and dispatch waiters wait here
     std::deque<Entry> m_queue;
     std::vector<WaitableTimer*> m_timers;
     std::vector<SyncObject*> m_objects;
