@@ -29,6 +29,16 @@ struct Registry {
     std::condition_variable idle;  // a worker became idle or ended
     std::vector<SyncObjectMgr*> workers;
     std::atomic<int> idleWaiters{0};
+    // The threads of workers whose run has finished, each joined once by whoever takes it out
+    // (a stop, the worker's destructor, joinEndedWorkers); `returned` once the thread has
+    // left the worker's code. The ids being joined right now, and a change to either.
+    struct Ended {
+        std::thread thread;
+        bool returned = false;
+    };
+    std::vector<Ended> ended;
+    std::vector<std::thread::id> joining;
+    std::condition_variable endedChange;
 };
 
 Registry& registry() {
@@ -57,14 +67,12 @@ void assertOnWorker(const SyncObjectMgr* worker, const char* file, int line, con
 SyncObjectMgr::SyncObjectMgr(const std::string& name, int type) : m_name(name), m_type(type) {}
 
 SyncObjectMgr::~SyncObjectMgr() {
-    if (m_thread.joinable()) {
-        if (std::this_thread::get_id() == m_thread.get_id()) {
-            m_thread.detach();
-        } else {
-            stop(INFINITE);
-            if (m_thread.joinable())
-                m_thread.join();
-        }
+    // The thread holds a reference until it has handed its handle over, so a started worker
+    // is destroyed either by that last reference on its own thread (nothing to join here:
+    // the handle waits in the list of ended threads) or on another thread, which waits for
+    // the thread's end so that none of it outlives its worker.
+    if (m_state != State::Created && m_threadId != std::this_thread::get_id()) {
+        stop(INFINITE);
     }
     std::lock_guard<std::mutex> lock(m_mutex);
     for (SyncObject* o : m_objects) {
@@ -148,6 +156,105 @@ bool SyncObjectMgr::waitAllIdle(std::chrono::milliseconds timeout, std::uint64_t
     return idle;
 }
 
+bool SyncObjectMgr::isEndingLocked() const {
+    return m_state == State::Stopping || m_state == State::Stopped ||
+           (m_beginDone && !m_beginResult);
+}
+
+void SyncObjectMgr::joinThread(std::thread::id id) {
+    if (id == std::this_thread::get_id())
+        return;  // a thread never waits for its own end
+    Registry& r = registry();
+    std::unique_lock<std::mutex> lock(r.mutex);
+    for (;;) {
+        auto it = std::find_if(r.ended.begin(), r.ended.end(),
+                               [id](const Registry::Ended& e) { return e.thread.get_id() == id; });
+        if (it != r.ended.end()) {
+            std::thread thread = std::move(it->thread);
+            r.ended.erase(it);
+            r.joining.push_back(id);
+            lock.unlock();
+            thread.join();
+            lock.lock();
+            r.joining.erase(std::find(r.joining.begin(), r.joining.end(), id));
+            r.endedChange.notify_all();
+            return;
+        }
+        if (std::find(r.joining.begin(), r.joining.end(), id) == r.joining.end())
+            return;
+        r.endedChange.wait(lock);  // another party joins it: its end is waited for all the same
+    }
+}
+
+void SyncObjectMgr::joinReturned() {
+    Registry& r = registry();
+    std::unique_lock<std::mutex> lock(r.mutex);
+    std::vector<std::thread> threads;
+    std::vector<std::thread::id> ids;
+    for (auto it = r.ended.begin(); it != r.ended.end();) {
+        if (!it->returned) {
+            ++it;
+            continue;
+        }
+        ids.push_back(it->thread.get_id());
+        threads.push_back(std::move(it->thread));
+        it = r.ended.erase(it);
+    }
+    if (threads.empty())
+        return;
+    r.joining.insert(r.joining.end(), ids.begin(), ids.end());
+    lock.unlock();
+    for (auto& t : threads)
+        t.join();
+    lock.lock();
+    for (std::thread::id id : ids)
+        r.joining.erase(std::find(r.joining.begin(), r.joining.end(), id));
+    r.endedChange.notify_all();
+}
+
+void SyncObjectMgr::joinEndedWorkers() {
+    Registry& r = registry();
+    const std::thread::id self = std::this_thread::get_id();
+    std::unique_lock<std::mutex> lock(r.mutex);
+    for (;;) {
+        std::vector<std::thread> threads;
+        std::vector<std::thread::id> ids;
+        for (auto it = r.ended.begin(); it != r.ended.end();) {
+            if (it->thread.get_id() == self) {
+                ++it;
+                continue;
+            }
+            ids.push_back(it->thread.get_id());
+            threads.push_back(std::move(it->thread));
+            it = r.ended.erase(it);
+        }
+        if (!threads.empty()) {
+            r.joining.insert(r.joining.end(), ids.begin(), ids.end());
+            lock.unlock();
+            for (auto& t : threads)
+                t.join();
+            lock.lock();
+            for (std::thread::id id : ids)
+                r.joining.erase(std::find(r.joining.begin(), r.joining.end(), id));
+            r.endedChange.notify_all();
+            continue;  // more may have ended meanwhile
+        }
+        // Workers already asked to stop hand their thread over when they finish; threads
+        // another party is joining are waited for too.
+        bool pending = std::any_of(r.joining.begin(), r.joining.end(),
+                                   [self](std::thread::id id) { return id != self; });
+        for (SyncObjectMgr* w : r.workers) {
+            if (pending)
+                break;
+            std::lock_guard<std::mutex> workerLock(w->m_mutex);
+            pending = w->m_threadId != self && w->isEndingLocked();
+        }
+        if (!pending)
+            return;
+        r.endedChange.wait(lock);
+    }
+}
+
 bool SyncObjectMgr::isCurrentThread() const {
     return t_current == this;
 }
@@ -158,11 +265,13 @@ bool SyncObjectMgr::isRunning() const {
 }
 
 bool SyncObjectMgr::start(unsigned long milliseconds) {
+    joinReturned();
     std::unique_lock<std::mutex> lock(m_mutex);
     if (m_state != State::Created)
         return false;
     m_state = State::Starting;
     m_thread = std::thread(&SyncObjectMgr::run, this, RCPtr<SyncObjectMgr>(this));
+    m_threadId = m_thread.get_id();
     auto done = [this] { return m_beginDone; };
     if (milliseconds == INFINITE) {
         m_stateChange.wait(lock, done);
@@ -198,7 +307,9 @@ bool SyncObjectMgr::stop(unsigned long milliseconds) {
         m_queued.store(m_queue.size(), std::memory_order_relaxed);
         m_wake.notify_one();
     }
-    if (isCurrentThread())
+    // On the worker's own thread (also after its loop, while the thread ends) there is no
+    // end to wait for.
+    if (isCurrentThread() || m_threadId == std::this_thread::get_id())
         return true;
     auto finished = [this] { return m_finished; };
     if (milliseconds == INFINITE) {
@@ -206,9 +317,11 @@ bool SyncObjectMgr::stop(unsigned long milliseconds) {
     } else if (!m_stateChange.wait_for(lock, std::chrono::milliseconds(milliseconds), finished)) {
         return false;
     }
+    // Finished: the thread has handed its handle over, and is joined here (or by whoever took
+    // it first) so that none of it runs once this returns.
+    const std::thread::id id = m_threadId;
     lock.unlock();
-    if (m_thread.joinable() && std::this_thread::get_id() != m_thread.get_id())
-        m_thread.join();
+    joinThread(id);
     return true;
 }
 
@@ -354,7 +467,6 @@ void SyncObjectMgr::run(RCPtr<SyncObjectMgr> self) {
         r.workers.push_back(this);
     }
     t_current = this;
-    m_threadId = std::this_thread::get_id();
     pthread_setname_np(pthread_self(), m_name.substr(0, 15).c_str());
     bool ok = m_begin.isValid() ? m_begin() : true;
     {
@@ -377,21 +489,29 @@ void SyncObjectMgr::run(RCPtr<SyncObjectMgr> self) {
             o->m_queued = false;
     }
     failPending(left);
+    Registry& r = registry();
     {
+        // The thread hands its own handle over, under both locks, as it says it has finished:
+        // a stop that sees it finished finds the handle in the list, and exactly one party
+        // takes it out and joins it. Nothing is ever detached, so the library's code can wait
+        // for every thread that may still run it.
+        std::lock_guard<std::mutex> registryLock(r.mutex);
+        r.workers.erase(std::remove(r.workers.begin(), r.workers.end(), this), r.workers.end());
         std::lock_guard<std::mutex> lock(m_mutex);
+        r.ended.push_back(Registry::Ended{std::move(m_thread), false});
         m_finished = true;
     }
     m_stateChange.notify_all();
+    r.idle.notify_all();
+    r.endedChange.notify_all();
     t_current = nullptr;
-    {
-        Registry& r = registry();
-        std::lock_guard<std::mutex> lock(r.mutex);
-        r.workers.erase(std::remove(r.workers.begin(), r.workers.end(), this), r.workers.end());
-    }
-    registry().idle.notify_all();
-    if (m_exitRequested && m_thread.joinable())
-        m_thread.detach();
     self.reset();  // may destroy this worker, on its own thread
+    // Only the thread's own return is left: a join of it no longer waits for anything.
+    const std::thread::id id = std::this_thread::get_id();
+    std::lock_guard<std::mutex> registryLock(r.mutex);
+    for (auto& e : r.ended)
+        if (e.thread.get_id() == id)
+            e.returned = true;
 }
 
 void SyncObjectMgr::loop() {
