@@ -11,6 +11,7 @@
 #include "equipment/Vela1Detector.h"
 #include "equipment/VelaEquipment.h"
 #include "equipment/VelaGuids.h"
+#include "framework/core/SyncObjectMgr.h"
 #include "framework/eqbase/Equipment.h"
 #include "framework/eqbase/EquipmentDetector.h"
 #include "platform/win32/Export.h"
@@ -76,6 +77,13 @@ struct Registrations {
         eqbase::EquipmentDetector::unRegisterClass(kDetectorKey, 0);
         eqbase::CLSIDToEquipment::instance().removeItem(CLSID_VelaComponent);
         core::Object::unRegisterClass("EEVelaEquipment");
+#ifndef _WIN32
+        // No worker that ended on its own still runs the library's code once it is gone.
+        // The last component release did this already; workers released after it are waited
+        // for here. Not on Windows: the loader lock held while a DLL unloads keeps a thread
+        // from ending, so a wait there never returns.
+        core::SyncObjectMgr::joinEndedWorkers();
+#endif
     }
 } g_registrations;
 

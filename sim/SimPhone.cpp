@@ -291,6 +291,9 @@ class SimPhone::Core : public std::enable_shared_from_this<SimPhone::Core> {
     ProviderHandle tvp() const { return m_tvp; }
     ProviderHandle print() const { return m_print; }
 
+    // Makes the reports and lines due now (the thread does after each round of tasks).
+    void makeDue() { tick(); }
+
   private:
     // Adds the phone to the service and binds its providers (phone thread or before it runs).
     void attach() {
@@ -807,7 +810,14 @@ bool SimPhone::restoreProvider(const std::string& name) {
 }
 
 bool SimPhone::flush() {
-    return m_core->call<bool>([](Core&) { return true; }, false);
+    // The thread ticks after its tasks: this task ticks itself, so that what is due is made
+    // before the caller goes on (and moves a manual clock on again, say).
+    return m_core->call<bool>(
+        [](Core& c) {
+            c.makeDue();
+            return true;
+        },
+        false);
 }
 
 SimPhone::Counters SimPhone::counters() const {

@@ -140,7 +140,8 @@ class SimPhone {
     bool restoreProvider(const std::string& name);
 
     // Waits until the phone's thread has handled everything queued before (received bytes
-    // and control calls). False when the phone is stopping.
+    // and control calls) and made the reports and lines due by the clock's time. False when
+    // the phone is stopping.
     bool flush();
 
     // What the phone has done so far, taken on its thread between two of its tasks: a frame

@@ -18,7 +18,9 @@ namespace {
 
 thread_local SyncObjectMgr* t_current = nullptr;
 
-std::int64_t nowNs() { return Clock::steadyNow(); }
+std::int64_t nowNs() {
+    return Clock::steadyNow();
+}
 
 // The running workers, for waking them when the clock moves and for waiting until all are
 // idle. Lock order: this mutex before a worker's; a worker never takes it holding its own.
@@ -27,6 +29,16 @@ struct Registry {
     std::condition_variable idle;  // a worker became idle or ended
     std::vector<SyncObjectMgr*> workers;
     std::atomic<int> idleWaiters{0};
+    // The threads of workers whose run has finished, each joined once by whoever takes it out
+    // (a stop, the worker's destructor, joinEndedWorkers); `returned` once the thread has
+    // left the worker's code. The ids being joined right now, and a change to either.
+    struct Ended {
+        std::thread thread;
+        bool returned = false;
+    };
+    std::vector<Ended> ended;
+    std::vector<std::thread::id> joining;
+    std::condition_variable endedChange;
 };
 
 Registry& registry() {
@@ -55,13 +67,12 @@ void assertOnWorker(const SyncObjectMgr* worker, const char* file, int line, con
 SyncObjectMgr::SyncObjectMgr(const std::string& name, int type) : m_name(name), m_type(type) {}
 
 SyncObjectMgr::~SyncObjectMgr() {
-    if (m_thread.joinable()) {
-        if (std::this_thread::get_id() == m_thread.get_id()) {
-            m_thread.detach();
-        } else {
-            stop(INFINITE);
-            if (m_thread.joinable()) m_thread.join();
-        }
+    // The thread holds a reference until it has handed its handle over, so a started worker
+    // is destroyed either by that last reference on its own thread (nothing to join here:
+    // the handle waits in the list of ended threads) or on another thread, which waits for
+    // the thread's end so that none of it outlives its worker.
+    if (m_state != State::Created && m_threadId != std::this_thread::get_id()) {
+        stop(INFINITE);
     }
     std::lock_guard<std::mutex> lock(m_mutex);
     for (SyncObject* o : m_objects) {
@@ -70,22 +81,31 @@ SyncObjectMgr::~SyncObjectMgr() {
     }
 }
 
-void SyncObjectMgr::attachBegin(const BoolCallBack& callback) { m_begin = callback; }
-void SyncObjectMgr::attachEnd(const BoolCallBack& callback) { m_end = callback; }
+void SyncObjectMgr::attachBegin(const BoolCallBack& callback) {
+    m_begin = callback;
+}
+void SyncObjectMgr::attachEnd(const BoolCallBack& callback) {
+    m_end = callback;
+}
 
-SyncObjectMgr* SyncObjectMgr::current() { return t_current; }
+SyncObjectMgr* SyncObjectMgr::current() {
+    return t_current;
+}
 
 void SyncObjectMgr::wakeAll() {
     Registry& r = registry();
     std::lock_guard<std::mutex> lock(r.mutex);
-    for (SyncObjectMgr* w : r.workers) w->timerChanged();
+    for (SyncObjectMgr* w : r.workers)
+        w->timerChanged();
 }
 
 bool SyncObjectMgr::isIdleLocked(std::int64_t now) const {
-    if (m_busy || !m_queue.empty()) return false;
+    if (m_busy || !m_queue.empty())
+        return false;
     for (WaitableTimer* t : m_timers) {
         std::int64_t deadline = t->m_deadline.load();
-        if (deadline != 0 && deadline <= now) return false;
+        if (deadline != 0 && deadline <= now)
+            return false;
     }
     return true;
 }
@@ -123,18 +143,121 @@ bool SyncObjectMgr::waitAllIdle(std::chrono::milliseconds timeout, std::uint64_t
             continue;  // look once more
         }
         haveLast = false;
-        if (r.idle.wait_until(lock, deadline) == std::cv_status::timeout) break;
+        if (r.idle.wait_until(lock, deadline) == std::cv_status::timeout)
+            break;
     }
     if (idle && work) {
         *work = 0;
-        for (auto& [w, ran] : last) *work += ran;
+        for (auto& [w, ran] : last)
+            *work += ran;
     }
     lock.unlock();
     r.idleWaiters.fetch_sub(1);
     return idle;
 }
 
-bool SyncObjectMgr::isCurrentThread() const { return t_current == this; }
+bool SyncObjectMgr::isEndingLocked() const {
+    return m_state == State::Stopping || m_state == State::Stopped ||
+           (m_beginDone && !m_beginResult);
+}
+
+void SyncObjectMgr::joinThread(std::thread::id id) {
+    if (id == std::this_thread::get_id())
+        return;  // a thread never waits for its own end
+    Registry& r = registry();
+    std::unique_lock<std::mutex> lock(r.mutex);
+    for (;;) {
+        auto it = std::find_if(r.ended.begin(), r.ended.end(),
+                               [id](const Registry::Ended& e) { return e.thread.get_id() == id; });
+        if (it != r.ended.end()) {
+            std::thread thread = std::move(it->thread);
+            r.ended.erase(it);
+            r.joining.push_back(id);
+            lock.unlock();
+            thread.join();
+            lock.lock();
+            r.joining.erase(std::find(r.joining.begin(), r.joining.end(), id));
+            r.endedChange.notify_all();
+            return;
+        }
+        if (std::find(r.joining.begin(), r.joining.end(), id) == r.joining.end())
+            return;
+        r.endedChange.wait(lock);  // another party joins it: its end is waited for all the same
+    }
+}
+
+void SyncObjectMgr::joinReturned() {
+    Registry& r = registry();
+    std::unique_lock<std::mutex> lock(r.mutex);
+    std::vector<std::thread> threads;
+    std::vector<std::thread::id> ids;
+    for (auto it = r.ended.begin(); it != r.ended.end();) {
+        if (!it->returned) {
+            ++it;
+            continue;
+        }
+        ids.push_back(it->thread.get_id());
+        threads.push_back(std::move(it->thread));
+        it = r.ended.erase(it);
+    }
+    if (threads.empty())
+        return;
+    r.joining.insert(r.joining.end(), ids.begin(), ids.end());
+    lock.unlock();
+    for (auto& t : threads)
+        t.join();
+    lock.lock();
+    for (std::thread::id id : ids)
+        r.joining.erase(std::find(r.joining.begin(), r.joining.end(), id));
+    r.endedChange.notify_all();
+}
+
+void SyncObjectMgr::joinEndedWorkers() {
+    Registry& r = registry();
+    const std::thread::id self = std::this_thread::get_id();
+    std::unique_lock<std::mutex> lock(r.mutex);
+    for (;;) {
+        std::vector<std::thread> threads;
+        std::vector<std::thread::id> ids;
+        for (auto it = r.ended.begin(); it != r.ended.end();) {
+            if (it->thread.get_id() == self) {
+                ++it;
+                continue;
+            }
+            ids.push_back(it->thread.get_id());
+            threads.push_back(std::move(it->thread));
+            it = r.ended.erase(it);
+        }
+        if (!threads.empty()) {
+            r.joining.insert(r.joining.end(), ids.begin(), ids.end());
+            lock.unlock();
+            for (auto& t : threads)
+                t.join();
+            lock.lock();
+            for (std::thread::id id : ids)
+                r.joining.erase(std::find(r.joining.begin(), r.joining.end(), id));
+            r.endedChange.notify_all();
+            continue;  // more may have ended meanwhile
+        }
+        // Workers already asked to stop hand their thread over when they finish; threads
+        // another party is joining are waited for too.
+        bool pending = std::any_of(r.joining.begin(), r.joining.end(),
+                                   [self](std::thread::id id) { return id != self; });
+        for (SyncObjectMgr* w : r.workers) {
+            if (pending)
+                break;
+            std::lock_guard<std::mutex> workerLock(w->m_mutex);
+            pending = w->m_threadId != self && w->isEndingLocked();
+        }
+        if (!pending)
+            return;
+        r.endedChange.wait(lock);
+    }
+}
+
+bool SyncObjectMgr::isCurrentThread() const {
+    return t_current == this;
+}
 
 bool SyncObjectMgr::isRunning() const {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -142,10 +265,13 @@ bool SyncObjectMgr::isRunning() const {
 }
 
 bool SyncObjectMgr::start(unsigned long milliseconds) {
+    joinReturned();
     std::unique_lock<std::mutex> lock(m_mutex);
-    if (m_state != State::Created) return false;
+    if (m_state != State::Created)
+        return false;
     m_state = State::Starting;
     m_thread = std::thread(&SyncObjectMgr::run, this, RCPtr<SyncObjectMgr>(this));
+    m_threadId = m_thread.get_id();
     auto done = [this] { return m_beginDone; };
     if (milliseconds == INFINITE) {
         m_stateChange.wait(lock, done);
@@ -181,15 +307,21 @@ bool SyncObjectMgr::stop(unsigned long milliseconds) {
         m_queued.store(m_queue.size(), std::memory_order_relaxed);
         m_wake.notify_one();
     }
-    if (isCurrentThread()) return true;
+    // On the worker's own thread (also after its loop, while the thread ends) there is no
+    // end to wait for.
+    if (isCurrentThread() || m_threadId == std::this_thread::get_id())
+        return true;
     auto finished = [this] { return m_finished; };
     if (milliseconds == INFINITE) {
         m_stateChange.wait(lock, finished);
     } else if (!m_stateChange.wait_for(lock, std::chrono::milliseconds(milliseconds), finished)) {
         return false;
     }
+    // Finished: the thread has handed its handle over, and is joined here (or by whoever took
+    // it first) so that none of it runs once this returns.
+    const std::thread::id id = m_threadId;
     lock.unlock();
-    if (m_thread.joinable() && std::this_thread::get_id() != m_thread.get_id()) m_thread.join();
+    joinThread(id);
     return true;
 }
 
@@ -213,7 +345,8 @@ bool SyncObjectMgr::postRequest(const RCPtr<core::Request>& request,
 
 bool SyncObjectMgr::push(Entry&& entry) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (m_state != State::Starting && m_state != State::Running) return false;
+    if (m_state != State::Starting && m_state != State::Running)
+        return false;
     m_queue.push_back(std::move(entry));
     m_queued.store(m_queue.size(), std::memory_order_relaxed);
     if (m_sleeping) {
@@ -224,17 +357,21 @@ bool SyncObjectMgr::push(Entry&& entry) {
 }
 
 bool SyncObjectMgr::addSyncObject(SyncObject* object) {
-    if (!object) return false;
+    if (!object)
+        return false;
     {
         std::lock_guard<std::mutex> objectLock(object->m_lock);
-        if (object->m_worker == this) return true;
-        if (object->m_worker) return false;
+        if (object->m_worker == this)
+            return true;
+        if (object->m_worker)
+            return false;
         object->m_worker = this;
         std::lock_guard<std::mutex> lock(m_mutex);
         m_objects.push_back(object);
         if (auto* timer = dynamic_cast<WaitableTimer*>(object)) {
             m_timers.push_back(timer);
-            if (m_sleeping) m_wake.notify_one();
+            if (m_sleeping)
+                m_wake.notify_one();
         }
     }
     object->onAdded();
@@ -242,9 +379,11 @@ bool SyncObjectMgr::addSyncObject(SyncObject* object) {
 }
 
 bool SyncObjectMgr::removeSyncObject(SyncObject* object) {
-    if (!object) return false;
+    if (!object)
+        return false;
     std::lock_guard<std::mutex> objectLock(object->m_lock);
-    if (object->m_worker != this) return false;
+    if (object->m_worker != this)
+        return false;
     object->m_worker = nullptr;
     std::unique_lock<std::mutex> lock(m_mutex);
     forgetObject(object);
@@ -273,7 +412,8 @@ void SyncObjectMgr::forgetObject(SyncObject* object) {
 
 void SyncObjectMgr::enqueueSignalled(SyncObject* object) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (object->m_queued || m_state == State::Stopped) return;
+    if (object->m_queued || m_state == State::Stopped)
+        return;
     object->m_queued = true;
     Entry e;
     e.kind = Entry::Sync;
@@ -298,7 +438,8 @@ std::int64_t SyncObjectMgr::collectDueTimers(std::int64_t now) {
     std::int64_t next = 0;
     for (WaitableTimer* t : m_timers) {
         std::int64_t deadline = t->m_deadline.load();
-        if (deadline == 0) continue;
+        if (deadline == 0)
+            continue;
         if (deadline <= now) {
             // One shot: fires once, then waits for the next setTimer.
             if (t->m_deadline.compare_exchange_strong(deadline, 0)) {
@@ -326,40 +467,51 @@ void SyncObjectMgr::run(RCPtr<SyncObjectMgr> self) {
         r.workers.push_back(this);
     }
     t_current = this;
-    m_threadId = std::this_thread::get_id();
     pthread_setname_np(pthread_self(), m_name.substr(0, 15).c_str());
     bool ok = m_begin.isValid() ? m_begin() : true;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_beginDone = true;
         m_beginResult = ok;
-        if (ok && m_state == State::Starting) m_state = State::Running;
+        if (ok && m_state == State::Starting)
+            m_state = State::Running;
     }
     m_stateChange.notify_all();
-    if (ok) loop();
+    if (ok)
+        loop();
 
     std::deque<Entry> left;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_state = State::Stopped;
         left.swap(m_queue);
-        for (SyncObject* o : m_objects) o->m_queued = false;
+        for (SyncObject* o : m_objects)
+            o->m_queued = false;
     }
     failPending(left);
+    Registry& r = registry();
     {
+        // The thread hands its own handle over, under both locks, as it says it has finished:
+        // a stop that sees it finished finds the handle in the list, and exactly one party
+        // takes it out and joins it. Nothing is ever detached, so the library's code can wait
+        // for every thread that may still run it.
+        std::lock_guard<std::mutex> registryLock(r.mutex);
+        r.workers.erase(std::remove(r.workers.begin(), r.workers.end(), this), r.workers.end());
         std::lock_guard<std::mutex> lock(m_mutex);
+        r.ended.push_back(Registry::Ended{std::move(m_thread), false});
         m_finished = true;
     }
     m_stateChange.notify_all();
+    r.idle.notify_all();
+    r.endedChange.notify_all();
     t_current = nullptr;
-    {
-        Registry& r = registry();
-        std::lock_guard<std::mutex> lock(r.mutex);
-        r.workers.erase(std::remove(r.workers.begin(), r.workers.end(), this), r.workers.end());
-    }
-    registry().idle.notify_all();
-    if (m_exitRequested && m_thread.joinable()) m_thread.detach();
     self.reset();  // may destroy this worker, on its own thread
+    // Only the thread's own return is left: a join of it no longer waits for anything.
+    const std::thread::id id = std::this_thread::get_id();
+    std::lock_guard<std::mutex> registryLock(r.mutex);
+    for (auto& e : r.ended)
+        if (e.thread.get_id() == id)
+            e.returned = true;
 }
 
 void SyncObjectMgr::loop() {
@@ -367,14 +519,16 @@ void SyncObjectMgr::loop() {
         Entry e;
         {
             std::unique_lock<std::mutex> lock(m_mutex);
-            if (m_exitRequested) return;
+            if (m_exitRequested)
+                return;
             std::int64_t idleSince = 0;
             for (;;) {
                 std::int64_t now = nowNs();
                 const bool steady = Clock::isSteady();
                 std::int64_t next =
                     m_timers.empty() ? 0 : collectDueTimers(steady ? now : Clock::now());
-                if (!m_queue.empty()) break;
+                if (!m_queue.empty())
+                    break;
                 if (m_busy) {
                     m_busy = false;
                     if (registry().idleWaiters.load() != 0) {
@@ -400,7 +554,8 @@ void SyncObjectMgr::loop() {
                 }
                 m_sleeping = false;
             }
-            if (idleSince != 0) m_recentGapNs = nowNs() - idleSince;
+            if (idleSince != 0)
+                m_recentGapNs = nowNs() - idleSince;
             e = std::move(m_queue.front());
             m_queue.pop_front();
             m_busy = true;
@@ -418,7 +573,8 @@ void SyncObjectMgr::loop() {
             case Entry::Request:
                 if (e.handler->attached) {
                     e.handler->fn(*e.request);
-                    if (e.completion) e.completion->handlerReturned();
+                    if (e.completion)
+                        e.completion->handlerReturned();
                 } else if (e.completion) {
                     e.completion->fail();
                 }
@@ -449,9 +605,11 @@ void SyncObjectMgr::dispatchSync(SyncObject* object) {
     std::shared_ptr<const CallBack> callback;
     {
         std::lock_guard<std::mutex> objectLock(object->m_lock);
-        if (object->m_worker == this) callback = object->m_callback;
+        if (object->m_worker == this)
+            callback = object->m_callback;
     }
-    if (callback && object->acquire()) (*callback)();
+    if (callback && object->acquire())
+        (*callback)();
 
     std::lock_guard<std::mutex> lock(m_mutex);
     if (m_dispatching != object) {
@@ -472,14 +630,17 @@ void SyncObjectMgr::dispatchSync(SyncObject* object) {
 }
 
 void SyncObjectMgr::runEnd() {
-    if (m_endDone) return;
+    if (m_endDone)
+        return;
     m_endDone = true;
-    if (m_end.isValid()) m_end();
+    if (m_end.isValid())
+        m_end();
 }
 
 void SyncObjectMgr::failPending(std::deque<Entry>& entries) {
     for (auto& e : entries)
-        if (e.kind == Entry::Request && e.completion) e.completion->fail();
+        if (e.kind == Entry::Request && e.completion)
+            e.completion->fail();
     entries.clear();
 }
 

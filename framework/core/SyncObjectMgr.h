@@ -29,7 +29,7 @@ class RequestCompletion;
 }  // namespace detail
 
 class SyncObjectMgr : public RCObject {
-public:
+  public:
     // The type is kept for the caller; every worker behaves the same.
     explicit SyncObjectMgr(const std::string& name, int type = 0);
     ~SyncObjectMgr() override;
@@ -44,7 +44,8 @@ public:
     // Lets the work posted so far run, runs the end callback on the worker and joins the
     // thread; false if that did not happen within the limit (INFINITE waits without limit).
     // Called on the worker itself, it runs the end callback at once and the thread ends after
-    // the current callback.
+    // the current callback; the thread is then joined by a later stop from another thread, by
+    // the destruction of the worker on another thread, or by joinEndedWorkers.
     bool stop(unsigned long milliseconds);
 
     bool addSyncObject(SyncObject* object);
@@ -68,7 +69,14 @@ public:
     // at two idle times means nothing ran in between. False at the time limit.
     static bool waitAllIdle(std::chrono::milliseconds timeout, std::uint64_t* work = nullptr);
 
-private:
+    // Joins the threads of workers that ended with no one joining them (stopped from their
+    // own thread, begin failed, a stop that gave up waiting), after waiting for every worker
+    // already stopping to end; never the calling thread. On return no such thread runs any
+    // more: the library's code may be unloaded. Not for a static destructor on Windows (the
+    // loader lock held there keeps a thread from ending).
+    static void joinEndedWorkers();
+
+  private:
     friend class SyncObject;
     friend class WaitableTimer;
     friend class ServiceChannel;
@@ -98,6 +106,9 @@ private:
     void runEnd();
     void failPending(std::deque<Entry>& entries);
     bool isIdleLocked(std::int64_t now) const;  // caller holds m_mutex
+    bool isEndingLocked() const;                // caller holds m_mutex
+    static void joinThread(std::thread::id id);
+    static void joinReturned();  // the ended threads that already left the worker's code
 
     const std::string m_name;
     const int m_type;
@@ -105,8 +116,8 @@ private:
     BoolCallBack m_end;
 
     mutable std::mutex m_mutex;
-    std::condition_variable m_wake;        // the worker waits here
-    std::condition_variable m_stateChange; // start, stop and dispatch waiters wait here
+    std::condition_variable m_wake;         // the worker waits here
+    std::condition_variable m_stateChange;  // start, stop and dispatch waiters wait here
     std::deque<Entry> m_queue;
     std::vector<WaitableTimer*> m_timers;
     std::vector<SyncObject*> m_objects;
@@ -126,8 +137,10 @@ private:
     bool m_endDone = false;
     bool m_finished = false;
     bool m_exitRequested = false;
+    // Made by start(); handed over by the thread itself, when it finishes, to the list of
+    // ended threads that stop(), the destructor and joinEndedWorkers join from.
     std::thread m_thread;
-    std::thread::id m_threadId;
+    std::thread::id m_threadId;  // set by start(), under m_mutex
 };
 
 // Asserts, in debug builds, that the calling thread is the given worker's own thread: the

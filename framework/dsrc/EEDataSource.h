@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "framework/combase/ComponentATL.h"
+#include "framework/core/ComponentCount.h"
 #include "framework/dsrc/DataSource.h"
 
 namespace dsrc {
@@ -46,6 +47,7 @@ class EEDataSource : public EEBackplaneComponentATL, public IEEDataSource {
     CLSID m_dataCLSID = GUID_NULL;
 
   private:
+    core::ComponentCount m_counted;  // first: it goes after everything the object held
     std::mutex m_mutex;
     core::RCPtr<DataSourceInfo> m_info;
     core::RCPtr<DataSource> m_dataSource;

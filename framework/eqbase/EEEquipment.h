@@ -3,6 +3,7 @@
 #pragma once
 
 #include "framework/combase/EEInterfaces.h"
+#include "framework/core/ComponentCount.h"
 #include "framework/eqbase/Equipment.h"
 #include "platform/com/Com.h"
 
@@ -39,5 +40,6 @@ class EEEquipment : public ATL::CComObjectRootEx<ATL::CComMultiThreadModel>,
     virtual GUID getEquipmentGuid() const = 0;
 
   private:
+    core::ComponentCount m_counted;  // first: it goes after the equipment
     core::RCPtr<eqbase::Equipment> m_equipment;
 };

@@ -7,6 +7,7 @@
 #include <thread>
 #include <vector>
 
+#include "framework/core/ComponentCount.h"
 #include "framework/core/Request.h"
 #include "framework/core/ServiceChannel.h"
 #include "framework/core/SyncObject.h"
@@ -287,6 +288,96 @@ class SelfStopper : public core::RCObject {
     }
 };
 
+// Marks the calling thread: the flag is set when the thread itself has ended (its thread-local
+// objects are destroyed last thing before it exits), the point after which none of the
+// library's code runs on it.
+struct ThreadEndMark {
+    std::atomic<bool>* flag = nullptr;
+    ~ThreadEndMark() {
+        if (flag)
+            flag->store(true);
+    }
+};
+void markThreadEnd(std::atomic<bool>* flag) {
+    thread_local ThreadEndMark mark;
+    mark.flag = flag;
+}
+
+// A worker that stops itself from a posted task; `stopping` is set just before it does.
+RCPtr<core::SyncObjectMgr> selfStoppingWorker(std::atomic<bool>& ended,
+                                              std::atomic<bool>& stopping) {
+    RCPtr<core::SyncObjectMgr> worker(new core::SyncObjectMgr("SelfStop", 0));
+    EXPECT_TRUE(worker->start(INFINITE));
+    core::SyncObjectMgr* raw = worker.get();
+    worker->post([raw, &ended, &stopping] {
+        markThreadEnd(&ended);
+        stopping.store(true);
+        raw->stop(INFINITE);
+    });
+    return worker;
+}
+
+TEST(Worker, StopFromOutsideRacingASelfStopReturnsOnceTheThreadHasEnded) {
+    // Many rounds, so that the outside stop meets the thread at every point of its end: before
+    // the self-stop, while it hands its thread over, and after. Each time exactly one party
+    // joins the thread, and the outside stop returns only once it has ended.
+    for (int round = 0; round < 300; ++round) {
+        std::atomic<bool> ended{false};
+        std::atomic<bool> stopping{false};
+        RCPtr<core::SyncObjectMgr> worker = selfStoppingWorker(ended, stopping);
+        if (round % 3 != 0)
+            while (!stopping.load())
+                std::this_thread::yield();
+        ASSERT_TRUE(worker->stop(INFINITE));
+        ASSERT_TRUE(ended.load()) << "round " << round << ": stop returned before the thread ended";
+        EXPECT_TRUE(worker->stop(INFINITE)) << "a second stop finds it ended";
+    }
+}
+
+TEST(Worker, SelfStoppedWorkerIsJoinedByItsLastReleaseOrByJoinEndedWorkers) {
+    // Released from here after it stopped itself: the destructor waits for the thread.
+    {
+        std::atomic<bool> ended{false};
+        std::atomic<bool> stopping{false};
+        RCPtr<core::SyncObjectMgr> worker = selfStoppingWorker(ended, stopping);
+        while (!stopping.load())
+            std::this_thread::yield();
+        worker.reset();  // the last reference here or on the worker's own thread
+        core::SyncObjectMgr::joinEndedWorkers();
+        EXPECT_TRUE(ended.load());
+    }
+    // Several at once, none stopped from outside: one call joins them all, including those
+    // still ending when it is called.
+    constexpr int kWorkers = 8;
+    std::atomic<bool> ended[kWorkers] = {};
+    std::atomic<bool> stopping[kWorkers] = {};
+    for (int i = 0; i < kWorkers; ++i)
+        selfStoppingWorker(ended[i], stopping[i]);
+    for (auto& s : stopping)
+        while (!s.load())
+            std::this_thread::yield();
+    core::SyncObjectMgr::joinEndedWorkers();
+    for (int i = 0; i < kWorkers; ++i)
+        EXPECT_TRUE(ended[i].load()) << "worker " << i;
+    core::SyncObjectMgr::joinEndedWorkers();  // nothing left: returns at once
+}
+
+TEST(Worker, LastComponentObjectJoinsWorkersThatEndedOnTheirOwn) {
+    std::atomic<bool> ended{false};
+    std::atomic<bool> stopping{false};
+    {
+        core::ComponentCount dataSource;
+        {
+            core::ComponentCount equipment;
+            selfStoppingWorker(ended, stopping);
+            while (!stopping.load())
+                std::this_thread::yield();
+        }
+        // One component object is left: a host may not unload yet, nothing is waited for.
+    }
+    EXPECT_TRUE(ended.load()) << "the thread still ran after the last component object went";
+}
+
 TEST(Worker, LastReferenceDroppedOnOwnWorker) {
     std::promise<void> done;
     {
@@ -361,9 +452,11 @@ TEST(WorkerBound, LastReferenceDroppedOnItsOwnWorker) {
         done.set_value();
     });
     // The release returned only after the hook and the destructor ran, so the log is whole.
-    // The worker was stopped by that final release on its own thread and lets go of its thread
-    // itself; a stop from here would join a thread that is detaching itself.
+    // The worker was stopped by that final release on its own thread; a stop from here waits
+    // for that thread's end, at whatever point of it the thread is.
     ASSERT_EQ(done.get_future().wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    EXPECT_TRUE(worker->stop(INFINITE));
+    EXPECT_FALSE(worker->isRunning());
     EXPECT_EQ(log, (std::vector<int>{1, 2}));
 }
 

@@ -9,6 +9,7 @@
 // of the settings. Each probe's reports and the phone's other frames are listed as separate
 // sequences, since how they interleave depends on the threads.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -106,7 +107,11 @@ std::string readFile(const std::string& path) {
 }
 
 TEST(GoldenTrace, ScriptedSessionWithTheSimulatedPhone) {
-    const std::string capture = ::testing::TempDir() + "vela-golden.pcap";
+    // A name of this process's own: the file is read while the session writes it, so one
+    // written by a run of this test in another build tree at the same time must not be
+    // taken for it (nor deleted under it).
+    const std::string capture =
+        ::testing::TempDir() + "vela-golden-" + std::to_string(::getpid()) + ".pcap";
     std::remove(capture.c_str());
     host::Options options;
     std::string error;
@@ -151,6 +156,7 @@ TEST(GoldenTrace, ScriptedSessionWithTheSimulatedPhone) {
     }
     EXPECT_EQ(trace.text(), readFile(golden)) << "the session's trace differs from " << golden
                                               << " (VELA_REGENERATE_GOLDEN=1 rewrites it)";
+    std::remove(capture.c_str());
 }
 
 }  // namespace

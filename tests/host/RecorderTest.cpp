@@ -1,8 +1,11 @@
 // The host's sink: record numbers per channel, per-probe counts, and the running-number check
 // that finds lost, repeated and restarted reports of the simulated phone.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "framework/core/Trace.h"
@@ -53,7 +56,8 @@ TEST(Recorder, CountsProbesAndChecksTheRunningNumber) {
 }
 
 TEST(Recorder, NumbersRecordsPerChannelAndWritesThemToTheCapture) {
-    const std::string path = ::testing::TempDir() + "vela-recorder.pcap";
+    const std::string path =
+        ::testing::TempDir() + "vela-recorder-" + std::to_string(::getpid()) + ".pcap";
     host::CaptureWriter capture;
     ASSERT_TRUE(capture.open(path));
     RCPtr<host::Recorder> recorder(new host::Recorder(3, &capture, false));
@@ -78,6 +82,7 @@ TEST(Recorder, NumbersRecordsPerChannelAndWritesThemToTheCapture) {
         seen.emplace_back(r.channelType, r.recordNumber);
     }
     EXPECT_EQ(seen, (std::vector<std::pair<int, std::uint32_t>>{{2, 0}, {5, 0}, {2, 1}}));
+    std::remove(path.c_str());
 }
 
 // Record numbers run per channel type, also for types beyond the data sources' own and for a

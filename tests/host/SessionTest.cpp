@@ -161,7 +161,8 @@ TEST(Session, SettingsFilesThatCannotBeUsedFailTheRun) {
     EXPECT_EQ(r.out, "") << "no session without its settings";
 
     // Well-formed XML of something else: nothing in it is a setting of the channel.
-    const std::string other = ::testing::TempDir() + "vela-other.xml";
+    const std::string other =
+        ::testing::TempDir() + "vela-other-" + std::to_string(::getpid()) + ".xml";
     std::ofstream(other) << "<a><b ID=\"1\"/></a>\n";
     r = run({"--sim", "--duration", "0.5", "--settings", other, "--save-settings", "/dev/full"});
     EXPECT_EQ(r.code, 1);

@@ -213,10 +213,13 @@ TEST_F(SimPhoneFaultTest, DestroyedWhileStreamingToAConnectedClient) {
         for (std::uint8_t seq = 2; !done; ++seq)
             client.send(setTimeStamp(seq));
     });
-    std::this_thread::sleep_for(20ms);
+    // Goes once the phone has answered some of them: its commands and reports are both under
+    // way when it is destroyed.
+    const bool answering = client.waitAcks(2 + 10);
     phone.reset();
     done = true;
     sender.join();
+    ASSERT_TRUE(answering);
     EXPECT_FALSE(service.phone(5));
     EXPECT_FALSE(tvp.present());
     // Frames delivered before the phone went are whole and in order.

@@ -112,6 +112,7 @@ TEST_F(SimPhoneStreamTest, ProbeStreamsWhileOnAndNumbersItsReportsWithoutGaps) {
 }
 
 TEST_F(SimPhoneStreamTest, ProbesInterleaveInBlocksOfWholeFrames) {
+    core::ManualClock clock;
     auto phone = makePhone();
     TvpClient client(phone->tvp());
     ASSERT_TRUE(client.connect());
@@ -120,30 +121,47 @@ TEST_F(SimPhoneStreamTest, ProbesInterleaveInBlocksOfWholeFrames) {
 
     ASSERT_TRUE(client.send(setProbeMode(0, 0x0301, true)));
     ASSERT_TRUE(client.send(setProbeMode(1, 0x0302, true)));
-    ASSERT_TRUE(client.waitFrames([](const auto& f) { return probeReports(f).size() >= 2000; }));
+    ASSERT_TRUE(client.waitAcks(2));
+    ASSERT_TRUE(phone->flush());
+    // 25 ticks of 10 ms: 20 reports of the first probe and 60 of the second in each, in a
+    // full block of 64 frames and one of the other 16.
+    constexpr int kTicks = 25;
+    const auto before = phone->counters();
+    for (int tick = 0; tick < kTicks; ++tick) {
+        clock.advance(10ms);
+        ASSERT_TRUE(phone->flush());
+    }
+    const auto after = phone->counters();
+    EXPECT_EQ(after.probeFrames - before.probeFrames, 80u * kTicks);
+    EXPECT_EQ(after.tvpBlocks - before.tvpBlocks, 2u * kTicks);
+    EXPECT_EQ(after.skippedFrames, 0u);
     ASSERT_TRUE(client.send(setProbeMode(2, 0x0301, false)));
     ASSERT_TRUE(client.send(setProbeMode(3, 0x0302, false)));
     ASSERT_TRUE(client.waitAcks(4));
+    ASSERT_TRUE(phone->flush());
+    ASSERT_TRUE(client.waitFrames([](const auto& f) { return probeReports(f).size() >= 2000; }));
 
-    // Each block holds whole frames and at most 4 KiB.
-    std::size_t fullBlocks = 0;
+    // What the client reads (at most 4 KiB at a time, which may join or part blocks) is whole
+    // frames, since every block is.
     for (const auto& block : client.blocks()) {
         auto cut = cutFrames(block);
         EXPECT_EQ(cut.rest, 0u);
         EXPECT_LE(block.size(), 4096u);
-        fullBlocks += block.size() == 4096;
     }
-    EXPECT_GT(fullBlocks, 0u);  // 80 reports a tick: a full block of 64 frames, then the rest
 
     auto reports = probeReports(client.frames());
+    ASSERT_EQ(reports.size(), 2000u);
     expectNoGaps(reports);
     std::map<std::uint16_t, std::size_t> perProbe;
     for (const auto& r : reports)
         ++perProbe[r.probeId];
     ASSERT_EQ(perProbe.size(), 2u);
-    // Rates of 2000 and 6000 per second: about three of the second for one of the first.
-    EXPECT_GT(perProbe[0x0302], perProbe[0x0301] * 3 / 2);
-    EXPECT_LT(perProbe[0x0302], perProbe[0x0301] * 6);
+    EXPECT_EQ(perProbe[0x0301], 500u);
+    EXPECT_EQ(perProbe[0x0302], 1500u);
+    // Interleaved: one of the first probe's, then one of the second's, while both are owed.
+    EXPECT_EQ(reports[0].probeId, 0x0301);
+    EXPECT_EQ(reports[1].probeId, 0x0302);
+    EXPECT_EQ(reports[2].probeId, 0x0301);
 }
 
 // On the manual clock each probe makes exactly its rate's reports for the time that passed,

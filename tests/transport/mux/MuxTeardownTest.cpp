@@ -2,6 +2,7 @@
 // way: nothing may hang, leak or be used after it went (run under ASan/LSan and TSan), and
 // every object of the service must be released in the end (checked by the fixture).
 #include <atomic>
+#include <optional>
 #include <thread>
 
 #include "MuxTestSupport.h"
@@ -154,17 +155,24 @@ TEST_F(MuxTeardownTest, EverythingReleasedWhileTheServiceStillDelivers) {
     stopStreaming();
 }
 
-TEST_F(MuxTeardownTest, ReleasedDuringTheStartUpOfItsTargets) {
+using MuxTeardownClockTest = MuxClockTest<MuxTeardownTest>;
+
+TEST_F(MuxTeardownClockTest, ReleasedDuringTheStartUpOfItsTargets) {
     // The multiplexer goes while its targets are being set up, enumerate their streams or
-    // report them back: at several moments around the targets' 300 ms enumeration.
+    // report them back: first with all of that still under way, then at moments of the
+    // manual clock around the targets' 300 ms enumeration (before it is due, when it is due,
+    // after), everything caused so far having run.
     service.reset({{5, 6}});
-    for (auto delay : {0ms, 20ms, 150ms, 290ms, 300ms, 310ms, 330ms}) {
+    const std::optional<std::chrono::milliseconds> moments[] = {std::nullopt, 0ms,   20ms,  150ms,
+                                                                290ms,        300ms, 310ms, 330ms};
+    for (const auto& moment : moments) {
         RCPtr<DebugMux> mux = startMux();
         RCPtr<TestEquipment> equipment(new TestEquipment());
         mux->attachEquipment("COM5", equipment);
         service.addPhone(5, 1, "five");
         service.addPhone(6, 2, "six");
-        std::this_thread::sleep_for(delay);
+        if (moment)
+            passTime(*moment);
         mux->detachEquipment("COM5");
         mux.reset();
         equipment->forget();
