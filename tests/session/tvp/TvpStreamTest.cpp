@@ -259,30 +259,6 @@ TEST_F(TvpStream, FrameBegunOnAStreamThatGoesAwayIsCountedAndTracedNotJoinedToTh
     EXPECT_EQ(engine->counters().bytesSkipped, 0u);
 }
 
-using TvpStreamClock = TvpClockTest;
-
-// Frames cut from one block arrived together and carry the one time the channel took the
-// block in; a frame split over blocks carries the time of the block that completed it. On the
-// manual clock the times are exact.
-TEST_F(TvpStreamClock, FramesCarryTheTimeTheirBlockArrived) {
-    startSession();
-    settleAll();
-    const Bytes a = probeFrame(0x0190, 1, payload(10));
-    const Bytes b = probeFrame(0x0191, 2, payload(3, 1));
-    const Bytes c = probeFrame(0x0192, 3, payload(40, 2));
-    const Bytes d = probeFrame(0x0193, 4, payload(1, 3));
-    const auto first = static_cast<std::uint64_t>(core::Clock::wallMicros());
-    phone->inject(cat({a, b, Bytes(c.begin(), c.begin() + 30)}));
-    passTime(7ms);
-    phone->inject(cat({Bytes(c.begin() + 30, c.end()), d}));
-    passTime(5ms);
-    phone->inject(a);
-    settleAll();
-    ASSERT_EQ(sink->count(), 5u);
-    EXPECT_EQ(sink->times(), (std::vector<std::uint64_t>{first, first, first + 7000, first + 7000,
-                                                         first + 12000}));
-}
-
 }  // namespace
 }  // namespace tvptest
 
