@@ -1,5 +1,6 @@
 #include "host/Recorder.h"
 
+#include <algorithm>
 #include <chrono>
 
 #include "framework/core/Bytes.h"
@@ -51,11 +52,21 @@ bool Recorder::onDataSourceFrame(const dsrc::DataSourceChannelInfo* channel,
     if (!frame)
         return false;
     const int type = channel ? channel->getChannelType() : 0;
+    // The frames cut from one block arrived together: their channel gives them the block's
+    // arrival time, so that the clock is read once per block (and the time does not depend on
+    // how long the frame waited for this call). A frame without one is stamped here.
+    std::uint64_t time = frame->getTime();
+    if (time == 0)
+        time = nowMicros();
     std::lock_guard<std::mutex> lock(m_mutex);
-    const std::uint32_t recordNumber = type >= 0 && type < kTypesInArray
-                                           ? m_recordNumbersByType[static_cast<std::size_t>(type)]++
-                                           : m_recordNumbers[type]++;
-    const std::uint64_t time = nowMicros();
+    TypeState& state = type >= 0 && type < kTypesInArray
+                           ? m_typesInArray[static_cast<std::size_t>(type)]
+                           : m_otherTypes[type];
+    const std::uint32_t recordNumber = state.nextRecordNumber++;
+    // A channel type's records never go back in time (a frame stamped here may meet one its
+    // channel stamped, on clocks that differ a little).
+    time = std::max(time, state.lastTime);
+    state.lastTime = time;
     frame->setRecNo(recordNumber);
     frame->setTime(time);
     const unsigned char* bytes = frame->getDataSourceFrameData();

@@ -1,5 +1,7 @@
 // The host's data-source sink of one phone: stamps every frame with its record number and
-// time, writes it into the capture file, feeds it to the decoders (the component's, made by
+// time (the time its channel gave it, the arrival of the block it came in, or the recorder's
+// clock for a frame without one; never earlier than the last of its channel type), writes it
+// into the capture file, feeds it to the decoders (the component's, made by
 // class name) and keeps the figures that the status line and the summary show.
 //
 // Frames of the simulated phone carry a running number across all their reports (the first 8
@@ -65,11 +67,16 @@ class Recorder : public dsrc::DataSourceSink {
     core::RCPtr<dsrc::DataDecoder> m_tvpDecoder;
     core::RCPtr<dsrc::DataDecoder> m_printDecoder;
     core::RCPtr<dsrc::DecoderFrame> m_printFrame;
-    // Next record number by channel type: the data sources' types in an array, so that a frame
-    // takes no map look-up here; any other type in the map.
+    // Per channel type: the next record number and the last time recorded.
+    struct TypeState {
+        std::uint32_t nextRecordNumber = 0;
+        std::uint64_t lastTime = 0;
+    };
+    // The data sources' types in an array, so that a frame takes no map look-up here; any
+    // other type in the map.
     static constexpr int kTypesInArray = 8;
-    std::array<std::uint32_t, kTypesInArray> m_recordNumbersByType{};
-    std::map<int, std::uint32_t> m_recordNumbers;
+    std::array<TypeState, kTypesInArray> m_typesInArray{};
+    std::map<int, TypeState> m_otherTypes;
     // The probe counted last and its entry in m_figures.probeFrames (the nodes of a map stay
     // where they are): a stream of one probe's reports finds its counter without a look-up.
     std::uint16_t m_lastProbeId = 0;

@@ -81,8 +81,10 @@ void VelaChannel::unbindProvider(bool readRest) {
     m_spDataProvider->setVelaChannel(nullptr);
     if (m_spPipe) {
         if (readRest)
-            while (RCPtr<core::Data> block = m_spPipe->readData())
+            while (RCPtr<core::Data> block = m_spPipe->readData()) {
+                markBlockArrival();
                 onDataFromUE(block);
+            }
         removeSyncObject(m_spPipe->getSyncObject());
         m_spPipe->getSyncObject()->unregisterCallBack();
         m_spPipe.reset();
@@ -189,8 +191,10 @@ bool VelaChannel::send(const RCPtr<core::Data>& block) {
 void VelaChannel::onPipe() {
     if (!m_spPipe)
         return;
-    if (RCPtr<core::Data> block = m_spPipe->readData())
+    if (RCPtr<core::Data> block = m_spPipe->readData()) {
+        markBlockArrival();
         onDataFromUE(block);
+    }
 }
 
 void VelaChannel::startActivateTimer() {

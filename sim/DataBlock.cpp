@@ -11,9 +11,41 @@ HRESULT DataBlock::FinalConstruct() {
 }
 
 void DataBlock::FinalRelease() {
-    // A client that still holds the array locked keeps it (and it shows as a leak).
-    SafeArrayDestroy(m_data);
+    // A client that still holds the array locked keeps it (and it shows as a leak), and with
+    // it the bytes it may be laid over.
+    if (FAILED(SafeArrayDestroy(m_data)) && !m_bytes.empty())
+        (void)new Bytes(std::move(m_bytes));
     m_data = nullptr;
+}
+
+HRESULT DataBlock::create(std::weak_ptr<ServiceCore> core, Bytes&& bytes, const void* providerScope,
+                          const void* phoneScope, IDataBlock** out) {
+    if (!out)
+        return E_POINTER;
+    *out = nullptr;
+    if (bytes.empty() || bytes.size() > std::numeric_limits<ULONG>::max())
+        return create(std::move(core), static_cast<const Bytes&>(bytes), providerScope, phoneScope,
+                      out);
+    ATL::CComObjectNoLock<DataBlock>* block = nullptr;
+    HRESULT hr = ATL::CComObjectNoLock<DataBlock>::CreateInstance(&block);
+    if (FAILED(hr))
+        return hr;
+    block->AddRef();
+    block->m_core = std::move(core);
+    block->m_providerScope = providerScope;
+    block->m_phoneScope = phoneScope;
+    // A moved vector keeps its storage, which the array is then laid over.
+    block->m_bytes = std::move(bytes);
+    SAFEARRAY* data = platform::com::safeArrayCreateVectorOver(
+        VT_UI1, block->m_bytes.data(), static_cast<ULONG>(block->m_bytes.size()));
+    if (!data) {
+        block->Release();
+        return E_OUTOFMEMORY;
+    }
+    SafeArrayDestroy(block->m_data);
+    block->m_data = data;
+    *out = block;
+    return S_OK;
 }
 
 HRESULT DataBlock::create(std::weak_ptr<ServiceCore> core, const Bytes& bytes,

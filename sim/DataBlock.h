@@ -26,6 +26,10 @@ class DataBlock : public ATL::CComObjectRootEx<ATL::CComMultiThreadModel>,
     // A new block holding the bytes; faults of the given scopes apply to its methods.
     static HRESULT create(std::weak_ptr<ServiceCore> core, const Bytes& bytes,
                           const void* providerScope, const void* phoneScope, IDataBlock** out);
+    // The same, the block taking the bytes themselves: its array is laid over them, so that
+    // the service's delivery makes no copy of bytes it already holds.
+    static HRESULT create(std::weak_ptr<ServiceCore> core, Bytes&& bytes, const void* providerScope,
+                          const void* phoneScope, IDataBlock** out);
     // The class factory registered for CLSID_DataBlock.
     static HRESULT createForClient(std::weak_ptr<ServiceCore> core, IUnknown* outer, REFIID iid,
                                    void** ppv);
@@ -42,6 +46,8 @@ class DataBlock : public ATL::CComObjectRootEx<ATL::CComMultiThreadModel>,
     const void* m_phoneScope = nullptr;
     std::mutex m_mutex;
     SAFEARRAY* m_data = nullptr;
+    // The bytes the first array is laid over (create with Bytes&&); they outlive it.
+    Bytes m_bytes;
 };
 
 }  // namespace sim

@@ -78,25 +78,26 @@ bool ProviderHandle::inject(Bytes bytes) {
     IDataProviderPtr object = m_state->object;
     const void* scope = m_state.get();
     const void* phoneScope = m_state->phoneScope;
-    return m_state->queue->post(
-        [weakCore, weakState, object, scope, phoneScope, bytes = std::move(bytes)] {
-            IDataBlock* block = nullptr;
-            if (SUCCEEDED(DataBlock::create(weakCore, bytes, scope, phoneScope, &block))) {
-                static_cast<DataProviderObject*>(object.GetInterfacePtr())
-                    ->events()
-                    ->fire(DataProviderEvents::DataAvailable, static_cast<IDispatch*>(block));
-                block->Release();
-            }
-            auto core = weakCore.lock();
-            auto state = weakState.lock();
-            if (!core || !state)
-                return;
-            {
-                std::lock_guard<std::mutex> l(core->mutex);
-                ++state->delivered;
-            }
-            core->notify();
-        });
+    return m_state->queue->post([weakCore, weakState, object, scope, phoneScope,
+                                 bytes = std::move(bytes)]() mutable {
+        IDataBlock* block = nullptr;
+        // The block takes the bytes: the event's array is laid over them, not a copy.
+        if (SUCCEEDED(DataBlock::create(weakCore, std::move(bytes), scope, phoneScope, &block))) {
+            static_cast<DataProviderObject*>(object.GetInterfacePtr())
+                ->events()
+                ->fire(DataProviderEvents::DataAvailable, static_cast<IDispatch*>(block));
+            block->Release();
+        }
+        auto core = weakCore.lock();
+        auto state = weakState.lock();
+        if (!core || !state)
+            return;
+        {
+            std::lock_guard<std::mutex> l(core->mutex);
+            ++state->delivered;
+        }
+        core->notify();
+    });
 }
 
 bool ProviderHandle::closeStream() {

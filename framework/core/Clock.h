@@ -24,6 +24,10 @@ class Clock {
         using namespace std::chrono;
         return duration_cast<nanoseconds>(steady_clock::now().time_since_epoch()).count();
     }
+    // Microseconds since 1970 as this clock tells them: the system clock's time when first
+    // asked, moved on by now() from then. It never goes back while time passes by itself (the
+    // system clock can be set back), and follows a manual clock exactly.
+    static std::int64_t wallMicros();
 
   private:
     friend class ManualClock;

@@ -7,22 +7,39 @@ void DataSource::setSink(const core::RCPtr<DataSourceSink>& sink) {
     m_sink = sink;
 }
 
-bool DataSource::onDataSourceFrame(const DataSourceChannelInfo* channel, const core::RCPtr<DataSourceFrame>& frame) {
+DataDecoder* DataSource::decoderOf(const DataSourceChannelInfo* channel) {
+    if (m_haveLast && channel == m_lastChannel)
+        return m_lastDecoder;
+    auto it = m_decoders.find(channel);
+    if (it == m_decoders.end())
+        it = m_decoders.emplace(channel, createDataDecoder(channel)).first;
+    m_lastChannel = channel;
+    m_lastDecoder = it->second.get();
+    m_haveLast = true;
+    return m_lastDecoder;
+}
+
+bool DataSource::onDataSourceFrame(const DataSourceChannelInfo* channel,
+                                   const core::RCPtr<DataSourceFrame>& frame) {
     core::RCPtr<DataSourceSink> sink;
-    core::RCPtr<DataDecoder> decoder;
+    DataDecoder* decoder = nullptr;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         sink = m_sink;
-        auto it = m_decoders.find(channel);
-        if (it == m_decoders.end()) it = m_decoders.emplace(channel, createDataDecoder(channel)).first;
-        decoder = it->second;
+        decoder = decoderOf(channel);
     }
-    if (decoder) decoder->data(frame.get());
+    // The caller holds this data source for the call, and with it the decoder.
+    if (decoder)
+        decoder->data(frame.get());
     return sink ? sink->onDataSourceFrame(channel, frame) : false;
 }
 
-core::RCPtr<DataProvider> EquipmentClient::createDataProvider(int mode) { return new DataProvider(mode); }
+core::RCPtr<DataProvider> EquipmentClient::createDataProvider(int mode) {
+    return new DataProvider(mode);
+}
 
-core::RCPtr<DataDecoder> EquipmentClient::createDataDecoder(const DataSourceChannelInfo*) { return {}; }
+core::RCPtr<DataDecoder> EquipmentClient::createDataDecoder(const DataSourceChannelInfo*) {
+    return {};
+}
 
 }  // namespace dsrc

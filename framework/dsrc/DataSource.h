@@ -35,9 +35,18 @@ class DataSource : public DataSourceSink {
                            const core::RCPtr<DataSourceFrame>& frame) override;
 
   private:
+    // The decoder of the channel, made on its first frame (under m_mutex). Decoders stay in
+    // the map as long as the data source, so a frame's call uses it by a plain pointer.
+    DataDecoder* decoderOf(const DataSourceChannelInfo* channel);
+
     std::mutex m_mutex;
     core::RCPtr<DataSourceSink> m_sink;
     std::map<const DataSourceChannelInfo*, core::RCPtr<DataDecoder>> m_decoders;
+    // The channel looked up last and its decoder: a stream of one channel's frames finds it
+    // without a look-up.
+    const DataSourceChannelInfo* m_lastChannel = nullptr;
+    DataDecoder* m_lastDecoder = nullptr;
+    bool m_haveLast = false;
 };
 
 class EquipmentClient : public DataSource {

@@ -1,6 +1,9 @@
 #include "framework/eqbase/Channel.h"
 
+#include <algorithm>
 #include <future>
+
+#include "framework/core/Clock.h"
 
 #include "framework/core/Trace.h"
 
@@ -63,8 +66,19 @@ bool Channel::call(const std::function<void()>& f) {
 }
 
 void Channel::setActivation(const RCPtr<core::RCObject>& activation) {
+    // Ended from inside a call into its sink: kept until that call returns (Delivery).
+    if (m_deliveries > 0 && m_activation && m_activation != activation)
+        m_endedDuringDelivery.push_back(std::move(m_activation));
     m_activation = activation;
     m_activationSink = dynamic_cast<dsrc::DataSourceSink*>(activation.get());
+}
+
+Channel::Delivery::~Delivery() {
+    if (--m_channel.m_deliveries > 0 || m_channel.m_endedDuringDelivery.empty())
+        return;
+    // Released after the list is emptied: a final release may call into the channel again.
+    std::vector<RCPtr<core::RCObject>> ended;
+    ended.swap(m_channel.m_endedDuringDelivery);
 }
 
 bool Channel::setParent(Equipment* parent) {
@@ -262,11 +276,18 @@ bool Channel::removeSyncObject(core::SyncObject* object) {
 }
 
 bool ByteChannel::sendDataSourceFrame(const RCPtr<dsrc::DataSourceFrame>& frame) {
-    // Held for the call: a sink that deactivates the channel from inside it stays alive.
-    RCPtr<dsrc::DataSourceSink> sink(getActivationSink());
+    dsrc::DataSourceSink* sink = getActivationSink();
     if (!sink || !frame)
         return false;
+    if (m_blockMicros && frame->getTime() == 0)
+        frame->setTime(m_blockMicros);
+    // A sink that deactivates the channel from inside the call stays alive until it returns.
+    Delivery delivery(*this);
     return sink->onDataSourceFrame(getChannelInfo().get(), frame);
+}
+
+void ByteChannel::markBlockArrival() {
+    m_blockMicros = std::max(m_blockMicros, static_cast<std::uint64_t>(core::Clock::wallMicros()));
 }
 
 RCPtr<core::RCObject> ByteChannel::onActivate(const RCPtr<dsrc::DataSourceSink>& sink) {

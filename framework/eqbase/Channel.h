@@ -3,9 +3,11 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "framework/core/Property.h"
 #include "framework/core/Request.h"
@@ -110,6 +112,20 @@ class Channel : public core::WorkerBound {
     // rather than once per frame; valid while the activation is held.
     dsrc::DataSourceSink* getActivationSink() const { return m_activationSink; }
 
+    // Marks a call into the activation's sink on the worker: an activation that the sink ends
+    // or replaces from inside the call (deactivate, activate) is kept until the outermost
+    // such call returns, so that the caller needs no reference of its own to the sink.
+    class Delivery {
+      public:
+        explicit Delivery(Channel& channel) : m_channel(channel) { ++m_channel.m_deliveries; }
+        ~Delivery();
+        Delivery(const Delivery&) = delete;
+        Delivery& operator=(const Delivery&) = delete;
+
+      private:
+        Channel& m_channel;
+    };
+
   private:
     struct PendingApply {
         core::RCPtr<core::PropertyItem> item;
@@ -130,6 +146,9 @@ class Channel : public core::WorkerBound {
     core::RCPtr<dsrc::DataSourceChannelInfo> m_info;
     core::RCPtr<core::RCObject> m_activation;
     dsrc::DataSourceSink* m_activationSink = nullptr;  // m_activation as a sink, see above
+    int m_deliveries = 0;                              // Delivery scopes open on the worker
+    // Activations ended during a delivery, released when it returns.
+    std::vector<core::RCPtr<core::RCObject>> m_endedDuringDelivery;
     core::RCPtr<ChannelObserver> m_observer;
     bool m_ending = false;
     int m_state = dsrc::CHANNEL_STATE_INACTIVE;
@@ -143,13 +162,23 @@ class ByteChannel : public Channel {
     using Channel::Channel;
 
     // Gives a frame to the data source of the current activation; false when there is none
-    // or it did not take the frame.
+    // or it did not take the frame. A frame without a time of its own is given the time of
+    // the last block marked by markBlockArrival (none before the first).
     virtual bool sendDataSourceFrame(const core::RCPtr<dsrc::DataSourceFrame>& frame);
 
   protected:
+    // A received block has been taken in (core::Clock::wallMicros, never earlier than the
+    // block before): the frames cut from it arrived together and carry this one time, so
+    // that the clock is read once per block rather than once per frame. A frame completed by
+    // a block carries that block's time.
+    void markBlockArrival();
+
     // Accepts the activation when the host gave a data source; empty (refused) otherwise.
     core::RCPtr<core::RCObject> onActivate(const core::RCPtr<dsrc::DataSourceSink>& sink) override;
     bool onEndWorkThread() override;
+
+  private:
+    std::uint64_t m_blockMicros = 0;  // time of the last block taken in, 0 before the first
 };
 
 }  // namespace eqbase

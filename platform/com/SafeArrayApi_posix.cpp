@@ -103,6 +103,23 @@ SAFEARRAY* safeArrayCreateVectorCopy(VARTYPE vt, const void* from, ULONG cElemen
     return psa;
 }
 
+SAFEARRAY* safeArrayCreateVectorOver(VARTYPE vt, void* data, ULONG cElements) {
+    const ULONG elemSize = safeArrayElementSize(vt);
+    if (elemSize == 0 || (cElements && !data))
+        return nullptr;
+    if (cElements == 0)
+        return SafeArrayCreateVector(vt, 0, 0);
+    if (static_cast<unsigned long long>(elemSize) * cElements > std::numeric_limits<ULONG>::max())
+        return nullptr;
+    SAFEARRAY* psa = allocDescriptor(vt, 1);
+    if (!psa)
+        return nullptr;
+    psa->rgsabound[0] = SAFEARRAYBOUND{cElements, 0};
+    psa->fFeatures |= FADF_STATIC;
+    psa->pvData = data;
+    return psa;
+}
+
 }  // namespace platform::com
 
 SAFEARRAY* SafeArrayCreate(VARTYPE vt, UINT cDims, SAFEARRAYBOUND* rgsabound) {
@@ -139,7 +156,9 @@ HRESULT SafeArrayDestroy(SAFEARRAY* psa) {
         return S_OK;
     if (locks(psa).load() != 0)
         return DISP_E_ARRAYISLOCKED;
-    std::free(psa->pvData);
+    // Elements that the array does not own (as on Windows) stay where they are.
+    if (!(psa->fFeatures & (FADF_AUTO | FADF_STATIC | FADF_EMBEDDED)))
+        std::free(psa->pvData);
     freeDescriptor(psa);
     return S_OK;
 }

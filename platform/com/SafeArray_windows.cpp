@@ -16,4 +16,20 @@ SAFEARRAY* safeArrayCreateVectorCopy(VARTYPE vt, const void* from, ULONG cElemen
     return psa;
 }
 
+SAFEARRAY* safeArrayCreateVectorOver(VARTYPE vt, void* data, ULONG cElements) {
+    if (safeArrayElementSize(vt) == 0 || (cElements && !data))
+        return nullptr;
+    if (cElements == 0)
+        return SafeArrayCreateVector(vt, 0, 0);
+    SAFEARRAY* psa = nullptr;
+    if (FAILED(SafeArrayAllocDescriptorEx(vt, 1, &psa)) || !psa)
+        return nullptr;
+    psa->rgsabound[0].cElements = cElements;
+    psa->rgsabound[0].lLbound = 0;
+    // Static: SafeArrayDestroy frees the descriptor and leaves the elements.
+    psa->fFeatures |= FADF_STATIC;
+    psa->pvData = data;
+    return psa;
+}
+
 }  // namespace platform::com

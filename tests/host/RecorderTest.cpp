@@ -104,4 +104,45 @@ TEST(Recorder, NumbersRecordsPerChannelTypeOfAnyValue) {
     EXPECT_EQ(numbers, (std::vector<std::uint32_t>{0, 0, 1, 0, 1, 0, 2, 1}));
 }
 
+// A frame that carries a time (its block's arrival, stamped by the channel) keeps it; one
+// without gets the recorder's clock; within a channel type the times never go back, and the
+// capture has the frames' own times.
+TEST(Recorder, KeepsTheTimeAFrameCarriesAndNeverGoesBackWithinAChannelType) {
+    const std::string path = ::testing::TempDir() + "vela-recorder-times.pcap";
+    host::CaptureWriter capture;
+    ASSERT_TRUE(capture.open(path));
+    RCPtr<host::Recorder> recorder(new host::Recorder(0, &capture, false));
+    dsrc::DataSourceChannelInfo tvp(dsrc::CHANNEL_TYPE_TVP), print(dsrc::CHANNEL_TYPE_PRINT_SERVER);
+    auto stamped = [](std::uint64_t time) {
+        auto frame = frameOf({1, 2, 3, 4});
+        frame->setTime(time);
+        return frame;
+    };
+    const std::uint64_t now = host::nowMicros();
+    auto a = stamped(now - 5000);
+    auto b = stamped(now - 5000);  // cut from the same block
+    auto c = stamped(now - 9000);  // earlier than what this type has already recorded
+    auto p = stamped(now - 9000);  // another type: its own times
+    auto d = stamped(0);           // no time of its own
+    for (auto* f : {&a, &b, &c})
+        recorder->onDataSourceFrame(&tvp, *f);
+    recorder->onDataSourceFrame(&print, p);
+    recorder->onDataSourceFrame(&tvp, d);
+    EXPECT_EQ(a->getTime(), now - 5000);
+    EXPECT_EQ(b->getTime(), now - 5000);
+    EXPECT_EQ(c->getTime(), now - 5000);
+    EXPECT_EQ(p->getTime(), now - 9000);
+    EXPECT_GE(d->getTime(), now);
+    capture.close();
+
+    host::CaptureReader reader;
+    ASSERT_TRUE(reader.open(path));
+    host::CaptureRecord r;
+    std::vector<std::uint64_t> times;
+    while (reader.next(r) == 1)
+        times.push_back(r.timeMicros);
+    EXPECT_EQ(times, (std::vector<std::uint64_t>{now - 5000, now - 5000, now - 5000, now - 9000,
+                                                 d->getTime()}));
+}
+
 }  // namespace

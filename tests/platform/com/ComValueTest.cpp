@@ -248,6 +248,41 @@ TEST(SafeArray, VectorMadeHoldingACopy) {
     EXPECT_EQ(platform::com::safeArrayCreateVectorCopy(VT_BSTR, bytes, 1), nullptr);
 }
 
+// An array laid over the caller's bytes reads and writes them in place; destroying it leaves
+// them (ASan: no free of memory the array does not own), and a copy of it owns its own bytes.
+TEST(SafeArray, VectorLaidOverTheCallersBytes) {
+    std::vector<std::uint8_t> bytes = {0x10, 0x20, 0x30, 0x40};
+    SAFEARRAY* psa = platform::com::safeArrayCreateVectorOver(VT_UI1, bytes.data(), 4);
+    ASSERT_NE(psa, nullptr);
+    EXPECT_EQ(psa->pvData, static_cast<void*>(bytes.data()));
+    EXPECT_EQ(platform::com::safeArrayElementCount(psa), 4u);
+    VARTYPE vt = VT_EMPTY;
+    EXPECT_EQ(SafeArrayGetVartype(psa, &vt), S_OK);
+    EXPECT_EQ(vt, VT_UI1);
+    LONG at = 2;
+    std::uint8_t value = 0x77;
+    EXPECT_EQ(SafeArrayPutElement(psa, &at, &value), S_OK);
+    EXPECT_EQ(bytes[2], 0x77);
+    SAFEARRAY* copy = nullptr;
+    ASSERT_EQ(SafeArrayCopy(psa, &copy), S_OK);
+    EXPECT_NE(copy->pvData, static_cast<void*>(bytes.data()));
+    EXPECT_EQ(rawBytes(copy->pvData, 4), (std::vector<std::uint8_t>{0x10, 0x20, 0x77, 0x40}));
+    void* data = nullptr;
+    ASSERT_EQ(SafeArrayAccessData(psa, &data), S_OK);
+    EXPECT_EQ(SafeArrayDestroy(psa), DISP_E_ARRAYISLOCKED);
+    EXPECT_EQ(SafeArrayUnaccessData(psa), S_OK);
+    EXPECT_EQ(SafeArrayDestroy(psa), S_OK);
+    EXPECT_EQ(SafeArrayDestroy(copy), S_OK);
+    EXPECT_EQ(bytes, (std::vector<std::uint8_t>{0x10, 0x20, 0x77, 0x40}));
+
+    SAFEARRAY* empty = platform::com::safeArrayCreateVectorOver(VT_UI1, nullptr, 0);
+    ASSERT_NE(empty, nullptr);
+    EXPECT_NE(empty->pvData, nullptr);
+    EXPECT_EQ(SafeArrayDestroy(empty), S_OK);
+    EXPECT_EQ(platform::com::safeArrayCreateVectorOver(VT_UI1, nullptr, 2), nullptr);
+    EXPECT_EQ(platform::com::safeArrayCreateVectorOver(VT_BSTR, bytes.data(), 1), nullptr);
+}
+
 TEST(SafeArray, LockedArraysCannotBeDestroyed) {
     SAFEARRAY* psa = SafeArrayCreateVector(VT_UI1, 0, 5);
     ASSERT_NE(psa, nullptr);

@@ -33,7 +33,8 @@ TEST_F(TvpStream, WholeFramesInOneBlockArriveInOrderAndByteExact) {
     EXPECT_EQ(frames[2].kind, "vela::TvpError");
     EXPECT_EQ(frames[3].kind, "vela::TvpInject");
     EXPECT_EQ(frames[4].kind, "vela::TvpCommandSetProbeModeReq");
-    // The header of the first as the host sees it: record 0, time 0, 26 data bytes.
+    // The header of the first as the host sees it: record 0, the time (zeroed by the sink, it
+    // is checked on its own), 26 data bytes.
     EXPECT_EQ(Bytes(frames[0].bytes.begin(), frames[0].bytes.begin() + 20),
               (Bytes{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 26, 0, 0, 0, 26, 0, 0x90, 0x01}));
     vela::TVP::Counters counters = engine->counters();
@@ -329,9 +330,36 @@ TEST_F(TvpStream, FramesKeptByTheHostOutliveTheirBlockAndTheChannel) {
         frame->setRecNo(static_cast<std::uint32_t>(i));
         Bytes whole = asDataSourceFrame(tvp[i]);
         whole[0] = static_cast<std::uint8_t>(i);
+        const std::uint64_t time = frame->getTime();
+        for (int k = 0; k < 8; ++k)
+            whole[static_cast<std::size_t>(4 + k)] = static_cast<std::uint8_t>(time >> (8 * k));
         EXPECT_EQ(Bytes(frame->getFrameBuf(), frame->getFrameBuf() + frame->size()), whole);
         EXPECT_EQ(probe->getProbeId(), 0x0190 + i) << "fields follow the joined bytes";
     }
+}
+
+using TvpStreamClock = TvpClockTest;
+
+// Frames cut from one block arrived together and carry the one time the channel took the
+// block in; a frame split over blocks carries the time of the block that completed it. On the
+// manual clock the times are exact.
+TEST_F(TvpStreamClock, FramesCarryTheTimeTheirBlockArrived) {
+    startSession();
+    settleAll();
+    const Bytes a = probeFrame(0x0190, 1, payload(10));
+    const Bytes b = probeFrame(0x0191, 2, payload(3, 1));
+    const Bytes c = probeFrame(0x0192, 3, payload(40, 2));
+    const Bytes d = probeFrame(0x0193, 4, payload(1, 3));
+    const auto first = static_cast<std::uint64_t>(core::Clock::wallMicros());
+    phone->inject(cat({a, b, Bytes(c.begin(), c.begin() + 30)}));
+    passTime(7ms);
+    phone->inject(cat({Bytes(c.begin() + 30, c.end()), d}));
+    passTime(5ms);
+    phone->inject(a);
+    settleAll();
+    ASSERT_EQ(sink->count(), 5u);
+    EXPECT_EQ(sink->times(), (std::vector<std::uint64_t>{first, first, first + 7000, first + 7000,
+                                                         first + 12000}));
 }
 
 }  // namespace

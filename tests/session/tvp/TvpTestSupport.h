@@ -131,8 +131,9 @@ inline Bytes asDataSourceFrame(const Bytes& tvp) {
 
 // ---- The host side -----------------------------------------------------------------------
 struct ReceivedFrame {
-    Bytes bytes;       // the whole data-source frame
-    std::string kind;  // class of the frame object
+    Bytes bytes;             // the whole data-source frame, its time field zero
+    std::string kind;        // class of the frame object
+    std::uint64_t time = 0;  // the time the frame carried (its block's arrival)
 };
 
 // The data source of an activation: records every frame in order.
@@ -140,7 +141,7 @@ class RecordingSink : public dsrc::DataSourceSink {
   public:
     bool onDataSourceFrame(const dsrc::DataSourceChannelInfo*,
                            const RCPtr<dsrc::DataSourceFrame>& frame) override {
-        ReceivedFrame received{{}, frame->getClassName()};
+        ReceivedFrame received{{}, frame->getClassName(), frame->getTime()};
         if (keeping()) {
             // As a host that holds the frame: its data area is read where it is, no byte view
             // is asked for.
@@ -154,6 +155,9 @@ class RecordingSink : public dsrc::DataSourceSink {
             const RCPtr<core::Data>& whole = frame->getFrame();
             received.bytes =
                 Bytes(whole->getInternalData(), whole->getInternalData() + whole->size());
+            // The time is compared on its own (times()): the bytes compare as the phone sent
+            // them.
+            std::fill(received.bytes.begin() + 4, received.bytes.begin() + 12, 0);
         }
         {
             std::lock_guard<std::mutex> lock(m_mutex);
@@ -173,6 +177,12 @@ class RecordingSink : public dsrc::DataSourceSink {
         std::vector<Bytes> out;
         for (auto& f : frames())
             out.push_back(f.bytes);
+        return out;
+    }
+    std::vector<std::uint64_t> times() {
+        std::vector<std::uint64_t> out;
+        for (auto& f : frames())
+            out.push_back(f.time);
         return out;
     }
     std::size_t count() {
