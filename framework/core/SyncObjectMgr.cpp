@@ -11,6 +11,7 @@
 #include "framework/core/Request.h"
 #include "framework/core/ServiceChannel.h"
 #include "framework/core/SyncObject.h"
+#include "platform/com/ClassRegistry.h"
 
 namespace core {
 
@@ -18,7 +19,9 @@ namespace {
 
 thread_local SyncObjectMgr* t_current = nullptr;
 
-std::int64_t nowNs() { return Clock::steadyNow(); }
+std::int64_t nowNs() {
+    return Clock::steadyNow();
+}
 
 // The running workers, for waking them when the clock moves and for waiting until all are
 // idle. Lock order: this mutex before a worker's; a worker never takes it holding its own.
@@ -60,7 +63,8 @@ SyncObjectMgr::~SyncObjectMgr() {
             m_thread.detach();
         } else {
             stop(INFINITE);
-            if (m_thread.joinable()) m_thread.join();
+            if (m_thread.joinable())
+                m_thread.join();
         }
     }
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -70,22 +74,31 @@ SyncObjectMgr::~SyncObjectMgr() {
     }
 }
 
-void SyncObjectMgr::attachBegin(const BoolCallBack& callback) { m_begin = callback; }
-void SyncObjectMgr::attachEnd(const BoolCallBack& callback) { m_end = callback; }
+void SyncObjectMgr::attachBegin(const BoolCallBack& callback) {
+    m_begin = callback;
+}
+void SyncObjectMgr::attachEnd(const BoolCallBack& callback) {
+    m_end = callback;
+}
 
-SyncObjectMgr* SyncObjectMgr::current() { return t_current; }
+SyncObjectMgr* SyncObjectMgr::current() {
+    return t_current;
+}
 
 void SyncObjectMgr::wakeAll() {
     Registry& r = registry();
     std::lock_guard<std::mutex> lock(r.mutex);
-    for (SyncObjectMgr* w : r.workers) w->timerChanged();
+    for (SyncObjectMgr* w : r.workers)
+        w->timerChanged();
 }
 
 bool SyncObjectMgr::isIdleLocked(std::int64_t now) const {
-    if (m_busy || !m_queue.empty()) return false;
+    if (m_busy || !m_queue.empty())
+        return false;
     for (WaitableTimer* t : m_timers) {
         std::int64_t deadline = t->m_deadline.load();
-        if (deadline != 0 && deadline <= now) return false;
+        if (deadline != 0 && deadline <= now)
+            return false;
     }
     return true;
 }
@@ -123,18 +136,22 @@ bool SyncObjectMgr::waitAllIdle(std::chrono::milliseconds timeout, std::uint64_t
             continue;  // look once more
         }
         haveLast = false;
-        if (r.idle.wait_until(lock, deadline) == std::cv_status::timeout) break;
+        if (r.idle.wait_until(lock, deadline) == std::cv_status::timeout)
+            break;
     }
     if (idle && work) {
         *work = 0;
-        for (auto& [w, ran] : last) *work += ran;
+        for (auto& [w, ran] : last)
+            *work += ran;
     }
     lock.unlock();
     r.idleWaiters.fetch_sub(1);
     return idle;
 }
 
-bool SyncObjectMgr::isCurrentThread() const { return t_current == this; }
+bool SyncObjectMgr::isCurrentThread() const {
+    return t_current == this;
+}
 
 bool SyncObjectMgr::isRunning() const {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -143,7 +160,8 @@ bool SyncObjectMgr::isRunning() const {
 
 bool SyncObjectMgr::start(unsigned long milliseconds) {
     std::unique_lock<std::mutex> lock(m_mutex);
-    if (m_state != State::Created) return false;
+    if (m_state != State::Created)
+        return false;
     m_state = State::Starting;
     m_thread = std::thread(&SyncObjectMgr::run, this, RCPtr<SyncObjectMgr>(this));
     auto done = [this] { return m_beginDone; };
@@ -181,7 +199,8 @@ bool SyncObjectMgr::stop(unsigned long milliseconds) {
         m_queued.store(m_queue.size(), std::memory_order_relaxed);
         m_wake.notify_one();
     }
-    if (isCurrentThread()) return true;
+    if (isCurrentThread())
+        return true;
     auto finished = [this] { return m_finished; };
     if (milliseconds == INFINITE) {
         m_stateChange.wait(lock, finished);
@@ -189,7 +208,8 @@ bool SyncObjectMgr::stop(unsigned long milliseconds) {
         return false;
     }
     lock.unlock();
-    if (m_thread.joinable() && std::this_thread::get_id() != m_thread.get_id()) m_thread.join();
+    if (m_thread.joinable() && std::this_thread::get_id() != m_thread.get_id())
+        m_thread.join();
     return true;
 }
 
@@ -213,7 +233,8 @@ bool SyncObjectMgr::postRequest(const RCPtr<core::Request>& request,
 
 bool SyncObjectMgr::push(Entry&& entry) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (m_state != State::Starting && m_state != State::Running) return false;
+    if (m_state != State::Starting && m_state != State::Running)
+        return false;
     m_queue.push_back(std::move(entry));
     m_queued.store(m_queue.size(), std::memory_order_relaxed);
     if (m_sleeping) {
@@ -224,17 +245,21 @@ bool SyncObjectMgr::push(Entry&& entry) {
 }
 
 bool SyncObjectMgr::addSyncObject(SyncObject* object) {
-    if (!object) return false;
+    if (!object)
+        return false;
     {
         std::lock_guard<std::mutex> objectLock(object->m_lock);
-        if (object->m_worker == this) return true;
-        if (object->m_worker) return false;
+        if (object->m_worker == this)
+            return true;
+        if (object->m_worker)
+            return false;
         object->m_worker = this;
         std::lock_guard<std::mutex> lock(m_mutex);
         m_objects.push_back(object);
         if (auto* timer = dynamic_cast<WaitableTimer*>(object)) {
             m_timers.push_back(timer);
-            if (m_sleeping) m_wake.notify_one();
+            if (m_sleeping)
+                m_wake.notify_one();
         }
     }
     object->onAdded();
@@ -242,9 +267,11 @@ bool SyncObjectMgr::addSyncObject(SyncObject* object) {
 }
 
 bool SyncObjectMgr::removeSyncObject(SyncObject* object) {
-    if (!object) return false;
+    if (!object)
+        return false;
     std::lock_guard<std::mutex> objectLock(object->m_lock);
-    if (object->m_worker != this) return false;
+    if (object->m_worker != this)
+        return false;
     object->m_worker = nullptr;
     std::unique_lock<std::mutex> lock(m_mutex);
     forgetObject(object);
@@ -273,7 +300,8 @@ void SyncObjectMgr::forgetObject(SyncObject* object) {
 
 void SyncObjectMgr::enqueueSignalled(SyncObject* object) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (object->m_queued || m_state == State::Stopped) return;
+    if (object->m_queued || m_state == State::Stopped)
+        return;
     object->m_queued = true;
     Entry e;
     e.kind = Entry::Sync;
@@ -298,7 +326,8 @@ std::int64_t SyncObjectMgr::collectDueTimers(std::int64_t now) {
     std::int64_t next = 0;
     for (WaitableTimer* t : m_timers) {
         std::int64_t deadline = t->m_deadline.load();
-        if (deadline == 0) continue;
+        if (deadline == 0)
+            continue;
         if (deadline <= now) {
             // One shot: fires once, then waits for the next setTimer.
             if (t->m_deadline.compare_exchange_strong(deadline, 0)) {
@@ -319,7 +348,30 @@ std::int64_t SyncObjectMgr::collectDueTimers(std::int64_t now) {
     return next;
 }
 
+namespace {
+
+// A worker's thread belongs to the multithreaded apartment for its whole life, whatever
+// apartment the thread that started it is in: the objects it makes and the events it receives
+// from other threads are the multithreaded apartment's (on Windows; elsewhere the calls do
+// nothing). It leaves after everything the worker held is gone.
+class ThreadApartment {
+  public:
+    ThreadApartment() : m_entered(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) {}
+    ~ThreadApartment() {
+        if (m_entered)
+            CoUninitialize();
+    }
+    ThreadApartment(const ThreadApartment&) = delete;
+    ThreadApartment& operator=(const ThreadApartment&) = delete;
+
+  private:
+    const bool m_entered;
+};
+
+}  // namespace
+
 void SyncObjectMgr::run(RCPtr<SyncObjectMgr> self) {
+    const ThreadApartment apartment;
     {
         Registry& r = registry();
         std::lock_guard<std::mutex> lock(r.mutex);
@@ -333,17 +385,20 @@ void SyncObjectMgr::run(RCPtr<SyncObjectMgr> self) {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_beginDone = true;
         m_beginResult = ok;
-        if (ok && m_state == State::Starting) m_state = State::Running;
+        if (ok && m_state == State::Starting)
+            m_state = State::Running;
     }
     m_stateChange.notify_all();
-    if (ok) loop();
+    if (ok)
+        loop();
 
     std::deque<Entry> left;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_state = State::Stopped;
         left.swap(m_queue);
-        for (SyncObject* o : m_objects) o->m_queued = false;
+        for (SyncObject* o : m_objects)
+            o->m_queued = false;
     }
     failPending(left);
     {
@@ -358,7 +413,8 @@ void SyncObjectMgr::run(RCPtr<SyncObjectMgr> self) {
         r.workers.erase(std::remove(r.workers.begin(), r.workers.end(), this), r.workers.end());
     }
     registry().idle.notify_all();
-    if (m_exitRequested && m_thread.joinable()) m_thread.detach();
+    if (m_exitRequested && m_thread.joinable())
+        m_thread.detach();
     self.reset();  // may destroy this worker, on its own thread
 }
 
@@ -367,14 +423,16 @@ void SyncObjectMgr::loop() {
         Entry e;
         {
             std::unique_lock<std::mutex> lock(m_mutex);
-            if (m_exitRequested) return;
+            if (m_exitRequested)
+                return;
             std::int64_t idleSince = 0;
             for (;;) {
                 std::int64_t now = nowNs();
                 const bool steady = Clock::isSteady();
                 std::int64_t next =
                     m_timers.empty() ? 0 : collectDueTimers(steady ? now : Clock::now());
-                if (!m_queue.empty()) break;
+                if (!m_queue.empty())
+                    break;
                 if (m_busy) {
                     m_busy = false;
                     if (registry().idleWaiters.load() != 0) {
@@ -400,7 +458,8 @@ void SyncObjectMgr::loop() {
                 }
                 m_sleeping = false;
             }
-            if (idleSince != 0) m_recentGapNs = nowNs() - idleSince;
+            if (idleSince != 0)
+                m_recentGapNs = nowNs() - idleSince;
             e = std::move(m_queue.front());
             m_queue.pop_front();
             m_busy = true;
@@ -418,7 +477,8 @@ void SyncObjectMgr::loop() {
             case Entry::Request:
                 if (e.handler->attached) {
                     e.handler->fn(*e.request);
-                    if (e.completion) e.completion->handlerReturned();
+                    if (e.completion)
+                        e.completion->handlerReturned();
                 } else if (e.completion) {
                     e.completion->fail();
                 }
@@ -449,9 +509,11 @@ void SyncObjectMgr::dispatchSync(SyncObject* object) {
     std::shared_ptr<const CallBack> callback;
     {
         std::lock_guard<std::mutex> objectLock(object->m_lock);
-        if (object->m_worker == this) callback = object->m_callback;
+        if (object->m_worker == this)
+            callback = object->m_callback;
     }
-    if (callback && object->acquire()) (*callback)();
+    if (callback && object->acquire())
+        (*callback)();
 
     std::lock_guard<std::mutex> lock(m_mutex);
     if (m_dispatching != object) {
@@ -472,14 +534,17 @@ void SyncObjectMgr::dispatchSync(SyncObject* object) {
 }
 
 void SyncObjectMgr::runEnd() {
-    if (m_endDone) return;
+    if (m_endDone)
+        return;
     m_endDone = true;
-    if (m_end.isValid()) m_end();
+    if (m_end.isValid())
+        m_end();
 }
 
 void SyncObjectMgr::failPending(std::deque<Entry>& entries) {
     for (auto& e : entries)
-        if (e.kind == Entry::Request && e.completion) e.completion->fail();
+        if (e.kind == Entry::Request && e.completion)
+            e.completion->fail();
     entries.clear();
 }
 
