@@ -6,6 +6,8 @@
 #include <deque>
 #include <mutex>
 
+#include "platform/com/ClassRegistry.h"
+
 namespace sim {
 
 struct EventQueue::State {
@@ -46,7 +48,13 @@ EventQueue::EventQueue(const std::string& name) : m_state(std::make_shared<State
     std::string shortName = name.substr(0, 15);
     m_thread = std::thread([state, shortName] {
         pthread_setname_np(pthread_self(), shortName.c_str());
+        // The thread fires events into its clients' objects, which live in the multithreaded
+        // apartment: it joins that apartment for its whole life, as a service's own thread
+        // does (on Windows; elsewhere both calls do nothing).
+        const bool inApartment = SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED));
         state->run();
+        if (inApartment)
+            CoUninitialize();
     });
     std::lock_guard<std::mutex> lock(m_state->mutex);
     m_state->thread = m_thread.get_id();

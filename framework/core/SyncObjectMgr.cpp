@@ -11,6 +11,7 @@
 #include "framework/core/Request.h"
 #include "framework/core/ServiceChannel.h"
 #include "framework/core/SyncObject.h"
+#include "platform/com/ClassRegistry.h"
 
 namespace core {
 
@@ -460,7 +461,30 @@ std::int64_t SyncObjectMgr::collectDueTimers(std::int64_t now) {
     return next;
 }
 
+namespace {
+
+// A worker's thread belongs to the multithreaded apartment for its whole life, whatever
+// apartment the thread that started it is in: the objects it makes and the events it receives
+// from other threads are the multithreaded apartment's (on Windows; elsewhere the calls do
+// nothing). It leaves after everything the worker held is gone.
+class ThreadApartment {
+  public:
+    ThreadApartment() : m_entered(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) {}
+    ~ThreadApartment() {
+        if (m_entered)
+            CoUninitialize();
+    }
+    ThreadApartment(const ThreadApartment&) = delete;
+    ThreadApartment& operator=(const ThreadApartment&) = delete;
+
+  private:
+    const bool m_entered;
+};
+
+}  // namespace
+
 void SyncObjectMgr::run(RCPtr<SyncObjectMgr> self) {
+    const ThreadApartment apartment;
     {
         Registry& r = registry();
         std::lock_guard<std::mutex> lock(r.mutex);

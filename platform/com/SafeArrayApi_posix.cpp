@@ -163,12 +163,15 @@ HRESULT SafeArrayDestroy(SAFEARRAY* psa) {
     return S_OK;
 }
 
+// An array takes at most this many locks at once, as oleaut32's arrays do.
+constexpr ULONG kMaxLocks = 0xFFFF;
+
 HRESULT SafeArrayLock(SAFEARRAY* psa) {
     if (!psa)
         return E_INVALIDARG;
     ULONG now = locks(psa).load();
     do {
-        if (now == std::numeric_limits<ULONG>::max())
+        if (now >= kMaxLocks)
             return E_UNEXPECTED;
     } while (!locks(psa).compare_exchange_weak(now, now + 1));
     return S_OK;

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cfloat>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -168,8 +169,43 @@ bool equalsNoCase(const std::string& a, const char* b) {
     return true;
 }
 
-// Decimal text to a number. DISP_E_TYPEMISMATCH when it is not one, DISP_E_OVERFLOW when it
-// does not fit any integer or double.
+// "&H..." (hexadecimal) or "&O..." (octal) text, as Automation writes such numbers: up to 64
+// bits, read as the signed value of the smallest of 16, 32 and 64 bits that holds the digits
+// ("&HFFFF" is -1). False when it is not written so.
+bool parseRadixNumber(const std::string& s, Number& n, HRESULT& hr) {
+    if (s.size() < 2 || s[0] != '&')
+        return false;
+    const char mark = s[1];
+    const int radix = (mark == 'h' || mark == 'H') ? 16 : (mark == 'o' || mark == 'O') ? 8 : 0;
+    if (radix == 0)
+        return false;
+    const std::string digits = s.substr(2);
+    hr = DISP_E_TYPEMISMATCH;
+    if (digits.empty() || digits[0] == '-' || digits[0] == '+' || digits[0] == ' ')
+        return true;
+    char* end = nullptr;
+    errno = 0;
+    unsigned long long u = std::strtoull(digits.c_str(), &end, radix);
+    if (*end)
+        return true;
+    if (errno == ERANGE) {
+        hr = DISP_E_OVERFLOW;
+        return true;
+    }
+    n.kind = Number::Signed;
+    if (u <= 0xFFFFu)
+        n.i = static_cast<std::int16_t>(u);
+    else if (u <= 0xFFFFFFFFu)
+        n.i = static_cast<std::int32_t>(u);
+    else
+        n.i = static_cast<long long>(u);
+    hr = S_OK;
+    return true;
+}
+
+// Text to a number: decimal, or hexadecimal and octal written as Automation writes them.
+// DISP_E_TYPEMISMATCH when it is not one, DISP_E_OVERFLOW when it does not fit any integer or
+// double. The words True and False (any case) are read only where a boolean is asked for.
 HRESULT parseNumber(BSTR text, Number& n, bool allowBoolWords) {
     std::string s =
         trim(platform::com::utf16ToUtf8({text ? text : OLESTR(""), SysStringLen(text)}));
@@ -181,6 +217,9 @@ HRESULT parseNumber(BSTR text, Number& n, bool allowBoolWords) {
         n.fromBool = true;
         return S_OK;
     }
+    HRESULT radixResult = S_OK;
+    if (parseRadixNumber(s, n, radixResult))
+        return radixResult;
     const char* begin = s.c_str();
     char* end = nullptr;
     bool integer = s.find_first_of(".eE") == std::string::npos;
@@ -215,8 +254,9 @@ HRESULT parseNumber(BSTR text, Number& n, bool allowBoolWords) {
     return S_OK;
 }
 
-// The number a VARIANT holds. DISP_E_TYPEMISMATCH for values that are not numbers.
-HRESULT readNumber(const VARIANT& v, Number& n) {
+// The number a VARIANT holds. DISP_E_TYPEMISMATCH for values that are not numbers; text reads
+// as a boolean word only when toBool.
+HRESULT readNumber(const VARIANT& v, Number& n, bool toBool = false) {
     n = Number();
     switch (v.vt) {
         case VT_EMPTY:
@@ -270,7 +310,7 @@ HRESULT readNumber(const VARIANT& v, Number& n) {
             n.d = v.dblVal;
             return S_OK;
         case VT_BSTR:
-            return parseNumber(v.bstrVal, n, true);
+            return parseNumber(v.bstrVal, n, toBool);
         default:
             return DISP_E_TYPEMISMATCH;
     }
@@ -327,6 +367,12 @@ double toReal(const Number& n) {
     return 0;
 }
 
+// A real with the given significant digits, as Automation writes it: "0.5", "1E+20",
+// "-1.25E-07" (printf's %g with a capital E).
+void formatReal(char (&buf)[64], double d, int digits) {
+    std::snprintf(buf, sizeof buf, "%.*G", digits, d);
+}
+
 HRESULT toBstr(const VARIANT& v, USHORT flags, BSTR& out) {
     char buf[64];
     switch (v.vt) {
@@ -339,11 +385,11 @@ HRESULT toBstr(const VARIANT& v, USHORT flags, BSTR& out) {
                                                       : (v.boolVal ? "-1" : "0"));
             break;
         case VT_R4:
-            std::snprintf(buf, sizeof buf, "%.7g", static_cast<double>(v.fltVal));
+            formatReal(buf, static_cast<double>(v.fltVal), 7);
             break;
         case VT_R8:
         case VT_DATE:
-            std::snprintf(buf, sizeof buf, "%.15g", v.dblVal);
+            formatReal(buf, v.dblVal, 15);
             break;
         default: {
             Number n;
@@ -415,7 +461,7 @@ HRESULT convert(VARIANT& out, const VARIANT& src, USHORT flags, VARTYPE vt) {
     }
     if (src.vt == VT_ERROR)
         return DISP_E_TYPEMISMATCH;
-    hr = readNumber(src, n);
+    hr = readNumber(src, n, vt == VT_BOOL);
     if (FAILED(hr))
         return hr;
     switch (vt) {
@@ -524,8 +570,11 @@ HRESULT VariantCopy(VARIANTARG* pvargDest, const VARIANTARG* pvargSrc) {
             HRESULT hr = SafeArrayCopy(pvargSrc->parray, &copy.parray);
             if (FAILED(hr))
                 return hr;
-        } else if (vt == VT_BSTR && pvargSrc->bstrVal) {
-            copy.bstrVal = SysAllocStringLen(pvargSrc->bstrVal, SysStringLen(pvargSrc->bstrVal));
+        } else if (vt == VT_BSTR) {
+            // Byte for byte (a BSTR may hold an odd number of bytes); a null BSTR is copied as
+            // an empty one, as oleaut32 copies it.
+            copy.bstrVal = SysAllocStringByteLen(reinterpret_cast<const char*>(pvargSrc->bstrVal),
+                                                 SysStringByteLen(pvargSrc->bstrVal));
             if (!copy.bstrVal)
                 return E_OUTOFMEMORY;
         }
