@@ -25,4 +25,5 @@ set(VELA_WINDOWS_PENDING_TESTS)
 
 # The folders that build for Windows so far.
 set(VELA_WINDOWS_DIRS platform framework protocol session transport decoding equipment
-    tests/platform tests/framework tests/protocol tests/equipment)
+    tests/platform tests/framework tests/protocol tests/equipment
+    tests/transport/serial tests/transport/atchannel)
