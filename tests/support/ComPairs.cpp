@@ -6,6 +6,7 @@
 #if !defined(_WIN32)
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -76,7 +77,11 @@ class SocatPairs {
         if (pid < 0)
             return false;
         if (pid == 0) {
-            int null = ::open("/dev/null", O_WRONLY);
+            // Gone with the test program, also when it ends without running its destructors.
+            ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+            int null = ::open("/dev/null", O_RDWR);
+            ::dup2(null, 0);
+            ::dup2(null, 1);
             ::dup2(null, 2);
             ::execl("/usr/bin/socat", "socat", ("pty,raw,echo=0,link=" + a).c_str(),
                     ("pty,raw,echo=0,link=" + b).c_str(), static_cast<char*>(nullptr));

@@ -156,8 +156,9 @@ TEST(CommPair, DcbRoundTripsAndBytesPassBothWays) {
     Ov wr;
     DWORD n = 0;
     BOOL done = WriteFile(p.b, big.data(), static_cast<DWORD>(big.size()), &n, &wr.o);
-    if (!done)
+    if (!done) {
         ASSERT_EQ(GetLastError(), ERROR_IO_PENDING);
+    }
     std::string got;
     for (int i = 0; i < 2500 && got.size() < big.size(); ++i) {
         std::string part = OpenPair::readNow(p.a);
