@@ -1,8 +1,10 @@
-# vela_add_test(NAME SOURCES a.cpp b.cpp LIBS x y [LABELS threaded])
+# vela_add_test(NAME SOURCES a.cpp b.cpp LIBS x y [LABELS threaded] [COM_PAIRS n])
 # One GoogleTest executable; each TEST becomes a ctest case. Tests labelled "threaded"
-# also run in the ThreadSanitizer build.
+# also run in the ThreadSanitizer build. COM_PAIRS: the program uses n linked serial port pairs
+# (tests/support/ComPairs.h); under Wine scripts/with-com-pairs makes them around the run, on
+# Linux the program makes them itself.
 function(vela_add_test name)
-    cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS" ${ARGN})
+    cmake_parse_arguments(T "" "COM_PAIRS" "SOURCES;LIBS;LABELS" ${ARGN})
     add_executable(${name} ${T_SOURCES})
     target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest ${VELA_GTEST_MAIN} GTest::gmock Threads::Threads)
     # GoogleTest's and GoogleMock's headers are compiled once for every test program.
@@ -12,7 +14,12 @@ function(vela_add_test name)
     endif()
     if(CMAKE_CROSSCOMPILING)
         # One ctest case per program: each start under the emulator (Wine) is costly.
-        add_test(NAME ${name} COMMAND ${name})
+        if(T_COM_PAIRS)
+            add_test(NAME ${name} COMMAND ${CMAKE_SOURCE_DIR}/scripts/with-com-pairs ${T_COM_PAIRS}
+                ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:${name}>)
+        else()
+            add_test(NAME ${name} COMMAND ${name})
+        endif()
         set_tests_properties(${name} PROPERTIES LABELS "${T_LABELS}" TIMEOUT 300)
         if(name IN_LIST VELA_WINDOWS_PENDING_TESTS)
             set_tests_properties(${name} PROPERTIES DISABLED TRUE)

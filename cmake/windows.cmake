@@ -23,10 +23,9 @@ add_compile_definitions(_WIN32_WINNT=0x0A00 WINVER=0x0A00 NOMINMAX WIN32_LEAN_AN
 # Test programs that build for Windows but cannot pass there yet; ctest lists them as disabled.
 set(VELA_WINDOWS_PENDING_TESTS)
 
-# The folders that build for Windows so far. The simulated service (sim) registers its classes
-# with the system's COM runtime, and the tests that use it reach it through CoCreateInstance.
-# Of tests/transport only the multiplexer tests: the serial and AT-channel tests come with the
-# comm ports on Wine.
+# The folders that build for Windows. The simulated service (sim) registers its classes with
+# the system's COM runtime, and the tests that use it reach it through CoCreateInstance; the
+# serial and AT-channel tests run on COM port pairs that scripts/with-com-pairs links.
 set(VELA_WINDOWS_DIRS platform framework protocol session transport decoding equipment sim
     tests/platform tests/framework tests/protocol tests/equipment tests/sim tests/session
-    tests/decoding tests/transport/mux)
+    tests/decoding tests/transport/mux tests/transport/serial tests/transport/atchannel)
