@@ -188,12 +188,17 @@ void SyncObjectMgr::joinThread(std::thread::id id) {
 }
 
 void SyncObjectMgr::joinReturned() {
+    joinEnded(true);
+}
+
+void SyncObjectMgr::joinEnded(bool onlyReturned) {
     Registry& r = registry();
+    const std::thread::id self = std::this_thread::get_id();
     std::unique_lock<std::mutex> lock(r.mutex);
     std::vector<std::thread> threads;
     std::vector<std::thread::id> ids;
     for (auto it = r.ended.begin(); it != r.ended.end();) {
-        if (!it->returned) {
+        if ((onlyReturned && !it->returned) || it->thread.get_id() == self) {
             ++it;
             continue;
         }
@@ -524,6 +529,14 @@ void SyncObjectMgr::run(RCPtr<SyncObjectMgr> self) {
         std::lock_guard<std::mutex> lock(m_mutex);
         r.ended.push_back(Registry::Ended{std::move(m_thread), false});
         m_finished = true;
+#ifndef _WIN32
+        // A process that ends without releasing its last component object still joins the
+        // threads of workers that ended on their own (in a plug-in, at its unload). Windows
+        // runs these handlers under the loader lock, where a join could deadlock: there the
+        // last component object's release joins them.
+        static const bool atExit = [] { return std::atexit([] { joinEnded(false); }) == 0; }();
+        (void)atExit;
+#endif
     }
     m_stateChange.notify_all();
     r.idle.notify_all();

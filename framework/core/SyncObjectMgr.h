@@ -109,6 +109,8 @@ class SyncObjectMgr : public RCObject {
     bool isEndingLocked() const;                // caller holds m_mutex
     static void joinThread(std::thread::id id);
     static void joinReturned();  // the ended threads that already left the worker's code
+    // Joins the ended threads (all but the caller's own, or only those that already returned).
+    static void joinEnded(bool onlyReturned);
 
     const std::string m_name;
     const int m_type;

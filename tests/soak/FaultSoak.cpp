@@ -228,6 +228,9 @@ class Driver {
     }
 
     const std::vector<std::string>& failures() const { return m_failures; }
+    // Whether a fault was recorded, for the watchdog while the driver's thread runs (the list
+    // itself is read only once that thread has ended).
+    bool failed() const { return m_failed; }
     int faults() const {
         int n = 0;
         for (const auto& c : m_count)
@@ -260,6 +263,7 @@ class Driver {
     bool fail(const std::string& what) {
         m_failures.push_back(std::string(m_current >= 0 ? kFaultNames[m_current] : "drain") + ": " +
                              what);
+        m_failed = true;
         return false;
     }
 
@@ -429,6 +433,7 @@ class Driver {
     std::atomic<int> m_count[kFaults] = {};
     std::uint64_t m_lostIn[kFaults] = {};
     std::vector<std::string> m_failures;
+    std::atomic<bool> m_failed{false};
     std::atomic<int> m_current{-1};
     std::atomic<double> m_progress{0};
 };
@@ -499,7 +504,7 @@ int main(int argc, char** argv) {
         std::this_thread::sleep_for(100ms);
         bool failed = false;
         for (auto& driver : drivers) {
-            failed = failed || !driver->failures().empty();
+            failed = failed || driver->failed();
             if (driver->stalledFor() > s.maxStall) {
                 std::fprintf(stderr, "vela_soak: no progress for %.0f s while %s: hung\n",
                              driver->stalledFor(), driver->doing().c_str());
