@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdlib>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -16,6 +17,18 @@
 #include "transport/ATChannelInfo.h"
 
 namespace {
+
+// Sets (or, with null, removes) a variable of the process's environment on both systems.
+void setEnvironment(const char* name, const char* value) {
+#if defined(_WIN32)
+    _putenv_s(name, value ? value : "");  // an empty value removes it
+#else
+    if (value)
+        ::setenv(name, value, 1);
+    else
+        ::unsetenv(name);
+#endif
+}
 
 using namespace std::chrono_literals;
 using core::RCPtr;
@@ -72,7 +85,7 @@ bool waitState(const RCPtr<eqbase::Channel>& channel, int state) {
 class EquipmentSessionTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        ::setenv("VELA_COM_DIR", "/nonexistent-vela-com", 1);
+        setEnvironment("VELA_COM_DIR", "/nonexistent-vela-com");
         sim::SimService::instance().reset();
         phone = sim::SimService::instance().addPhone(5, 4711, "Vela phone");
         tvpRequests = std::make_shared<std::atomic<int>>(0);
@@ -110,7 +123,7 @@ class EquipmentSessionTest : public ::testing::Test {
             com->Terminate();
         com.Release();
         sim::SimService::instance().reset();
-        ::unsetenv("VELA_COM_DIR");
+        setEnvironment("VELA_COM_DIR", nullptr);
     }
     RCPtr<eqbase::Channel> channel(int type) {
         for (auto& [channelInfo, channel] : equipment->listChannels())

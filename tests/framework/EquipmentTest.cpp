@@ -22,7 +22,8 @@ struct Recorder : dsrc::DataSourceSink {
     std::vector<std::pair<unsigned long, long>> applies;
     std::vector<std::size_t> frames;
 
-    bool onDataSourceFrame(const dsrc::DataSourceChannelInfo*, const RCPtr<dsrc::DataSourceFrame>& f) override {
+    bool onDataSourceFrame(const dsrc::DataSourceChannelInfo*,
+                           const RCPtr<dsrc::DataSourceFrame>& f) override {
         std::lock_guard<std::mutex> lock(mutex);
         frames.push_back(f->getDataSourceFrameDataSize());
         cv.notify_all();
@@ -43,7 +44,8 @@ struct Observer : eqbase::ChannelObserver {
         r->states.push_back(state);
         r->cv.notify_all();
     }
-    void onApplyResult(eqbase::Channel&, unsigned long id, const core::Status& s) override {
+    void onApplyResult(eqbase::Channel&, core::PropertyNode::Identity id,
+                       const core::Status& s) override {
         std::lock_guard<std::mutex> lock(r->mutex);
         r->applies.emplace_back(id, s.getCode());
         r->cv.notify_all();
@@ -52,7 +54,7 @@ struct Observer : eqbase::ChannelObserver {
 
 // A byte channel with one setting whose apply the channel completes when told to.
 class TestChannel : public eqbase::ByteChannel {
-public:
+  public:
     TestChannel() : eqbase::ByteChannel("Test") {}
     static core::Object* createObject() { return new TestChannel; }
 
@@ -75,7 +77,7 @@ public:
         return false;
     }
 
-protected:
+  protected:
     RCPtr<core::PropertyStore> onCreatePropertyStore() override {
         if (!m_store) {
             m_store = new core::PropertyStore(1, "", "");
@@ -83,7 +85,8 @@ protected:
             slow->attachApply(this, &TestChannel::onPending);
             slow->setApplyTimeout(50);
             slow->add(1, "one", true);
-            RCPtr<core::UShortPropertyItem> refused(new core::UShortPropertyItem(11, "Refused", ""));
+            RCPtr<core::UShortPropertyItem> refused(
+                new core::UShortPropertyItem(11, "Refused", ""));
             refused->attachApply(this, &TestChannel::onRefuse);
             RCPtr<core::UShortPropertyItem> plain(new core::UShortPropertyItem(12, "Plain", ""));
             m_store->insert(slow);
@@ -98,21 +101,22 @@ protected:
         return eqbase::ByteChannel::onEndWorkThread();
     }
 
-private:
+  private:
     RCPtr<core::PropertyStore> m_store;
 };
 
 class TestEquipment : public eqbase::Equipment {
-public:
+  public:
     TestEquipment() : eqbase::Equipment("TestEquipment") {}
     RCPtr<eqbase::Channel> channelOfType(int type) {
         RCPtr<eqbase::Channel> found;
         for (auto& [info, channel] : listChannels())
-            if (info->getChannelType() == type && channel) found = channel;
+            if (info->getChannelType() == type && channel)
+                found = channel;
         return found;
     }
 
-protected:
+  protected:
     bool onBeginWorkThread() override { return addChannelCreator(2, &TestChannel::createObject); }
 };
 
@@ -127,7 +131,7 @@ RCPtr<equip::EquipmentInfo> makeInfo() {
 }
 
 class EquipmentFixture : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         rec = new Recorder;
         eq = new TestEquipment;
@@ -149,14 +153,16 @@ protected:
 
 TEST_F(EquipmentFixture, ChannelsOnlyForVisibleSelectedInfosWithACreator) {
     int made = 0;
-    for (auto& [info, c] : eq->listChannels()) made += c ? 1 : 0;
+    for (auto& [info, c] : eq->listChannels())
+        made += c ? 1 : 0;
     EXPECT_EQ(made, 1);
 }
 
 TEST_F(EquipmentFixture, ActivationStatesAndFrames) {
     GUID guid{};
     for (auto& [info, c] : eq->listChannels())
-        if (c) guid = info->getChannelGuid();
+        if (c)
+            guid = info->getChannelGuid();
     EXPECT_TRUE(eq->activateChannel(guid));
     auto* test = dynamic_cast<TestChannel*>(channel.get());
     test->becomeActive();
@@ -173,7 +179,8 @@ TEST_F(EquipmentFixture, ActivationStatesAndFrames) {
 TEST_F(EquipmentFixture, FramesFollowTheActivation) {
     GUID guid{};
     for (auto& [info, c] : eq->listChannels())
-        if (c) guid = info->getChannelGuid();
+        if (c)
+            guid = info->getChannelGuid();
     auto* test = dynamic_cast<TestChannel*>(channel.get());
     test->sendFrame(1);  // not activated yet
     EXPECT_TRUE(eq->activateChannel(guid));
@@ -191,7 +198,8 @@ TEST_F(EquipmentFixture, ActivationWithoutDataSourceIsRefused) {
     eq->setDataSourceSink(nullptr);
     GUID guid{};
     for (auto& [info, c] : eq->listChannels())
-        if (c) guid = info->getChannelGuid();
+        if (c)
+            guid = info->getChannelGuid();
     EXPECT_FALSE(eq->activateChannel(guid));
     ASSERT_TRUE(rec->waitFor([&] { return rec->states.size() >= 2; }));
     EXPECT_EQ(rec->states, (std::vector<int>{2, 1}));
@@ -232,18 +240,21 @@ TEST_F(EquipmentFixture, EndingTheEquipmentEndsPendingApplies) {
 }
 
 class PortDetector : public eqbase::EquipmentDetector {
-public:
+  public:
     PortDetector() : eqbase::EquipmentDetector("NOR_Test") {}
     static core::Object* createObject() { return new PortDetector; }
     RCPtr<dsrc::DataSourceChannelInfo> createChannelInfo(const std::string& role) override {
-        if (role == "Modem") return RCPtr<dsrc::DataSourceChannelInfo>(new equip::EquipmentChannelInfo(2));
+        if (role == "Modem")
+            return RCPtr<dsrc::DataSourceChannelInfo>(new equip::EquipmentChannelInfo(2));
         return {};
     }
 };
 
 TEST(EquipmentDetector, RegistryAndDetection) {
-    ASSERT_TRUE(eqbase::EquipmentDetector::registerClass("NOR_Test", &PortDetector::createObject, 0));
-    EXPECT_FALSE(eqbase::EquipmentDetector::registerClass("NOR_Test", &PortDetector::createObject, 0));
+    ASSERT_TRUE(
+        eqbase::EquipmentDetector::registerClass("NOR_Test", &PortDetector::createObject, 0));
+    EXPECT_FALSE(
+        eqbase::EquipmentDetector::registerClass("NOR_Test", &PortDetector::createObject, 0));
     auto detector = eqbase::EquipmentDetector::create("NOR_Test", 0);
     ASSERT_TRUE(detector);
     EXPECT_FALSE(eqbase::EquipmentDetector::create("NOR_Test", 1));
@@ -277,7 +288,8 @@ TEST(EquipmentObserver, ObserverGivenAfterTheChannelsExistIsToldOfTheirStates) {
     eq->setChannelObserver(new Observer(rec.get()));
     GUID guid{};
     for (auto& [info, c] : eq->listChannels())
-        if (c) guid = info->getChannelGuid();
+        if (c)
+            guid = info->getChannelGuid();
     EXPECT_TRUE(eq->activateChannel(guid));
     ASSERT_TRUE(rec->waitFor([&] { return !rec->states.empty(); }));
     EXPECT_EQ(rec->states.front(), 2);
