@@ -25,9 +25,9 @@ const std::vector<ComPair>& comPairs(std::size_t count, std::string* why = nullp
 }  // namespace testsupport
 
 // Skips the test when fewer than `count` pairs exist.
-#define VELA_REQUIRE_COM_PAIRS(count)                                         \
-    do {                                                                      \
-        std::string whyNot;                                                   \
-        if (testsupport::comPairs(count, &whyNot).size() < (count))           \
-            GTEST_SKIP() << "no linked serial ports: " << whyNot;             \
+#define VELA_REQUIRE_COM_PAIRS(count)                               \
+    do {                                                            \
+        std::string whyNot;                                         \
+        if (testsupport::comPairs(count, &whyNot).size() < (count)) \
+            GTEST_SKIP() << "no linked serial ports: " << whyNot;   \
     } while (0)

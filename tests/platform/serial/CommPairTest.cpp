@@ -22,6 +22,16 @@ bool underWine() {
 #endif
 }
 
+// CancelIo, which only the Windows side has (and only Wine needs here).
+bool cancelIo(HANDLE h) {
+#if defined(_WIN32)
+    return CancelIo(h);
+#else
+    (void)h;
+    return false;
+#endif
+}
+
 HANDLE openPort(const std::string& name) {
     return CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
@@ -114,8 +124,15 @@ TEST(CommPair, OpensExclusivelyAndRefusesUnknownPorts) {
     HANDLE h = openPort(pair.a);
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
     // A COM port is opened for exclusive access: a second open fails while the first holds it.
-    EXPECT_EQ(openPort(pair.a), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    // Wine opens it a second time (it does not make device opens exclusive).
+    HANDLE second = openPort(pair.a);
+    if (underWine()) {
+        EXPECT_NE(second, INVALID_HANDLE_VALUE);
+        CloseHandle(second);
+    } else {
+        EXPECT_EQ(second, INVALID_HANDLE_VALUE);
+        EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    }
     ASSERT_TRUE(CloseHandle(h));
     h = openPort(pair.a);
     ASSERT_NE(h, INVALID_HANDLE_VALUE) << "free again once closed";
@@ -145,7 +162,8 @@ TEST(CommPair, DcbRoundTripsAndBytesPassBothWays) {
     ASSERT_TRUE(GetCommState(p.a, &back));
     EXPECT_EQ(back.BaudRate, static_cast<DWORD>(CBR_9600));
     EXPECT_EQ(back.StopBits, TWOSTOPBITS);
-    EXPECT_EQ(back.EvtChar, '\n');
+    // Wine keeps no event character (termios has no place for it) and reads back 0.
+    EXPECT_EQ(back.EvtChar, underWine() ? '\0' : '\n');
 
     EXPECT_EQ(OpenPair::write(p.a, "AT+CGMI\r\n"), 9u);
     EXPECT_EQ(OpenPair::waitQueued(p.b, 9), 9u);
@@ -178,7 +196,18 @@ TEST(CommPair, ReadTimeoutsMeanWhatTheyMeanOnWindows) {
     char buf[16];
     DWORD n = 99;
     Ov rd;
-    // MAXDWORD/0/0: at once with what is there, also nothing.
+    // MAXDWORD/0/0: at once with what is there, also nothing. Wine leaves the read pending
+    // until bytes come; only a cancel ends it.
+    if (underWine()) {
+        ASSERT_FALSE(ReadFile(p.b, buf, sizeof buf, &n, &rd.o));
+        ASSERT_EQ(GetLastError(), ERROR_IO_PENDING);
+        EXPECT_FALSE(rd.signalled(200));
+        ASSERT_TRUE(cancelIo(p.b));
+        ASSERT_TRUE(rd.signalled());
+        EXPECT_FALSE(GetOverlappedResult(p.b, &rd.o, &n, FALSE));
+        EXPECT_EQ(GetLastError(), ERROR_OPERATION_ABORTED);
+        return;  // its other time-outs were not compared
+    }
     ASSERT_TRUE(ReadFile(p.b, buf, sizeof buf, &n, &rd.o));
     EXPECT_EQ(n, 0u);
 
@@ -216,6 +245,21 @@ TEST(CommPair, ReadTimeoutsMeanWhatTheyMeanOnWindows) {
 TEST(CommPair, LineEventsCompletePendingWaitsAndAMaskChangeEndsThemWithZero) {
     VELA_REQUIRE_COM_PAIRS(1);
     OpenPair p;
+    if (underWine()) {
+        // Wine has no event character, and a changed mask ends a pending wait with
+        // ERROR_OPERATION_ABORTED where Windows ends it successfully with a mask of 0.
+        ASSERT_TRUE(SetCommMask(p.b, EV_RXCHAR));
+        Ov ev;
+        DWORD mask = 0xDEAD, n = 0;
+        ASSERT_FALSE(WaitCommEvent(p.b, &mask, &ev.o));
+        ASSERT_EQ(GetLastError(), ERROR_IO_PENDING);
+        ASSERT_TRUE(SetCommMask(p.b, EV_RXFLAG | EV_ERR));
+        ASSERT_TRUE(ev.signalled());
+        EXPECT_FALSE(GetOverlappedResult(p.b, &ev.o, &n, FALSE));
+        EXPECT_EQ(GetLastError(), ERROR_OPERATION_ABORTED);
+        EXPECT_EQ(mask, 0u);
+        return;
+    }
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;
     ASSERT_TRUE(GetCommState(p.b, &dcb));
@@ -271,7 +315,7 @@ TEST(CommPair, PurgeAndCloseAbortPendingOperations) {
     ASSERT_TRUE(PurgeComm(p.b, PURGE_RXCLEAR));
     EXPECT_EQ(OpenPair::waitQueued(p.b, 0), 0u);
 
-    // PURGE_RXABORT ends a pending read.
+    // PURGE_RXABORT ends a pending read. Wine leaves it pending; CancelIo ends it there.
     OpenPair::setTimeouts(p.b, 0, 0, 0);
     char buf[8];
     Ov rd;
@@ -279,6 +323,10 @@ TEST(CommPair, PurgeAndCloseAbortPendingOperations) {
     ASSERT_FALSE(ReadFile(p.b, buf, sizeof buf, &n, &rd.o));
     ASSERT_EQ(GetLastError(), ERROR_IO_PENDING);
     ASSERT_TRUE(PurgeComm(p.b, PURGE_RXABORT));
+    if (underWine()) {
+        EXPECT_FALSE(rd.signalled(200));
+        ASSERT_TRUE(cancelIo(p.b));
+    }
     ASSERT_TRUE(rd.signalled());
     EXPECT_FALSE(GetOverlappedResult(p.b, &rd.o, &n, FALSE));
     EXPECT_EQ(GetLastError(), ERROR_OPERATION_ABORTED);
@@ -296,7 +344,9 @@ TEST(CommPair, PurgeAndCloseAbortPendingOperations) {
     ASSERT_TRUE(rd.signalled());
     ASSERT_TRUE(ev.signalled());
     EXPECT_FALSE(GetOverlappedResult(closed, &rd.o, &n, FALSE));
-    EXPECT_EQ(GetLastError(), ERROR_OPERATION_ABORTED);
+    // Wine ends the read with another error code (676) than the wait.
+    if (!underWine())
+        EXPECT_EQ(GetLastError(), ERROR_OPERATION_ABORTED);
     EXPECT_FALSE(GetOverlappedResult(closed, &ev.o, &n, FALSE));
     EXPECT_EQ(GetLastError(), ERROR_OPERATION_ABORTED);
 }
@@ -317,8 +367,15 @@ TEST(CommPair, ModemLinesOfAPseudoTerminal) {
         EXPECT_TRUE(rts);
         EXPECT_TRUE(brk);
     } else {
-        RecordProperty("wine_modem_status", ok ? "ok" : "failed");
-        RecordProperty("wine_escape", (dtr && rts) ? "ok" : "failed");
+        // Wine fails the modem-line calls on a pseudo-terminal (its ioctls fail there); break
+        // works.
+        EXPECT_FALSE(ok);
+        EXPECT_FALSE(dtr);
+        EXPECT_FALSE(rts);
+        EXPECT_TRUE(brk);
+        status = 0;
+        EXPECT_FALSE(GetCommModemStatus(p.a, &status));
+        EXPECT_EQ(GetLastError(), ERROR_NOT_SUPPORTED);
     }
     EXPECT_FALSE(EscapeCommFunction(p.a, 42));
     EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
