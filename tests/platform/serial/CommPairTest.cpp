@@ -345,8 +345,9 @@ TEST(CommPair, PurgeAndCloseAbortPendingOperations) {
     ASSERT_TRUE(ev.signalled());
     EXPECT_FALSE(GetOverlappedResult(closed, &rd.o, &n, FALSE));
     // Wine ends the read with another error code (676) than the wait.
-    if (!underWine())
+    if (!underWine()) {
         EXPECT_EQ(GetLastError(), ERROR_OPERATION_ABORTED);
+    }
     EXPECT_FALSE(GetOverlappedResult(closed, &ev.o, &n, FALSE));
     EXPECT_EQ(GetLastError(), ERROR_OPERATION_ABORTED);
 }
