@@ -40,6 +40,7 @@ struct Registry {
     std::vector<Ended> ended;
     std::vector<std::thread::id> joining;
     std::condition_variable endedChange;
+    bool exiting = false;  // the exit handler has run: threads ending now detach themselves
 };
 
 Registry& registry() {
@@ -187,38 +188,7 @@ void SyncObjectMgr::joinThread(std::thread::id id) {
     }
 }
 
-void SyncObjectMgr::joinReturned() {
-    joinEnded(true);
-}
-
-void SyncObjectMgr::joinEnded(bool onlyReturned) {
-    Registry& r = registry();
-    const std::thread::id self = std::this_thread::get_id();
-    std::unique_lock<std::mutex> lock(r.mutex);
-    std::vector<std::thread> threads;
-    std::vector<std::thread::id> ids;
-    for (auto it = r.ended.begin(); it != r.ended.end();) {
-        if ((onlyReturned && !it->returned) || it->thread.get_id() == self) {
-            ++it;
-            continue;
-        }
-        ids.push_back(it->thread.get_id());
-        threads.push_back(std::move(it->thread));
-        it = r.ended.erase(it);
-    }
-    if (threads.empty())
-        return;
-    r.joining.insert(r.joining.end(), ids.begin(), ids.end());
-    lock.unlock();
-    for (auto& t : threads)
-        t.join();
-    lock.lock();
-    for (std::thread::id id : ids)
-        r.joining.erase(std::find(r.joining.begin(), r.joining.end(), id));
-    r.endedChange.notify_all();
-}
-
-void SyncObjectMgr::joinEndedWorkers() {
+void SyncObjectMgr::joinEnded(Join which) {
     Registry& r = registry();
     const std::thread::id self = std::this_thread::get_id();
     std::unique_lock<std::mutex> lock(r.mutex);
@@ -226,7 +196,7 @@ void SyncObjectMgr::joinEndedWorkers() {
         std::vector<std::thread> threads;
         std::vector<std::thread::id> ids;
         for (auto it = r.ended.begin(); it != r.ended.end();) {
-            if (it->thread.get_id() == self) {
+            if ((which == Join::Returned && !it->returned) || it->thread.get_id() == self) {
                 ++it;
                 continue;
             }
@@ -243,8 +213,11 @@ void SyncObjectMgr::joinEndedWorkers() {
             for (std::thread::id id : ids)
                 r.joining.erase(std::find(r.joining.begin(), r.joining.end(), id));
             r.endedChange.notify_all();
-            continue;  // more may have ended meanwhile
+            if (which != Join::Returned)
+                continue;  // more may have ended meanwhile
         }
+        if (which != Join::EndedAndEnding)
+            return;
         // Workers already asked to stop hand their thread over when they finish; threads
         // another party is joining are waited for too.
         bool pending = std::any_of(r.joining.begin(), r.joining.end(),
@@ -261,6 +234,24 @@ void SyncObjectMgr::joinEndedWorkers() {
     }
 }
 
+void SyncObjectMgr::joinEndedWorkers() {
+    joinEnded(Join::EndedAndEnding);
+}
+
+void SyncObjectMgr::joinAtExit() {
+    // Joins what has ended by now. A worker still ending (a release posted its stop just
+    // before the process ended) hands its thread over later, when no one is left to join it:
+    // from here on such a thread detaches itself instead. Nothing waits here for a worker,
+    // so an exit never hangs on one.
+    joinEnded(Join::Ended);
+    Registry& r = registry();
+    std::lock_guard<std::mutex> lock(r.mutex);
+    r.exiting = true;
+    for (auto& e : r.ended)
+        e.thread.detach();  // ended while the others were joined
+    r.ended.clear();
+}
+
 bool SyncObjectMgr::isCurrentThread() const {
     return t_current == this;
 }
@@ -271,7 +262,7 @@ bool SyncObjectMgr::isRunning() const {
 }
 
 bool SyncObjectMgr::start(unsigned long milliseconds) {
-    joinReturned();
+    joinEnded(Join::Returned);
     std::unique_lock<std::mutex> lock(m_mutex);
     if (m_state != State::Created)
         return false;
@@ -527,14 +518,18 @@ void SyncObjectMgr::run(RCPtr<SyncObjectMgr> self) {
         std::lock_guard<std::mutex> registryLock(r.mutex);
         r.workers.erase(std::remove(r.workers.begin(), r.workers.end(), this), r.workers.end());
         std::lock_guard<std::mutex> lock(m_mutex);
-        r.ended.push_back(Registry::Ended{std::move(m_thread), false});
+        if (r.exiting) {
+            m_thread.detach();
+        } else {
+            r.ended.push_back(Registry::Ended{std::move(m_thread), false});
+        }
         m_finished = true;
 #ifndef _WIN32
         // A process that ends without releasing its last component object still joins the
         // threads of workers that ended on their own (in a plug-in, at its unload). Windows
         // runs these handlers under the loader lock, where a join could deadlock: there the
         // last component object's release joins them.
-        static const bool atExit = [] { return std::atexit([] { joinEnded(false); }) == 0; }();
+        static const bool atExit = [] { return std::atexit(&SyncObjectMgr::joinAtExit) == 0; }();
         (void)atExit;
 #endif
     }

@@ -108,9 +108,11 @@ class SyncObjectMgr : public RCObject {
     bool isIdleLocked(std::int64_t now) const;  // caller holds m_mutex
     bool isEndingLocked() const;                // caller holds m_mutex
     static void joinThread(std::thread::id id);
-    static void joinReturned();  // the ended threads that already left the worker's code
-    // Joins the ended threads (all but the caller's own, or only those that already returned).
-    static void joinEnded(bool onlyReturned);
+    // Which ended threads joinEnded takes: those that already left the worker's code, all of
+    // them, or all of them after waiting for the workers already stopping to end too.
+    enum class Join { Returned, Ended, EndedAndEnding };
+    static void joinEnded(Join which);
+    static void joinAtExit();
 
     const std::string m_name;
     const int m_type;
