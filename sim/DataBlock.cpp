@@ -20,36 +20,31 @@ void DataBlock::FinalRelease() {
 
 HRESULT DataBlock::create(std::weak_ptr<ServiceCore> core, Bytes&& bytes, const void* providerScope,
                           const void* phoneScope, IDataBlock** out) {
-    if (!out)
-        return E_POINTER;
-    *out = nullptr;
     if (bytes.empty() || bytes.size() > std::numeric_limits<ULONG>::max())
         return create(std::move(core), static_cast<const Bytes&>(bytes), providerScope, phoneScope,
                       out);
-    ATL::CComObjectNoLock<DataBlock>* block = nullptr;
-    HRESULT hr = ATL::CComObjectNoLock<DataBlock>::CreateInstance(&block);
-    if (FAILED(hr))
-        return hr;
-    block->AddRef();
-    block->m_core = std::move(core);
-    block->m_providerScope = providerScope;
-    block->m_phoneScope = phoneScope;
-    // A moved vector keeps its storage, which the array is then laid over.
-    block->m_bytes = std::move(bytes);
-    SAFEARRAY* data = platform::com::safeArrayCreateVectorOver(
-        VT_UI1, block->m_bytes.data(), static_cast<ULONG>(block->m_bytes.size()));
-    if (!data) {
-        block->Release();
-        return E_OUTOFMEMORY;
-    }
-    SafeArrayDestroy(block->m_data);
-    block->m_data = data;
-    *out = block;
-    return S_OK;
+    return make(std::move(core), providerScope, phoneScope, out, [&bytes](DataBlock& block) {
+        // A moved vector keeps its storage, which the array is then laid over.
+        block.m_bytes = std::move(bytes);
+        return platform::com::safeArrayCreateVectorOver(VT_UI1, block.m_bytes.data(),
+                                                        static_cast<ULONG>(block.m_bytes.size()));
+    });
 }
 
 HRESULT DataBlock::create(std::weak_ptr<ServiceCore> core, const Bytes& bytes,
                           const void* providerScope, const void* phoneScope, IDataBlock** out) {
+    return make(std::move(core), providerScope, phoneScope, out, [&bytes](DataBlock&) {
+        // The array is made holding the bytes: no zero-fill that the copy would overwrite.
+        return bytes.size() > std::numeric_limits<ULONG>::max()
+                   ? nullptr
+                   : platform::com::safeArrayCreateVectorCopy(VT_UI1, bytes.data(),
+                                                              static_cast<ULONG>(bytes.size()));
+    });
+}
+
+HRESULT DataBlock::make(std::weak_ptr<ServiceCore> core, const void* providerScope,
+                        const void* phoneScope, IDataBlock** out,
+                        const std::function<SAFEARRAY*(DataBlock&)>& makeData) {
     if (!out)
         return E_POINTER;
     *out = nullptr;
@@ -61,11 +56,7 @@ HRESULT DataBlock::create(std::weak_ptr<ServiceCore> core, const Bytes& bytes,
     block->m_core = std::move(core);
     block->m_providerScope = providerScope;
     block->m_phoneScope = phoneScope;
-    // The array is made holding the bytes: no zero-fill that the copy would overwrite.
-    SAFEARRAY* data = bytes.size() > std::numeric_limits<ULONG>::max()
-                          ? nullptr
-                          : platform::com::safeArrayCreateVectorCopy(
-                                VT_UI1, bytes.data(), static_cast<ULONG>(bytes.size()));
+    SAFEARRAY* data = makeData(*block);
     if (!data) {
         block->Release();
         return E_OUTOFMEMORY;

@@ -4,6 +4,7 @@
 // caller); putting Data copies the given array.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <mutex>
 
@@ -39,6 +40,10 @@ class DataBlock : public ATL::CComObjectRootEx<ATL::CComMultiThreadModel>,
     STDMETHOD(put_Data)(SAFEARRAY** pVal) override;
 
   private:
+    // A new block whose array `makeData` gives (null: out of memory).
+    static HRESULT make(std::weak_ptr<ServiceCore> core, const void* providerScope,
+                        const void* phoneScope, IDataBlock** out,
+                        const std::function<SAFEARRAY*(DataBlock&)>& makeData);
     std::optional<FaultTable::Fault> fault(const char* method);
 
     std::weak_ptr<ServiceCore> m_core;

@@ -3,7 +3,9 @@
 #include <cstdlib>
 #include <sstream>
 
-#if !defined(_WIN32)
+#if defined(_WIN32)
+#include <windows.h>
+#else
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/prctl.h>
@@ -133,6 +135,24 @@ const std::vector<ComPair>& comPairs(std::size_t count, std::string* why) {
     if (why)
         *why = reason;
     return pairs;
+}
+
+bool dtrUnusableUnderWine(const std::string& name) {
+#if defined(_WIN32)
+    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    if (!ntdll || !GetProcAddress(ntdll, "wine_get_version"))
+        return false;
+    HANDLE h = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
+    const bool unusable = !EscapeCommFunction(h, SETDTR);
+    CloseHandle(h);
+    return unusable;
+#else
+    (void)name;
+    return false;
+#endif
 }
 
 }  // namespace testsupport

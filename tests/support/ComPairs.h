@@ -22,6 +22,11 @@ struct ComPair {
 // At least `count` pairs, made once per process; empty (and `why` says why) when there are none.
 const std::vector<ComPair>& comPairs(std::size_t count, std::string* why = nullptr);
 
+// Wine fails EscapeCommFunction(SETDTR) on a pseudo-terminal, and SerialPort's connect needs it
+// (a port whose DTR cannot be raised is not connected): true when the port cannot open there.
+// Always false elsewhere.
+bool dtrUnusableUnderWine(const std::string& name);
+
 }  // namespace testsupport
 
 // Skips the test when fewer than `count` pairs exist.

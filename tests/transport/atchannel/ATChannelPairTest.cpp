@@ -26,26 +26,6 @@ bool portIsFree(const std::string& name) {
     return true;
 }
 
-// Wine fails EscapeCommFunction(SETDTR) on a pseudo-terminal, and SerialPort's connect needs it
-// (a port whose DTR cannot be raised is not connected): the port cannot open there.
-bool dtrUnusableUnderWine(const std::string& name) {
-#if defined(_WIN32)
-    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
-    if (!ntdll || !GetProcAddress(ntdll, "wine_get_version"))
-        return false;
-    HANDLE h = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE)
-        return false;
-    const bool unusable = !EscapeCommFunction(h, SETDTR);
-    CloseHandle(h);
-    return unusable;
-#else
-    (void)name;
-    return false;
-#endif
-}
-
 RCPtr<dsrc::DataSourceChannelInfo> infoFor(const std::string& port) {
     RCPtr<vela::ATChannelInfo> info(new vela::ATChannelInfo());
     info->setPortName(port);
@@ -55,7 +35,7 @@ RCPtr<dsrc::DataSourceChannelInfo> infoFor(const std::string& port) {
 TEST(ATChannelPair, HoldsItsComPortWhileTheWorkThreadRunsAndMovesToANewOne) {
     VELA_REQUIRE_COM_PAIRS(2);
     const auto& pairs = testsupport::comPairs(2);
-    if (dtrUnusableUnderWine(pairs[0].a))
+    if (testsupport::dtrUnusableUnderWine(pairs[0].a))
         GTEST_SKIP() << "Wine cannot raise DTR on a pseudo-terminal";
     const std::string first = pairs[0].a.substr(4), second = pairs[1].a.substr(4);
     core::TraceCapture traces;

@@ -72,26 +72,6 @@ struct Peer {
     HANDLE ev = nullptr;
 };
 
-// Wine fails EscapeCommFunction(SETDTR) on a pseudo-terminal, and SerialPort's connect needs it
-// (a port whose DTR cannot be raised is not connected): the port cannot open there.
-bool dtrUnusableUnderWine(const std::string& name) {
-#if defined(_WIN32)
-    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
-    if (!ntdll || !GetProcAddress(ntdll, "wine_get_version"))
-        return false;
-    HANDLE h = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE)
-        return false;
-    const bool unusable = !EscapeCommFunction(h, SETDTR);
-    CloseHandle(h);
-    return unusable;
-#else
-    (void)name;
-    return false;
-#endif
-}
-
 std::string readText(const RCPtr<core::Pipe>& pipe, std::size_t n) {
     std::string text;
     auto until = std::chrono::steady_clock::now() + 5s;
@@ -111,7 +91,7 @@ RCPtr<core::Data> bytes(const std::string& s) {
 TEST(SerialPortPair, TalksToThePhoneAndGivesThePortBackOnDisconnect) {
     VELA_REQUIRE_COM_PAIRS(1);
     const auto& pair = testsupport::comPairs(1)[0];
-    if (dtrUnusableUnderWine(pair.a))
+    if (testsupport::dtrUnusableUnderWine(pair.a))
         GTEST_SKIP() << "Wine cannot raise DTR on a pseudo-terminal";
     core::TraceCapture traces;
     RCPtr<SerialPort> port(new SerialPort());
@@ -155,7 +135,7 @@ TEST(SerialPortPair, TalksToThePhoneAndGivesThePortBackOnDisconnect) {
 TEST(SerialPortPair, SettingsMadeWhileClosedAreAppliedOnConnect) {
     VELA_REQUIRE_COM_PAIRS(1);
     const auto& pair = testsupport::comPairs(1)[0];
-    if (dtrUnusableUnderWine(pair.a))
+    if (testsupport::dtrUnusableUnderWine(pair.a))
         GTEST_SKIP() << "Wine cannot raise DTR on a pseudo-terminal";
     core::TraceCapture traces;
     RCPtr<SerialPort> port(new SerialPort());
