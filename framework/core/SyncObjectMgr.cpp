@@ -262,6 +262,15 @@ bool SyncObjectMgr::isRunning() const {
 }
 
 bool SyncObjectMgr::start(unsigned long milliseconds) {
+#ifndef _WIN32
+    // A process that ends without releasing its last component object still joins the threads
+    // of workers that ended on their own (in a plug-in, at its unload). The handler is
+    // registered before the first thread starts, so that it runs whenever one ends. Windows
+    // runs these handlers under the loader lock, where a join could deadlock: there the last
+    // component object's release joins them.
+    static const bool atExit = [] { return std::atexit(&SyncObjectMgr::joinAtExit) == 0; }();
+    (void)atExit;
+#endif
     joinEnded(Join::Returned);
     std::unique_lock<std::mutex> lock(m_mutex);
     if (m_state != State::Created)
@@ -524,14 +533,6 @@ void SyncObjectMgr::run(RCPtr<SyncObjectMgr> self) {
             r.ended.push_back(Registry::Ended{std::move(m_thread), false});
         }
         m_finished = true;
-#ifndef _WIN32
-        // A process that ends without releasing its last component object still joins the
-        // threads of workers that ended on their own (in a plug-in, at its unload). Windows
-        // runs these handlers under the loader lock, where a join could deadlock: there the
-        // last component object's release joins them.
-        static const bool atExit = [] { return std::atexit(&SyncObjectMgr::joinAtExit) == 0; }();
-        (void)atExit;
-#endif
     }
     m_stateChange.notify_all();
     r.idle.notify_all();
