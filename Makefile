@@ -11,7 +11,8 @@
 #   make install-check - the package unpacked in a fresh root and checked file by file,
 #                 vela-host and the example host (examples/host, built out of tree against the
 #                 unpacked package) run from it
-#   make warnings - the whole tree built with GCC (Release) and with clang (the fuzzing tree)
+#   make warnings - everything but the test programs built with GCC (Release) and with clang
+#                 (the fuzzing tree); the sanitizer trees compile the test programs with -Werror
 # Every build here turns warnings into errors (VELA_WERROR); a plain cmake build only reports them.
 # A tree is configured again when this file changes (touch: cmake leaves an unchanged
 # build.ninja as it was).
@@ -93,10 +94,10 @@ deb: $(BUILD)/release/build.ninja
 install-check: deb
 	scripts/check-install $(BUILD)/release
 
-# No warning from GCC in its Release tree whole, nor from clang in everything but the test
-# programs (which the sanitizer trees compile with GCC and -Werror).
+# No warning from GCC's optimiser nor from clang in everything but the test programs (which the
+# sanitizer trees compile with GCC and -Werror).
 warnings: $(BUILD)/release/build.ninja $(BUILD)/fuzz/build.ninja
-	cmake --build $(BUILD)/release -j $(JOBS)
+	cmake --build $(BUILD)/release -j $(JOBS) --target vela_programs
 	cmake --build $(BUILD)/fuzz -j $(JOBS) --target vela_programs
 
 # The Windows build (mingw-w64) and its tests under Wine.
