@@ -274,8 +274,8 @@ void TVP::onAppliedPropertyItem(core::PropertyItem& item, const core::Status& st
         return;
     if (!status.succeeded() && !m_inAcknowledge && m_queue.abandon(item.getIdentity()))
         core::ToggleTrace(20,
-                          "TVP::onAppliedPropertyItem %lu failed - its commands left the queue\n",
-                          static_cast<unsigned long>(item.getIdentity()));
+                          "TVP::onAppliedPropertyItem %llu failed - its commands left the queue\n",
+                          static_cast<unsigned long long>(item.getIdentity()));
 }
 
 bool TVP::onProbeModeAck(Command& command, TvpCommandAck& ack) {

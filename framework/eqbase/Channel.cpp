@@ -158,8 +158,8 @@ bool Channel::applyPropertyItem(Identity identity) {
             pending.timer->registerCallBack(core::CallBack(this, [this, identity] {
                 core::Status timedOut(-1);
                 timedOut.setAdditionalInfo(-1, "apply timed out");
-                core::ToggleTrace(20, "Channel::applyPropertyItem %s: apply of %lu timed out\n",
-                                  m_channelName.c_str(), identity);
+                core::ToggleTrace(20, "Channel::applyPropertyItem %s: apply of %llu timed out\n",
+                                  m_channelName.c_str(), static_cast<unsigned long long>(identity));
                 finishApply(identity, timedOut);
             }));
             m_worker->addSyncObject(pending.timer.get());
