@@ -39,10 +39,11 @@ $(BUILD)/fuzz/build.ninja: Makefile | deps
 	    -DVELA_FUZZ=ON -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DVELA_WERROR=ON >/dev/null
 	@touch $@
 
-$(BUILD)/windows/build.ninja:
+$(BUILD)/windows/build.ninja: Makefile
 	@scripts/install-deps windows
 	cmake -S . -B $(BUILD)/windows -G Ninja -DCMAKE_BUILD_TYPE=Debug \
-	    -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw64.cmake >/dev/null
+	    -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw64.cmake -DVELA_WERROR=ON >/dev/null
+	@touch $@
 
 # The optimised tree: benchmarks, the memcheck session and the Debian package. It is installed
 # under /usr, so GNUInstallDirs gives the multiarch library folder.

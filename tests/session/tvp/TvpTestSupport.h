@@ -222,7 +222,7 @@ class RecordingSink : public dsrc::DataSourceSink {
 };
 
 struct ApplyResult {
-    unsigned long identity;
+    core::PropertyNode::Identity identity;
     long code;
     std::string text;
 };
@@ -453,7 +453,7 @@ class TvpTest : public ::testing::Test {
             engine->settle();
     }
     // The item of the engine's settings tree with that identity.
-    core::PropertyItem* item(unsigned long identity) {
+    core::PropertyItem* item(core::PropertyNode::Identity identity) {
         auto store = engine->getPropertyStore();
         return store ? dynamic_cast<core::PropertyItem*>(store->get(identity).get()) : nullptr;
     }
