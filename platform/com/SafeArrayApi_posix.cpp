@@ -156,8 +156,13 @@ HRESULT SafeArrayDestroy(SAFEARRAY* psa) {
         return S_OK;
     if (locks(psa).load() != 0)
         return DISP_E_ARRAYISLOCKED;
-    // Elements that the array does not own (as on Windows) stay where they are.
-    if (!(psa->fFeatures & (FADF_AUTO | FADF_STATIC | FADF_EMBEDDED)))
+    // Elements that the array does not own stay where they are; those of a static array are
+    // zeroed, as oleaut32 does (a static array's elements are of plain types here).
+    if (psa->fFeatures & FADF_STATIC)
+        std::memset(
+            psa->pvData, 0,
+            static_cast<std::size_t>(psa->cbElements) * platform::com::safeArrayElementCount(psa));
+    else if (!(psa->fFeatures & (FADF_AUTO | FADF_EMBEDDED)))
         std::free(psa->pvData);
     freeDescriptor(psa);
     return S_OK;

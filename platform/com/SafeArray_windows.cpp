@@ -26,7 +26,7 @@ SAFEARRAY* safeArrayCreateVectorOver(VARTYPE vt, void* data, ULONG cElements) {
         return nullptr;
     psa->rgsabound[0].cElements = cElements;
     psa->rgsabound[0].lLbound = 0;
-    // Static: SafeArrayDestroy frees the descriptor and leaves the elements.
+    // Static: SafeArrayDestroy frees the descriptor and zeroes the elements, but keeps them.
     psa->fFeatures |= FADF_STATIC;
     psa->pvData = data;
     return psa;
