@@ -2,7 +2,8 @@
 #   make layers - no source includes a header of a layer above its own (scripts/check-layers)
 #   make test   - everything CI checks: the layer check first, ASan+UBSan build and all tests, TSan build of the
 #                 threaded tests (run twice under load), libFuzzer targets run for a bounded
-#                 time, one host session under valgrind memcheck
+#                 time, one host session under valgrind memcheck, the warnings of a second
+#                 compiler, the package, and last the Windows build and its tests under Wine
 #   make demo   - a whole session against the simulated phone
 #   make unit   - ASan+UBSan build and tests only (quick)
 #   make bench  - optimised build and the benchmark programs
@@ -82,7 +83,7 @@ layers:
 	scripts/check-layers
 
 # Each step in turn, with the time it took.
-TEST_STEPS := layers unit tsan fuzz memcheck warnings install-check
+TEST_STEPS := layers unit tsan fuzz memcheck warnings install-check test-windows
 test:
 	@for step in $(TEST_STEPS); do start=$$(date +%s); $(MAKE) --no-print-directory $$step || exit 1; \
 	    echo "make test: $$step took $$(( $$(date +%s) - start )) s"; done
