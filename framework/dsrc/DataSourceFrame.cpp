@@ -116,17 +116,4 @@ unsigned int DataSourceFrame::size() const {
     return static_cast<unsigned int>(m_frame->size());
 }
 
-std::uint32_t DataSourceFrame::getRecNo() const {
-    return core::readU4(m_pHeader);
-}
-void DataSourceFrame::setRecNo(std::uint32_t recNo) {
-    core::writeU4(m_pHeader, recNo);
-}
-std::uint64_t DataSourceFrame::getTime() const {
-    return core::readU8(m_pHeader + 4);
-}
-void DataSourceFrame::setTime(std::uint64_t microseconds) {
-    core::writeU8(m_pHeader + 4, microseconds);
-}
-
 }  // namespace dsrc

@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <mutex>
 
+#include "framework/core/Bytes.h"
 #include "framework/core/Frame.h"
 
 namespace dsrc {
@@ -63,10 +64,11 @@ class DataSourceFrame : public core::Frame {
         return static_cast<unsigned int>(m_frame->size() - m_dataOffset);
     }
 
-    std::uint32_t getRecNo() const;
-    void setRecNo(std::uint32_t recNo);
-    std::uint64_t getTime() const;
-    void setTime(std::uint64_t microseconds);
+    // Inline: the channel and the host's recorder read and write these once per frame.
+    std::uint32_t getRecNo() const { return core::readU4(m_pHeader); }
+    void setRecNo(std::uint32_t recNo) { core::writeU4(m_pHeader, recNo); }
+    std::uint64_t getTime() const { return core::readU8(m_pHeader + 4); }
+    void setTime(std::uint64_t microseconds) { core::writeU8(m_pHeader + 4, microseconds); }
 
   protected:
     // Where the data area begins in the frame's buffer: after the header, or at 0 when the
