@@ -69,6 +69,13 @@ TvpIoProtocol::TvpIoProtocol(core::RCPtr<core::Data> bytes, Direction direction,
     m_direction = direction;
 }
 
+TvpIoProtocol::TvpIoProtocol(const SharedBytes& bytes, Direction direction, FixedPart fixed)
+    : dsrc::DataSourceFrame(bytes, direction == FROM_DATA_SOURCE) {
+    ensureTvpBytes(std::max(fixed.bytes, kHeaderBytes));
+    layMembers();
+    m_direction = direction;
+}
+
 TvpIoProtocol::TvpIoProtocol(const unsigned char* bytes, unsigned int length, Direction direction,
                              FixedPart fixed)
     : dsrc::DataSourceFrame(parsedDataArea(length, direction, std::max(fixed.bytes, kHeaderBytes)),

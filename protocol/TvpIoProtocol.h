@@ -119,6 +119,8 @@ class TvpIoProtocol : public dsrc::DataSourceFrame {
     TvpIoProtocol(TvpIoProtocolDataId dataId, unsigned int dataLength);
     TvpIoProtocol(const core::RCPtr<core::Data>& whole, FixedPart fixed);
     TvpIoProtocol(core::RCPtr<core::Data> bytes, Direction direction, FixedPart fixed);
+    // The same over part of a received block, without a counted slice object of its own.
+    TvpIoProtocol(const SharedBytes& bytes, Direction direction, FixedPart fixed);
     TvpIoProtocol(const unsigned char* bytes, unsigned int length, Direction direction,
                   FixedPart fixed);
 

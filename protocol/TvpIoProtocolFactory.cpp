@@ -26,11 +26,6 @@ TvpIoProtocolFactory& TvpIoProtocolFactory::operator=(const TvpIoProtocolFactory
 
 TvpIoProtocolFactory::~TvpIoProtocolFactory() = default;
 
-unsigned int TvpIoProtocolFactory::skip() const {
-    return m_direction == TvpIoProtocol::FROM_DATA_SOURCE ? dsrc::DataSourceFrame::getHeaderSize()
-                                                          : 0u;
-}
-
 core::RCPtr<dsrc::DataSourceFrame> TvpIoProtocolFactory::create(const unsigned char* block,
                                                                 unsigned int length) {
     if (!block || length < skip() + TvpIoProtocol::kHeaderBytes ||
@@ -59,12 +54,16 @@ core::RCPtr<dsrc::DataSourceFrame> TvpIoProtocolFactory::create(
 
     try {
         const unsigned int dataId = (header >> TvpLayout::kDataIdShift) & TvpLayout::kFieldMask;
+        // Probe reports, nearly every frame, see the block through the frame object itself;
+        // the rarer kinds get a counted slice.
         core::RCPtr<core::Data> bytes;
-        if (dataId <= TvpIoProtocol::TVP_ERROR)
+        if (dataId != TvpIoProtocol::PROBE_INJECT && dataId <= TvpIoProtocol::TVP_ERROR)
             bytes = source->slice(at, length);
         switch (dataId) {
             case TvpIoProtocol::PROBE_INJECT:
-                createCommandProbeInject(block, std::move(bytes), tvpLength, frame);
+                createCommandProbeInject(block,
+                                         dsrc::DataSourceFrame::SharedBytes{*source, at, length},
+                                         tvpLength, frame);
                 break;
             case TvpIoProtocol::COMMAND_REQ:
                 createCommandReq(block, bytes, tvpLength, frame);
@@ -100,7 +99,7 @@ core::RCPtr<dsrc::DataSourceFrame> TvpIoProtocolFactory::create(
 }
 
 void TvpIoProtocolFactory::createCommandProbeInject(const unsigned char* block,
-                                                    core::RCPtr<core::Data>&& bytes,
+                                                    const dsrc::DataSourceFrame::SharedBytes& bytes,
                                                     unsigned int tvpLength,
                                                     core::RCPtr<dsrc::DataSourceFrame>& out) const {
     if (tvpLength < TvpProbeInject::kFixedSize)
@@ -109,11 +108,11 @@ void TvpIoProtocolFactory::createCommandProbeInject(const unsigned char* block,
     switch (selector) {
         case TvpProbeInject::PROBE:
             if (tvpLength >= TvpProbe::kFixedSize)
-                out = new TvpProbe(std::move(bytes), m_direction);
+                out = new TvpProbe(bytes, m_direction);
             break;
         case TvpProbeInject::INJECT:
             if (tvpLength >= TvpInject::kFixedSize)
-                out = new TvpInject(std::move(bytes), m_direction);
+                out = new TvpInject(bytes, m_direction);
             break;
         default:
             core::ToggleTrace(20, "TvpIoProtocolFactory::createCommandProbeInject FAILED (ID=%d\n",

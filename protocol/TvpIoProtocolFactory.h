@@ -32,9 +32,10 @@ class TvpIoProtocolFactory : public dsrc::DataSourceFrameFactory {
   private:
     // Each returns the new frame in out, made over the frame's bytes (a slice of the block
     // that block points into); tvpLength is the TVP frame's length (without the data-source
-    // header). createCommandProbeInject, on the path of every probe report, takes the slice over
-    // (a move, no reference-count update).
-    void createCommandProbeInject(const unsigned char* block, core::RCPtr<core::Data>&& bytes,
+    // header). createCommandProbeInject, on the path of every probe report, is given the part of
+    // the block instead, which the frame sees through a member of its own (no slice object).
+    void createCommandProbeInject(const unsigned char* block,
+                                  const dsrc::DataSourceFrame::SharedBytes& bytes,
                                   unsigned int tvpLength,
                                   core::RCPtr<dsrc::DataSourceFrame>& out) const;
     void createCommandReq(const unsigned char* block, const core::RCPtr<core::Data>& bytes,
@@ -43,7 +44,11 @@ class TvpIoProtocolFactory : public dsrc::DataSourceFrameFactory {
                           unsigned int tvpLength, core::RCPtr<dsrc::DataSourceFrame>& out) const;
     void createTvpError(const unsigned char* block, const core::RCPtr<core::Data>& bytes,
                         unsigned int tvpLength, core::RCPtr<dsrc::DataSourceFrame>& out) const;
-    unsigned int skip() const;
+    unsigned int skip() const {
+        return m_direction == TvpIoProtocol::FROM_DATA_SOURCE
+                   ? dsrc::DataSourceFrame::getHeaderSize()
+                   : 0u;
+    }
 
     TvpIoProtocol::Direction m_direction;
 };

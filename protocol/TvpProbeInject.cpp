@@ -31,6 +31,10 @@ TvpProbeInject::TvpProbeInject(core::RCPtr<core::Data> bytes, Direction directio
     : TvpIoProtocol(std::move(bytes), direction, FixedPart{std::max(fixed.bytes, kFixedSize)}) {
     layMembers();
 }
+TvpProbeInject::TvpProbeInject(const SharedBytes& bytes, Direction direction, FixedPart fixed)
+    : TvpIoProtocol(bytes, direction, FixedPart{std::max(fixed.bytes, kFixedSize)}) {
+    layMembers();
+}
 TvpProbeInject::TvpProbeInject(const unsigned char* bytes, unsigned int length, Direction direction,
                                FixedPart fixed)
     : TvpIoProtocol(bytes, length, direction, FixedPart{std::max(fixed.bytes, kFixedSize)}) {
@@ -71,6 +75,10 @@ TvpProbe::TvpProbe(const core::RCPtr<core::Data>& whole)
 }
 TvpProbe::TvpProbe(core::RCPtr<core::Data> bytes, Direction direction)
     : TvpProbeInject(std::move(bytes), direction, FixedPart{kFixedSize}) {
+    layMembers();
+}
+TvpProbe::TvpProbe(const SharedBytes& bytes, Direction direction)
+    : TvpProbeInject(bytes, direction, FixedPart{kFixedSize}) {
     layMembers();
 }
 TvpProbe::TvpProbe(const unsigned char* bytes, unsigned int length, Direction direction)
@@ -152,6 +160,10 @@ TvpInject::TvpInject(const core::RCPtr<core::Data>& whole)
 }
 TvpInject::TvpInject(core::RCPtr<core::Data> bytes, Direction direction)
     : TvpProbeInject(std::move(bytes), direction, FixedPart{kFixedSize}) {
+    layMembers();
+}
+TvpInject::TvpInject(const SharedBytes& bytes, Direction direction)
+    : TvpProbeInject(bytes, direction, FixedPart{kFixedSize}) {
     layMembers();
 }
 TvpInject::TvpInject(const unsigned char* bytes, unsigned int length, Direction direction)

@@ -47,6 +47,7 @@ class TvpProbeInject : public TvpIoProtocol {
     TvpProbeInject(TvpProbeInjectDataId id, unsigned int restLength);
     TvpProbeInject(const core::RCPtr<core::Data>& whole, FixedPart fixed);
     TvpProbeInject(core::RCPtr<core::Data> bytes, Direction direction, FixedPart fixed);
+    TvpProbeInject(const SharedBytes& bytes, Direction direction, FixedPart fixed);
     TvpProbeInject(const unsigned char* bytes, unsigned int length, Direction direction,
                    FixedPart fixed);
 
@@ -76,6 +77,8 @@ class TvpProbe : public TvpProbeInject {
                       std::uint16_t numberOfDataElem = 0, const unsigned char* data = nullptr);
     explicit TvpProbe(const core::RCPtr<core::Data>& whole);
     TvpProbe(core::RCPtr<core::Data> bytes, Direction direction);
+    // Shares part of a received block (the frame factory's way, once per probe report).
+    TvpProbe(const SharedBytes& bytes, Direction direction);
     TvpProbe(const unsigned char* bytes, unsigned int length, Direction direction);
     TvpProbe(const TvpProbe& other) = default;
     ~TvpProbe() override;
@@ -128,6 +131,7 @@ class TvpInject : public TvpProbeInject {
                        std::uint16_t numberOfDataElem = 0, const unsigned char* data = nullptr);
     explicit TvpInject(const core::RCPtr<core::Data>& whole);
     TvpInject(core::RCPtr<core::Data> bytes, Direction direction);
+    TvpInject(const SharedBytes& bytes, Direction direction);
     TvpInject(const unsigned char* bytes, unsigned int length, Direction direction);
     TvpInject(const TvpInject& other) = default;
     ~TvpInject() override;

@@ -46,13 +46,10 @@ Data& Data::operator=(const Data& other) {
 
 RCPtr<Data> Data::slice(std::size_t offset, std::size_t n) const {
     RCPtr<Data> part(new Data);
-    offset = std::min(offset, m_size);
-    part->m_spStore = m_spStore;
-    part->m_offset = m_offset + offset;
-    part->m_size = std::min(n, m_size - offset);
-    part->lay();
+    part->share(*this, offset, n);
     return part;
 }
+
 
 bool Data::isShared() const {
     return m_spStore && !m_spStore->isUniquelyHeld();

@@ -17,7 +17,7 @@
 namespace core {
 
 class Data : public RCObject {
-public:
+  public:
     CORE_POOLED_ALLOCATION
 
     Data() = default;
@@ -36,6 +36,17 @@ public:
 
     // A new Data over n bytes of this one from offset (fewer at the end), sharing them.
     RCPtr<Data> slice(std::size_t offset, std::size_t n) const;
+    // Makes this Data see n bytes of source from offset (fewer at the end), sharing them: the
+    // same as slice, in place of a new object.
+    // Inline: a received frame makes one.
+    void share(const Data& source, std::size_t offset, std::size_t n) {
+        offset = offset < source.m_size ? offset : source.m_size;
+        const std::size_t left = source.m_size - offset;
+        m_spStore = source.m_spStore;
+        m_offset = source.m_offset + offset;
+        m_size = n < left ? n : left;
+        lay();
+    }
     // True while another Data shares this one's bytes.
     bool isShared() const;
 
@@ -51,7 +62,12 @@ public:
 
     Object* copy() const override { return new Data(*this); }
 
-private:
+    // A Data that is a member of another object and goes with it, so that the owner needs no
+    // second object on the heap. Its count tracks the owner's own pointers to it only, and
+    // the last release frees nothing: the owner hands such a pointer to nobody else.
+    class Member;
+
+  private:
     // The bytes that one or more Data objects see.
     class Store : public RCObject {
       public:
@@ -67,6 +83,11 @@ private:
     unsigned char* m_pBytes = nullptr;
     std::size_t m_offset = 0;
     std::size_t m_size = 0;
+};
+
+class Data::Member : public Data {
+  protected:
+    void onFinalRelease() override {}
 };
 
 }  // namespace core

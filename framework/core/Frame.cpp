@@ -22,8 +22,4 @@ unsigned int Frame::size() const {
     return static_cast<unsigned int>(m_frame->size());
 }
 
-unsigned char* Frame::buffer() {
-    return m_frame->getInternalData();
-}
-
 }  // namespace core

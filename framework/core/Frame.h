@@ -33,7 +33,11 @@ class Frame : public RCObject {
     virtual void repositionMembers() {}
 
   protected:
-    unsigned char* buffer();
+    // Tag of the constructor that leaves the buffer to the derived class's constructor.
+    struct BufferLaterTag {};
+    explicit Frame(BufferLaterTag) {}
+
+    unsigned char* buffer() { return m_frame->getInternalData(); }
     // Puts the cursor at a byte offset.
     void setPosition(std::size_t offset) { m_position = offset; }
     std::size_t getPosition() const { return m_position; }

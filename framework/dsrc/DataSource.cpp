@@ -7,9 +7,7 @@ void DataSource::setSink(const core::RCPtr<DataSourceSink>& sink) {
     m_sink = sink;
 }
 
-DataDecoder* DataSource::decoderOf(const DataSourceChannelInfo* channel) {
-    if (m_haveLast && channel == m_lastChannel)
-        return m_lastDecoder;
+DataDecoder* DataSource::lookUpDecoder(const DataSourceChannelInfo* channel) {
     auto it = m_decoders.find(channel);
     if (it == m_decoders.end())
         it = m_decoders.emplace(channel, createDataDecoder(channel)).first;

@@ -37,7 +37,11 @@ class DataSource : public DataSourceSink {
   private:
     // The decoder of the channel, made on its first frame (under m_mutex). Decoders stay in
     // the map as long as the data source, so a frame's call uses it by a plain pointer.
-    DataDecoder* decoderOf(const DataSourceChannelInfo* channel);
+    // The last channel's decoder is found inline; another channel's in the map (lookUpDecoder).
+    DataDecoder* decoderOf(const DataSourceChannelInfo* channel) {
+        return m_haveLast && channel == m_lastChannel ? m_lastDecoder : lookUpDecoder(channel);
+    }
+    DataDecoder* lookUpDecoder(const DataSourceChannelInfo* channel);
 
     std::mutex m_mutex;
     core::RCPtr<DataSourceSink> m_sink;

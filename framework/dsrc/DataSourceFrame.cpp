@@ -36,6 +36,22 @@ DataSourceFrame::DataSourceFrame(const core::RCPtr<core::Data>& dataArea, DataAr
 
 DataSourceFrame::DataSourceFrame(core::RCPtr<core::Data> bytes, bool withHeader)
     : core::Frame(std::move(bytes)), m_dataOffset(withHeader ? kHeaderSize : 0) {
+    layReceived(withHeader);
+}
+
+DataSourceFrame::DataSourceFrame(const SharedBytes& bytes, bool withHeader)
+    : core::Frame(BufferLaterTag{}), m_dataOffset(withHeader ? kHeaderSize : 0) {
+    if (withHeader) {
+        // The byte view is then m_frame itself, which the host may keep: an object of its own.
+        m_frame = bytes.block.slice(bytes.offset, bytes.n);
+    } else {
+        m_ownBytes.share(bytes.block, bytes.offset, bytes.n);
+        m_frame = &m_ownBytes;
+    }
+    layReceived(withHeader);
+}
+
+void DataSourceFrame::layReceived(bool withHeader) {
     // A block too short to hold the header gets one, so that no accessor reads past it.
     if (withHeader && m_frame->size() < kHeaderSize) {
         core::RCPtr<core::Data> padded(new core::Data(*m_frame));
@@ -65,13 +81,25 @@ DataSourceFrame::DataSourceFrame(const DataSourceFrame& other)
       m_joinPending(other.m_dataOffset == 0),
       m_keptAreaSize(other.m_frame->size()),
       m_spJoinedFrom(other.m_spJoinedFrom) {
+    // The source's own view of the block is the source's: this frame gets one of its own.
+    const bool areaIsOthers = m_frame.get() == &other.m_ownBytes;
+    if (areaIsOthers || m_spJoinedFrom.get() == &other.m_ownBytes) {
+        m_ownBytes.share(other.m_ownBytes, 0, other.m_ownBytes.size());
+        if (areaIsOthers)
+            m_frame = &m_ownBytes;
+        else
+            m_spJoinedFrom = &m_ownBytes;
+    }
     std::memcpy(m_header, other.m_header, kHeaderSize);
     layHeader();
 }
 
-void DataSourceFrame::layHeader() {
-    m_pHeader = m_dataOffset ? buffer() : m_header;
-    setPosition(m_dataOffset);
+DataSourceFrame::~DataSourceFrame() {
+    // m_ownBytes goes before the base's m_frame: no release may reach it afterwards.
+    if (m_frame.get() == &m_ownBytes)
+        m_frame.detach();
+    if (m_spJoinedFrom.get() == &m_ownBytes)
+        m_spJoinedFrom.detach();
 }
 
 void DataSourceFrame::replaceBuffer(const core::RCPtr<core::Data>& buffer) {
@@ -114,19 +142,6 @@ unsigned int DataSourceFrame::size() const {
     if (m_joinPending && !m_joinDone.load(std::memory_order_acquire))
         return static_cast<unsigned int>(m_keptAreaSize + kHeaderSize);
     return static_cast<unsigned int>(m_frame->size());
-}
-
-std::uint32_t DataSourceFrame::getRecNo() const {
-    return core::readU4(m_pHeader);
-}
-void DataSourceFrame::setRecNo(std::uint32_t recNo) {
-    core::writeU4(m_pHeader, recNo);
-}
-std::uint64_t DataSourceFrame::getTime() const {
-    return core::readU8(m_pHeader + 4);
-}
-void DataSourceFrame::setTime(std::uint64_t microseconds) {
-    core::writeU8(m_pHeader + 4, microseconds);
 }
 
 }  // namespace dsrc

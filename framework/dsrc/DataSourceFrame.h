@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <mutex>
 
+#include "framework/core/Bytes.h"
 #include "framework/core/Frame.h"
 
 namespace dsrc {
@@ -32,6 +33,12 @@ class DataSourceFrame : public core::Frame {
 
     // Tag of the constructor that wraps a data area without a header.
     struct DataAreaOnly {};
+    // n bytes of a received block from offset, which a new frame shares.
+    struct SharedBytes {
+        const core::Data& block;
+        std::size_t offset;
+        std::size_t n;
+    };
 
     // A new frame with a zeroed data area of dataSize bytes; the cursor at the data area.
     explicit DataSourceFrame(unsigned int dataSize = 0);
@@ -42,6 +49,9 @@ class DataSourceFrame : public core::Frame {
     DataSourceFrame(const core::RCPtr<core::Data>& dataArea, DataAreaOnly);
     // One of the two above: the whole frame when withHeader, else the data area alone.
     DataSourceFrame(core::RCPtr<core::Data> bytes, bool withHeader);
+    // The same over part of a block, without a second counted object: the frame sees the
+    // block's bytes through a Data of its own (a member) when they are the data area alone.
+    DataSourceFrame(const SharedBytes& bytes, bool withHeader);
     // A copy of n bytes of a whole data-source frame (header included).
     DataSourceFrame(const void* whole, std::size_t n);
     // A new frame with a data area of dataSize bytes that begins with a copy of n of the given
@@ -49,6 +59,7 @@ class DataSourceFrame : public core::Frame {
     DataSourceFrame(unsigned int dataSize, const void* data, std::size_t n);
     // Shares the source's data area; a header kept in the source object is copied.
     DataSourceFrame(const DataSourceFrame& other);
+    ~DataSourceFrame() override;
 
     // The whole frame, header first.
     const core::RCPtr<core::Data>& getFrame() const override;
@@ -63,10 +74,11 @@ class DataSourceFrame : public core::Frame {
         return static_cast<unsigned int>(m_frame->size() - m_dataOffset);
     }
 
-    std::uint32_t getRecNo() const;
-    void setRecNo(std::uint32_t recNo);
-    std::uint64_t getTime() const;
-    void setTime(std::uint64_t microseconds);
+    // Inline: the channel and the host's recorder read and write these once per frame.
+    std::uint32_t getRecNo() const { return core::readU4(m_pHeader); }
+    void setRecNo(std::uint32_t recNo) { core::writeU4(m_pHeader, recNo); }
+    std::uint64_t getTime() const { return core::readU8(m_pHeader + 4); }
+    void setTime(std::uint64_t microseconds) { core::writeU8(m_pHeader + 4, microseconds); }
 
   protected:
     // Where the data area begins in the frame's buffer: after the header, or at 0 when the
@@ -76,7 +88,12 @@ class DataSourceFrame : public core::Frame {
     void replaceBuffer(const core::RCPtr<core::Data>& buffer);
 
   private:
-    void layHeader();
+    // The part of the constructors from bytes after m_frame is set.
+    void layReceived(bool withHeader);
+    void layHeader() {
+        m_pHeader = m_dataOffset ? buffer() : m_header;
+        setPosition(m_dataOffset);
+    }
     // Makes the whole frame one buffer of its own (for the byte view).
     void join();
 
@@ -95,6 +112,10 @@ class DataSourceFrame : public core::Frame {
     unsigned char m_header[kHeaderSize] = {};
     // The shared data area after a join: bytes handed out before it stay readable.
     core::RCPtr<core::Data> m_spJoinedFrom;
+    // The view of the block's bytes for a frame made from SharedBytes without header: m_frame
+    // (and after the join m_spJoinedFrom) point here. The join replaces m_frame before any
+    // byte view is handed out, so no pointer to it leaves the frame.
+    core::Data::Member m_ownBytes;
 };
 
 // Turns one received block into a frame object of the right class.

@@ -73,12 +73,10 @@ void Channel::setActivation(const RCPtr<core::RCObject>& activation) {
     m_activationSink = dynamic_cast<dsrc::DataSourceSink*>(activation.get());
 }
 
-Channel::Delivery::~Delivery() {
-    if (--m_channel.m_deliveries > 0 || m_channel.m_endedDuringDelivery.empty())
-        return;
+void Channel::releaseEndedDuringDelivery() {
     // Released after the list is emptied: a final release may call into the channel again.
     std::vector<RCPtr<core::RCObject>> ended;
-    ended.swap(m_channel.m_endedDuringDelivery);
+    ended.swap(m_endedDuringDelivery);
 }
 
 bool Channel::setParent(Equipment* parent) {

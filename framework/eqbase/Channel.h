@@ -118,7 +118,11 @@ class Channel : public core::WorkerBound {
     class Delivery {
       public:
         explicit Delivery(Channel& channel) : m_channel(channel) { ++m_channel.m_deliveries; }
-        ~Delivery();
+        // Inline: one per frame; the rare case (an activation ended inside the call) is not.
+        ~Delivery() {
+            if (--m_channel.m_deliveries == 0 && !m_channel.m_endedDuringDelivery.empty())
+                m_channel.releaseEndedDuringDelivery();
+        }
         Delivery(const Delivery&) = delete;
         Delivery& operator=(const Delivery&) = delete;
 
@@ -138,6 +142,8 @@ class Channel : public core::WorkerBound {
     bool call(const std::function<void()>& f);
     void finishApply(Identity identity, const core::Status& status);
     void setActivation(const core::RCPtr<core::RCObject>& activation);
+    // Releases the activations that ended during the delivery that just returned.
+    void releaseEndedDuringDelivery();
 
     const std::string m_channelName;
     core::RCPtr<core::SyncObjectMgr> m_worker;

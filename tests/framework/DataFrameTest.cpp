@@ -222,4 +222,68 @@ TEST(DataSourceFrame, OverASharedDataAreaJoinsForTheWholeView) {
     EXPECT_EQ(f->getFrameBuf()[0], 10);
 }
 
+// A frame made over part of a block sees it through a Data of its own (no slice object): the
+// same bytes, which stay valid after the block and after the frame it was copied from are gone.
+TEST(DataSourceFrame, OverPartOfABlockSharesItsBytesAndOutlivesIt) {
+    class Field : public dsrc::DataSourceFrame {
+      public:
+        Field(const core::Data& block, std::size_t at, std::size_t n)
+            : DataSourceFrame(SharedBytes{block, at, n}, false) {
+            lay();
+        }
+        Field(const Field& other) : DataSourceFrame(other) { lay(); }
+        void repositionMembers() override { lay(); }
+        unsigned char* m_first = nullptr;
+
+      private:
+        void lay() {
+            setPosition(getDataAreaOffset());
+            m_first = positionU1();
+        }
+    };
+    core::RCPtr<core::Data> block(new core::Data("\xEE\xD1\xD2\xD3\xD4", 5));
+    core::RCPtr<Field> f(new Field(*block, 1, 3));
+    EXPECT_EQ(f->getDataSourceFrameData(), block->getInternalData() + 1) << "shared, not copied";
+    EXPECT_TRUE(block->isShared());
+    EXPECT_EQ(f->size(), 19u);
+    f->setRecNo(0x0A0B0C0D);
+    f->setTime(0x0807060504030201ull);
+    core::RCPtr<Field> copy(new Field(*f));
+    EXPECT_EQ(copy->getDataSourceFrameData(), block->getInternalData() + 1);
+    block.reset();
+    f.reset();  // the copy's view of the bytes is its own
+
+    const std::vector<unsigned char> whole{0x0D, 0x0C, 0x0B, 0x0A, 1, 2, 3,    4,    5,   6,
+                                           7,    8,    3,    0,    0, 0, 0xD1, 0xD2, 0xD3};
+    EXPECT_EQ(*copy->m_first, 0xD1);
+    EXPECT_EQ(frameBytes(*copy), whole);
+    EXPECT_EQ(copy->m_first, copy->getFrameBuf() + 16) << "fields laid again over the join";
+
+    // A copy of a joined frame, left alone with the bytes the join was made from.
+    core::RCPtr<Field> second(new Field(*copy));
+    copy.reset();
+    EXPECT_EQ(frameBytes(*second), whole);
+
+    // Past the end of the block: the frame ends with it.
+    core::RCPtr<core::Data> small(new core::Data("\x01\x02", 2));
+    EXPECT_EQ(core::RCPtr<Field>(new Field(*small, 1, 9))->getDataSourceFrameDataSize(), 1u);
+    EXPECT_EQ(core::RCPtr<Field>(new Field(*small, 5, 1))->size(), 16u);
+}
+
+// With the header in the bytes, the byte view is the frame's buffer itself, which the host
+// may keep after the frame: that one is a counted object of its own.
+TEST(DataSourceFrame, OverPartOfABlockWithItsHeaderHandsOutAViewThatOutlivesTheFrame) {
+    std::vector<unsigned char> block{0x55, 7, 0, 0, 0, 0, 0, 0,    0,   0,
+                                     0,    0, 0, 2, 0, 0, 0, 0xA1, 0xA2};
+    core::RCPtr<core::Data> data(new core::Data(block.data(), block.size()));
+    core::RCPtr<dsrc::DataSourceFrame> f(
+        new dsrc::DataSourceFrame(dsrc::DataSourceFrame::SharedBytes{*data, 1, 18}, true));
+    EXPECT_EQ(f->getRecNo(), 7u);
+    EXPECT_EQ(f->getFrameBuf(), data->getInternalData() + 1);
+    core::RCPtr<core::Data> view = f->getFrame();
+    f.reset();
+    data.reset();
+    EXPECT_EQ(bytes(*view), std::vector<unsigned char>(block.begin() + 1, block.end()));
+}
+
 }  // namespace

@@ -16,6 +16,8 @@ class OneField : public dsrc::DataSourceFrame {
     explicit OneField(const core::RCPtr<core::Data>& area) : DataSourceFrame(area, DataAreaOnly{}) {
         lay();
     }
+    // Over part of a block, seen through the frame's own view of it.
+    explicit OneField(const SharedBytes& part) : DataSourceFrame(part, false) { lay(); }
     void repositionMembers() override { lay(); }
     const unsigned char* first() const { return m_first; }
 
@@ -37,7 +39,9 @@ TEST(DataSourceFrameThreads, FirstByteViewAskedByTwoThreadsAtOnceIsJoinedOnce) {
     const unsigned char bytes[] = {0xEE, 0xD1, 0xD2, 0xD3, 0xD4};
     core::RCPtr<core::Data> block(new core::Data(bytes, sizeof bytes));
     for (int round = 0; round < 300; ++round) {
-        core::RCPtr<OneField> frame(new OneField(block->slice(1, 4)));
+        // Both ways of sharing the block's bytes, in turn.
+        core::RCPtr<OneField> frame(round % 2 ? new OneField(block->slice(1, 4))
+                                              : new OneField(OneField::SharedBytes{*block, 1, 4}));
         frame->setRecNo(static_cast<std::uint32_t>(round));
         std::latch start(2);
         View views[2];

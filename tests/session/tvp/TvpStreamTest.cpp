@@ -310,6 +310,10 @@ TEST_F(TvpStream, FramesKeptByTheHostOutliveTheirBlockAndTheChannel) {
     ASSERT_EQ(kept.size(), 4u);
     EXPECT_EQ(kept[0]->getDataSourceFrameData() + a.size(), kept[1]->getDataSourceFrameData())
         << "the frames of one block lie side by side in its bytes";
+    // Copies the host makes share the bytes too, and outlive the frames they were made from.
+    std::vector<RCPtr<vela::TvpProbe>> copies;
+    for (auto& frame : kept)
+        copies.push_back(new vela::TvpProbe(*dynamic_cast<vela::TvpProbe*>(frame.get())));
 
     target->detachChannel("Tvp");
     engine->stopWorkThread();
@@ -335,6 +339,16 @@ TEST_F(TvpStream, FramesKeptByTheHostOutliveTheirBlockAndTheChannel) {
             whole[static_cast<std::size_t>(4 + k)] = static_cast<std::uint8_t>(time >> (8 * k));
         EXPECT_EQ(Bytes(frame->getFrameBuf(), frame->getFrameBuf() + frame->size()), whole);
         EXPECT_EQ(probe->getProbeId(), 0x0190 + i) << "fields follow the joined bytes";
+    }
+    kept.clear();
+    for (std::size_t i = 0; i < copies.size(); ++i) {
+        auto& copy = copies[i];
+        EXPECT_EQ(copy->getProbeId(), 0x0190 + i);
+        Bytes whole = asDataSourceFrame(tvp[i]);
+        const std::uint64_t time = copy->getTime();
+        for (int k = 0; k < 8; ++k)
+            whole[static_cast<std::size_t>(4 + k)] = static_cast<std::uint8_t>(time >> (8 * k));
+        EXPECT_EQ(Bytes(copy->getFrameBuf(), copy->getFrameBuf() + copy->size()), whole);
     }
 }
 
