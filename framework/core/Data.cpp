@@ -50,7 +50,6 @@ RCPtr<Data> Data::slice(std::size_t offset, std::size_t n) const {
     return part;
 }
 
-
 bool Data::isShared() const {
     return m_spStore && !m_spStore->isUniquelyHeld();
 }
