@@ -183,24 +183,30 @@ TEST(Data, SliceSharesBytesAndOutlivesItsSource) {
     EXPECT_EQ(bytes(*again), (std::vector<unsigned char>{0x07}));
 }
 
+// A data-source frame over a data area alone, with one field: the first byte of that area.
+class Field : public dsrc::DataSourceFrame {
+  public:
+    explicit Field(const core::RCPtr<core::Data>& area) : DataSourceFrame(area, DataAreaOnly{}) {
+        lay();
+    }
+    Field(const core::Data& block, std::size_t at, std::size_t n)
+        : DataSourceFrame(SharedBytes{block, at, n}, false) {
+        lay();
+    }
+    Field(const Field& other) : DataSourceFrame(other) { lay(); }
+    void repositionMembers() override { lay(); }
+    unsigned char* m_first = nullptr;
+
+  private:
+    void lay() {
+        setPosition(getDataAreaOffset());
+        m_first = positionU1();
+    }
+};
+
 // A data-source frame over a data area alone keeps its header in the object; the byte view
 // joins the two into one buffer, and the frame's fields follow its bytes there.
 TEST(DataSourceFrame, OverASharedDataAreaJoinsForTheWholeView) {
-    class Field : public dsrc::DataSourceFrame {
-      public:
-        explicit Field(const core::RCPtr<core::Data>& area)
-            : DataSourceFrame(area, DataAreaOnly{}) {
-            lay();
-        }
-        void repositionMembers() override { lay(); }
-        unsigned char* m_first = nullptr;
-
-      private:
-        void lay() {
-            setPosition(getDataAreaOffset());
-            m_first = positionU1();
-        }
-    };
     core::RCPtr<core::Data> block(new core::Data("\xEE\xD1\xD2\xD3", 4));
     core::RCPtr<Field> f(new Field(block->slice(1, 3)));
     EXPECT_EQ(f->getDataSourceFrameData(), block->getInternalData() + 1) << "shared, not copied";
@@ -225,22 +231,6 @@ TEST(DataSourceFrame, OverASharedDataAreaJoinsForTheWholeView) {
 // A frame made over part of a block sees it through a Data of its own (no slice object): the
 // same bytes, which stay valid after the block and after the frame it was copied from are gone.
 TEST(DataSourceFrame, OverPartOfABlockSharesItsBytesAndOutlivesIt) {
-    class Field : public dsrc::DataSourceFrame {
-      public:
-        Field(const core::Data& block, std::size_t at, std::size_t n)
-            : DataSourceFrame(SharedBytes{block, at, n}, false) {
-            lay();
-        }
-        Field(const Field& other) : DataSourceFrame(other) { lay(); }
-        void repositionMembers() override { lay(); }
-        unsigned char* m_first = nullptr;
-
-      private:
-        void lay() {
-            setPosition(getDataAreaOffset());
-            m_first = positionU1();
-        }
-    };
     core::RCPtr<core::Data> block(new core::Data("\xEE\xD1\xD2\xD3\xD4", 5));
     core::RCPtr<Field> f(new Field(*block, 1, 3));
     EXPECT_EQ(f->getDataSourceFrameData(), block->getInternalData() + 1) << "shared, not copied";
