@@ -60,8 +60,7 @@ void WakeFlag::clear() {
 }
 
 void waitForFlags(const WakeFlag& first, const WakeFlag& second, long long milliseconds) {
-    pollfd fds[2] = {{fdOf(first.m_handles[0]), POLLIN, 0},
-                     {fdOf(second.m_handles[0]), POLLIN, 0}};
+    pollfd fds[2] = {{fdOf(first.m_handles[0]), POLLIN, 0}, {fdOf(second.m_handles[0]), POLLIN, 0}};
     ::poll(fds, 2, static_cast<int>(std::min<long long>(std::max(milliseconds, 0LL), INT_MAX)));
 }
 

@@ -100,8 +100,8 @@ std::string OutputFile::describe(int error) {
     std::string why = n && text ? std::string(text, n) : "error " + std::to_string(error);
     if (text)
         LocalFree(text);
-    while (!why.empty() && (why.back() == '\n' || why.back() == '\r' || why.back() == ' ' ||
-                            why.back() == '.'))
+    while (!why.empty() &&
+           (why.back() == '\n' || why.back() == '\r' || why.back() == ' ' || why.back() == '.'))
         why.pop_back();
     return why;
 }

@@ -222,7 +222,7 @@ class Run {
     std::ostream& m_out;
     std::ostream& m_status;
     const bool m_terminal;
-    WakeFlag m_wake;  // raised when something the run's waits wait for changed
+    WakeFlag m_wake;              // raised when something the run's waits wait for changed
     core::XMLElement m_settings;  // the --settings file
     bool m_interrupted = false;
     bool m_captureFailureReported = false;
@@ -373,8 +373,7 @@ bool Run::findPhones(std::string& error) {
     }
     const int simulated = m_options.simPhones > 0 ? m_options.simPhones : (phones.empty() ? 1 : 0);
     if (phones.empty() && m_options.simPhones == 0)
-        m_out << (usbNote.empty() || m_options.noUsb ? "No Vela phone found on USB"
-                                                     : usbNote)
+        m_out << (usbNote.empty() || m_options.noUsb ? "No Vela phone found on USB" : usbNote)
               << ": running with a simulated phone.\n";
     for (int i = 0; i < simulated; ++i)
         if (!addSimulatedPhone(i, error))

@@ -163,7 +163,8 @@ Bytes fileBytes(const std::string& path) {
 
 void writeBytes(const std::string& path, const Bytes& bytes) {
     std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
 }
 
 Bytes concat(std::initializer_list<Bytes> parts) {

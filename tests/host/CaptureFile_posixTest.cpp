@@ -117,5 +117,4 @@ TEST(CaptureWriter, FullDiskCutsTheFileBackToItsLastWholeRecord) {
     std::remove(path.c_str());
 }
 
-
 }  // namespace
