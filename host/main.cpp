@@ -7,6 +7,7 @@
 #include "host/Options.h"
 #include "host/Replay.h"
 #include "host/Session.h"
+#include "platform/com/ClassRegistry.h"
 
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
@@ -33,7 +34,16 @@ int main(int argc, char** argv) {
             break;
     }
     host::installStopHandlers();
+    // The component expects its host's thread in the multithreaded apartment: there it reaches
+    // the phone service's objects directly, as its own workers do.
+    const HRESULT apartment = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    if (FAILED(apartment)) {
+        std::cerr << "vela-host: cannot enter the multithreaded apartment (0x" << std::hex
+                  << static_cast<unsigned long>(apartment) << std::dec << ")\n";
+        return 1;
+    }
     const int code = host::runSession(options, std::cout, std::cerr, host::statusIsTerminal());
     host::sessionEnded();
+    CoUninitialize();
     return code;
 }
