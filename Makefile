@@ -106,8 +106,11 @@ warnings: $(BUILD)/release/build.ninja $(BUILD)/fuzz/build.ninja
 windows: $(BUILD)/windows/build.ninja
 	cmake --build $(BUILD)/windows -j $(JOBS)
 
-test-windows: windows
+# Then a whole vela-host.exe session under Wine, its capture replayed by the Linux vela-host.
+test-windows: windows $(BUILD)/asan/build.ninja
 	scripts/run-wine-tests $(BUILD)/windows
+	cmake --build $(BUILD)/asan -j $(JOBS) --target vela-host
+	scripts/check-windows-session $(BUILD)/windows $(BUILD)/asan
 
 bench: $(BUILD)/release/build.ninja
 	cmake --build $(BUILD)/release -j $(JOBS) --target vela vela_benchmarks

@@ -28,4 +28,5 @@ set(VELA_WINDOWS_PENDING_TESTS)
 # serial and AT-channel tests run on COM port pairs that scripts/with-com-pairs links.
 set(VELA_WINDOWS_DIRS platform framework protocol session transport decoding equipment sim
     tests/platform tests/framework tests/protocol tests/equipment tests/sim tests/session
-    tests/decoding tests/transport/mux tests/transport/serial tests/transport/atchannel)
+    tests/decoding tests/transport/mux tests/transport/serial tests/transport/atchannel
+    host tests/host)

@@ -1,24 +1,16 @@
 #include "host/CaptureFile.h"
 
-#include <fcntl.h>
-#include <pcap/pcap.h>
-#include <stdio_ext.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <mutex>
-#include <system_error>
 
 #include "framework/core/Bytes.h"
 #include "framework/core/Trace.h"
+#include "host/OutputFile.h"
 
 namespace host {
-
-namespace {
-constexpr int kSnapLength = 262144;  // a whole TVP frame (up to 131071 bytes) and the header
-}
 
 std::vector<unsigned char> encodeRecord(const CaptureRecord& r) {
     std::vector<unsigned char> p(kRecordHeaderSize + r.bytes.size());
@@ -60,43 +52,76 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Room for every record of a flush interval at the usual rates; a record that would not fit
-// makes the writer flush first, so that the stream never writes out on its own and the file
-// only ever grows by whole records.
-constexpr std::size_t kBufferSize = 1 << 20;
-// A packet's own header in the file: seconds, microseconds, captured and original length.
-constexpr std::size_t kPacketHeaderSize = 16;
+// The classic capture format, as it is written: the file header (magic number, version 2.4,
+// no time zone, snap length, link type), then per packet seconds, microseconds, captured and
+// original length, and the packet's bytes. Every field is little-endian.
+constexpr std::uint32_t kMagicMicros = 0xA1B2C3D4;
+constexpr std::uint32_t kMagicNanos = 0xA1B23C4D;
+constexpr std::uint32_t kMagicBlockFormat = 0x0A0D0D0A;  // the newer block format
+// The link type field's upper bits may carry other information.
+constexpr std::uint32_t kLinkTypeMask = 0x03FFFFFF;
 
-std::string reasonOf(int error) {
-    return error ? std::system_category().message(error) : std::string("write error");
+// Room for every record of a flush interval at the usual rates; a record that would not fit
+// makes the writer flush first, so that the file only ever grows by whole flushes.
+constexpr std::size_t kBufferSize = 1 << 20;
+
+std::uint32_t swap32(std::uint32_t v) {
+    return (v >> 24) | ((v >> 8) & 0xFF00) | ((v << 8) & 0xFF0000) | (v << 24);
 }
 
 }  // namespace
 
+std::vector<unsigned char> encodeFileHeader() {
+    std::vector<unsigned char> h(kFileHeaderSize);
+    core::writeU4(&h[0], kMagicMicros);
+    core::writeU2(&h[4], 2);
+    core::writeU2(&h[6], 4);
+    core::writeU4(&h[8], 0);   // time zone
+    core::writeU4(&h[12], 0);  // accuracy of the stamps
+    core::writeU4(&h[16], kCaptureSnapLength);
+    core::writeU4(&h[20], kCaptureLinkType);
+    return h;
+}
+
+void appendPacket(std::vector<unsigned char>& out, const CaptureRecord& record) {
+    const std::size_t at = out.size();
+    const std::size_t length = kRecordHeaderSize + record.bytes.size();
+    out.resize(at + kPacketHeaderSize + kRecordHeaderSize);
+    unsigned char* h = &out[at];
+    core::writeU4(h, static_cast<std::uint32_t>(record.timeMicros / 1000000));
+    core::writeU4(h + 4, static_cast<std::uint32_t>(record.timeMicros % 1000000));
+    core::writeU4(h + 8, static_cast<std::uint32_t>(length));
+    core::writeU4(h + 12, static_cast<std::uint32_t>(length));
+    unsigned char* r = h + kPacketHeaderSize;
+    r[0] = kCaptureVersion;
+    r[1] = record.channelType;
+    r[2] = record.direction;
+    r[3] = record.equipment;
+    core::writeU4(r + 4, record.recordNumber);
+    core::writeU8(r + 8, record.timeMicros);
+    core::writeU4(r + 16, static_cast<std::uint32_t>(record.bytes.size()));
+    out.insert(out.end(), record.bytes.begin(), record.bytes.end());
+}
+
 struct CaptureWriter::State {
     mutable std::mutex mutex;
     std::string path;
-    int fd = -1;  // the file itself: checked for removal, cut back, synced and closed by us
-    bool regular = false;
-    FILE* stream = nullptr;  // the dumper's stream, on a duplicate of fd
-    std::unique_ptr<char[]> buffer;
-    pcap_t* pcap = nullptr;
-    pcap_dumper_t* dumper = nullptr;
-    std::uint64_t records = 0;  // taken: flushed and waiting
+    OutputFile file;
+    std::vector<unsigned char> pending;  // the packets taken since the last flush
+    std::uint64_t records = 0;           // taken: flushed and waiting
     std::uint64_t offered = 0;
     std::uint64_t failedAfter = 0;  // records taken when the recording failed
     std::uint64_t flushedRecords = 0;
     std::uint64_t flushedBytes = 0;          // the file's size after the last flush
     std::vector<std::uint64_t> pendingEnds;  // where each waiting record ends in the file
-    std::uint64_t pendingBytes = 0;
     Clock::time_point lastFlush;
     std::string failure;
     std::function<void()> onFailure;
     bool failureToReport = false;
 
-    void fail(const std::string& why, bool fileLost = false);
+    // The first failure; `reached` is how far the file got (of what was handed to it).
+    void fail(const std::string& why, std::uint64_t reached, bool fileLost = false);
     bool flushLocked();
-    void release();
     // Runs f under the lock, then, with the lock given up, the failure handler if f met the
     // first failure.
     template <class F>
@@ -116,83 +141,60 @@ struct CaptureWriter::State {
     }
 };
 
-void CaptureWriter::State::fail(const std::string& why, bool fileLost) {
+void CaptureWriter::State::fail(const std::string& why, std::uint64_t reached, bool fileLost) {
     if (!failure.empty())
         return;
-    // What the file did not take is dropped, so that the close does not try it again.
-    if (stream)
-        __fpurge(stream);
+    failure = why;
     std::uint64_t held = flushedRecords;
     if (fileLost) {
-        failure = why;
         failedAfter = records;
         held = 0;
     } else {
-        failure = why;
-        struct stat st {};
-        if (regular && ::fstat(fd, &st) == 0) {
+        if (file.isRegular()) {
             // Of the records the file took in part, the whole ones stay; a torn one is cut
             // off, so that readers find only whole records.
             std::uint64_t keep = flushedBytes;
             for (auto end : pendingEnds) {
-                if (end > static_cast<std::uint64_t>(st.st_size))
+                if (end > reached)
                     break;
                 ++held;
                 keep = end;
             }
-            if (::ftruncate(fd, static_cast<off_t>(keep)) != 0)
+            if (reached > keep && file.truncate(keep) != 0)
                 held = flushedRecords;
         }
-    }
-    if (!fileLost)
         failedAfter = held;
+    }
+    // What the file did not take is dropped, so that the close does not try it again.
     records = held;
+    pending.clear();
     pendingEnds.clear();
-    pendingBytes = 0;
     failureToReport = true;
     core::ToggleTrace(20, "CaptureWriter %s failed after %llu records - %s\n", path.c_str(),
                       static_cast<unsigned long long>(failedAfter), failure.c_str());
 }
 
 bool CaptureWriter::State::flushLocked() {
-    if (!dumper || !failure.empty())
+    if (!file.isOpen() || !failure.empty())
         return false;
-    errno = 0;
-    if (pcap_dump_flush(dumper) != 0 || std::ferror(stream)) {
-        fail(reasonOf(errno));
+    std::size_t written = 0;
+    if (const int error = file.write(pending.data(), pending.size(), written)) {
+        fail(OutputFile::describe(error), flushedBytes + written);
         return false;
     }
     flushedRecords = records;
-    flushedBytes += pendingBytes;
-    pendingBytes = 0;
+    flushedBytes += pending.size();
+    pending.clear();
     pendingEnds.clear();
     lastFlush = Clock::now();
-    // On Linux a file whose last name is gone still takes writes, and its bytes vanish when it
-    // is closed.
-    struct stat st {};
-    if (regular && ::fstat(fd, &st) == 0 && st.st_nlink == 0) {
-        fail("the file was deleted while it was being written, and its frames with it", true);
+    if (file.isDeleted()) {
+        fail("the file was deleted while it was being written, and its frames with it",
+             flushedBytes, true);
         return false;
     }
     core::ToggleTrace(40, "CaptureWriter::flush %llu records\n",
                       static_cast<unsigned long long>(flushedRecords));
     return true;
-}
-
-void CaptureWriter::State::release() {
-    if (dumper)
-        pcap_dump_close(dumper);  // closes the stream
-    else if (stream)
-        std::fclose(stream);
-    dumper = nullptr;
-    stream = nullptr;
-    if (fd >= 0)
-        ::close(fd);
-    fd = -1;
-    buffer.reset();
-    if (pcap)
-        pcap_close(pcap);
-    pcap = nullptr;
 }
 
 CaptureWriter::CaptureWriter() : m_state(new State) {}
@@ -204,74 +206,44 @@ bool CaptureWriter::open(const std::string& path, std::string* error) {
     close();
     std::lock_guard<std::mutex> lock(m_state->mutex);
     State& s = *m_state;
-    auto fail = [&](const std::string& why) {
+    auto fail = [&](int why) {
         if (error)
-            *error = path + ": " + why;
-        if (s.stream)
-            __fpurge(s.stream);
-        s.release();
+            *error = path + ": " + OutputFile::describe(why);
+        s.file.close();
         return false;
     };
     s.path = path;
-    s.regular = false;
-    s.records = s.offered = s.failedAfter = s.flushedRecords = s.flushedBytes = s.pendingBytes = 0;
+    s.records = s.offered = s.failedAfter = s.flushedRecords = s.flushedBytes = 0;
+    s.pending.clear();
     s.pendingEnds.clear();
     s.failure.clear();
     s.failureToReport = false;
-    s.fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (s.fd < 0)
-        return fail(reasonOf(errno));
-    struct stat st {};
-    s.regular = ::fstat(s.fd, &st) == 0 && S_ISREG(st.st_mode);
-    const int streamFd = ::fcntl(s.fd, F_DUPFD_CLOEXEC, 0);
-    s.stream = streamFd >= 0 ? ::fdopen(streamFd, "wb") : nullptr;
-    if (!s.stream) {
-        const int why = errno;
-        if (streamFd >= 0)
-            ::close(streamFd);
-        return fail(reasonOf(why));
-    }
-    s.buffer.reset(new char[kBufferSize]);
-    std::setvbuf(s.stream, s.buffer.get(), _IOFBF, kBufferSize);
-    s.pcap = pcap_open_dead(kCaptureLinkType, kSnapLength);
-    if (!s.pcap)
-        return fail("cannot make a capture handle");
-    s.dumper = pcap_dump_fopen(s.pcap, s.stream);
-    if (!s.dumper)
-        return fail(pcap_geterr(s.pcap));
-    errno = 0;
-    if (pcap_dump_flush(s.dumper) != 0 || std::ferror(s.stream))
-        return fail(reasonOf(errno));
-    const long header = std::ftell(s.stream);
-    s.flushedBytes = header > 0 ? static_cast<std::uint64_t>(header) : 0;
+    if (const int why = s.file.create(path))
+        return fail(why);
+    // The header is written out at once: a file that cannot take it (a full device) fails here.
+    const auto header = encodeFileHeader();
+    std::size_t written = 0;
+    if (const int why = s.file.write(header.data(), header.size(), written))
+        return fail(why);
+    s.flushedBytes = header.size();
+    s.pending.reserve(kBufferSize);
     s.lastFlush = Clock::now();
     return true;
 }
 
 bool CaptureWriter::write(const CaptureRecord& record) {
-    auto packet = encodeRecord(record);
-    pcap_pkthdr header{};
-    header.ts.tv_sec = static_cast<time_t>(record.timeMicros / 1000000);
-    header.ts.tv_usec = static_cast<suseconds_t>(record.timeMicros % 1000000);
-    header.caplen = header.len = static_cast<bpf_u_int32>(packet.size());
     State& s = *m_state;
     return s.locked([&] {
         ++s.offered;
-        const std::size_t size = kPacketHeaderSize + packet.size();
-        if (s.dumper && s.failure.empty() && s.pendingBytes + size > kBufferSize &&
+        const std::size_t size = kPacketHeaderSize + kRecordHeaderSize + record.bytes.size();
+        if (s.file.isOpen() && s.failure.empty() && s.pending.size() + size > kBufferSize &&
             !s.pendingEnds.empty())
             s.flushLocked();
-        if (!s.dumper || !s.failure.empty())
+        if (!s.file.isOpen() || !s.failure.empty())
             return false;
-        errno = 0;
-        pcap_dump(reinterpret_cast<u_char*>(s.dumper), &header, packet.data());
-        if (std::ferror(s.stream)) {
-            s.fail(reasonOf(errno));
-            return false;
-        }
+        appendPacket(s.pending, record);
         ++s.records;
-        s.pendingBytes += size;
-        s.pendingEnds.push_back(s.flushedBytes + s.pendingBytes);
+        s.pendingEnds.push_back(s.flushedBytes + s.pending.size());
         if (Clock::now() - s.lastFlush >= kFlushInterval)
             s.flushLocked();
         return s.failure.empty();
@@ -301,28 +273,24 @@ std::chrono::steady_clock::time_point CaptureWriter::nextFlushDue() const {
 bool CaptureWriter::close() {
     State& s = *m_state;
     return s.locked([&s] {
-        bool ok = true;
-        if (s.dumper) {
-            s.flushLocked();
-            // The kernel's own write-back can still fail (a full or failing disk): sync once.
-            if (s.failure.empty() && s.regular && ::fsync(s.fd) != 0)
-                s.fail(reasonOf(errno));
-            pcap_dump_close(s.dumper);  // the stream's descriptor is a duplicate
-            s.dumper = nullptr;
-            s.stream = nullptr;
-            if (::close(s.fd) != 0)
-                s.fail(reasonOf(errno));
-            s.fd = -1;
-            ok = s.failure.empty();
-        }
-        s.release();
-        return ok;
+        if (!s.file.isOpen())
+            return true;
+        s.flushLocked();
+        // The system's own write-back can still fail (a full or failing disk): sync once.
+        if (s.failure.empty() && s.file.isRegular())
+            if (const int why = s.file.sync())
+                s.fail(OutputFile::describe(why), s.flushedBytes);
+        if (const int why = s.file.close())
+            s.fail(OutputFile::describe(why), s.flushedBytes);
+        s.pending.clear();
+        s.pending.shrink_to_fit();
+        return s.failure.empty();
     });
 }
 
 bool CaptureWriter::isOpen() const {
     std::lock_guard<std::mutex> lock(m_state->mutex);
-    return m_state->dumper != nullptr;
+    return m_state->file.isOpen();
 }
 
 std::uint64_t CaptureWriter::getRecordCount() const {
@@ -356,7 +324,23 @@ void CaptureWriter::setFailureHandler(std::function<void()> handler) {
 }
 
 struct CaptureReader::State {
-    pcap_t* pcap = nullptr;
+    std::FILE* file = nullptr;
+    bool swapped = false;  // written on a machine of the other byte order
+    bool nanos = false;    // packet stamps in nanoseconds
+    std::uint32_t snapLength = 0;
+    std::vector<unsigned char> packet;
+
+    std::uint32_t field(const unsigned char* p) const {
+        const std::uint32_t v = core::readU4(p);
+        return swapped ? swap32(v) : v;
+    }
+    // Reads `length` bytes; how many came, and the reason when fewer did.
+    std::size_t read(unsigned char* into, std::size_t length, std::string& error) {
+        const std::size_t n = std::fread(into, 1, length, file);
+        if (n < length && std::ferror(file))
+            error = std::string("error reading dump file: ") + std::strerror(errno);
+        return n;
+    }
 };
 
 CaptureReader::CaptureReader() : m_state(new State) {}
@@ -367,54 +351,98 @@ CaptureReader::~CaptureReader() {
 bool CaptureReader::open(const std::string& path, std::string* error) {
     close();
     m_endedEarly = false;
-    char errbuf[PCAP_ERRBUF_SIZE] = {};
-    m_state->pcap = pcap_open_offline(path.c_str(), errbuf);
-    if (!m_state->pcap) {
-        // Most of the library's reasons name the file, some do not.
-        const std::string why = errbuf;
+    State& s = *m_state;
+    auto fail = [&](const std::string& why) {
         if (error)
-            *error = why.rfind(path + ":", 0) == 0 ? why : path + ": " + why;
-        return false;
-    }
-    if (pcap_datalink(m_state->pcap) != kCaptureLinkType) {
-        if (error)
-            *error = path + ": not a capture of recorded sessions (link type " +
-                     std::to_string(pcap_datalink(m_state->pcap)) + ")";
+            *error = path + ": " + why;
         close();
         return false;
+    };
+    errno = 0;
+    s.file = std::fopen(path.c_str(), "rb");
+    if (!s.file)
+        return fail(std::strerror(errno));
+    unsigned char h[kFileHeaderSize];
+    std::string why;
+    const std::size_t got = s.read(h, sizeof h, why);
+    if (!why.empty())
+        return fail(why);
+    if (got >= 4) {
+        const std::uint32_t magic = core::readU4(h);
+        if (magic == kMagicBlockFormat)
+            return fail("a capture in the newer block format, which is not read here");
+        s.swapped = magic == swap32(kMagicMicros) || magic == swap32(kMagicNanos);
+        s.nanos = magic == kMagicNanos || magic == swap32(kMagicNanos);
+        if (!s.swapped && magic != kMagicMicros && magic != kMagicNanos)
+            return fail("unknown file format");
     }
+    if (got < sizeof h)
+        return fail("truncated dump file; tried to read " + std::to_string(sizeof h) +
+                    " file header bytes, only got " + std::to_string(got));
+    const unsigned major = s.swapped ? (h[4] << 8 | h[5]) : core::readU2(h + 4);
+    const unsigned minor = s.swapped ? (h[6] << 8 | h[7]) : core::readU2(h + 6);
+    if (major != 2)
+        return fail("unsupported capture file version " + std::to_string(major) + "." +
+                    std::to_string(minor));
+    s.snapLength = s.field(h + 16);
+    const std::uint32_t linkType = s.field(h + 20) & kLinkTypeMask;
+    if (linkType != kCaptureLinkType)
+        return fail("not a capture of recorded sessions (link type " + std::to_string(linkType) +
+                    ")");
     return true;
 }
 
 int CaptureReader::next(CaptureRecord& record, std::string* error) {
-    if (!m_state->pcap)
+    State& s = *m_state;
+    if (!s.file)
         return 0;
-    pcap_pkthdr* header = nullptr;
-    const u_char* data = nullptr;
-    int rc = pcap_next_ex(m_state->pcap, &header, &data);
-    if (rc == PCAP_ERROR_BREAK)
-        return 0;
-    if (rc != 1) {
-        // A file that cannot be read on (cut short, say) ends here: the next call gives 0.
+    // A file that cannot be read on (cut short, say) ends here: the next call gives 0.
+    auto endEarly = [&](const std::string& why) {
         if (error)
-            *error = rc == PCAP_ERROR ? pcap_geterr(m_state->pcap) : "read error";
+            *error = why;
         close();
         m_endedEarly = true;
         return -1;
-    }
-    if (header->caplen != header->len) {
+    };
+    unsigned char h[kPacketHeaderSize];
+    std::string why;
+    std::size_t got = s.read(h, sizeof h, why);
+    if (!why.empty())
+        return endEarly(why);
+    if (got == 0)
+        return 0;
+    if (got < sizeof h)
+        return endEarly("truncated dump file; tried to read " + std::to_string(sizeof h) +
+                        " header bytes, only got " + std::to_string(got));
+    const std::uint32_t captured = s.field(h + 8);
+    const std::uint32_t original = s.field(h + 12);
+    // A length past what any packet of the file may have is damage, not a packet: reading
+    // it would take the rest of the file as one.
+    const std::uint32_t most = std::max<std::uint32_t>(s.snapLength, kCaptureSnapLength);
+    if (captured > most)
+        return endEarly("invalid packet capture length " + std::to_string(captured) +
+                        ", bigger than snaplen of " + std::to_string(most));
+    s.packet.resize(captured);
+    got = s.read(s.packet.data(), captured, why);
+    if (!why.empty())
+        return endEarly(why);
+    if (got < captured)
+        return endEarly("truncated dump file; tried to read " + std::to_string(captured) +
+                        " captured bytes, only got " + std::to_string(got));
+    if (captured != original) {
         if (error)
             *error = "truncated packet";
         return -1;
     }
-    return decodeRecord(data, header->caplen, record, error) ? 1 : -1;
+    return decodeRecord(s.packet.data(), captured, record, error) ? 1 : -1;
 }
 
 void CaptureReader::close() {
-    if (m_state->pcap) {
-        pcap_close(m_state->pcap);
-        m_state->pcap = nullptr;
+    if (m_state->file) {
+        std::fclose(m_state->file);
+        m_state->file = nullptr;
     }
+    m_state->packet.clear();
 }
 
 }  // namespace host

@@ -21,8 +21,16 @@
 
 namespace host {
 
+// The file: the classic capture format, little-endian, microsecond stamps (a file with
+// nanosecond stamps, or of the other byte order, is read too). Its header is 24 bytes; each
+// packet has a 16-byte header (seconds, microseconds, captured and original length) before
+// its bytes.
 // DLT_USER0: a link type for private use.
 constexpr int kCaptureLinkType = 147;
+// A whole TVP frame (up to 131071 bytes) and the record header.
+constexpr std::uint32_t kCaptureSnapLength = 262144;
+constexpr std::size_t kFileHeaderSize = 24;
+constexpr std::size_t kPacketHeaderSize = 16;
 constexpr std::size_t kRecordHeaderSize = 20;
 constexpr std::uint8_t kCaptureVersion = 1;
 
@@ -40,6 +48,9 @@ std::vector<unsigned char> encodeRecord(const CaptureRecord& record);
 // Decodes one packet; false (and an explanation) when it is not a record of this format.
 bool decodeRecord(const unsigned char* packet, std::size_t length, CaptureRecord& record,
                   std::string* error = nullptr);
+// The file header, and a record as it stands in the file (packet header, then the packet).
+std::vector<unsigned char> encodeFileHeader();
+void appendPacket(std::vector<unsigned char>& out, const CaptureRecord& record);
 
 // Writes a capture file. Records are buffered and written out in whole records at most
 // kFlushInterval after they were taken (by the write that finds the interval passed, or by

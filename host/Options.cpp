@@ -66,7 +66,8 @@ std::string usage() {
            "  --reconnect-after S        and comes back S seconds after it left\n"
            "  --activate-timeout S       seconds to wait for the channels (default 15)\n"
            "  --plugin PATH              the plug-in library (default: ../lib/vela/libvela.so\n"
-           "                             from vela-host's folder, or the build tree's lib/)\n"
+           "                             from vela-host's folder, or the build tree's lib/;\n"
+           "                             vela.dll in vela-host.exe's folder on Windows)\n"
            "  --trace                    write the component's trace lines to stderr\n";
 }
 

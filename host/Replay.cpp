@@ -1,7 +1,6 @@
 #include "host/Replay.h"
 
 #include <cstdio>
-#include <ctime>
 #include <sstream>
 
 #include "protocol/TvpCommandAck.h"
@@ -16,13 +15,13 @@ namespace {
 
 using namespace vela;
 
+// The time of day in UTC: the seconds since 1970 count every day as 86400 of them.
 std::string timeText(std::uint64_t micros) {
-    std::time_t seconds = static_cast<std::time_t>(micros / 1000000);
-    std::tm parts{};
-    gmtime_r(&seconds, &parts);
+    const std::uint64_t ofDay = micros / 1000000 % 86400;
     char text[48];
-    std::snprintf(text, sizeof text, "%02d:%02d:%02d.%06u", parts.tm_hour, parts.tm_min,
-                  parts.tm_sec, static_cast<unsigned>(micros % 1000000));
+    std::snprintf(text, sizeof text, "%02u:%02u:%02u.%06u", static_cast<unsigned>(ofDay / 3600),
+                  static_cast<unsigned>(ofDay / 60 % 60), static_cast<unsigned>(ofDay % 60),
+                  static_cast<unsigned>(micros % 1000000));
     return text;
 }
 

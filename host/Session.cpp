@@ -1,10 +1,5 @@
 #include "host/Session.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <pty.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -27,6 +22,7 @@
 #include "framework/eqbase/Equipment.h"
 #include "host/CaptureFile.h"
 #include "host/ComponentEquipment.h"
+#include "host/HostPlatform.h"
 #include "host/MobileMsgServer.h"
 #include "host/Plugin.h"
 #include "host/Recorder.h"
@@ -42,59 +38,27 @@ namespace {
 using core::RCPtr;
 using Clock = std::chrono::steady_clock;
 
-// The stop pipe: a signal handler or another thread may write to it, the run's waits watch
-// it. It stays readable once written, so that every later wait of the run ends at once. Its
-// ends are atomic: the first session opens it while another thread may already ask for a stop.
-std::atomic<int> g_stopPipe[2] = {-1, -1};
+// The stop flag: a signal handler or another thread may raise it, the run's waits watch it.
+// It stays raised, so that every later wait of the run ends at once. It is made by the first
+// session while another thread may already ask for a stop, and never freed: a signal may
+// come at any time.
+std::atomic<WakeFlag*> g_stop{nullptr};
 
-void openStopPipe() {
-    if (g_stopPipe[0] >= 0)
-        return;
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0)
-        return;
-    g_stopPipe[1] = fds[1];
-    g_stopPipe[0] = fds[0];
-}
-
-bool readable(int fd) {
-    pollfd p{fd, POLLIN, 0};
-    return fd >= 0 && ::poll(&p, 1, 0) > 0;
-}
-
-void poke(int fd) {
-    char c = 1;
-    ssize_t ignored = ::write(fd, &c, 1);  // a full pipe is awake already
-    (void)ignored;
-}
-
-// A pipe that wakes the run's waits when something they wait for changed (a channel's state,
-// an applied setting, a failure of the recording).
-struct WakePipe {
-    int fds[2] = {-1, -1};
-    WakePipe() {
-        if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0)
-            fds[0] = fds[1] = -1;
+WakeFlag& stopFlag() {
+    if (!g_stop.load()) {
+        auto* flag = new WakeFlag;
+        WakeFlag* expected = nullptr;
+        if (!g_stop.compare_exchange_strong(expected, flag))
+            delete flag;
     }
-    ~WakePipe() {
-        for (int fd : fds)
-            if (fd >= 0)
-                ::close(fd);
-    }
-    WakePipe(const WakePipe&) = delete;
-    WakePipe& operator=(const WakePipe&) = delete;
-    void drain() {
-        char bytes[64];
-        while (fds[0] >= 0 && ::read(fds[0], bytes, sizeof bytes) > 0) {
-        }
-    }
-};
+    return *g_stop.load();
+}
 
 // What the host shows of a channel: its states and the results of applied settings. Every
-// change pokes the wake pipe.
+// change raises the wake flag.
 class HostObserver : public eqbase::ChannelObserver {
   public:
-    explicit HostObserver(int wake) : m_wake(wake) {}
+    explicit HostObserver(WakeFlag& wake) : m_wake(wake) {}
     void onChannelActiveState(eqbase::Channel& channel, int state) override {
         {
             std::lock_guard<std::mutex> lock(m_mutex);
@@ -102,7 +66,7 @@ class HostObserver : public eqbase::ChannelObserver {
             if (state == dsrc::CHANNEL_STATE_ACTIVE)
                 ++m_activations[channel.getChannelName()];
         }
-        poke(m_wake);
+        m_wake.raise();
     }
     void onApplyResult(eqbase::Channel&, core::PropertyNode::Identity identity,
                        const core::Status& status) override {
@@ -110,7 +74,7 @@ class HostObserver : public eqbase::ChannelObserver {
             std::lock_guard<std::mutex> lock(m_mutex);
             m_results[identity] = status.getCode();
         }
-        poke(m_wake);
+        m_wake.raise();
     }
     int state(const std::string& channel) {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -137,32 +101,18 @@ class HostObserver : public eqbase::ChannelObserver {
     }
 
   private:
-    const int m_wake;
+    WakeFlag& m_wake;
     std::mutex m_mutex;
     std::map<std::string, int> m_states;
     std::map<std::string, int> m_activations;
     std::map<unsigned long, long> m_results;
 };
 
-// A pseudo-terminal that stands for a simulated phone's AT port; the component opens its
-// other side through the COM port mapping of the environment.
-struct AtPort {
-    int master = -1;
-    int slave = -1;
-    std::string path;
-    ~AtPort() {
-        if (slave >= 0)
-            ::close(slave);
-        if (master >= 0)
-            ::close(master);
-    }
-};
-
 struct Phone : ComponentEquipment {
     int number = 0;
     RCPtr<equip::DeviceInfoData> device;
     std::unique_ptr<sim::SimPhone> sim;
-    std::unique_ptr<AtPort> atPort;
+    std::unique_ptr<SimAtPort> atPort;
     RCPtr<Recorder> recorder;
     RCPtr<HostObserver> observer;
     bool up = false;
@@ -272,10 +222,11 @@ class Run {
     std::ostream& m_out;
     std::ostream& m_status;
     const bool m_terminal;
-    WakePipe m_wake;
+    WakeFlag m_wake;              // raised when something the run's waits wait for changed
     core::XMLElement m_settings;  // the --settings file
     bool m_interrupted = false;
     bool m_captureFailureReported = false;
+    bool m_noAtPortReported = false;
     ATL::CAtlModule m_module;
     Plugin m_plugin;
     CaptureWriter m_capture;
@@ -312,7 +263,7 @@ int Run::run() {
             tearDown();
             return 1;
         }
-        m_capture.setFailureHandler([fd = m_wake.fds[1]] { poke(fd); });
+        m_capture.setFailureHandler([this] { m_wake.raise(); });
     }
     if (!findPhones(error)) {
         m_status << "vela-host: " << error << '\n';
@@ -372,9 +323,8 @@ Run::Wake Run::waitFor(const std::function<bool()>& ready, Clock::time_point unt
             return Wake::Timeout;
         const auto next = std::min(until, m_capture.nextFlushDue());
         const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(next - now).count();
-        pollfd fds[2] = {{g_stopPipe[0], POLLIN, 0}, {m_wake.fds[0], POLLIN, 0}};
-        ::poll(fds, 2, static_cast<int>(std::min<long long>(ms + 1, INT_MAX)));
-        m_wake.drain();
+        waitForFlags(stopFlag(), m_wake, ms + 1);
+        m_wake.clear();
     }
 }
 
@@ -383,7 +333,7 @@ bool Run::stopped() {
         reportCaptureFailure();
         return true;
     }
-    if (!m_interrupted && readable(g_stopPipe[0]))
+    if (!m_interrupted && stopFlag().isRaised())
         m_interrupted = true;
     return m_interrupted;
 }
@@ -405,8 +355,9 @@ void Run::reportCaptureFailure() {
 
 bool Run::findPhones(std::string& error) {
     std::vector<RCPtr<equip::DeviceInfoData>> devices;
+    std::string usbNote;
     if (!m_options.noUsb && m_options.simPhones == 0)
-        devices = enumerateUsbSerialDevices("/sys");
+        devices = findUsbSerialDevices(usbNote);
     // A device is a phone when the detector that knows it describes it with a TVP channel.
     std::vector<RCPtr<equip::DeviceInfoData>> phones;
     for (auto& device : devices) {
@@ -422,7 +373,8 @@ bool Run::findPhones(std::string& error) {
     }
     const int simulated = m_options.simPhones > 0 ? m_options.simPhones : (phones.empty() ? 1 : 0);
     if (phones.empty() && m_options.simPhones == 0)
-        m_out << "No Vela phone found on USB: running with a simulated phone.\n";
+        m_out << (usbNote.empty() || m_options.noUsb ? "No Vela phone found on USB" : usbNote)
+              << ": running with a simulated phone.\n";
     for (int i = 0; i < simulated; ++i)
         if (!addSimulatedPhone(i, error))
             return false;
@@ -438,12 +390,16 @@ bool Run::addSimulatedPhone(int index, std::string& error) {
     phone->number = static_cast<int>(m_phones.size());
     const int port = 5 + 2 * index;
     const int atPort = port + 1;
-    // The AT port: a pseudo-terminal reached as COM<atPort>.
-    phone->atPort = std::make_unique<AtPort>();
-    char name[128] = {};
-    if (::openpty(&phone->atPort->master, &phone->atPort->slave, name, nullptr, nullptr) == 0) {
-        phone->atPort->path = name;
-        ::setenv(("VELA_COM" + std::to_string(atPort)).c_str(), name, 1);
+    // The AT port, reached as COM<atPort>. Without one the phone has no AT channel; its TVP
+    // and print-server channels, and so the recording, do not need it.
+    phone->atPort = std::make_unique<SimAtPort>();
+    std::string noAtPort;
+    if (!phone->atPort->open(atPort, noAtPort)) {
+        phone->atPort.reset();
+        if (!m_noAtPortReported)
+            m_out << "The simulated phone has no AT port (" << noAtPort
+                  << "): its session runs without the AT channel.\n";
+        m_noAtPortReported = true;
     }
     sim::SimPhoneOptions options;
     options.name = "Vela phone (simulated) " + std::to_string(index + 1);
@@ -475,8 +431,9 @@ bool Run::addSimulatedPhone(int index, std::string& error) {
     device->product = options.name;
     device->serialNumber = "SIM" + std::to_string(1001 + index);
     device->ports.push_back({"COM" + std::to_string(port), "Modem", ""});
-    device->ports.push_back(
-        {"COM" + std::to_string(atPort), "Device Management", phone->atPort->path});
+    if (phone->atPort)
+        device->ports.push_back(
+            {"COM" + std::to_string(atPort), "Device Management", phone->atPort->path()});
     phone->device = device;
     m_phones.push_back(std::move(phone));
     return true;
@@ -485,7 +442,7 @@ bool Run::addSimulatedPhone(int index, std::string& error) {
 bool Run::createEquipment(Phone& phone, std::string& error) {
     phone.recorder = new Recorder(static_cast<std::uint8_t>(phone.number),
                                   m_capture.isOpen() ? &m_capture : nullptr, phone.sim != nullptr);
-    phone.observer = new HostObserver(m_wake.fds[1]);
+    phone.observer = new HostObserver(m_wake);
     return phone.create(*phone.device, *phone.recorder, *phone.observer, error);
 }
 
@@ -788,19 +745,13 @@ void Run::tearDown() {
 }  // namespace
 
 void requestStop() {
-    if (g_stopPipe[1] >= 0) {
-        char c = 1;
-        ssize_t ignored = ::write(g_stopPipe[1], &c, 1);
-        (void)ignored;
-    }
+    if (WakeFlag* flag = g_stop.load())
+        flag->raise();
 }
 
 int runSession(const Options& options, std::ostream& out, std::ostream& status,
                bool statusIsTerminal) {
-    openStopPipe();
-    char drain[64];
-    while (g_stopPipe[0] >= 0 && ::read(g_stopPipe[0], drain, sizeof drain) > 0) {
-    }
+    stopFlag().clear();
     Run run(options, out, status, statusIsTerminal);
     return run.run();
 }

@@ -29,15 +29,15 @@ std::string upper(std::string s) {
 
 // The tty device names under one USB interface: "tty/ttyACM0" (CDC ACM) or "ttyUSB0"
 // (USB serial converters).
-std::vector<std::string> ttysOf(const fs::path& interface) {
+std::vector<std::string> ttysOf(const fs::path& usbInterface) {
     std::vector<std::string> names;
     std::error_code ec;
-    if (fs::is_directory(interface / "tty", ec)) {
-        for (auto& e : fs::directory_iterator(interface / "tty", ec))
-            names.push_back(e.path().filename());
+    if (fs::is_directory(usbInterface / "tty", ec)) {
+        for (auto& e : fs::directory_iterator(usbInterface / "tty", ec))
+            names.push_back(e.path().filename().string());
     }
-    for (auto& e : fs::directory_iterator(interface, ec)) {
-        std::string name = e.path().filename();
+    for (auto& e : fs::directory_iterator(usbInterface, ec)) {
+        std::string name = e.path().filename().string();
         if (name.rfind("ttyUSB", 0) == 0)
             names.push_back(name);
     }
@@ -57,7 +57,7 @@ std::vector<core::RCPtr<equip::DeviceInfoData>> enumerateUsbSerialDevices(
         entries.push_back(e.path());
     std::sort(entries.begin(), entries.end());
     for (auto& device : entries) {
-        std::string name = device.filename();
+        std::string name = device.filename().string();
         if (name.find(':') != std::string::npos || !fs::exists(device / "idVendor", ec))
             continue;
         core::RCPtr<equip::DeviceInfoData> data(new equip::DeviceInfoData);
@@ -68,14 +68,14 @@ std::vector<core::RCPtr<equip::DeviceInfoData>> enumerateUsbSerialDevices(
         data->serialNumber = readLine(device / "serial");
         std::vector<fs::path> interfaces;
         for (auto& e : fs::directory_iterator(device, ec)) {
-            std::string n = e.path().filename();
+            std::string n = e.path().filename().string();
             if (n.rfind(name + ":", 0) == 0)
                 interfaces.push_back(e.path());
         }
         std::sort(interfaces.begin(), interfaces.end());
-        for (auto& interface : interfaces) {
-            std::string role = readLine(interface / "interface");
-            for (auto& tty : ttysOf(interface)) {
+        for (auto& usbInterface : interfaces) {
+            std::string role = readLine(usbInterface / "interface");
+            for (auto& tty : ttysOf(usbInterface)) {
                 equip::DevicePort port;
                 port.portName = "/dev/" + tty;
                 port.devicePath = port.portName;

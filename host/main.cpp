@@ -1,22 +1,13 @@
 // vela-host: runs a session with Vela phones through the plug-in, or replays a recorded one.
-#include <signal.h>
-#include <unistd.h>
-
 #include <iostream>
 #include <string>
 #include <vector>
 
+#include "host/HostPlatform.h"
 #include "host/Options.h"
 #include "host/Replay.h"
 #include "host/Session.h"
-
-namespace {
-
-void onSignal(int) {
-    host::requestStop();
-}
-
-}  // namespace
+#include "platform/com/ClassRegistry.h"
 
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
@@ -42,15 +33,17 @@ int main(int argc, char** argv) {
         case host::Options::Command::Run:
             break;
     }
-    struct sigaction action {};
-    action.sa_handler = onSignal;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-    // A reader of our output that goes away must not kill the session half-way.
-    signal(SIGPIPE, SIG_IGN);
-    // A capture file over the process's size limit fails its write (and is reported as a failed
-    // recording) instead of killing the session.
-    signal(SIGXFSZ, SIG_IGN);
-    return host::runSession(options, std::cout, std::cerr, ::isatty(STDERR_FILENO) != 0);
+    host::installStopHandlers();
+    // The component expects its host's thread in the multithreaded apartment: there it reaches
+    // the phone service's objects directly, as its own workers do.
+    const HRESULT apartment = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    if (FAILED(apartment)) {
+        std::cerr << "vela-host: cannot enter the multithreaded apartment (0x" << std::hex
+                  << static_cast<unsigned long>(apartment) << std::dec << ")\n";
+        return 1;
+    }
+    const int code = host::runSession(options, std::cout, std::cerr, host::statusIsTerminal());
+    host::sessionEnded();
+    CoUninitialize();
+    return code;
 }

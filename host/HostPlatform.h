@@ -1,0 +1,69 @@
+// What the host does differently on Linux and on Windows: the flags that end its waits, the
+// handlers of Ctrl-C and of the end of the console, whether its status goes to a terminal,
+// the simulated phone's AT port, and the scan for phones on USB. One backend file per side:
+// HostPlatform_posix.cpp and HostPlatform_windows.cpp.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "framework/equip/EquipmentInfo.h"
+
+namespace host {
+
+// A flag that any thread may raise and that waitForFlags watches: a pipe on Linux (raised
+// from a signal handler too), an event object on Windows. Raised, it stays raised until it
+// is cleared.
+class WakeFlag {
+  public:
+    WakeFlag();
+    ~WakeFlag();
+    WakeFlag(const WakeFlag&) = delete;
+    WakeFlag& operator=(const WakeFlag&) = delete;
+
+    // Safe from a signal handler on Linux.
+    void raise();
+    bool isRaised() const;
+    void clear();
+
+  private:
+    friend void waitForFlags(const WakeFlag&, const WakeFlag&, long long);
+    std::intptr_t m_handles[2] = {-1, -1};
+};
+
+// Waits until one of the flags is raised or `milliseconds` pass.
+void waitForFlags(const WakeFlag& first, const WakeFlag& second, long long milliseconds);
+
+// Makes Ctrl-C (and on Linux SIGTERM, on Windows Ctrl-Break and closing the console) call
+// host::requestStop, and keeps the process alive when a reader of its output goes away or a
+// file grows past its limit: such failures are reported instead.
+void installStopHandlers();
+// Tells the stop handlers that the session has ended (on Windows, the handler of a closing
+// console waits for that, so that the recording is complete before the process goes).
+void sessionEnded();
+bool statusIsTerminal();
+
+// The simulated phone's AT port: a port that the component reaches as COM<number>, with the
+// phone at its other end, or the reason why there is none.
+class SimAtPort {
+  public:
+    SimAtPort() = default;
+    ~SimAtPort();
+    SimAtPort(const SimAtPort&) = delete;
+    SimAtPort& operator=(const SimAtPort&) = delete;
+
+    bool open(int comNumber, std::string& reason);
+    // The port's device path, for the device description.
+    const std::string& path() const { return m_path; }
+
+  private:
+    std::intptr_t m_ends[2] = {-1, -1};
+    std::string m_path;
+};
+
+// The USB serial devices on this machine; `note` says when the scan cannot be made here.
+std::vector<core::RCPtr<equip::DeviceInfoData>> findUsbSerialDevices(std::string& note);
+
+}  // namespace host

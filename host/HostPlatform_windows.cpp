@@ -1,0 +1,117 @@
+#include <windows.h>
+
+#include <algorithm>
+#include <atomic>
+#include <climits>
+#include <cstdio>
+
+#include "host/HostPlatform.h"
+#include "host/Session.h"
+
+namespace host {
+
+namespace {
+
+HANDLE handleOf(std::intptr_t handle) {
+    return reinterpret_cast<HANDLE>(handle);
+}
+
+// Set once the session has ended; the handler of a closing console waits for it.
+std::atomic<HANDLE> g_ended{nullptr};
+
+BOOL WINAPI onConsoleEvent(DWORD event) {
+    switch (event) {
+        case CTRL_C_EVENT:
+        case CTRL_BREAK_EVENT:
+            requestStop();
+            return TRUE;
+        case CTRL_CLOSE_EVENT:
+        case CTRL_LOGOFF_EVENT:
+        case CTRL_SHUTDOWN_EVENT:
+            // The system ends the process when this handler returns (or after about five
+            // seconds): give the session the time to close its recording.
+            requestStop();
+            if (HANDLE ended = g_ended.load())
+                WaitForSingleObject(ended, 4500);
+            return TRUE;
+        default:
+            return FALSE;
+    }
+}
+
+}  // namespace
+
+WakeFlag::WakeFlag() {
+    // Manual reset: raised, it stays so until cleared.
+    HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (event)
+        m_handles[0] = reinterpret_cast<std::intptr_t>(event);
+}
+
+WakeFlag::~WakeFlag() {
+    if (m_handles[0] != -1)
+        CloseHandle(handleOf(m_handles[0]));
+}
+
+void WakeFlag::raise() {
+    if (m_handles[0] != -1)
+        SetEvent(handleOf(m_handles[0]));
+}
+
+bool WakeFlag::isRaised() const {
+    return m_handles[0] != -1 && WaitForSingleObject(handleOf(m_handles[0]), 0) == WAIT_OBJECT_0;
+}
+
+void WakeFlag::clear() {
+    if (m_handles[0] != -1)
+        ResetEvent(handleOf(m_handles[0]));
+}
+
+void waitForFlags(const WakeFlag& first, const WakeFlag& second, long long milliseconds) {
+    HANDLE events[2];
+    DWORD count = 0;
+    for (const WakeFlag* flag : {&first, &second})
+        if (flag->m_handles[0] != -1)
+            events[count++] = handleOf(flag->m_handles[0]);
+    const DWORD ms = static_cast<DWORD>(
+        std::min<long long>(std::max(milliseconds, 0LL), static_cast<long long>(INFINITE - 1)));
+    if (count == 0)
+        Sleep(ms);
+    else
+        WaitForMultipleObjects(count, events, FALSE, ms);
+}
+
+void installStopHandlers() {
+    if (!g_ended.load())
+        g_ended = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    SetConsoleCtrlHandler(onConsoleEvent, TRUE);
+}
+
+void sessionEnded() {
+    if (HANDLE ended = g_ended.load())
+        SetEvent(ended);
+}
+
+bool statusIsTerminal() {
+    // A console takes the carriage return and the erase sequence of the redrawn status line
+    // (Windows 10 terminals do); a pipe or a file gets whole lines.
+    HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
+    DWORD mode = 0;
+    if (err == INVALID_HANDLE_VALUE || !GetConsoleMode(err, &mode))
+        return false;
+    return SetConsoleMode(err, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
+}
+
+SimAtPort::~SimAtPort() = default;
+
+bool SimAtPort::open(int, std::string& reason) {
+    reason = "Windows has no pseudo-terminal to give it";
+    return false;
+}
+
+std::vector<core::RCPtr<equip::DeviceInfoData>> findUsbSerialDevices(std::string& note) {
+    note = "USB phones are not looked for on Windows yet";
+    return {};
+}
+
+}  // namespace host
