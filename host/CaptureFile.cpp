@@ -416,9 +416,10 @@ int CaptureReader::next(CaptureRecord& record, std::string* error) {
                         " header bytes, only got " + std::to_string(got));
     const std::uint32_t captured = s.field(h + 8);
     const std::uint32_t original = s.field(h + 12);
-    // A length past what any packet of the file may have is damage, not a packet: reading
-    // it would take the rest of the file as one.
-    const std::uint32_t most = std::max<std::uint32_t>(s.snapLength, kCaptureSnapLength);
+    // A length past what any record may have is damage, not a packet: reading it would take
+    // the rest of the file as one, and a damaged header's snap length (up to 4 GiB) would have
+    // the reader allocate that much before it finds the file shorter.
+    const std::uint32_t most = kCaptureSnapLength;
     if (captured > most)
         return endEarly("invalid packet capture length " + std::to_string(captured) +
                         ", bigger than snaplen of " + std::to_string(most));

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -275,6 +276,17 @@ TEST(CaptureFormat, DamagedPackets) {
     EXPECT_EQ(error, "invalid packet capture length 4194327, bigger than snaplen of 262144");
     EXPECT_TRUE(reader.endedEarly());
     EXPECT_EQ(reader.next(r), 0);
+
+    // So does one within a damaged file header's snap length of 4 GiB: nothing is allocated
+    // for it.
+    Bytes anySnap = kFileHeader;
+    std::fill(anySnap.begin() + 16, anySnap.begin() + 20, 0xFF);
+    Bytes twoGiB = kPacket;
+    twoGiB[11] = 0x80;
+    writeBytes(path, concat({anySnap, twoGiB}));
+    ASSERT_TRUE(reader.open(path));
+    EXPECT_EQ(reader.next(r, &error), -1);
+    EXPECT_EQ(error, "invalid packet capture length 2147483671, bigger than snaplen of 262144");
 
     // A packet header cut short.
     writeBytes(path, concat({kFileHeader, Bytes(kPacket.begin(), kPacket.begin() + 9)}));
