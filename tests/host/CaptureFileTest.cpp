@@ -8,14 +8,13 @@
 #include <fstream>
 
 #include "host/CaptureFile.h"
+#include "tests/host/CaptureTestSupport.h"
 
 namespace {
 
-std::string tempPath(const char* name) {
-    return (std::filesystem::temp_directory_path() /
-            (std::string(name) + std::to_string(::getpid())))
-        .string();
-}
+using capturetest::numbered;
+using capturetest::recordsIn;
+using capturetest::tempPath;
 
 TEST(CaptureRecord, ExactBytes) {
     host::CaptureRecord r;
@@ -88,26 +87,6 @@ TEST(CaptureFile, ClearErrors) {
     EXPECT_GT(error.size(), missing.size() + 2);
     EXPECT_FALSE(w.write(host::CaptureRecord{}));
     EXPECT_FALSE(w.isOpen());
-}
-
-host::CaptureRecord numbered(std::uint32_t n, std::size_t size = 8) {
-    host::CaptureRecord r;
-    r.channelType = 2;
-    r.recordNumber = n;
-    r.bytes.assign(size, static_cast<unsigned char>(n));
-    return r;
-}
-
-std::uint64_t recordsIn(const std::string& path, std::uint64_t* unreadable = nullptr) {
-    host::CaptureReader reader;
-    EXPECT_TRUE(reader.open(path));
-    host::CaptureRecord r;
-    std::uint64_t whole = 0, bad = 0;
-    for (int got; (got = reader.next(r)) != 0;)
-        ++(got > 0 ? whole : bad);
-    if (unreadable)
-        *unreadable = bad;
-    return whole;
 }
 
 TEST(CaptureWriter, RecordsReachTheFileWholeAtAFlush) {
