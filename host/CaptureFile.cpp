@@ -12,15 +12,24 @@
 
 namespace host {
 
-std::vector<unsigned char> encodeRecord(const CaptureRecord& r) {
-    std::vector<unsigned char> p(kRecordHeaderSize + r.bytes.size());
+namespace {
+
+// The record's own header, kRecordHeaderSize bytes at p.
+void writeRecordHeader(unsigned char* p, const CaptureRecord& r) {
     p[0] = kCaptureVersion;
     p[1] = r.channelType;
     p[2] = r.direction;
     p[3] = r.equipment;
-    core::writeU4(&p[4], r.recordNumber);
-    core::writeU8(&p[8], r.timeMicros);
-    core::writeU4(&p[16], static_cast<std::uint32_t>(r.bytes.size()));
+    core::writeU4(p + 4, r.recordNumber);
+    core::writeU8(p + 8, r.timeMicros);
+    core::writeU4(p + 16, static_cast<std::uint32_t>(r.bytes.size()));
+}
+
+}  // namespace
+
+std::vector<unsigned char> encodeRecord(const CaptureRecord& r) {
+    std::vector<unsigned char> p(kRecordHeaderSize + r.bytes.size());
+    writeRecordHeader(p.data(), r);
     std::copy(r.bytes.begin(), r.bytes.end(), p.begin() + kRecordHeaderSize);
     return p;
 }
@@ -92,14 +101,7 @@ void appendPacket(std::vector<unsigned char>& out, const CaptureRecord& record) 
     core::writeU4(h + 4, static_cast<std::uint32_t>(record.timeMicros % 1000000));
     core::writeU4(h + 8, static_cast<std::uint32_t>(length));
     core::writeU4(h + 12, static_cast<std::uint32_t>(length));
-    unsigned char* r = h + kPacketHeaderSize;
-    r[0] = kCaptureVersion;
-    r[1] = record.channelType;
-    r[2] = record.direction;
-    r[3] = record.equipment;
-    core::writeU4(r + 4, record.recordNumber);
-    core::writeU8(r + 8, record.timeMicros);
-    core::writeU4(r + 16, static_cast<std::uint32_t>(record.bytes.size()));
+    writeRecordHeader(h + kPacketHeaderSize, record);
     out.insert(out.end(), record.bytes.begin(), record.bytes.end());
 }
 
@@ -326,8 +328,6 @@ void CaptureWriter::setFailureHandler(std::function<void()> handler) {
 struct CaptureReader::State {
     std::FILE* file = nullptr;
     bool swapped = false;  // written on a machine of the other byte order
-    bool nanos = false;    // packet stamps in nanoseconds
-    std::uint32_t snapLength = 0;
     std::vector<unsigned char> packet;
 
     std::uint32_t field(const unsigned char* p) const {
@@ -371,8 +371,8 @@ bool CaptureReader::open(const std::string& path, std::string* error) {
         const std::uint32_t magic = core::readU4(h);
         if (magic == kMagicBlockFormat)
             return fail("a capture in the newer block format, which is not read here");
+        // Microsecond or nanosecond packet stamps read alike: a record carries its own time.
         s.swapped = magic == swap32(kMagicMicros) || magic == swap32(kMagicNanos);
-        s.nanos = magic == kMagicNanos || magic == swap32(kMagicNanos);
         if (!s.swapped && magic != kMagicMicros && magic != kMagicNanos)
             return fail("unknown file format");
     }
@@ -384,7 +384,6 @@ bool CaptureReader::open(const std::string& path, std::string* error) {
     if (major != 2)
         return fail("unsupported capture file version " + std::to_string(major) + "." +
                     std::to_string(minor));
-    s.snapLength = s.field(h + 16);
     const std::uint32_t linkType = s.field(h + 20) & kLinkTypeMask;
     if (linkType != kCaptureLinkType)
         return fail("not a capture of recorded sessions (link type " + std::to_string(linkType) +
@@ -417,12 +416,12 @@ int CaptureReader::next(CaptureRecord& record, std::string* error) {
     const std::uint32_t captured = s.field(h + 8);
     const std::uint32_t original = s.field(h + 12);
     // A length past what any record may have is damage, not a packet: reading it would take
-    // the rest of the file as one, and a damaged header's snap length (up to 4 GiB) would have
-    // the reader allocate that much before it finds the file shorter.
-    const std::uint32_t most = kCaptureSnapLength;
-    if (captured > most)
+    // the rest of the file as one. The file header's snap length is not trusted for this: a
+    // damaged one (up to 4 GiB) would have the reader allocate that much before it finds the
+    // file shorter.
+    if (captured > kCaptureSnapLength)
         return endEarly("invalid packet capture length " + std::to_string(captured) +
-                        ", bigger than snaplen of " + std::to_string(most));
+                        ", bigger than snaplen of " + std::to_string(kCaptureSnapLength));
     s.packet.resize(captured);
     got = s.read(s.packet.data(), captured, why);
     if (!why.empty())

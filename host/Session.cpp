@@ -373,7 +373,7 @@ bool Run::findPhones(std::string& error) {
     }
     const int simulated = m_options.simPhones > 0 ? m_options.simPhones : (phones.empty() ? 1 : 0);
     if (phones.empty() && m_options.simPhones == 0)
-        m_out << (usbNote.empty() || m_options.noUsb ? "No Vela phone found on USB" : usbNote)
+        m_out << (usbNote.empty() ? "No Vela phone found on USB" : usbNote)
               << ": running with a simulated phone.\n";
     for (int i = 0; i < simulated; ++i)
         if (!addSimulatedPhone(i, error))
