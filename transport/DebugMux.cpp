@@ -158,7 +158,8 @@ void DebugMux::enumerateTargets() {
 }
 
 void DebugMux::giveTarget(const core::EString& portName, const RCPtr<Target>& target) {
-    if (!m_spEquipments)
+    // A target whose streams are not known yet has no port name: it belongs to no equipment.
+    if (!m_spEquipments || portName.empty())
         return;
     core::RCObject** entry = m_spEquipments->find(portName);
     if (!entry)
@@ -202,6 +203,9 @@ void DebugMux::onTargetDisconnected(const RCPtr<Target>& target) {
     m_spTargets->erase(id);
     if (m_spEquipments && !m_spEquipments->empty())
         giveTarget(stored->getPortName(), nullptr);
+    // Others may still hold the target, and it still hears of its phone's streams: it stops
+    // reporting them to this object, which may be gone by then.
+    stored->clearOwner();
 }
 
 void DebugMux::onTargetUpdated(const RCPtr<Target>& target) {
@@ -259,6 +263,12 @@ void DebugMux::onAttachEquipmentReq(core::Request& request) {
     if (!user)
         return;
     const core::EString& portName = attached->getString();
+    if (portName.empty()) {
+        // A port without a name matches no phone (every phone has none until its streams are
+        // known).
+        core::ToggleTrace(20, "DebugMux::onAttachEquipmentReq - no port name, not attached\n");
+        return;
+    }
     bool stored = true;
     if (m_spEquipments && !m_spEquipments->insert(portName, object.get()))
         // The port is taken: the equipment that holds it keeps its phone.

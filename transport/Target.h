@@ -47,7 +47,8 @@ class Target : public client::ClientObject<Target> {
     void newDataProvider(const core::RCPtr<DataProvider>& provider);
     void dataProviderRemoved(const core::RCPtr<DataProvider>& provider);
     void dataProviderUnavailable(const core::RCPtr<DataProvider>& provider);
-    // Waited for, by the owner when it ends: the target no longer reports to it.
+    // Waited for, by the owner when it lets go of the target (the phone is no longer reported,
+    // or the owner ends): the target no longer reports to it.
     void clearOwner();
 
   private:

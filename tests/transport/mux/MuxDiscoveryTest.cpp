@@ -188,6 +188,26 @@ TEST_F(MuxDiscoveryTest, ObjectThatIsNoEquipmentIsIgnored) {
     EXPECT_TRUE(service.servedPorts().empty());
 }
 
+// A phone whose streams are not known yet has no port name: an equipment attached without
+// one must not be handed it, neither when it attaches nor when the phone connects.
+TEST_F(MuxDiscoveryTest, EmptyPortNameMatchesNoPhone) {
+    service.reset({{5, 6}});
+    RCPtr<DebugMux> mux = startMux();
+    RCPtr<TestEquipment> five(new TestEquipment());
+    mux->attachEquipment("COM5", five);
+    service.addPhone(5, 1001, "five");
+    passTime(0ms);
+    RCPtr<TestEquipment> nameless(new TestEquipment());
+    mux->attachEquipment("", nameless);
+    service.addPhone(6, 1002, "six");
+    passTime(300ms);
+    ASSERT_TRUE(five->last());
+    EXPECT_EQ(nameless->calls(), 0u);
+    EXPECT_FALSE(mux->getTarget(""));
+    mux->detachEquipment("");
+    mux->detachEquipment("COM5");
+}
+
 TEST_F(MuxDiscoveryTest, OneInstanceIsSharedAndANewOneFollowsTheLast) {
     RCPtr<DebugMux> a, b;
     std::thread first([&] { a = DebugMux::getInstance(); });

@@ -81,6 +81,27 @@ TEST_F(MuxTeardownTest, MultiplexerFirstThenTargetThenChannel) {
     tvp.stop();
 }
 
+// A target the multiplexer has let go of (its phone is no longer reported) may still be held
+// by others and still hear of its phone's streams: it must not report them to a multiplexer
+// that has gone since (a use after free, which ASan reports).
+TEST_F(MuxTeardownTest, TargetLetGoOfOutlivesTheMultiplexer) {
+    service.reset({{5}});
+    mux = startMux();
+    phone = service.addPhone(5, 1001, "Vela phone");
+    equipment = new TestEquipment();
+    target = attachAndWait(*mux, equipment, "COM5");
+    ASSERT_TRUE(target);
+    ASSERT_TRUE(service.unservePort(5));
+    ASSERT_TRUE(waitUntil([&] { return equipment->last() == nullptr; }));
+    mux->detachEquipment("COM5");
+    mux.reset();
+
+    phone.addProvider("After");
+    ASSERT_TRUE(waitUntil([&] { return target->getDataProvider("After") != nullptr; }));
+    equipment->forget();
+    target.reset();
+}
+
 TEST_F(MuxTeardownTest, ChannelFirstWhileStreaming) {
     ChannelHolder tvp(new TestChannel("Tvp"));
     bind(tvp);
