@@ -42,11 +42,8 @@ bool VelaEquipment::onEndWorkThread() {
     // The target knows the channels only by plain pointers: they leave it before they go.
     detachChannels();
     m_spTarget.reset();
-    if (m_spDebugMux) {
-        std::string port = tvpPortName();
-        if (!port.empty())
-            m_spDebugMux->detachEquipment(port);
-    }
+    // The multiplexer knows this equipment by a plain pointer too.
+    detachFromMultiplexer();
     bool ok = eqbase::Equipment::onEndWorkThread();
     m_spDebugMux.reset();
     m_spPropertyStore.reset();
@@ -58,29 +55,43 @@ RCPtr<eqbase::Channel> VelaEquipment::createChannel(
     return eqbase::Equipment::createChannel(info);
 }
 
-std::string VelaEquipment::tvpPortName() const {
-    if (!getEquipmentInfo())
-        return {};
-    auto channel = core::rcCast<equip::EquipmentChannelInfo>(
-        getEquipmentInfo()->getChannelInfo(dsrc::CHANNEL_TYPE_TVP));
-    return channel ? channel->getPortName() : std::string();
+void VelaEquipment::detachFromMultiplexer() {
+    if (m_spDebugMux && !m_attachedPort.empty())
+        m_spDebugMux->detachEquipment(m_attachedPort);
+    m_attachedPort.clear();
 }
 
 void VelaEquipment::onSetEquipmentInfo(const RCPtr<equip::EquipmentInfo>& info) {
     eqbase::Equipment::onSetEquipmentInfo(info);
     if (!info)
         return;
-    m_spDebugMux = DebugMux::getInstance();
     auto channel =
         core::rcCast<equip::EquipmentChannelInfo>(info->getChannelInfo(dsrc::CHANNEL_TYPE_TVP));
-    if (channel && m_spDebugMux)
-        m_spDebugMux->attachEquipment(channel->getPortName(), this);
+    const std::string port = channel ? channel->getPortName() : std::string();
+    if (!m_attachedPort.empty() && port != m_attachedPort) {
+        // The phone is on another port now: the multiplexer forgets the old one first, and
+        // the channels let go of the phone found there.
+        detachFromMultiplexer();
+        setStoredTarget(nullptr);
+    }
+    m_spDebugMux = DebugMux::getInstance();
+    // A port without a name would match no phone: the equipment is not attached then (and so
+    // has nothing to detach when it ends).
+    if (!port.empty() && m_spDebugMux) {
+        m_spDebugMux->attachEquipment(port, this);
+        m_attachedPort = port;
+    }
 }
 
 void VelaEquipment::onCreateChannels(const RCPtr<equip::EquipmentInfo>& info) {
     eqbase::Equipment::onCreateChannels(info);
-    // The AT channel's info is neither visible nor selected: it is made here.
-    createChannel(info->getChannelInfo(dsrc::CHANNEL_TYPE_AT));
+    // The AT channel's info is neither visible nor selected as the detector makes it, so the
+    // framework leaves it out and it is made here; a host that made it visible and selected
+    // has had its channel made by the framework already, and one port takes one channel.
+    RCPtr<dsrc::DataSourceChannelInfo> at = info->getChannelInfo(dsrc::CHANNEL_TYPE_AT);
+    if (at && getChannel(at->getChannelGuid()))
+        return;
+    createChannel(at);
 }
 
 void VelaEquipment::attachChannels() {
@@ -114,6 +125,10 @@ void VelaEquipment::onSetTargetReq(core::Request& request) {
     RCPtr<Target> target = carrier ? core::rcCast<Target>(carrier->getObject()) : nullptr;
     if (!target && !m_spTarget)
         return;
+    setStoredTarget(target);
+}
+
+void VelaEquipment::setStoredTarget(const RCPtr<Target>& target) {
     // A new phone object replaces the old one: the channels leave the old target first, so
     // that it never holds a pointer to a channel that went away.
     if (m_spTarget && m_spTarget != target)

@@ -38,14 +38,19 @@ class VelaEquipment : public eqbase::Equipment, public TargetUser {
 
   private:
     void onSetTargetReq(core::Request& request);
-    // The port name of the TVP channel's info (the phone's "Modem" port), or empty.
-    std::string tvpPortName() const;
+    // Stores the phone's target (or none), moving the channels from the old one to it.
+    void setStoredTarget(const core::RCPtr<Target>& target);
+    // Forgets the port the equipment was attached under with the multiplexer, if any.
+    void detachFromMultiplexer();
     // Attaches (or detaches) every TVP-protocol channel to (from) the stored target.
     void attachChannels();
     // phoneGone: the target went or was replaced, and the channels let its providers go too.
     void detachChannels(bool phoneGone = false);
 
     core::RCPtr<DebugMux> m_spDebugMux;
+    // The TVP channel's port (the phone's "Modem" port) the multiplexer knows this equipment
+    // by; empty while it is not attached.
+    std::string m_attachedPort;
     core::RCPtr<Target> m_spTarget;
     core::RCPtr<core::PropertyStore> m_spPropertyStore;
 };

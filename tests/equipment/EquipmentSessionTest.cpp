@@ -12,8 +12,11 @@
 #include <vector>
 
 #include "equipment/VelaEquipment.h"
+#include "framework/core/Clock.h"
+#include "framework/core/Trace.h"
 #include "framework/eqbase/Equipment.h"
 #include "sim/SimService.h"
+#include "tests/sim/RunUntilIdle.h"
 #include "transport/ATChannelInfo.h"
 
 namespace {
@@ -91,25 +94,10 @@ class EquipmentSessionTest : public ::testing::Test {
         tvpRequests = std::make_shared<std::atomic<int>>(0);
         answerTimeStamps(phone.provider("Tvp"), tvpRequests);
 
-        vela::EEVelaEquipmentCreatorClass creator;
-        IUnknown* unknown = nullptr;
-        ASSERT_TRUE(creator.create(&unknown));
-        com = unknown;
-        unknown->Release();
-        ASSERT_TRUE(com);
         sink = new RecordingSink();
-        ASSERT_EQ(com->SetDataSourceSink(sink.get()), S_OK);
-
-        info = new equip::EquipmentInfo();
-        RCPtr<equip::EquipmentChannelInfo> tvp(
-            new equip::EquipmentChannelInfo(dsrc::CHANNEL_TYPE_TVP));
-        tvp->setPortName("COM5");
-        info->addChannelInfo(tvp);
-        RCPtr<vela::ATChannelInfo> at(new vela::ATChannelInfo());
-        at->setPortName("COM6");
-        info->addChannelInfo(at);
-        info->addChannelInfo(new equip::EquipmentChannelInfo(dsrc::CHANNEL_TYPE_PRINT_SERVER));
-        ASSERT_EQ(com->SetEquipmentInfo(info.get()), S_OK);
+        info = makeInfo("COM5", "COM6");
+        com = makeEquipment(info);
+        ASSERT_TRUE(com);
 
         core::RCObject* object = nullptr;
         ASSERT_EQ(com->GetEquipment(&object), S_OK);
@@ -131,11 +119,44 @@ class EquipmentSessionTest : public ::testing::Test {
                 return channel;
         return {};
     }
-    bool activate(int type) {
+    bool activate(int type) { return activate(com, info, type); }
+    static bool activate(IEEEquipment* equipment, const RCPtr<equip::EquipmentInfo>& infoOf,
+                         int type) {
         VARIANT_BOOL activated = VARIANT_FALSE;
-        return SUCCEEDED(com->ActivateChannel(info->getChannelInfo(type)->getChannelGuid(),
-                                              &activated)) &&
+        return SUCCEEDED(equipment->ActivateChannel(infoOf->getChannelInfo(type)->getChannelGuid(),
+                                                    &activated)) &&
                activated == VARIANT_TRUE;
+    }
+    // A phone's info as the detector makes it: the TVP channel on the modem port, the AT
+    // channel (neither visible nor selected, unless the host made it so) and the print server.
+    static RCPtr<equip::EquipmentInfo> makeInfo(const std::string& modemPort,
+                                                const std::string& atPort,
+                                                bool atSelected = false) {
+        RCPtr<equip::EquipmentInfo> made(new equip::EquipmentInfo());
+        RCPtr<equip::EquipmentChannelInfo> tvp(
+            new equip::EquipmentChannelInfo(dsrc::CHANNEL_TYPE_TVP));
+        tvp->setPortName(modemPort);
+        made->addChannelInfo(tvp);
+        RCPtr<vela::ATChannelInfo> at(new vela::ATChannelInfo());
+        at->setPortName(atPort);
+        at->setVisible(atSelected);
+        at->setSelected(atSelected);
+        made->addChannelInfo(at);
+        made->addChannelInfo(new equip::EquipmentChannelInfo(dsrc::CHANNEL_TYPE_PRINT_SERVER));
+        return made;
+    }
+    // An equipment made by its COM class and given the sink and the info, as the host does.
+    CComQIPtr<IEEEquipment> makeEquipment(const RCPtr<equip::EquipmentInfo>& infoOf) {
+        vela::EEVelaEquipmentCreatorClass creator;
+        IUnknown* unknown = nullptr;
+        if (!creator.create(&unknown))
+            return {};
+        CComQIPtr<IEEEquipment> made(unknown);
+        unknown->Release();
+        if (!made || made->SetDataSourceSink(sink.get()) != S_OK ||
+            made->SetEquipmentInfo(infoOf.get()) != S_OK)
+            return {};
+        return made;
     }
 
     sim::TargetHandle phone;
@@ -214,6 +235,52 @@ TEST_F(EquipmentSessionTest, EndingWhileActiveLeavesNothingBehind) {
     // The streams were closed by the channels as they went.
     EXPECT_TRUE(phone.provider("Tvp").waitConnected(false));
     EXPECT_TRUE(phone.provider("Print Server Channel").waitConnected(false));
+}
+
+// A host may hand an AT channel info that is visible and selected: the framework then makes
+// its channel with the others, and the equipment must not make a second one on the same port.
+TEST_F(EquipmentSessionTest, ATChannelInfoThatIsSelectedGetsOneChannel) {
+    core::TraceCapture trace;
+    // A port that cannot be opened: each AT channel's attempt leaves one trace line.
+    RCPtr<equip::EquipmentInfo> selected = makeInfo("COM7", "COM200", true);
+    CComQIPtr<IEEEquipment> other = makeEquipment(selected);
+    ASSERT_TRUE(other);
+    EXPECT_EQ(trace.count("SerialPort::onConnectReq / ::CreateFile(\\\\.\\COM200) failed"), 1u)
+        << trace.text();
+    EXPECT_EQ(other->Terminate(), S_OK);
+}
+
+// On the manual clock: the targets' start-up timers pass when the test says.
+class EquipmentSessionClockTest : public EquipmentSessionTest {
+  protected:
+    core::ManualClock clock;
+};
+
+// The modem port is what binds an equipment to its phone. One whose modem port has no name is
+// bound to no phone (a phone whose streams are not known yet has no port name either), and
+// when it ends nothing of it stays with the multiplexer: a phone that connects afterwards
+// would be handed to the equipment that went (a use after free, which ASan reports).
+TEST_F(EquipmentSessionClockTest, EquipmentWithoutAModemPortNameIsGivenNoPhone) {
+    sim::SimService& service = sim::SimService::instance();
+    RCPtr<equip::EquipmentInfo> namelessInfo = makeInfo("", "COM200");
+    CComQIPtr<IEEEquipment> nameless = makeEquipment(namelessInfo);
+    ASSERT_TRUE(nameless);
+    ASSERT_TRUE(activate(nameless, namelessInfo, dsrc::CHANNEL_TYPE_TVP));
+    service.servePort(7);
+    sim::TargetHandle seven = service.addPhone(7, 4712, "Vela phone");
+    ASSERT_TRUE(simtest::advanceAndSettle(clock, 300ms));
+    EXPECT_EQ(seven.provider("Tvp").connectCalls(), 0u) << "the phone on COM7 was taken up";
+
+    ASSERT_EQ(nameless->Terminate(), S_OK);
+    nameless.Release();
+    service.servePort(8);
+    service.addPhone(8, 4713, "Vela phone");
+    ASSERT_TRUE(simtest::advanceAndSettle(clock, 300ms));
+    // The multiplexer still works for the equipment on COM5.
+    ASSERT_TRUE(activate(dsrc::CHANNEL_TYPE_TVP));
+    ASSERT_TRUE(simtest::runUntilIdle());
+    EXPECT_EQ(channel(dsrc::CHANNEL_TYPE_TVP)->getActiveStateSnapshot(),
+              dsrc::CHANNEL_STATE_ACTIVE);
 }
 
 }  // namespace
