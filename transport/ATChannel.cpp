@@ -15,10 +15,10 @@ std::string storedPortName(const std::string& name) {
     return settings.getPortName();
 }
 
-// Whether the port keeps a handle after a "Connect" with this status: every answer but "could
-// not be opened" (and "not open") leaves one, also when applying a setting failed.
+// Whether the port is open after a "Connect" with this status: a failed "Connect" leaves it
+// closed (also when applying a setting failed after it was opened).
 bool leavesPortOpen(const core::Status& status) {
-    return status.getCode() != -2 && status.getCode() != -4;
+    return status.succeeded() || status.getCode() == SerialPort::kAlreadyOpen;
 }
 
 }  // namespace

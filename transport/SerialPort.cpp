@@ -223,19 +223,34 @@ void SerialPort::onConnectReq(core::Request& request) {
     ++m_connection;
     m_maskChangePending = false;
     status = connect();
-    if (status.getCode() != 0) {
+    const bool saved = status.succeeded();
+    if (saved)
         status = updateSettings();
-        if (status.getCode() != 0) {
-            if (!EscapeCommFunction(m_hPort, SETDTR)) {
-                status = core::Status(-1);
-                traceWin32("SerialPort::onConnectReq / ::EscapeCommFunction(%s) failed - %ld %s",
-                           traceName());
-            } else {
-                waitForCommEvent();
-            }
+    if (status.succeeded()) {
+        if (!EscapeCommFunction(m_hPort, SETDTR)) {
+            status = core::Status(-1);
+            traceWin32("SerialPort::onConnectReq / ::EscapeCommFunction(%s) failed - %ld %s",
+                       traceName());
+        } else {
+            waitForCommEvent();
         }
     }
+    // A port that failed to connect is not half open (settings partly applied, no line events
+    // waited for): it is given back as it was found and closed, and the next "Connect" opens
+    // it afresh.
+    if (!status.succeeded())
+        closeAfterFailedConnect(saved);
     answer(request, status);
+}
+
+void SerialPort::closeAfterFailedConnect(bool restore) {
+    if (restore)
+        restoreOriginalSettings();
+    if (!CloseHandle(m_hPort)) {
+        traceWin32("SerialPort::onConnectReq / ::CloseHandle(%s) failed - %ld %s", traceName());
+    }
+    setHandle(nullptr);
+    m_maskChangePending = false;
 }
 
 core::Status SerialPort::connect() {

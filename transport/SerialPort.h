@@ -11,7 +11,8 @@
 // the input limit is still waiting, the port reads again at once.
 //
 // Status codes: 1 success; -1 a Win32 call failed; -2 the port could not be opened; -3 the port
-// is open already (a second "Connect" changes nothing); -4 the port is not open.
+// is open already (a second "Connect" changes nothing); -4 the port is not open. A "Connect"
+// that fails leaves the port closed, with the settings it was found with.
 //
 // setPortName and getPortName belong to the thread that owns the port (the one that sends it
 // "Connect"); the pipes can be taken from any thread.
@@ -94,6 +95,9 @@ class SerialPort : public core::RCObject {
     core::Status connect();
     core::Status updateSettings();
     core::Status restoreOriginalSettings();
+    // Gives back and closes a port whose "Connect" failed after it was opened; restore: its
+    // settings as found were saved and are written back.
+    void closeAfterFailedConnect(bool restore);
 
     void onWriteEvent();
     void onReadEvent();

@@ -283,6 +283,32 @@ TEST(SerialPort, RefusesSecondConnectAndReportsOpenFailures) {
         traces.contains("::CreateFile(" + pty.stored() + ") failed - 5 Access is denied.\n"));
 }
 
+// A "Connect" that fails once the port is open (here its settings are a data format the
+// device cannot do) leaves the port closed, with the settings it was found with; a later
+// "Connect" with good settings opens it.
+TEST(SerialPort, FailedConnectLeavesThePortClosedAsFound) {
+    Pty pty;
+    RCPtr<SerialPort> port(new SerialPort());
+    port->setPortName(pty.port());
+    core::TraceCapture traces;
+    ASSERT_EQ(port->setDataFormat(7, EVENPARITY, 0).getCode(), 1);
+    EXPECT_EQ(port->connectPort().getCode(), -1);
+    EXPECT_TRUE(traces.has(20, "SerialPort::updateSettings / ::SetCommState(" + pty.stored() +
+                                   ") failed - 87 The parameter is incorrect.\n"))
+        << traces.text();
+    EXPECT_FALSE(traces.contains("WaitCommEvent")) << traces.text();
+    termios after = pty.now();
+    EXPECT_EQ(after.c_iflag, pty.original.c_iflag);
+    EXPECT_EQ(after.c_cflag, pty.original.c_cflag);
+    EXPECT_EQ(after.c_lflag, pty.original.c_lflag);
+    EXPECT_EQ(port->disconnectPort().getCode(), -4) << "the port was left open";
+
+    ASSERT_EQ(port->setDataFormat(8, NOPARITY, ONESTOPBIT).getCode(), 1);
+    ASSERT_EQ(port->connectPort().getCode(), 1) << traces.text();
+    pty.send("AT\n");
+    EXPECT_EQ(totalOf(readBlocks(port->getReadPipe(), 3)), 3u);
+}
+
 TEST(SerialPort, ReadsAgainWhileMoreThanTwentyPercentWaits) {
     Pty pty;
     RCPtr<SerialPort> port(new SerialPort());
