@@ -19,8 +19,8 @@ void VelaChannel::setDataProvider(const RCPtr<DataProvider>& provider) {
     doRequest(request);
 }
 
-void VelaChannel::dataProviderDisconnected() {
-    RCPtr<core::Request> request(new core::Request("DataProviderDisconnected"));
+void VelaChannel::dataProviderDisconnected(const RCPtr<DataProvider>& provider) {
+    RCPtr<core::RCObjectReq> request(new core::RCObjectReq("DataProviderDisconnected", provider));
     request->setSyncType(core::Request::POSTED);
     doRequest(request);
 }
@@ -63,13 +63,22 @@ void VelaChannel::onSetDataProviderReq(core::Request& request) {
     onSetDataProvider(carrier ? core::rcCast<DataProvider>(carrier->getObject()) : nullptr);
 }
 
-void VelaChannel::onDataProviderDisconnectedReq(core::Request&) {
+void VelaChannel::onDataProviderDisconnectedReq(core::Request& request) {
     CORE_ASSERT_ON_WORKER(getWorker());
-    // The provider posts this after it has written every block it got into the pipe.
-    if (m_spLeaving)
+    auto* carrier = dynamic_cast<core::RCObjectReq*>(&request);
+    RCPtr<DataProvider> provider =
+        carrier ? core::rcCast<DataProvider>(carrier->getObject()) : nullptr;
+    // The provider posts this after it has written every block it got into the pipe. The
+    // report of a provider the channel no longer reads (one that another has replaced, its
+    // report overtaken by the replacement) ends nothing: the stream read now goes on.
+    if (!provider)
+        return;
+    if (provider == m_spLeaving)
         endLeaving(true);
-    else
+    else if (provider == m_spDataProvider)
         m_streamOpen = false;
+    else
+        return;
     onDataProviderDisconnected();
 }
 

@@ -23,8 +23,9 @@ class VelaChannel : public eqbase::ByteChannel, public StreamReader {
 
     // Any thread; posted: the provider to bind, or none.
     void setDataProvider(const core::RCPtr<DataProvider>& provider) override;
-    // Any thread; posted: the bound provider reports its stream closed.
-    void dataProviderDisconnected() override;
+    // Any thread; posted: a provider reports its stream closed. Only the bound provider's
+    // report (or that of the provider still being read after it went) counts.
+    void dataProviderDisconnected(const core::RCPtr<DataProvider>& provider) override;
     // Any thread; waits for the worker. Empty when the request cannot be performed.
     std::string getName();
 

@@ -274,8 +274,10 @@ void DataProvider::onDataAvailable(const RCPtr<core::Data>& block) {
 
 void DataProvider::onDisconnectedReq(core::Request&) {
     CORE_ASSERT_ON_WORKER(m_spWorker);
+    // A provider in its final release is held by no channel: none is told then.
     if (m_pChannel)
-        m_pChannel->dataProviderDisconnected();
+        if (RCPtr<DataProvider> self = selfRef())
+            m_pChannel->dataProviderDisconnected(self);
 }
 
 }  // namespace vela

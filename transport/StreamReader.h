@@ -17,8 +17,9 @@ class StreamReader {
   public:
     // Any thread; posted: the provider to bind, or none.
     virtual void setDataProvider(const core::RCPtr<DataProvider>& provider) = 0;
-    // Any thread; posted: the bound provider reports its stream closed.
-    virtual void dataProviderDisconnected() = 0;
+    // Any thread; posted: the provider reports its stream closed. The provider names itself:
+    // the report may arrive after another provider has taken its place.
+    virtual void dataProviderDisconnected(const core::RCPtr<DataProvider>& provider) = 0;
 
   protected:
     StreamReader() = default;

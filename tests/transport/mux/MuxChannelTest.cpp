@@ -205,6 +205,45 @@ TEST_F(MuxChannelTest, BlocksDeliveredAfterTheProviderWentAreReadUntilItsStreamC
     target->detachChannel("Tvp");
 }
 
+// A stream's "Disconnected" comes from its provider's thread and may reach the channel after
+// another provider has taken the old one's place. It ends that old stream only: the new one
+// stays open, so that its own removal still waits for its last blocks.
+TEST_F(MuxChannelTest, LateDisconnectedOfAReplacedProviderLeavesTheNewStreamOpen) {
+    ChannelHolder tvp(new TestChannel("Tvp"));
+    activateBound(tvp, "Tvp");
+    RCPtr<DataProvider> old = tvp->boundProvider();
+    phone.addProvider("Spare");
+    ASSERT_TRUE(waitUntil([&] { return target->getDataProvider("Spare") != nullptr; }));
+    RCPtr<DataProvider> fresh = target->getDataProvider("Spare");
+    sim::ProviderHandle stream = phone.provider("Tvp");
+    ASSERT_TRUE(stream.waitForSinks(1));
+
+    // While the channel is busy, the old provider goes, a new one comes, and the old stream's
+    // "Disconnected" is queued behind both.
+    tvp->hold(true);
+    stream.inject({1});
+    ASSERT_TRUE(tvp->waitHeld());
+    tvp->setDataProvider(nullptr);
+    tvp->setDataProvider(fresh);
+    old->disconnected();
+    old->getName();  // the old provider has passed its "Disconnected" on
+    tvp->hold(false);
+    ASSERT_TRUE(waitUntil([&] { return tvp->boundProvider() == fresh; }));
+    ASSERT_TRUE(phone.provider("Spare").waitConnected(true, kWait));
+
+    // The new provider goes with a block still on its way: the block is read before its
+    // stream's own "Disconnected" ends it.
+    tvp->setDataProvider(nullptr);
+    ASSERT_TRUE(waitUntil([&] { return !tvp->boundProvider(); }));
+    fresh->dataAvailable(dataOf({2}));
+    fresh->disconnected();
+    ASSERT_TRUE(tvp->waitStreamsEnded(2));
+    EXPECT_EQ(tvp->received(), (std::vector<std::vector<std::uint8_t>>{{1}, {2}}));
+    EXPECT_EQ(tvp->streamEnds(), (std::vector<std::size_t>{1, 2}));
+    EXPECT_EQ(fresh->getDroppedBlocks(), 0u);
+    target->detachChannel("Tvp");
+}
+
 using MuxChannelClockTest = MuxClockTest<MuxChannelTest>;
 
 // On the manual clock: making the blocks can take longer than the activation limit on a
