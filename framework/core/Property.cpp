@@ -2,19 +2,23 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <limits>
 
 namespace core {
 
 namespace {
 
-bool readUnsigned(const XMLElement& e, const char* name, unsigned long& out) {
+// An unsigned number of the attribute that fits T. Read as 64 bits whatever the width of
+// unsigned long (32 bits on 64-bit Windows, where an identity, an address, has 64).
+template <class T>
+bool readUnsigned(const XMLElement& e, const char* name, T& out) {
     std::string text;
     if (!e.getAttribute(name, text) || text.empty() || text[0] == '-') return false;
     char* end = nullptr;
     errno = 0;
-    unsigned long v = std::strtoul(text.c_str(), &end, 0);
-    if (*end != '\0' || errno == ERANGE) return false;
-    out = v;
+    unsigned long long v = std::strtoull(text.c_str(), &end, 0);
+    if (*end != '\0' || errno == ERANGE || v > std::numeric_limits<T>::max()) return false;
+    out = static_cast<T>(v);
     return true;
 }
 
@@ -49,7 +53,7 @@ bool PropertyNode::attributesToElement(XMLElement& element) const {
 }
 
 bool PropertyNode::attributesFromElement(const XMLElement& element) {
-    unsigned long identity;
+    Identity identity;
     if (!readUnsigned(element, "ID", identity)) return false;
     m_identity = identity;
     element.getAttribute("NAME", m_name);
@@ -101,7 +105,7 @@ bool PropertyCategory::replace(const RCPtr<PropertyNode>& node) {
 std::size_t PropertyCategory::loadSelections(const XMLElement& element) {
     std::size_t changed = 0;
     for (auto& childElement : element.getChildren()) {
-        unsigned long identity;
+        Identity identity;
         if (!readUnsigned(childElement, "ID", identity)) continue;
         auto node = get(identity);
         if (auto* category = dynamic_cast<PropertyCategory*>(node.get())) {

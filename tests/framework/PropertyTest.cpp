@@ -107,6 +107,45 @@ TEST(PropertyTree, LoadSelectionsKeepsHandlers) {
     EXPECT_EQ(h.applies, 1);
 }
 
+// An identity is as wide as an address (an equipment's store is identified by its own
+// address): one above 4 GiB reads back whole, also where unsigned long has 32 bits (64-bit
+// Windows). A number too large for an identity is refused, not cut short.
+TEST(PropertyTree, IdentitiesAsWideAsAnAddressReadBackWhole) {
+    using Identity = core::PropertyNode::Identity;
+    if constexpr (sizeof(Identity) < 8)
+        GTEST_SKIP() << "identities have 32 bits here";
+    const Identity store = static_cast<Identity>(0x00007FF612345678ULL);
+    auto make = [&] {
+        core::RCPtr<core::PropertyStore> tree(new core::PropertyStore(store, "", ""));
+        core::RCPtr<core::BoolPropertyItem> item(new core::BoolPropertyItem(store + 1, "B", ""));
+        item->add(1, "on", false);
+        EXPECT_TRUE(tree->insert(item));
+        return tree;
+    };
+    auto saved = make();
+    core::rcCast<core::BoolPropertyItem>(saved->get(store + 1))->getValue(0)->setSelected(true);
+    core::XMLElement element;
+    ASSERT_TRUE(saved->toXMLElement(element));
+    const std::string text = element.toString();
+    ASSERT_NE(text.find("ID=\"140694844102264\""), std::string::npos) << text;
+
+    core::XMLElement parsed;
+    ASSERT_TRUE(core::XMLElement::fromString(text, parsed));
+    auto copy = core::rcCast<core::PropertyStore>(parsed.toXMLObject());
+    ASSERT_TRUE(copy);
+    EXPECT_EQ(copy->getIdentity(), store);
+    EXPECT_TRUE(copy->get(store + 1));
+    auto fresh = make();
+    EXPECT_EQ(fresh->loadSelections(element), 1u);
+    EXPECT_TRUE(
+        core::rcCast<core::BoolPropertyItem>(fresh->get(store + 1))->getValue(0)->isSelected());
+
+    std::string tooLarge = text;
+    tooLarge.replace(tooLarge.find("140694844102264"), 15, "18446744073709551616");
+    ASSERT_TRUE(core::XMLElement::fromString(tooLarge, parsed));
+    EXPECT_FALSE(parsed.toXMLObject());
+}
+
 TEST(XMLElement, RejectsMalformedText) {
     core::XMLElement e;
     std::string error;
