@@ -50,14 +50,30 @@ STDMETHODIMP EEDataSource::SetDataSourceSink(core::RCObject* sink) {
 
 STDMETHODIMP EEDataSource::GetMobileCLSID(CLSID* clsid) {
     if (!clsid) return E_POINTER;
-    *clsid = m_mobileCLSID;
+    *clsid = getMobileCLSIDValue();
     return S_OK;
 }
 
 STDMETHODIMP EEDataSource::GetDataCLSID(CLSID* clsid) {
     if (!clsid) return E_POINTER;
+    std::lock_guard<std::mutex> lock(m_mutex);
     *clsid = m_dataCLSID;
     return S_OK;
+}
+
+CLSID EEDataSource::getMobileCLSIDValue() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_mobileCLSID;
+}
+
+void EEDataSource::setMobileCLSIDValue(const CLSID& clsid) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_mobileCLSID = clsid;
+}
+
+void EEDataSource::setDataCLSIDValue(const CLSID& clsid) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_dataCLSID = clsid;
 }
 
 STDMETHODIMP EEDataSource::GetFamilyName(BSTR* name) {
@@ -133,14 +149,15 @@ void EEEquipmentClient::createEquipments(const RCPtr<equip::EquipmentInfo>& info
 }
 
 IUnknown* EEMsgServerWrapper::getMobileMsgServer() {
+    const CLSID wanted = getMobileCLSIDValue();
     std::lock_guard<std::mutex> lock(m_serverMutex);
-    if (!m_mobileServer || m_serverFor != m_mobileCLSID) {
+    if (!m_mobileServer || m_serverFor != wanted) {
         m_mobileServer.Release();
         IUnknown* server = nullptr;
-        if (SUCCEEDED(CoCreateInstance(m_mobileCLSID, nullptr, CLSCTX_ALL, IID_IUnknown,
+        if (SUCCEEDED(CoCreateInstance(wanted, nullptr, CLSCTX_ALL, IID_IUnknown,
                                        reinterpret_cast<void**>(&server)))) {
             m_mobileServer.Attach(server);
-            m_serverFor = m_mobileCLSID;
+            m_serverFor = wanted;
         }
     }
     return m_mobileServer;

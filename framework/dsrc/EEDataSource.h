@@ -43,8 +43,11 @@ class EEDataSource : public EEBackplaneComponentATL, public IEEDataSource {
     void addEquipment(IEEEquipment* equipment);
     std::vector<CComPtr<IEEEquipment>> equipments();
 
-    CLSID m_mobileCLSID = GUID_NULL;
-    CLSID m_dataCLSID = GUID_NULL;
+    // The CLSIDs of the host's components for the phone; read and written under the object's
+    // lock, since a host may call the free-threaded object from several threads.
+    CLSID getMobileCLSIDValue();
+    void setMobileCLSIDValue(const CLSID& clsid);
+    void setDataCLSIDValue(const CLSID& clsid);
 
   private:
     core::ComponentCount m_counted;  // first: it goes after everything the object held
@@ -53,6 +56,8 @@ class EEDataSource : public EEBackplaneComponentATL, public IEEDataSource {
     core::RCPtr<DataSource> m_dataSource;
     core::RCPtr<DataSourceSink> m_hostSink;
     std::vector<CComPtr<IEEEquipment>> m_equipments;
+    CLSID m_mobileCLSID = GUID_NULL;
+    CLSID m_dataCLSID = GUID_NULL;
 };
 
 class EEEquipmentClient : public EEDataSource {
@@ -67,8 +72,8 @@ class EEMsgServerWrapper : public EEEquipmentClient {
     void FinalRelease();
 
   protected:
-    void setMobileCLSID(const CLSID& clsid) { m_mobileCLSID = clsid; }
-    void setDataCLSID(const CLSID& clsid) { m_dataCLSID = clsid; }
+    void setMobileCLSID(const CLSID& clsid) { setMobileCLSIDValue(clsid); }
+    void setDataCLSID(const CLSID& clsid) { setDataCLSIDValue(clsid); }
     // The host's mobile message server for the chosen CLSID, created on first use (null when
     // the host has none). No reference is given: the wrapper keeps the object.
     IUnknown* getMobileMsgServer();

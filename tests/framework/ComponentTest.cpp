@@ -2,6 +2,7 @@
 
 #include <condition_variable>
 #include <mutex>
+#include <thread>
 
 #include "framework/dsrc/EEDataSource.h"
 #include "framework/dsrc/InformationElement.h"
@@ -57,7 +58,8 @@ class TestSource : public dsrc::EquipmentClientWithATDetect {
 class TestServer : public dsrc::EEMsgServerWrapperWithATDetect {
   public:
     IUnknown* mobile() { return getMobileMsgServer(); }
-    void chooseMobile() { setMobileCLSID(kMobile); }
+    void chooseMobile(const CLSID& clsid = kMobile) { setMobileCLSID(clsid); }
+    void chooseData(const CLSID& clsid) { setDataCLSID(clsid); }
 
   protected:
     std::string getProgID() const override { return "Test.Server"; }
@@ -163,6 +165,30 @@ TEST_F(ComponentFixture, MobileMessageServerByClsidAndProperties) {
     properties.Release();
     server->Release();
     platform::com::unregisterClass(kMobile);
+}
+
+// The data source is free-threaded: a host may choose the phone's model on one thread while
+// another asks for the CLSIDs (ThreadSanitizer reports a race unless both take the lock).
+TEST_F(ComponentFixture, ChosenCLSIDsAreReadWholeWhileAnotherThreadChooses) {
+    ATL::CComObject<TestServer>* server = nullptr;
+    ASSERT_EQ(ATL::CComObject<TestServer>::CreateInstance(&server), S_OK);
+    server->AddRef();
+    std::thread chooser([server] {
+        for (int i = 0; i < 2000; ++i) {
+            server->chooseMobile(i % 2 ? kMobile : kComponent);
+            server->chooseData(i % 2 ? kComponent : kMobile);
+        }
+    });
+    for (int i = 0; i < 2000; ++i) {
+        CLSID mobile = GUID_NULL;
+        CLSID data = GUID_NULL;
+        ASSERT_EQ(server->GetMobileCLSID(&mobile), S_OK);
+        ASSERT_EQ(server->GetDataCLSID(&data), S_OK);
+        EXPECT_TRUE(mobile == GUID_NULL || mobile == kMobile || mobile == kComponent);
+        EXPECT_TRUE(data == GUID_NULL || data == kMobile || data == kComponent);
+    }
+    chooser.join();
+    server->Release();
 }
 
 TEST(InformationElements, ByteExactValuesAndCapacity) {
