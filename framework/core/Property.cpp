@@ -13,11 +13,13 @@ namespace {
 template <class T>
 bool readUnsigned(const XMLElement& e, const char* name, T& out) {
     std::string text;
-    if (!e.getAttribute(name, text) || text.empty() || text[0] == '-') return false;
+    if (!e.getAttribute(name, text) || text.empty() || text[0] == '-')
+        return false;
     char* end = nullptr;
     errno = 0;
     unsigned long long v = std::strtoull(text.c_str(), &end, 0);
-    if (*end != '\0' || errno == ERANGE || v > std::numeric_limits<T>::max()) return false;
+    if (*end != '\0' || errno == ERANGE || v > std::numeric_limits<T>::max())
+        return false;
     out = static_cast<T>(v);
     return true;
 }
@@ -42,9 +44,9 @@ struct Registrations {
 
 bool PropertyNode::attributesToElement(XMLElement& element) const {
     element.setAttribute("ID", std::to_string(m_identity));
-    element.setAttribute("ID_TYPE", dynamic_cast<const PropertyItem*>(this)      ? "ITEM"
-                                    : dynamic_cast<const PropertyStore*>(this)   ? "STORE"
-                                                                                 : "CATEGORY");
+    element.setAttribute("ID_TYPE", dynamic_cast<const PropertyItem*>(this)    ? "ITEM"
+                                    : dynamic_cast<const PropertyStore*>(this) ? "STORE"
+                                                                               : "CATEGORY");
     element.setAttribute("NAME", m_name);
     element.setAttribute("DESCRIPTION", m_description);
     element.setAttribute("STYLE", std::to_string(m_style));
@@ -54,22 +56,27 @@ bool PropertyNode::attributesToElement(XMLElement& element) const {
 
 bool PropertyNode::attributesFromElement(const XMLElement& element) {
     Identity identity;
-    if (!readUnsigned(element, "ID", identity)) return false;
+    if (!readUnsigned(element, "ID", identity))
+        return false;
     m_identity = identity;
     element.getAttribute("NAME", m_name);
     element.getAttribute("DESCRIPTION", m_description);
     unsigned long style;
-    if (readUnsigned(element, "STYLE", style)) m_style = style;
+    if (readUnsigned(element, "STYLE", style))
+        m_style = style;
     long long readOnly;
-    if (element.getAttribute("READ_ONLY", readOnly)) m_readOnly = readOnly != 0;
+    if (element.getAttribute("READ_ONLY", readOnly))
+        m_readOnly = readOnly != 0;
     return true;
 }
 
 bool PropertyCategory::insert(const RCPtr<PropertyNode>& node) {
-    if (!node) return false;
+    if (!node)
+        return false;
     // Identities are unique in the whole tree.
     const PropertyNode* root = this;
-    while (root->getParent()) root = root->getParent();
+    while (root->getParent())
+        root = root->getParent();
     if (node->getIdentity() == root->getIdentity() ||
         static_cast<const PropertyCategory*>(root)->get(node->getIdentity()))
         return false;
@@ -80,15 +87,18 @@ bool PropertyCategory::insert(const RCPtr<PropertyNode>& node) {
 
 RCPtr<PropertyNode> PropertyCategory::get(Identity identity) const {
     for (auto& child : m_children) {
-        if (child->getIdentity() == identity) return child;
+        if (child->getIdentity() == identity)
+            return child;
         if (auto* category = dynamic_cast<PropertyCategory*>(child.get()))
-            if (auto found = category->get(identity)) return found;
+            if (auto found = category->get(identity))
+                return found;
     }
     return {};
 }
 
 bool PropertyCategory::replace(const RCPtr<PropertyNode>& node) {
-    if (!node) return false;
+    if (!node)
+        return false;
     for (auto& child : m_children) {
         if (child->getIdentity() == node->getIdentity()) {
             node->m_parent = this;
@@ -97,7 +107,8 @@ bool PropertyCategory::replace(const RCPtr<PropertyNode>& node) {
             return true;
         }
         if (auto* category = dynamic_cast<PropertyCategory*>(child.get()))
-            if (category->replace(node)) return true;
+            if (category->replace(node))
+                return true;
     }
     return false;
 }
@@ -106,17 +117,20 @@ std::size_t PropertyCategory::loadSelections(const XMLElement& element) {
     std::size_t changed = 0;
     for (auto& childElement : element.getChildren()) {
         Identity identity;
-        if (!readUnsigned(childElement, "ID", identity)) continue;
+        if (!readUnsigned(childElement, "ID", identity))
+            continue;
         auto node = get(identity);
         if (auto* category = dynamic_cast<PropertyCategory*>(node.get())) {
             changed += category->loadSelections(childElement);
             continue;
         }
         auto* item = dynamic_cast<PropertyItem*>(node.get());
-        if (!item) continue;
+        if (!item)
+            continue;
         bool touched = false;
         for (auto& valueElement : childElement.getChildren()) {
-            if (valueElement.getName() != "VALUE") continue;
+            if (valueElement.getName() != "VALUE")
+                continue;
             std::string text;
             long long number = 0;
             bool hasNumber = valueElement.getAttribute("VALUE", number);
@@ -127,8 +141,8 @@ std::size_t PropertyCategory::loadSelections(const XMLElement& element) {
             valueElement.getAttribute("LABEL", label);
             for (std::size_t i = 0; i < item->getValueCount(); ++i) {
                 PropertyValue* v = item->getValue(i);
-                bool same = v->isText() ? v->getString() == text
-                                        : hasNumber && v->getValue() == number;
+                bool same =
+                    v->isText() ? v->getString() == text : hasNumber && v->getValue() == number;
                 // Two values may share a number (and differ by label): match both.
                 if (same && v->getLabel() == label) {
                     v->setSelected(selected != 0);
@@ -142,21 +156,25 @@ std::size_t PropertyCategory::loadSelections(const XMLElement& element) {
 }
 
 bool PropertyCategory::toXMLElement(XMLElement& element) const {
-    if (!PropertyNode::toXMLElement(element)) return false;
+    if (!PropertyNode::toXMLElement(element))
+        return false;
     for (auto& child : m_children) {
         XMLElement childElement;
-        if (!child->toXMLElement(childElement)) return false;
+        if (!child->toXMLElement(childElement))
+            return false;
         element.addChild(std::move(childElement));
     }
     return true;
 }
 
 bool PropertyCategory::fromXMLElement(const XMLElement& element) {
-    if (!PropertyNode::fromXMLElement(element)) return false;
+    if (!PropertyNode::fromXMLElement(element))
+        return false;
     m_children.clear();
     for (auto& childElement : element.getChildren()) {
         auto node = rcCast<PropertyNode>(childElement.toXMLObject());
-        if (!node || !insert(node)) return false;
+        if (!node || !insert(node))
+            return false;
     }
     return true;
 }
@@ -171,7 +189,8 @@ PropertyValue* PropertyItem::getFirst() {
 }
 
 PropertyValue* PropertyItem::getNext() {
-    if (m_cursor >= m_values.size()) return nullptr;
+    if (m_cursor >= m_values.size())
+        return nullptr;
     return &m_values[m_cursor++];
 }
 
@@ -179,7 +198,8 @@ std::size_t PropertyItem::selectByLabel(const std::vector<std::string>& labels) 
     std::size_t matched = 0;
     for (auto& v : m_values) {
         bool on = false;
-        for (auto& l : labels) on = on || l == v.getLabel();
+        for (auto& l : labels)
+            on = on || l == v.getLabel();
         v.setSelected(on);
         matched += on;
     }
@@ -187,7 +207,8 @@ std::size_t PropertyItem::selectByLabel(const std::vector<std::string>& labels) 
 }
 
 bool PropertyItem::toXMLElement(XMLElement& element) const {
-    if (!PropertyNode::toXMLElement(element)) return false;
+    if (!PropertyNode::toXMLElement(element))
+        return false;
     element.setAttribute("VALUE_TYPE", std::string(getValueType()));
     element.setAttribute("APPLY_TIMEOUT", std::to_string(m_applyTimeout));
     for (auto& v : m_values) {
@@ -205,15 +226,19 @@ bool PropertyItem::toXMLElement(XMLElement& element) const {
 }
 
 bool PropertyItem::fromXMLElement(const XMLElement& element) {
-    if (!PropertyNode::fromXMLElement(element)) return false;
+    if (!PropertyNode::fromXMLElement(element))
+        return false;
     std::string type;
-    if (element.getAttribute("VALUE_TYPE", type) && type != getValueType()) return false;
+    if (element.getAttribute("VALUE_TYPE", type) && type != getValueType())
+        return false;
     unsigned long timeout;
-    if (readUnsigned(element, "APPLY_TIMEOUT", timeout)) m_applyTimeout = timeout;
+    if (readUnsigned(element, "APPLY_TIMEOUT", timeout))
+        m_applyTimeout = timeout;
     m_values.clear();
     bool text = dynamic_cast<StringPropertyItem*>(this) != nullptr;
     for (auto& valueElement : element.getChildren()) {
-        if (valueElement.getName() != "VALUE") continue;
+        if (valueElement.getName() != "VALUE")
+            continue;
         std::string label, raw;
         valueElement.getAttribute("LABEL", label);
         long long selected = 0;
@@ -223,7 +248,8 @@ bool PropertyItem::fromXMLElement(const XMLElement& element) {
             m_values.emplace_back(raw, label, selected != 0);
         } else {
             long long number;
-            if (!valueElement.getAttribute("VALUE", number)) return false;
+            if (!valueElement.getAttribute("VALUE", number))
+                return false;
             m_values.emplace_back(number, label, selected != 0);
         }
     }

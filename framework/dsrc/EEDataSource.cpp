@@ -14,7 +14,8 @@ STDMETHODIMP EEDataSource::SetDataSourceInfo(core::RCObject* info) {
 
 STDMETHODIMP EEDataSource::CreateEquipments(core::RCObject* info) {
     auto equipmentInfo = core::rcCast<equip::EquipmentInfo>(info);
-    if (!equipmentInfo) return E_INVALIDARG;
+    if (!equipmentInfo)
+        return E_INVALIDARG;
     try {
         createEquipments(equipmentInfo);
     } catch (const _com_error& e) {
@@ -24,17 +25,20 @@ STDMETHODIMP EEDataSource::CreateEquipments(core::RCObject* info) {
 }
 
 STDMETHODIMP EEDataSource::GetEquipmentCount(ULONG* count) {
-    if (!count) return E_POINTER;
+    if (!count)
+        return E_POINTER;
     std::lock_guard<std::mutex> lock(m_mutex);
     *count = static_cast<ULONG>(m_equipments.size());
     return S_OK;
 }
 
 STDMETHODIMP EEDataSource::GetEquipment(ULONG index, IEEEquipment** equipment) {
-    if (!equipment) return E_POINTER;
+    if (!equipment)
+        return E_POINTER;
     *equipment = nullptr;
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (index >= m_equipments.size()) return E_INVALIDARG;
+    if (index >= m_equipments.size())
+        return E_INVALIDARG;
     *equipment = m_equipments[index];
     (*equipment)->AddRef();
     return S_OK;
@@ -44,18 +48,21 @@ STDMETHODIMP EEDataSource::SetDataSourceSink(core::RCObject* sink) {
     auto s = core::rcCast<DataSourceSink>(sink);
     std::lock_guard<std::mutex> lock(m_mutex);
     m_hostSink = s;
-    if (m_dataSource) m_dataSource->setSink(s);
+    if (m_dataSource)
+        m_dataSource->setSink(s);
     return S_OK;
 }
 
 STDMETHODIMP EEDataSource::GetMobileCLSID(CLSID* clsid) {
-    if (!clsid) return E_POINTER;
+    if (!clsid)
+        return E_POINTER;
     *clsid = getMobileCLSIDValue();
     return S_OK;
 }
 
 STDMETHODIMP EEDataSource::GetDataCLSID(CLSID* clsid) {
-    if (!clsid) return E_POINTER;
+    if (!clsid)
+        return E_POINTER;
     std::lock_guard<std::mutex> lock(m_mutex);
     *clsid = m_dataCLSID;
     return S_OK;
@@ -77,7 +84,8 @@ void EEDataSource::setDataCLSIDValue(const CLSID& clsid) {
 }
 
 STDMETHODIMP EEDataSource::GetFamilyName(BSTR* name) {
-    if (!name) return E_POINTER;
+    if (!name)
+        return E_POINTER;
     *name = _bstr_t(getFamilyName()).Detach();
     return S_OK;
 }
@@ -88,11 +96,14 @@ STDMETHODIMP EEDataSource::ReleaseEquipments() {
         std::lock_guard<std::mutex> lock(m_mutex);
         all.swap(m_equipments);
     }
-    for (auto& e : all) e->Terminate();
+    for (auto& e : all)
+        e->Terminate();
     return S_OK;
 }
 
-void EEDataSource::FinalRelease() { ReleaseEquipments(); }
+void EEDataSource::FinalRelease() {
+    ReleaseEquipments();
+}
 
 void EEDataSource::setDataSourceInfo(const RCPtr<DataSourceInfo>& info) {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -105,7 +116,8 @@ const RCPtr<DataSource>& EEDataSource::getDataSource() {
     std::lock_guard<std::mutex> lock(m_mutex);
     if (!m_dataSource) {
         m_dataSource = createDataSource();
-        if (m_dataSource) m_dataSource->setSink(m_hostSink);
+        if (m_dataSource)
+            m_dataSource->setSink(m_hostSink);
     }
     return m_dataSource;
 }
@@ -131,16 +143,19 @@ void EEEquipmentClient::createEquipments(const RCPtr<equip::EquipmentInfo>& info
     auto* creator = dynamic_cast<core::CreatorClass*>(made);
     if (!creator) {
         delete made;
-        core::ToggleTrace(20, "EEEquipmentClient::createEquipments no creator named %s\n", name.c_str());
+        core::ToggleTrace(20, "EEEquipmentClient::createEquipments no creator named %s\n",
+                          name.c_str());
         return;
     }
     IUnknown* unknown = nullptr;
     bool ok = creator->create(&unknown);
     delete creator;
     CComQIPtr<IEEEquipment> equipment(unknown);
-    if (unknown) unknown->Release();
+    if (unknown)
+        unknown->Release();
     if (!ok || !equipment) {
-        core::ToggleTrace(20, "EEEquipmentClient::createEquipments %s could not be made\n", name.c_str());
+        core::ToggleTrace(20, "EEEquipmentClient::createEquipments %s could not be made\n",
+                          name.c_str());
         return;
     }
     equipment->SetDataSourceSink(getDataSource().get());

@@ -41,9 +41,11 @@ class PlainEE : public EEEquipment {
 struct PlainCreator : core::CreatorClass {
     static core::Object* createObject() { return new PlainCreator; }
     bool create(IUnknown** out) override {
-        if (!out) return false;
+        if (!out)
+            return false;
         ATL::CComObject<PlainEE>* p = nullptr;
-        if (FAILED(ATL::CComObject<PlainEE>::CreateInstance(&p))) return false;
+        if (FAILED(ATL::CComObject<PlainEE>::CreateInstance(&p)))
+            return false;
         p->AddRef();
         *out = static_cast<IEEEquipment*>(p);
         return true;
@@ -72,7 +74,8 @@ struct HostSink : dsrc::DataSourceSink {
     std::mutex m;
     std::condition_variable cv;
     int frames = 0;
-    bool onDataSourceFrame(const dsrc::DataSourceChannelInfo* c, const RCPtr<dsrc::DataSourceFrame>&) override {
+    bool onDataSourceFrame(const dsrc::DataSourceChannelInfo* c,
+                           const RCPtr<dsrc::DataSourceFrame>&) override {
         std::lock_guard<std::mutex> lock(m);
         frames += c && c->getChannelType() == 2;
         cv.notify_all();
@@ -128,7 +131,8 @@ TEST_F(ComponentFixture, DataSourceCreatesEquipmentsAndPassesFramesOn) {
     dynamic_cast<Plain*>(channels[0].second.get())->emit();
     {
         std::unique_lock<std::mutex> lock(sink->m);
-        ASSERT_TRUE(sink->cv.wait_for(lock, std::chrono::seconds(5), [&] { return sink->frames == 1; }));
+        ASSERT_TRUE(
+            sink->cv.wait_for(lock, std::chrono::seconds(5), [&] { return sink->frames == 1; }));
     }
     BSTR name = nullptr;
     source->GetFamilyName(&name);
@@ -142,9 +146,10 @@ TEST_F(ComponentFixture, DataSourceCreatesEquipmentsAndPassesFramesOn) {
 }
 
 TEST_F(ComponentFixture, MobileMessageServerByClsidAndProperties) {
-    ASSERT_TRUE(platform::com::registerClass(kMobile, CLSCTX_INPROC_SERVER, [](IUnknown* outer, REFIID iid, void** ppv) {
-        return ATL::CComCreator<ATL::CComObject<MobileServer>>::CreateInstance(outer, iid, ppv);
-    }));
+    ASSERT_TRUE(platform::com::registerClass(
+        kMobile, CLSCTX_INPROC_SERVER, [](IUnknown* outer, REFIID iid, void** ppv) {
+            return ATL::CComCreator<ATL::CComObject<MobileServer>>::CreateInstance(outer, iid, ppv);
+        }));
     ATL::CComObject<TestServer>* server = nullptr;
     ASSERT_EQ(ATL::CComObject<TestServer>::CreateInstance(&server), S_OK);
     server->AddRef();

@@ -15,19 +15,23 @@ struct Handlers {
 
 core::RCPtr<core::PropertyStore> makeTree(Handlers* h) {
     core::RCPtr<core::PropertyStore> store(new core::PropertyStore(0x1000, "", ""));
-    core::RCPtr<core::PropertyCategory> probes(new core::PropertyCategory(424693, "Probes", "Probes Description"));
-    core::RCPtr<core::UShortPropertyItem> gsm(new core::UShortPropertyItem(424697, "GSM", "GSM Mode Reports"));
+    core::RCPtr<core::PropertyCategory> probes(
+        new core::PropertyCategory(424693, "Probes", "Probes Description"));
+    core::RCPtr<core::UShortPropertyItem> gsm(
+        new core::UShortPropertyItem(424697, "GSM", "GSM Mode Reports"));
     gsm->setStyle(2, true);
     gsm->setApplyTimeout(2000);
     gsm->attachApply(h, &Handlers::onApply);
     gsm->add(0x013B, "PH Block Report UL", false);
     gsm->add(0x013B, "Ph PDCH Block Head UL", true);
     gsm->add(0x00EC, "Handover Access Message", false);
-    core::RCPtr<core::BytePropertyItem> cap(new core::BytePropertyItem(424692, "System Capability Control",
-                                                                       "Modifies and reports the UE\xE2\x80\x99s System Capability."));
+    core::RCPtr<core::BytePropertyItem> cap(
+        new core::BytePropertyItem(424692, "System Capability Control",
+                                   "Modifies and reports the UE\xE2\x80\x99s System Capability."));
     cap->add(1, "WCDMA", true);
     cap->add(2, "GSM", true);
-    core::RCPtr<core::StringPropertyItem> imei(new core::StringPropertyItem(2, "IMEI", "Identification"));
+    core::RCPtr<core::StringPropertyItem> imei(
+        new core::StringPropertyItem(2, "IMEI", "Identification"));
     imei->addString("123456789");
     imei->setReadOnly(true);
     EXPECT_TRUE(probes->insert(gsm));
@@ -45,10 +49,12 @@ TEST(PropertyTree, FindWalkAndCallbacks) {
     ASSERT_TRUE(gsm);
     EXPECT_EQ(gsm->getParent()->getIdentity(), 424693u);
     // Identities are unique in the whole tree.
-    EXPECT_FALSE(store->insert(core::RCPtr<core::PropertyNode>(new core::BoolPropertyItem(424697, "dup", ""))));
+    EXPECT_FALSE(store->insert(
+        core::RCPtr<core::PropertyNode>(new core::BoolPropertyItem(424697, "dup", ""))));
 
     std::vector<unsigned> ids;
-    for (auto* v = gsm->getFirst(); v; v = gsm->getNext()) ids.push_back(v->getUShort());
+    for (auto* v = gsm->getFirst(); v; v = gsm->getNext())
+        ids.push_back(v->getUShort());
     EXPECT_EQ(ids, (std::vector<unsigned>{0x013B, 0x013B, 0x00EC}));
     EXPECT_EQ(gsm->getStyle(), 2u);
     gsm->setStyle(2, false);
