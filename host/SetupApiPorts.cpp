@@ -117,6 +117,11 @@ std::vector<core::RCPtr<equip::DeviceInfoData>> devicesFromSetupApi(
             continue;
         Found& found = byDevice[upper(device->instanceId)];
         found.device = device;
+        // A port listed twice (as a port and as the modem attached to it) counts once.
+        if (std::any_of(found.ports.begin(), found.ports.end(), [&](const auto& known) {
+                return upper(std::get<2>(known).portName) == upper(port.portName);
+            }))
+            continue;
         equip::DevicePort entry;
         entry.portName = port.portName;
         entry.devicePath = "\\\\.\\" + port.portName;

@@ -1,5 +1,5 @@
-// What SetupAPI tells of the serial ports of the ports class, and how that becomes the device
-// data the component's detector reads. The Windows scan (UsbDevices_windows.cpp) records the
+// What SetupAPI tells of the serial ports of the ports and modem classes, and how that becomes the
+// device data the component's detector reads. The Windows scan (UsbDevices_windows.cpp) records the
 // ports as below; the mapping itself is plain text handling, alike on both systems, so that
 // records of real machines test it anywhere.
 #pragma once
@@ -25,10 +25,11 @@ struct SetupApiNode {
     std::string busReportedName;
 };
 
-// One port of the ports class: its name and its node with the nodes above it, the port's own
-// first, up to the USB device it belongs to (or as far as the scan went).
+// One port of the ports class (or a modem of the modem class): its name and its node with the
+// nodes above it, the port's own first, up to the USB device it belongs to (or as far as the
+// scan went).
 struct SetupApiPort {
-    std::string portName;  // "PortName" of the device's parameters: "COM7"
+    std::string portName;  // "COM7": its "PortName", or the port a modem is "AttachedTo"
     std::vector<SetupApiNode> nodes;
 };
 
@@ -39,7 +40,8 @@ bool isUsbDevice(const SetupApiNode& node);
 // device's hardware ids, its serial number from its instance id (Windows makes up an id with
 // '&' for a device that has none), its product name from the bus, and each port's role from
 // the name of the USB interface it sits on (empty for a device of one interface, whose
-// interface Windows does not name). Ports that are not on USB, or have no name, are left out.
+// interface Windows does not name). Ports that are not on USB, or have no name, are left out;
+// a port named twice for one device counts once.
 // Devices come in the order of their instance ids, ports by interface, then by COM number.
 std::vector<core::RCPtr<equip::DeviceInfoData>> devicesFromSetupApi(
     const std::vector<SetupApiPort>& ports);

@@ -1,7 +1,7 @@
-// The scan for phones on USB on Windows: every present device of the ports class, its port
-// name from its device parameters, and its node with the nodes above it up to the USB device,
-// each with its hardware ids and the name its bus reports (SetupAPI). SetupApiPorts.cpp turns
-// the records into device data.
+// The scan for phones on USB on Windows: every present device of the ports class (and of the
+// modem class, where a phone's modem interface may be installed), its port name, and its node
+// with the nodes above it up to the USB device, each with its hardware ids and the name its bus
+// reports (SetupAPI). SetupApiPorts.cpp turns the records into device data.
 #include <windows.h>
 // The declarations below come after <windows.h>.
 #include <cfgmgr32.h>
@@ -21,6 +21,9 @@ namespace {
 // GUID_DEVCLASS_PORTS: serial and parallel ports.
 constexpr GUID kPortsClass = {
     0x4D36E978, 0xE325, 0x11CE, {0xBF, 0xC1, 0x08, 0x00, 0x2B, 0xE1, 0x03, 0x18}};
+// GUID_DEVCLASS_MODEM: modems, whose serial port is named by their driver's "AttachedTo".
+constexpr GUID kModemClass = {
+    0x4D36E96D, 0xE325, 0x11CE, {0xBF, 0xC1, 0x08, 0x00, 0x2B, 0xE1, 0x03, 0x18}};
 // DEVPKEY_Device_BusReportedDeviceDesc.
 constexpr DEVPROPKEY kBusReportedDeviceDesc = {
     {0x540B947E, 0x8B40, 0x45BC, {0xA8, 0xA2, 0x6A, 0x0B, 0x89, 0x4C, 0xBD, 0xA2}}, 4};
@@ -104,18 +107,25 @@ SetupApiNode describe(HDEVINFO set, SP_DEVINFO_DATA& data, const std::wstring& i
     return node;
 }
 
-std::string portNameOf(HDEVINFO set, SP_DEVINFO_DATA& node) {
-    HKEY key = SetupDiOpenDevRegKey(set, &node, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_QUERY_VALUE);
+// A text value of the node's device key (DIREG_DEV) or driver key (DIREG_DRV).
+std::string keyText(HDEVINFO set, SP_DEVINFO_DATA& node, DWORD which, const wchar_t* value) {
+    HKEY key = SetupDiOpenDevRegKey(set, &node, DICS_FLAG_GLOBAL, 0, which, KEY_QUERY_VALUE);
     if (key == INVALID_HANDLE_VALUE)
         return {};
-    wchar_t name[64] = {};
-    DWORD size = sizeof name - sizeof(wchar_t), type = 0;
+    wchar_t text[64] = {};
+    DWORD size = sizeof text - sizeof(wchar_t), type = 0;
     const LONG status =
-        RegQueryValueExW(key, L"PortName", nullptr, &type, reinterpret_cast<BYTE*>(name), &size);
+        RegQueryValueExW(key, value, nullptr, &type, reinterpret_cast<BYTE*>(text), &size);
     RegCloseKey(key);
     if (status != ERROR_SUCCESS || type != REG_SZ)
         return {};
-    return utf8(name, wcsnlen(name, size / sizeof(wchar_t)));
+    return utf8(text, wcsnlen(text, size / sizeof(wchar_t)));
+}
+
+// "COM7": a port's "PortName", or the port a modem is attached to.
+std::string portNameOf(HDEVINFO set, SP_DEVINFO_DATA& node) {
+    std::string name = keyText(set, node, DIREG_DEV, L"PortName");
+    return name.empty() ? keyText(set, node, DIREG_DRV, L"AttachedTo") : name;
 }
 
 struct InfoSet {
@@ -133,50 +143,52 @@ struct InfoSet {
 
 UsbScan scanUsbSerialDevices() {
     UsbScan scan;
-    InfoSet ports(SetupDiGetClassDevsW(&kPortsClass, nullptr, nullptr, DIGCF_PRESENT));
-    if (ports.handle == INVALID_HANDLE_VALUE) {
-        scan.error =
-            std::string("SetupDiGetClassDevs failed: ") + platform::errorText(GetLastError());
-        return scan;
-    }
     // The nodes above the ports, opened in a set of their own.
     InfoSet ancestors(SetupDiCreateDeviceInfoList(nullptr, nullptr));
     std::vector<SetupApiPort> records;
-    SP_DEVINFO_DATA node{};
-    node.cbSize = sizeof node;
-    for (DWORD i = 0; SetupDiEnumDeviceInfo(ports.handle, i, &node); ++i) {
-        ++scan.examined;
-        SetupApiPort port;
-        port.portName = portNameOf(ports.handle, node);
-        port.nodes.push_back(describe(ports.handle, node, instanceIdOf(node.DevInst)));
-        DEVINST current = node.DevInst;
-        for (int depth = 1; depth < kMaxDepth && ancestors.handle != INVALID_HANDLE_VALUE;
-             ++depth) {
-            DEVINST parent = 0;
-            if (CM_Get_Parent(&parent, current, 0) != CR_SUCCESS)
-                break;
-            const std::wstring id = instanceIdOf(parent);
-            SP_DEVINFO_DATA data{};
-            data.cbSize = sizeof data;
-            if (id.empty() ||
-                !SetupDiOpenDeviceInfoW(ancestors.handle, id.c_str(), nullptr, 0, &data))
-                break;
-            port.nodes.push_back(describe(ancestors.handle, data, id));
-            current = parent;
-            // The USB device is as far as the scan needs to go.
-            if (isUsbDevice(port.nodes.back()))
-                break;
+    for (const GUID* deviceClass : {&kPortsClass, &kModemClass}) {
+        InfoSet ports(SetupDiGetClassDevsW(deviceClass, nullptr, nullptr, DIGCF_PRESENT));
+        if (ports.handle == INVALID_HANDLE_VALUE) {
+            scan.error =
+                std::string("SetupDiGetClassDevs failed: ") + platform::errorText(GetLastError());
+            return scan;
         }
-        records.push_back(std::move(port));
-    }
-    const DWORD last = GetLastError();
-    if (last != ERROR_NO_MORE_ITEMS && last != ERROR_SUCCESS) {
-        scan.error = std::string("SetupDiEnumDeviceInfo failed: ") + platform::errorText(last);
-        return scan;
+        SP_DEVINFO_DATA node{};
+        node.cbSize = sizeof node;
+        for (DWORD i = 0; SetupDiEnumDeviceInfo(ports.handle, i, &node); ++i) {
+            ++scan.examined;
+            SetupApiPort port;
+            port.portName = portNameOf(ports.handle, node);
+            port.nodes.push_back(describe(ports.handle, node, instanceIdOf(node.DevInst)));
+            DEVINST current = node.DevInst;
+            for (int depth = 1; depth < kMaxDepth && ancestors.handle != INVALID_HANDLE_VALUE;
+                 ++depth) {
+                DEVINST parent = 0;
+                if (CM_Get_Parent(&parent, current, 0) != CR_SUCCESS)
+                    break;
+                const std::wstring id = instanceIdOf(parent);
+                SP_DEVINFO_DATA data{};
+                data.cbSize = sizeof data;
+                if (id.empty() ||
+                    !SetupDiOpenDeviceInfoW(ancestors.handle, id.c_str(), nullptr, 0, &data))
+                    break;
+                port.nodes.push_back(describe(ancestors.handle, data, id));
+                current = parent;
+                // The USB device is as far as the scan needs to go.
+                if (isUsbDevice(port.nodes.back()))
+                    break;
+            }
+            records.push_back(std::move(port));
+        }
+        const DWORD last = GetLastError();
+        if (last != ERROR_NO_MORE_ITEMS && last != ERROR_SUCCESS) {
+            scan.error = std::string("SetupDiEnumDeviceInfo failed: ") + platform::errorText(last);
+            return scan;
+        }
     }
     scan.devices = devicesFromSetupApi(records);
     scan.looked = "looked at " + std::to_string(scan.examined) + " port" +
-                  (scan.examined == 1 ? "" : "s") + " of the ports class with SetupAPI";
+                  (scan.examined == 1 ? "" : "s") + " of the ports and modem classes with SetupAPI";
     return scan;
 }
 

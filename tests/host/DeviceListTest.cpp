@@ -44,23 +44,24 @@ TEST_F(DeviceList, PhonesWithTheirFamilyAndChannelsAndOtherDevices) {
     };
     host::UsbScan scan;
     scan.devices = host::devicesFromSetupApi(ports);
-    scan.looked = "looked at 4 ports of the ports class with SetupAPI";
+    scan.looked = "looked at 4 ports of the ports and modem classes with SetupAPI";
     std::ostringstream out;
     host::printDevices(scan, out);
-    EXPECT_EQ(out.str(),
-              "3 USB serial devices (looked at 4 ports of the ports class with SetupAPI):\n"
-              "  0403:6001 \"FT232R USB UART\", serial A1\n"
-              "    COM3  (interface without a name)\n"
-              "    not a Vela phone (no detector gives it a TVP channel)\n"
-              "  F1E0:D001 \"Prototype\", serial P0000001\n"
-              "    COM12  Modem\n"
-              "    a Vela phone of the prototype family (6); channels: TVP on COM12, print "
-              "server\n"
-              "  F1E0:D012 \"Vela V330\", serial V3000001\n"
-              "    COM7  Modem\n"
-              "    COM8  Device Management\n"
-              "    a Vela phone of model family 3; channels: TVP on COM7, AT on COM8, print "
-              "server\n");
+    EXPECT_EQ(
+        out.str(),
+        "3 USB serial devices (looked at 4 ports of the ports and modem classes with SetupAPI):\n"
+        "  0403:6001 \"FT232R USB UART\", serial A1\n"
+        "    COM3  (interface without a name)\n"
+        "    not a Vela phone (no detector gives it a TVP channel)\n"
+        "  F1E0:D001 \"Prototype\", serial P0000001\n"
+        "    COM12  Modem\n"
+        "    a Vela phone of the prototype family (6); channels: TVP on COM12, print "
+        "server\n"
+        "  F1E0:D012 \"Vela V330\", serial V3000001\n"
+        "    COM7  Modem\n"
+        "    COM8  Device Management\n"
+        "    a Vela phone of model family 3; channels: TVP on COM7, AT on COM8, print "
+        "server\n");
 }
 
 TEST_F(DeviceList, NoDeviceSaysHowTheScanLooked) {

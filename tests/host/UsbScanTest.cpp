@@ -1,5 +1,7 @@
-// The scan for phones on USB: SetupAPI's records of the ports class (as recorded on Windows
-// machines) turned into device data, and the scan of the machine the tests run on.
+// The scan for phones on USB: records of the ports and modem classes in the form SetupAPI gives
+// them (instance ids, hardware ids and names as Windows reports them for phones, converters,
+// built-in and Bluetooth ports) turned into device data, and the scan of the machine the tests
+// run on.
 #include <gtest/gtest.h>
 
 #include "host/SetupApiPorts.h"
@@ -54,6 +56,8 @@ TEST(SetupApiPorts, DevicesOfEveryKindOnUsb) {
     auto ports = phonePorts("V1000123", "Vela V100");
     auto second = phonePorts("V1000999", "Vela V100");
     ports.insert(ports.begin(), second.begin(), second.end());
+    // Its modem interface listed once more, as a modem of the modem class attached to COM7.
+    ports.push_back(second[1]);
     ports.push_back({"COM3",
                      {{"FTDIBUS\\VID_0403+PID_6001+A6008ISPA\\0000",
                        {"FTDIBUS\\COMPORT&VID_0403&PID_6001"},
