@@ -8,6 +8,7 @@
 #   make unit   - ASan+UBSan build and tests only (quick)
 #   make bench  - optimised build and the benchmark programs
 #   make windows, make test-windows - the Windows cross build, and its tests under Wine
+#   make windows-package - the Windows ZIP (build/windows-release/vela-*-win64.zip)
 #   make deb    - the Debian package (build/release/vela_*.deb)
 #   make install-check - the package unpacked in a fresh root and checked file by file,
 #                 vela-host and the example host (examples/host, built out of tree against the
@@ -21,7 +22,7 @@ JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 30
 BUILD := build
 
-.PHONY: layers test unit tsan fuzz memcheck bench demo deps format clean deb install-check warnings windows test-windows
+.PHONY: layers test unit tsan fuzz memcheck bench demo deps format clean deb install-check warnings windows test-windows windows-package
 
 deps:
 	@scripts/install-deps
@@ -43,6 +44,13 @@ $(BUILD)/fuzz/build.ninja: Makefile | deps
 $(BUILD)/windows/build.ninja: Makefile
 	@scripts/install-deps windows
 	cmake -S . -B $(BUILD)/windows -G Ninja -DCMAKE_BUILD_TYPE=Debug \
+	    -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw64.cmake -DVELA_WERROR=ON >/dev/null
+	@touch $@
+
+# The optimised Windows tree: the programs of the Windows package.
+$(BUILD)/windows-release/build.ninja: Makefile
+	@scripts/install-deps windows
+	cmake -S . -B $(BUILD)/windows-release -G Ninja -DCMAKE_BUILD_TYPE=Release \
 	    -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw64.cmake -DVELA_WERROR=ON >/dev/null
 	@touch $@
 
@@ -106,11 +114,20 @@ warnings: $(BUILD)/release/build.ninja $(BUILD)/fuzz/build.ninja
 windows: $(BUILD)/windows/build.ninja
 	cmake --build $(BUILD)/windows -j $(JOBS)
 
-# Then a whole vela-host.exe session under Wine, its capture replayed by the Linux vela-host.
-test-windows: windows $(BUILD)/asan/build.ninja
+# The Windows package: vela-<version>-win64.zip of the optimised tree, and the example host
+# that scripts/check-windows-package runs against it.
+windows-package: $(BUILD)/windows-release/build.ninja
+	cmake --build $(BUILD)/windows-release -j $(JOBS) --target vela-host vela vela_example_host
+	cd $(BUILD)/windows-release && cpack -G ZIP >/dev/null
+	@ls $(BUILD)/windows-release/vela-*-win64.zip
+
+# Then a whole vela-host.exe session under Wine, its capture replayed by the Linux vela-host,
+# and the package unpacked and run under a fresh Wine prefix.
+test-windows: windows windows-package $(BUILD)/asan/build.ninja
 	scripts/run-wine-tests $(BUILD)/windows
 	cmake --build $(BUILD)/asan -j $(JOBS) --target vela-host
 	scripts/check-windows-session $(BUILD)/windows $(BUILD)/asan
+	scripts/check-windows-package $(BUILD)/windows-release
 
 bench: $(BUILD)/release/build.ninja
 	cmake --build $(BUILD)/release -j $(JOBS) --target vela vela_benchmarks

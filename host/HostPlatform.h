@@ -1,15 +1,12 @@
 // What the host does differently on Linux and on Windows: the flags that end its waits, the
 // handlers of Ctrl-C and of the end of the console, whether its status goes to a terminal,
-// the simulated phone's AT port, and the scan for phones on USB. One backend file per side:
+// and the simulated phone's AT port. One backend file per side:
 // HostPlatform_posix.cpp and HostPlatform_windows.cpp.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <vector>
-
-#include "framework/equip/EquipmentInfo.h"
 
 namespace host {
 
@@ -62,8 +59,5 @@ class SimAtPort {
     std::intptr_t m_ends[2] = {-1, -1};
     std::string m_path;
 };
-
-// The USB serial devices on this machine; `note` says when the scan cannot be made here.
-std::vector<core::RCPtr<equip::DeviceInfoData>> findUsbSerialDevices(std::string& note);
 
 }  // namespace host

@@ -10,7 +10,6 @@
 
 #include "host/HostPlatform.h"
 #include "host/Session.h"
-#include "host/UsbDevices.h"
 
 namespace host {
 
@@ -102,10 +101,6 @@ bool SimAtPort::open(int comNumber, std::string& reason) {
     m_path = name;
     ::setenv(("VELA_COM" + std::to_string(comNumber)).c_str(), name, 1);
     return true;
-}
-
-std::vector<core::RCPtr<equip::DeviceInfoData>> findUsbSerialDevices(std::string&) {
-    return enumerateUsbSerialDevices("/sys");
 }
 
 }  // namespace host

@@ -109,9 +109,4 @@ bool SimAtPort::open(int, std::string& reason) {
     return false;
 }
 
-std::vector<core::RCPtr<equip::DeviceInfoData>> findUsbSerialDevices(std::string& note) {
-    note = "USB phones are not looked for on Windows yet";
-    return {};
-}
-
 }  // namespace host

@@ -40,15 +40,18 @@ std::vector<std::string> splitList(const std::string& text) {
 
 std::string usage() {
     return "usage:\n"
-           "  vela-host run [options]      run a session with the phones found, or simulated ones\n"
+           "  vela-host run [options]      run a session with the phones found on USB, or with\n"
+           "                               simulated ones (--sim)\n"
            "  vela-host replay FILE        print a recorded session as text\n"
            "  vela-host probes             list the settings that --probes accepts\n"
+           "  vela-host devices            list the USB serial devices and what the component\n"
+           "                               makes of them (--plugin PATH as for run)\n"
            "\n"
            "run options:\n"
-           "  --sim [N]                  run N simulated phones (default 1); without it, "
-           "simulated\n"
-           "                             phones are used only when no USB phone is found\n"
-           "  --no-usb                   do not look for USB phones\n"
+           "  --sim [N]                  run N simulated phones (default 1) instead of the\n"
+           "                             phones on USB; without it, a run that finds no phone\n"
+           "                             on USB fails\n"
+           "  --no-usb                   do not look for USB phones (with --sim)\n"
            "  --duration SECONDS         stop after this long (default: at Ctrl-C)\n"
            "  --probes \"A,B\"             switch on these settings by name, e.g.\n"
            "                             \"GSM Mode Reports,WCDMA Layer 3 Reports\"\n"
@@ -83,6 +86,18 @@ bool parseOptions(const std::vector<std::string>& args, Options& o, std::string&
     }
     if (command == "probes") {
         o.command = Options::Command::ListProbes;
+        for (std::size_t i = 1; i < args.size(); ++i) {
+            if (args[i] == "--plugin" && i + 1 < args.size()) {
+                o.pluginPath = args[++i];
+            } else {
+                error = "unexpected argument '" + args[i] + "'";
+                return false;
+            }
+        }
+        return true;
+    }
+    if (command == "devices") {
+        o.command = Options::Command::ListDevices;
         for (std::size_t i = 1; i < args.size(); ++i) {
             if (args[i] == "--plugin" && i + 1 < args.size()) {
                 o.pluginPath = args[++i];
@@ -220,6 +235,10 @@ bool parseOptions(const std::vector<std::string>& args, Options& o, std::string&
             error = "unknown option '" + a + "'";
             return false;
         }
+    }
+    if (o.noUsb && o.simPhones == 0 && o.faults.empty() && o.disconnectAfter <= 0) {
+        error = "--no-usb leaves no phone to run with (add --sim for a simulated phone)";
+        return false;
     }
     if (!o.faults.empty() && o.simPhones == 0)
         o.simPhones = 1;

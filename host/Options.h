@@ -8,12 +8,12 @@
 namespace host {
 
 struct Options {
-    enum class Command { Run, Replay, ListProbes, Help } command = Command::Help;
+    enum class Command { Run, Replay, ListProbes, ListDevices, Help } command = Command::Help;
 
     // run
-    int simPhones = 0;           // simulated phones to run (0: only when no USB phone is found)
-    bool noUsb = false;          // do not look for USB phones
-    double durationSeconds = 0;  // 0: until Ctrl-C
+    int simPhones = 0;                // simulated phones to run (0: the phones found on USB)
+    bool noUsb = false;               // do not look for USB phones (needs --sim)
+    double durationSeconds = 0;       // 0: until Ctrl-C
     std::vector<std::string> probes;  // settings to switch on, by name
     std::string settingsFile;         // persisted settings to load
     std::string saveSettingsFile;     // where to persist the settings afterwards

@@ -257,6 +257,12 @@ int Run::run() {
         return 1;
     }
     MobileMsgServer::registerForComponent();
+    // The phones first: without one there is nothing to record, and no file is made.
+    if (!findPhones(error)) {
+        m_status << "vela-host: " << error << '\n';
+        tearDown();
+        return 1;
+    }
     if (!m_options.recordFile.empty()) {
         if (!m_capture.open(m_options.recordFile, &error)) {
             m_status << "vela-host: cannot record: " << error << '\n';
@@ -264,11 +270,6 @@ int Run::run() {
             return 1;
         }
         m_capture.setFailureHandler([this] { m_wake.raise(); });
-    }
-    if (!findPhones(error)) {
-        m_status << "vela-host: " << error << '\n';
-        tearDown();
-        return 1;
     }
     for (auto& phone : m_phones) {
         if (!createEquipment(*phone, error)) {
@@ -354,32 +355,35 @@ void Run::reportCaptureFailure() {
 }
 
 bool Run::findPhones(std::string& error) {
-    std::vector<RCPtr<equip::DeviceInfoData>> devices;
-    std::string usbNote;
-    if (!m_options.noUsb && m_options.simPhones == 0)
-        devices = findUsbSerialDevices(usbNote);
-    // A device is a phone when the detector that knows it describes it with a TVP channel.
-    std::vector<RCPtr<equip::DeviceInfoData>> phones;
-    for (auto& device : devices) {
-        auto info = ComponentEquipment::describe(*device);
-        if (info && info->getChannelInfo(dsrc::CHANNEL_TYPE_TVP))
-            phones.push_back(device);
+    if (m_options.simPhones > 0) {
+        for (int i = 0; i < m_options.simPhones; ++i)
+            if (!addSimulatedPhone(i, error))
+                return false;
+        return true;
     }
-    for (auto& device : phones) {
+    // Only the phones that are there: a measurement records made-up data only when asked to.
+    const UsbScan scan = scanUsbSerialDevices();
+    if (!scan.error.empty()) {
+        error =
+            "cannot look for phones on USB: " + scan.error + " (use --sim for a simulated phone)";
+        return false;
+    }
+    // A device is a phone when the detector that knows it describes it with a TVP channel.
+    for (auto& device : scan.devices) {
+        auto info = ComponentEquipment::describe(*device);
+        if (!info || !info->getChannelInfo(dsrc::CHANNEL_TYPE_TVP))
+            continue;
         auto phone = std::make_unique<Phone>();
         phone->number = static_cast<int>(m_phones.size());
         phone->device = device;
         m_phones.push_back(std::move(phone));
     }
-    const int simulated = m_options.simPhones > 0 ? m_options.simPhones : (phones.empty() ? 1 : 0);
-    if (phones.empty() && m_options.simPhones == 0)
-        m_out << (usbNote.empty() ? "No Vela phone found on USB" : usbNote)
-              << ": running with a simulated phone.\n";
-    for (int i = 0; i < simulated; ++i)
-        if (!addSimulatedPhone(i, error))
-            return false;
     if (m_phones.empty()) {
-        error = "no phone to run a session with";
+        error = "no Vela phone found on USB (use --sim for a simulated phone)";
+        if (!scan.devices.empty())
+            error += "\nvela-host: " + std::to_string(scan.devices.size()) +
+                     " USB serial device(s) found, none of them a Vela phone (vela-host devices "
+                     "lists them)";
         return false;
     }
     return true;

@@ -1,7 +1,7 @@
-// One run of vela-host: loads the plug-in, finds the phones (simulated ones, or USB serial
-// devices from sysfs), lets the component's detector describe each, creates a data source
-// and the equipment per phone, brings up the TVP and print-server channels, applies the
-// settings asked for, records until the duration ends or Ctrl-C, and prints a summary.
+// One run of vela-host: loads the plug-in, finds the phones (simulated ones with --sim, else
+// the Vela phones among the USB serial devices), lets the component's detector describe each,
+// creates a data source and the equipment per phone, brings up the TVP and print-server channels,
+// applies the settings asked for, records until the duration ends or Ctrl-C, and prints a summary.
 #pragma once
 
 #include <ostream>
@@ -11,8 +11,8 @@
 namespace host {
 
 // Runs the session; the process's exit code: 0 when every phone's session came up and every
-// setting applied, 1 otherwise. Progress on `status` (one line redrawn when it is a
-// terminal), the summary on `out`.
+// setting applied, 1 otherwise (also when no phone was found: nothing is recorded then). Progress
+// on `status` (one line redrawn when it is a terminal), the summary on `out`.
 int runSession(const Options& options, std::ostream& out, std::ostream& status,
                bool statusIsTerminal);
 

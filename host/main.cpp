@@ -1,8 +1,10 @@
-// vela-host: runs a session with Vela phones through the plug-in, or replays a recorded one.
+// vela-host: runs a session with Vela phones through the plug-in, replays a recorded one, or
+// lists the USB serial devices and what the plug-in makes of them.
 #include <iostream>
 #include <string>
 #include <vector>
 
+#include "host/DeviceList.h"
 #include "host/HostPlatform.h"
 #include "host/Options.h"
 #include "host/Replay.h"
@@ -24,6 +26,8 @@ int main(int argc, char** argv) {
         case host::Options::Command::ListProbes:
             host::listSettings(std::cout);
             return 0;
+        case host::Options::Command::ListDevices:
+            return host::listDevices(options, std::cout, std::cerr);
         case host::Options::Command::Replay:
             if (!host::replayCapture(options.replayFile, std::cout, error)) {
                 std::cerr << "vela-host: " << error << '\n';

@@ -3,13 +3,12 @@
 //   vela_example_host [PLUGIN] [SECONDS]
 //
 // It starts a simulated phone on COM5, loads the plug-in (by default the installed one) with
-// dlopen, calls both entry points, lists the detectors the plug-in registered and what they
-// make of the phone, creates the component's data source and equipment, brings up the TVP and
-// print-server channels, switches on the probes of "GSM Mode Reports", counts the frames that
-// arrive for SECONDS (default 2), then takes it all down and unloads the plug-in. Exit code 0
-// when the session came up and frames of both channels arrived.
-#include <dlfcn.h>
-
+// platform::loadLibrary (dlopen on Linux, LoadLibrary on Windows), calls both entry points, lists
+// the detectors the plug-in registered and what they make of the phone, creates the component's
+// data source and equipment, brings up the TVP and print-server channels, switches on the probes of
+// "GSM Mode Reports", counts the frames that arrive for SECONDS (default 2), then takes it all down
+// and unloads the plug-in. Exit code 0 when the session came up and frames of both channels
+// arrived.
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -29,6 +28,8 @@
 #include "framework/eqbase/EquipmentDetector.h"
 #include "framework/equip/EquipmentInfo.h"
 #include "platform/com/AtlBase.h"
+#include "platform/com/ClassRegistry.h"
+#include "platform/win32/Library.h"
 #include "sim/SimPhone.h"
 
 namespace {
@@ -214,17 +215,24 @@ int main(int argc, char** argv) {
     const std::string path = argc > 1 ? argv[1] : VELA_EXAMPLE_PLUGIN;
     const double seconds = argc > 2 ? std::stod(argv[2]) : 2.0;
 
+    // The component's objects belong to the multithreaded apartment.
+    if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) {
+        std::cout << "cannot enter the multithreaded apartment\n";
+        return 1;
+    }
     auto phone = sim::SimPhone::create(sim::SimService::instance(), 5, 1001);
 
     ATL::CAtlModule module;
-    void* plugin = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    std::string why;
+    platform::LibraryHandle plugin = platform::loadLibrary(path, why);
     if (!plugin) {
-        std::cout << "cannot load " << path << ": " << ::dlerror() << '\n';
+        std::cout << "cannot load " << path << ": " << why << '\n';
         return 1;
     }
     std::cout << "loaded " << path << '\n';
     for (const char* name : {"Norda_Equipment", "Norda_DataSource"}) {
-        auto entry = reinterpret_cast<decltype(&Norda_Equipment)>(::dlsym(plugin, name));
+        auto entry =
+            reinterpret_cast<decltype(&Norda_Equipment)>(platform::librarySymbol(plugin, name));
         const bool answer = entry && entry(&module);
         std::cout << name << ": " << (entry ? (answer ? "true" : "false") : "missing") << '\n';
         if (!answer)
@@ -264,8 +272,9 @@ int main(int argc, char** argv) {
         info.reset();
     }
     // Everything the plug-in made is gone: unloading undoes its registrations.
-    ::dlclose(plugin);
+    platform::freeLibrary(plugin);
     phone.reset();
+    CoUninitialize();
     std::cout << (code == 0 ? "session done\n" : "session failed\n");
     return code;
 }

@@ -7,9 +7,30 @@
 namespace platform {
 
 LibraryHandle loadLibrary(const std::string& path, std::string& error) {
+    // A library named by its path finds the DLLs it needs, and that the process has not
+    // loaded yet, in its own folder first (LOAD_WITH_ALTERED_SEARCH_PATH), so that a plug-in
+    // loads from any folder. That flag wants a full path: a relative one is made full first.
+    // A bare file name is looked for the usual way.
+    std::string file = path;
+    DWORD flags = 0;
+    if (path.find_first_of("\\/") != std::string::npos) {
+        std::vector<char> full(MAX_PATH);
+        for (;;) {
+            DWORD n = GetFullPathNameA(path.c_str(), static_cast<DWORD>(full.size()), full.data(),
+                                       nullptr);
+            if (n == 0)
+                break;
+            if (n < full.size()) {
+                file.assign(full.data(), n);
+                flags = LOAD_WITH_ALTERED_SEARCH_PATH;
+                break;
+            }
+            full.resize(n);
+        }
+    }
     // Without the system's error box for a missing file or a dependency not found.
     UINT oldMode = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
-    HMODULE module = ::LoadLibraryExA(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    HMODULE module = ::LoadLibraryExA(file.c_str(), nullptr, flags);
     DWORD code = GetLastError();
     SetErrorMode(oldMode);
     if (!module)

@@ -1,6 +1,7 @@
 // Whole sessions of vela-host against simulated phones: the plug-in loaded, the session up,
 // the settings applied, every report recorded; a phone that refuses the session start is
-// reported; a phone that goes away and comes back leaves the others' streams complete.
+// reported; a phone that goes away and comes back leaves the others' streams complete; without
+// a phone nothing runs.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -151,6 +152,33 @@ TEST(Session, FaultsOfThePhoneAreSurvivedAndCounted) {
     EXPECT_GT(restartAt, 0u) << "reports before the restart";
     EXPECT_LT(restartAt, seqNos.size()) << "reports after the restart";
     EXPECT_EQ(figure(r.out, "RR State: (\\d+)"), seqNos.size());
+}
+
+// Without --sim only the phones on USB run: where there is none (no machine that runs the
+// tests has a Vela phone), the run fails at once and records nothing.
+TEST(Session, NoPhoneOnUsbAndNoSimFailsWithoutRecording) {
+    const std::string path =
+        ::testing::TempDir() + "vela-no-phone-" + std::to_string(::getpid()) + ".pcap";
+    Result r = run({"--duration", "0.5", "--probes", "RR State", "--record", path});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.err.rfind("vela-host: no Vela phone found on USB (use --sim for a simulated "
+                          "phone)\n",
+                          0),
+              0u)
+        << r.err;
+    EXPECT_EQ(r.out, "") << "no session, no summary";
+    EXPECT_FALSE(std::filesystem::exists(path)) << "nothing to record, no file";
+
+    // --no-usb alone leaves nothing to run with; with --sim it is what --sim does anyway.
+    host::Options options;
+    std::string error;
+    EXPECT_FALSE(host::parseOptions({"run", "--no-usb"}, options, error));
+    EXPECT_EQ(error, "--no-usb leaves no phone to run with (add --sim for a simulated phone)");
+    EXPECT_TRUE(host::parseOptions({"run", "--no-usb", "--sim"}, options, error)) << error;
+    EXPECT_TRUE(host::parseOptions({"devices", "--plugin", "x"}, options, error)) << error;
+    EXPECT_EQ(options.command, host::Options::Command::ListDevices);
+    EXPECT_EQ(options.pluginPath, "x");
+    EXPECT_FALSE(host::parseOptions({"devices", "--sim"}, options, error));
 }
 
 TEST(Session, SettingsFilesThatCannotBeUsedFailTheRun) {

@@ -48,7 +48,7 @@ std::vector<std::string> ttysOf(const fs::path& usbInterface) {
 }  // namespace
 
 std::vector<core::RCPtr<equip::DeviceInfoData>> enumerateUsbSerialDevices(
-    const std::string& sysRoot) {
+    const std::string& sysRoot, std::size_t* examined) {
     std::vector<core::RCPtr<equip::DeviceInfoData>> devices;
     fs::path root = fs::path(sysRoot) / "bus/usb/devices";
     std::error_code ec;
@@ -56,10 +56,14 @@ std::vector<core::RCPtr<equip::DeviceInfoData>> enumerateUsbSerialDevices(
     for (auto& e : fs::directory_iterator(root, ec))
         entries.push_back(e.path());
     std::sort(entries.begin(), entries.end());
+    if (examined)
+        *examined = 0;
     for (auto& device : entries) {
         std::string name = device.filename().string();
         if (name.find(':') != std::string::npos || !fs::exists(device / "idVendor", ec))
             continue;
+        if (examined)
+            ++*examined;
         core::RCPtr<equip::DeviceInfoData> data(new equip::DeviceInfoData);
         data->vendorId = upper(readLine(device / "idVendor"));
         data->productId = upper(readLine(device / "idProduct"));
@@ -87,6 +91,25 @@ std::vector<core::RCPtr<equip::DeviceInfoData>> enumerateUsbSerialDevices(
             devices.push_back(data);
     }
     return devices;
+}
+
+UsbScan scanUsbSerialDevices() {
+    UsbScan scan;
+    // A machine without a USB bus (a container, say) has no such folder: nothing to find.
+    std::error_code ec;
+    fs::directory_iterator probe("/sys/bus/usb/devices", ec);
+    if (ec == std::errc::no_such_file_or_directory) {
+        scan.looked = "this machine has no /sys/bus/usb/devices";
+        return scan;
+    }
+    if (ec) {
+        scan.error = "cannot read /sys/bus/usb/devices: " + ec.message();
+        return scan;
+    }
+    scan.devices = enumerateUsbSerialDevices("/sys", &scan.examined);
+    scan.looked = "looked at " + std::to_string(scan.examined) + " USB device" +
+                  (scan.examined == 1 ? "" : "s") + " in /sys/bus/usb/devices";
+    return scan;
 }
 
 }  // namespace host
