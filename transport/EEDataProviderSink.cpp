@@ -37,16 +37,23 @@ void EEDataProviderSink::OnDataAvailable(IDispatch* block) {
     IDataBlockPtr data(block);
     if (!data)
         return;
-    SAFEARRAY* array = nullptr;
+    // The array Data hands out is the sink's to destroy, whichever way this ends: across
+    // processes it is the marshaller's copy, and the service in process hands over a new one
+    // as well.
+    struct OwnedArray {
+        SAFEARRAY* array = nullptr;
+        ~OwnedArray() { SafeArrayDestroy(array); }
+    } owned;
     LONG size = 0;
     try {
-        array = data->GetData();
+        owned.array = data->GetData();
         size = data->GetSize();
     } catch (const _com_error& e) {
         core::ToggleTrace(20, "EEDataProviderSink::OnDataAvailable / Data or Size FAILED (%s)\n",
                           core::HResult(e.Error()).stringValue().c_str());
         return;
     }
+    SAFEARRAY* array = owned.array;
     void* bytes = nullptr;
     HRESULT hr = SafeArrayAccessData(array, &bytes);
     if (FAILED(hr)) {

@@ -37,11 +37,15 @@ TEST_F(SimServiceTest, CreatedAsLocalServerThroughTheRegistry) {
     EXPECT_TRUE(service.isRegistered());
 }
 
-TEST_F(SimServiceTest, DataBlockKeepsACopyOfWhatIsPut) {
+TEST_F(SimServiceTest, DataBlockKeepsACopyOfWhatIsPutAndHandsOutNewArrays) {
     IDataBlockPtr block;
     ASSERT_EQ(block.CreateInstance(CLSID_DataBlock, nullptr, 0x17), S_OK);
+    EXPECT_EQ(service.clientObjectCount(), 1u);
     EXPECT_EQ(block->GetSize(), 0);
-    EXPECT_NE(block->GetData(), nullptr);
+    SAFEARRAY* empty = block->GetData();
+    ASSERT_NE(empty, nullptr);
+    EXPECT_EQ(platform::com::safeArrayElementCount(empty), 0u);
+    EXPECT_EQ(SafeArrayDestroy(empty), S_OK);
 
     SAFEARRAY* mine = SafeArrayCreateVector(VT_UI1, 0, 3);
     std::memcpy(mine->pvData, "\x10\x20\x30", 3);
@@ -49,10 +53,25 @@ TEST_F(SimServiceTest, DataBlockKeepsACopyOfWhatIsPut) {
     static_cast<std::uint8_t*>(mine->pvData)[0] = 0xFF;  // the block has its own copy
     EXPECT_EQ(SafeArrayDestroy(mine), S_OK);
     EXPECT_EQ(block->GetSize(), 3);
-    SAFEARRAY* theirs = block->GetData();
-    EXPECT_EQ(sim::Bytes(static_cast<std::uint8_t*>(theirs->pvData),
-                         static_cast<std::uint8_t*>(theirs->pvData) + 3),
+    // Every Data is a new array that belongs to the caller: changing or destroying one leaves
+    // the block and the next caller's array as they were.
+    SAFEARRAY* first = block->GetData();
+    SAFEARRAY* second = block->GetData();
+    ASSERT_NE(first, second);
+    static_cast<std::uint8_t*>(first->pvData)[1] = 0xEE;
+    EXPECT_EQ(SafeArrayDestroy(first), S_OK);
+    EXPECT_EQ(sim::Bytes(static_cast<std::uint8_t*>(second->pvData),
+                         static_cast<std::uint8_t*>(second->pvData) + 3),
               (sim::Bytes{0x10, 0x20, 0x30}));
+    // A caller holding its array locked does not stop the block from taking new data.
+    void* locked = nullptr;
+    ASSERT_EQ(SafeArrayAccessData(second, &locked), S_OK);
+    SAFEARRAY* other = SafeArrayCreateVector(VT_UI1, 0, 1);
+    EXPECT_EQ(block->put_Data(&other), S_OK);
+    SafeArrayUnaccessData(second);
+    EXPECT_EQ(SafeArrayDestroy(second), S_OK);
+    EXPECT_EQ(SafeArrayDestroy(other), S_OK);
+    EXPECT_EQ(block->GetSize(), 1);
 
     SAFEARRAY* longs = SafeArrayCreateVector(VT_I4, 0, 1);
     EXPECT_EQ(block->put_Data(&longs), DISP_E_TYPEMISMATCH);
@@ -60,15 +79,8 @@ TEST_F(SimServiceTest, DataBlockKeepsACopyOfWhatIsPut) {
     SAFEARRAY* none = nullptr;
     EXPECT_EQ(block->put_Data(&none), E_INVALIDARG);
     EXPECT_EQ(block->put_Data(nullptr), E_POINTER);
-    // While a reader holds the array locked it cannot be replaced.
-    void* locked = nullptr;
-    SafeArrayAccessData(theirs, &locked);
-    SAFEARRAY* other = SafeArrayCreateVector(VT_UI1, 0, 1);
-    EXPECT_EQ(block->put_Data(&other), DISP_E_ARRAYISLOCKED);
-    SafeArrayUnaccessData(theirs);
-    EXPECT_EQ(block->put_Data(&other), S_OK);
-    SafeArrayDestroy(other);
-    EXPECT_EQ(block->GetSize(), 1);
+    block = nullptr;
+    EXPECT_EQ(service.clientObjectCount(), 0u);
 }
 
 TEST_F(SimServiceTest, MethodsSitAtTheirVtableSlots) {
@@ -126,6 +138,7 @@ TEST_F(SimServiceTest, MethodsSitAtTheirVtableSlots) {
     SAFEARRAY* data = nullptr;
     EXPECT_EQ(callSlot(block.GetInterfacePtr(), 8, &data), S_OK);
     EXPECT_NE(data, nullptr);
+    EXPECT_EQ(SafeArrayDestroy(data), S_OK);  // the caller's
     EXPECT_EQ(service.phone(5).provider("Tvp").sentBlocks(), (std::vector<sim::Bytes>{{}}));
 }
 
