@@ -274,3 +274,82 @@ TEST_F(SimServiceTest, ProvidersComeAndGoWithEvents) {
 
 }  // namespace
 }  // namespace simtest
+
+namespace simtest {
+namespace {
+
+using SimProcessTest = SimTest;
+
+// The service's process ends: what a client holds is dead, a new server comes up with the
+// same phones, and nothing of the old process reaches the client any more.
+TEST_F(SimProcessTest, ObjectsOfAnEndedProcessAreDisconnectedAndANewOneServesThePhones) {
+    service.reset({{5}});
+    sim::TargetHandle phone = service.addPhone(5, 1001, "Vela phone");
+    sim::ProviderHandle tvp = phone.provider("Tvp");
+    ASSERT_TRUE(service.waitIdle());  // its TargetConnected went to nobody
+    IDispatchPtr mux = createMux();
+    ASSERT_TRUE(mux);
+    auto* muxSink = makeSink<MuxSink>();
+    auto* targetSink = makeSink<TargetSink>();
+    auto* providerSink = makeSink<ProviderSink>();
+    ITargetPtr target = phone.object();
+    IDataProviderPtr provider = tvp.object();
+    ASSERT_EQ(muxSink->DispEventAdvise(mux), S_OK);
+    ASSERT_EQ(targetSink->DispEventAdvise(target), S_OK);
+    ASSERT_EQ(providerSink->DispEventAdvise(provider), S_OK);
+    ASSERT_EQ(IDataProviderStreamPtr(provider)->Connect(), VARIANT_TRUE);
+    tvp.inject({1});
+    ASSERT_TRUE(providerSink->waitFor(1));
+    EXPECT_EQ(service.clientObjectCount(), 1u);
+
+    service.endProcess();
+
+    // The sinks the process held are let go; the objects answer nothing but the disconnection.
+    EXPECT_EQ(service.serverSinkCount(), 0u);
+    EXPECT_EQ(phone.sinkCount(), 0u);
+    EXPECT_EQ(tvp.sinkCount(), 0u);
+    VARIANT_BOOL answer = VARIANT_TRUE;
+    EXPECT_EQ(IDebugMuxPortsPtr(mux)->raw_HasPort(5, &answer), RPC_E_DISCONNECTED);
+    LONG id = 0;
+    EXPECT_EQ(target->get_Id(&id), RPC_E_DISCONNECTED);
+    EXPECT_EQ(IDataProviderStreamPtr(provider)->raw_Connect(&answer), RPC_E_DISCONNECTED);
+    EXPECT_EQ(muxSink->DispEventUnadvise(mux), RPC_E_DISCONNECTED);
+    EXPECT_EQ(providerSink->DispEventUnadvise(provider), RPC_E_DISCONNECTED);
+    EXPECT_FALSE(tvp.isConnected());
+    EXPECT_FALSE(service.isServed(5));
+
+    // A new server: the phone is there with new objects, reported once its port is added.
+    IDispatchPtr again = createMux();
+    ASSERT_TRUE(again);
+    EXPECT_EQ(service.clientObjectCount(), 2u);  // the old proxy is still held
+    auto* newSink = makeSink<MuxSink>();
+    ASSERT_EQ(newSink->DispEventAdvise(again), S_OK);
+    EXPECT_EQ(IDebugMuxPortsPtr(again)->HasPort(5), VARIANT_FALSE);
+    ASSERT_EQ(IDebugMuxPortsPtr(again)->AddPort(5), S_OK);
+    ASSERT_TRUE(newSink->waitFor(1));
+    EXPECT_EQ(newSink->snapshot(), (std::vector<std::string>{"connected 1001"}));
+    ITargetPtr newTarget = phone.object();
+    EXPECT_NE(newTarget, target);
+    EXPECT_EQ(newTarget->GetId(), 1001);
+    IDataProviderPtr newProvider = tvp.object();
+    EXPECT_NE(newProvider, provider);
+    EXPECT_EQ(IDataProviderStreamPtr(newProvider)->Connect(), VARIANT_TRUE);
+    EXPECT_TRUE(tvp.isConnected());
+
+    // The old sinks heard nothing of the new process.
+    ASSERT_TRUE(service.waitIdle());
+    EXPECT_EQ(muxSink->snapshot().size(), 0u);
+    EXPECT_EQ(providerSink->snapshot().size(), 1u);
+    EXPECT_EQ(newSink->DispEventUnadvise(again), S_OK);
+    for (auto* sink : {static_cast<IUnknown*>(static_cast<IDispatch*>(muxSink)),
+                       static_cast<IUnknown*>(static_cast<IDispatch*>(newSink))})
+        sink->Release();
+    targetSink->Release();
+    providerSink->Release();
+    mux = nullptr;
+    again = nullptr;
+    EXPECT_EQ(service.clientObjectCount(), 0u);
+}
+
+}  // namespace
+}  // namespace simtest
