@@ -61,6 +61,13 @@ STDMETHODIMP DebugMuxServer::FindConnectionPoint(REFIID riid, IConnectionPoint**
     return CComConnectionPointContainer::FindConnectionPoint(riid, ppCP);
 }
 
+STDMETHODIMP DebugMuxServer::GetTypeInfoCount(UINT* pctinfo) {
+    if (!pctinfo)
+        return E_POINTER;
+    *pctinfo = 0;
+    return isGone(m_core, m_epoch) ? RPC_E_DISCONNECTED : S_OK;
+}
+
 std::optional<FaultTable::Fault> DebugMuxServer::fault(const char* interfaceName,
                                                        const char* method, bool boolMethod) {
     auto core = m_core.lock();

@@ -38,6 +38,8 @@ class DebugMuxServer : public ATL::CComObjectRootEx<ATL::CComMultiThreadModel>,
     STDMETHOD(raw_HasPort)(BYTE port, VARIANT_BOOL* pVal) override;
     // RPC_E_DISCONNECTED once the object's process has ended.
     STDMETHOD(FindConnectionPoint)(REFIID riid, IConnectionPoint** ppCP) override;
+    // No type information (0); RPC_E_DISCONNECTED once the object's process has ended.
+    STDMETHOD(GetTypeInfoCount)(UINT* pctinfo) override;
     STDMETHOD(Reserved7)() override { return E_NOTIMPL; }
     STDMETHOD(Reserved8)() override { return E_NOTIMPL; }
     STDMETHOD(Reserved9)() override { return E_NOTIMPL; }

@@ -6,6 +6,7 @@
 #include "framework/core/Data.h"
 #include "framework/core/Trace.h"
 #include "framework/core/Values.h"
+#include "platform/com/ClassRegistry.h"
 #include "transport/DataProvider.h"
 
 namespace vela {
@@ -27,6 +28,9 @@ HRESULT EEDataProviderSink::unadvise(IUnknown* source) {
     if (IS_ERROR(hr))
         core::ToggleTrace(20, "EEDataProviderSink::unadvise FAILED (%s)\n",
                           core::HResult(hr).stringValue().c_str());
+    // A service in another process that went away (the unadvise then failed) never releases
+    // the sink it was handed: its references are taken back here.
+    platform::com::disconnectObject(static_cast<IDispatch*>(this));
     return hr;
 }
 

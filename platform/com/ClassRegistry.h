@@ -62,4 +62,10 @@ bool registerClass(REFCLSID clsid, DWORD contexts, ClassFactory factory);
 bool unregisterClass(REFCLSID clsid);
 bool isClassRegistered(REFCLSID clsid);
 
+// Takes back the references that other processes hold on an object of this process (on
+// Windows CoDisconnectObject): a sink handed to a service in another process is released by
+// that process only while it runs, and a service that went away never releases it. Within
+// one process there are none, and nothing is done.
+void disconnectObject(IUnknown* object);
+
 }  // namespace platform::com

@@ -98,4 +98,6 @@ bool isClassRegistered(REFCLSID clsid) {
     return r.classes.count(clsid) != 0;
 }
 
+void disconnectObject(IUnknown*) {}
+
 }  // namespace platform::com

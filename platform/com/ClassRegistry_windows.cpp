@@ -110,4 +110,9 @@ bool isClassRegistered(REFCLSID clsid) {
     return r.cookies.count(clsid) != 0;
 }
 
+void disconnectObject(IUnknown* object) {
+    if (object)
+        CoDisconnectObject(object, 0);
+}
+
 }  // namespace platform::com
