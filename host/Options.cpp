@@ -65,6 +65,15 @@ std::string usage() {
            "                             its session is up and its settings applied\n"
            "  --reconnect-after S        and comes back S seconds after it left\n"
            "  --activate-timeout S       seconds to wait for the channels (default 15)\n"
+           "  --sim-server               the simulated phones run in the simulated service's\n"
+           "                             own process (vela-mux-sim.exe, registered as the\n"
+           "                             multiplexer's COM server; Windows); their options\n"
+           "                             are vela-mux-sim's\n"
+           "  --kill-service-after S     with --sim-server: kill the service's process S\n"
+           "                             seconds after the session is up, and again after it\n"
+           "                             came back\n"
+           "  --report-memory            print the process's private memory after a warm-up\n"
+           "                             and at the end\n"
            "  --plugin PATH              the plug-in library (default: ../lib/vela/libvela.so\n"
            "                             from vela-host's folder, or the build tree's lib/;\n"
            "                             vela.dll in vela-host.exe's folder on Windows)\n"
@@ -116,6 +125,7 @@ bool parseOptions(const std::vector<std::string>& args, Options& o, std::string&
         return false;
     }
     o.command = Options::Command::Run;
+    std::string phoneOption;  // the first option of the simulated phones given
     for (std::size_t i = 1; i < args.size(); ++i) {
         const std::string& a = args[i];
         auto value = [&](const char* what) -> const std::string* {
@@ -182,6 +192,7 @@ bool parseOptions(const std::vector<std::string>& args, Options& o, std::string&
                 return false;
             o.pluginPath = *v;
         } else if (a == "--rate" || a == "--print-rate") {
+            phoneOption = phoneOption.empty() ? a : phoneOption;
             const std::string* v = value("a rate");
             if (!v)
                 return false;
@@ -192,6 +203,7 @@ bool parseOptions(const std::vector<std::string>& args, Options& o, std::string&
             }
             (a == "--rate" ? o.probeRate : o.printRate) = r;
         } else if (a == "--fault") {
+            phoneOption = phoneOption.empty() ? a : phoneOption;
             const std::string* v = value("a fault name");
             if (!v)
                 return false;
@@ -205,12 +217,26 @@ bool parseOptions(const std::vector<std::string>& args, Options& o, std::string&
                 return false;
             }
             o.faults.push_back(*v);
-        } else if (a == "--disconnect-after") {
-            if (!seconds(o.disconnectAfter))
+        } else if (a == "--disconnect-after" || a == "--reconnect-after") {
+            phoneOption = phoneOption.empty() ? a : phoneOption;
+            if (!seconds(a == "--disconnect-after" ? o.disconnectAfter : o.reconnectAfter))
                 return false;
-        } else if (a == "--reconnect-after") {
-            if (!seconds(o.reconnectAfter))
+        } else if (a == "--sim-server") {
+#if defined(_WIN32)
+            o.simServer = true;
+#else
+            error = "--sim-server: the service runs in a process of its own only on Windows";
+            return false;
+#endif
+        } else if (a == "--kill-service-after") {
+            if (!seconds(o.killServiceAfter))
                 return false;
+            if (o.killServiceAfter <= 0) {
+                error = "--kill-service-after: the time must be above 0";
+                return false;
+            }
+        } else if (a == "--report-memory") {
+            o.reportMemory = true;
         } else if (a == "--activate-timeout") {
             if (!seconds(o.activateTimeout))
                 return false;
@@ -221,6 +247,18 @@ bool parseOptions(const std::vector<std::string>& args, Options& o, std::string&
             return false;
         }
     }
+    if (o.simServer && !phoneOption.empty()) {
+        error = phoneOption +
+                ": with --sim-server the phones are vela-mux-sim's (give it to "
+                "vela-mux-sim /RegServer)";
+        return false;
+    }
+    if (o.killServiceAfter > 0 && !o.simServer) {
+        error = "--kill-service-after needs --sim-server";
+        return false;
+    }
+    if (o.simServer && o.simPhones == 0)
+        o.simPhones = 1;
     if (!o.faults.empty() && o.simPhones == 0)
         o.simPhones = 1;
     if (o.disconnectAfter > 0 && o.simPhones == 0)

@@ -26,6 +26,12 @@ struct Options {
     double disconnectAfter = 0;       // simulated phone 1 disconnects after this many seconds
     double reconnectAfter = 0;        // and comes back this many seconds after that
     double activateTimeout = 15;      // seconds to wait for the channels to come up
+    // The simulated phones run in the simulated service's own process (vela-mux-sim,
+    // registered as the multiplexer's COM local server; Windows): none is made here.
+    bool simServer = false;
+    double killServiceAfter = 0;  // with simServer: the service's process is killed this long
+                                  // after the session is up (and again after it came back)
+    bool reportMemory = false;    // the process's memory after warm-up and at the end
 
     // replay
     std::string replayFile;

@@ -62,6 +62,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/com/ClassRegistry.h"
 #include "platform/com/DebugMuxLib.h"
 
 namespace sim {
@@ -233,7 +234,12 @@ class SimService {
 
     // Registered: CoCreateInstance finds the classes. false simulates a service that is not
     // installed (REGDB_E_CLASSNOTREG).
-    void setRegistered(bool registered);
+    // A service in a process of its own registers each class for one client (ClassUse::Single)
+    // or for every client (the default); see platform/com/ClassRegistry.h.
+    void setRegistered(
+        bool registered,
+        platform::com::ClassUse debugMuxServerUse = platform::com::ClassUse::Multiple,
+        platform::com::ClassUse dataBlockUse = platform::com::ClassUse::Multiple);
     bool isRegistered() const;
 
     // DebugMuxServer objects alive, and the sinks advised on them together.

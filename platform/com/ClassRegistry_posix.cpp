@@ -70,7 +70,7 @@ HRESULT OleRun(IUnknown* pUnknown) {
 
 namespace platform::com {
 
-bool registerClass(REFCLSID clsid, DWORD contexts, ClassFactory factory) {
+bool registerClass(REFCLSID clsid, DWORD contexts, ClassFactory factory, ClassUse) {
     if (!factory)
         return false;
     Registry& r = registry();

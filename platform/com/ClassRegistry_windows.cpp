@@ -72,7 +72,7 @@ Registry& registry() {
 
 namespace platform::com {
 
-bool registerClass(REFCLSID clsid, DWORD contexts, ClassFactory factory) {
+bool registerClass(REFCLSID clsid, DWORD contexts, ClassFactory factory, ClassUse use) {
     if (!factory)
         return false;
     Registry& r = registry();
@@ -81,7 +81,9 @@ bool registerClass(REFCLSID clsid, DWORD contexts, ClassFactory factory) {
         return false;
     auto* object = new Factory(std::move(factory));
     DWORD cookie = 0;
-    HRESULT hr = CoRegisterClassObject(clsid, object, contexts, REGCLS_MULTIPLEUSE, &cookie);
+    HRESULT hr = CoRegisterClassObject(
+        clsid, object, contexts, use == ClassUse::Single ? REGCLS_SINGLEUSE : REGCLS_MULTIPLEUSE,
+        &cookie);
     object->Release();  // the runtime keeps its own reference while registered
     if (FAILED(hr))
         return false;
