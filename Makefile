@@ -7,7 +7,8 @@
 #   make demo   - a whole session against the simulated phone
 #   make unit   - ASan+UBSan build and tests only (quick)
 #   make bench  - optimised build and the benchmark programs
-#   make windows, make test-windows - the Windows cross build, and its tests under Wine
+#   make windows, make test-windows - the Windows cross build, and its tests under Wine (with the
+#                 simulated service in a process of its own: scripts/check-out-of-process)
 #   make deb    - the Debian package (build/release/vela_*.deb)
 #   make install-check - the package unpacked in a fresh root and checked file by file,
 #                 vela-host and the example host (examples/host, built out of tree against the
@@ -106,11 +107,13 @@ warnings: $(BUILD)/release/build.ninja $(BUILD)/fuzz/build.ninja
 windows: $(BUILD)/windows/build.ninja
 	cmake --build $(BUILD)/windows -j $(JOBS)
 
-# Then a whole vela-host.exe session under Wine, its capture replayed by the Linux vela-host.
+# Then a whole vela-host.exe session under Wine, its capture replayed by the Linux vela-host,
+# and sessions against the simulated service in a process of its own (vela-mux-sim.exe).
 test-windows: windows $(BUILD)/asan/build.ninja
 	scripts/run-wine-tests $(BUILD)/windows
 	cmake --build $(BUILD)/asan -j $(JOBS) --target vela-host
 	scripts/check-windows-session $(BUILD)/windows $(BUILD)/asan
+	scripts/check-out-of-process $(BUILD)/windows
 
 bench: $(BUILD)/release/build.ninja
 	cmake --build $(BUILD)/release -j $(JOBS) --target vela vela_benchmarks

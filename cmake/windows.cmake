@@ -32,4 +32,4 @@ set(VELA_WINDOWS_PENDING_TESTS)
 set(VELA_WINDOWS_DIRS platform framework protocol session transport decoding equipment sim
     tests/platform tests/framework tests/protocol tests/equipment tests/sim tests/session
     tests/decoding tests/transport/mux tests/transport/serial tests/transport/atchannel
-    host tests/host)
+    host tests/host bench/service)

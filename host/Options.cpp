@@ -50,6 +50,7 @@ std::string usage() {
            "                             phones are used only when no USB phone is found\n"
            "  --no-usb                   do not look for USB phones\n"
            "  --duration SECONDS         stop after this long (default: at Ctrl-C)\n"
+           "  --until-frames N           stop once N frames were received (or at --duration)\n"
            "  --probes \"A,B\"             switch on these settings by name, e.g.\n"
            "                             \"GSM Mode Reports,WCDMA Layer 3 Reports\"\n"
            "  --settings FILE            load the channel's settings from an XML file\n"
@@ -58,6 +59,10 @@ std::string usage() {
            "  --rate N                   simulated probe frames per second per probe (default "
            "200)\n"
            "  --print-rate N             simulated print-server lines per second (default 2)\n"
+           "  --frame-size N             bytes of a simulated probe frame (28 to 65536, default\n"
+           "                             64)\n"
+           "  --block-bytes N            most bytes of whole frames in one block of a simulated\n"
+           "                             phone (default 4096)\n"
            "  --fault NAME               simulated phone fault: nack-start, no-ack-start,\n"
            "                             nack-probes, error-frame (0.5 s after the first\n"
            "                             phone's session is up and its settings applied), split\n"
@@ -161,6 +166,16 @@ bool parseOptions(const std::vector<std::string>& args, Options& o, std::string&
         } else if (a == "--duration") {
             if (!seconds(o.durationSeconds))
                 return false;
+        } else if (a == "--until-frames") {
+            const std::string* v = value("a number of frames");
+            if (!v)
+                return false;
+            double n;
+            if (!number(*v, n) || n < 1 || n > 1e15 || n != std::floor(n)) {
+                error = "--until-frames: '" + *v + "' is not a number of frames";
+                return false;
+            }
+            o.untilFrames = static_cast<std::uint64_t>(n);
         } else if (a == "--probes") {
             const std::string* v = value("a list of setting names");
             if (!v)
@@ -202,6 +217,24 @@ bool parseOptions(const std::vector<std::string>& args, Options& o, std::string&
                 return false;
             }
             (a == "--rate" ? o.probeRate : o.printRate) = r;
+        } else if (a == "--frame-size" || a == "--block-bytes") {
+            phoneOption = phoneOption.empty() ? a : phoneOption;
+            const std::string* v = value("a number of bytes");
+            if (!v)
+                return false;
+            const bool frame = a == "--frame-size";
+            double n;
+            if (!number(*v, n) || n != std::floor(n) || n < (frame ? 28 : 1) ||
+                n > (frame ? 65536 : 1048576)) {
+                error = a + ": '" + *v + "' is not " +
+                        (frame ? "a frame size from 28 to 65536 bytes"
+                               : "a block size from 1 to 1048576 bytes");
+                return false;
+            }
+            if (frame)
+                o.frameSize = static_cast<unsigned int>(n);
+            else
+                o.blockBytes = static_cast<std::size_t>(n);
         } else if (a == "--fault") {
             phoneOption = phoneOption.empty() ? a : phoneOption;
             const std::string* v = value("a fault name");

@@ -1,6 +1,8 @@
 // The command line of vela-host.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -11,9 +13,10 @@ struct Options {
     enum class Command { Run, Replay, ListProbes, Help } command = Command::Help;
 
     // run
-    int simPhones = 0;           // simulated phones to run (0: only when no USB phone is found)
-    bool noUsb = false;          // do not look for USB phones
-    double durationSeconds = 0;  // 0: until Ctrl-C
+    int simPhones = 0;              // simulated phones to run (0: only when no USB phone is found)
+    bool noUsb = false;             // do not look for USB phones
+    double durationSeconds = 0;     // 0: until Ctrl-C
+    std::uint64_t untilFrames = 0;  // > 0: the run also ends once this many frames came
     std::vector<std::string> probes;  // settings to switch on, by name
     std::string settingsFile;         // persisted settings to load
     std::string saveSettingsFile;     // where to persist the settings afterwards
@@ -21,6 +24,8 @@ struct Options {
     std::string pluginPath;           // the plug-in library (default: next to the program)
     double probeRate = 200;           // frames per second per switched-on probe (simulated phones)
     double printRate = 2;             // print-server lines per second (simulated phones)
+    unsigned int frameSize = 64;      // bytes of a probe frame (simulated phones)
+    std::size_t blockBytes = 4096;    // most bytes of whole frames in one block (simulated phones)
     bool trace = false;               // component trace lines on stderr
     std::vector<std::string> faults;  // simulated phone faults: "nack-start", "no-ack-start", ...
     double disconnectAfter = 0;       // simulated phone 1 disconnects after this many seconds

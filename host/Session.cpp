@@ -241,6 +241,8 @@ class Run {
     };
     std::optional<MemorySample> m_memoryBefore, m_memoryAfter;
     MemorySample sampleMemory();
+    // Frames of every phone's TVP and print-server channels so far.
+    std::uint64_t receivedFrames();
     std::uint64_t m_lastFrames = 0, m_lastBytes = 0;
     double m_lastElapsed = 0;
 };
@@ -432,6 +434,8 @@ bool Run::addSimulatedPhone(int index, std::string& error) {
     options.name = "Vela phone (simulated) " + std::to_string(index + 1);
     options.probeRate = m_options.probeRate;
     options.printRate = m_options.printRate;
+    options.frameSize = m_options.frameSize;
+    options.blockBytes = m_options.blockBytes;
     try {
         phone->sim =
             sim::SimPhone::create(sim::SimService::instance(), port, 1001 + index, options);
@@ -611,6 +615,8 @@ void Run::loop() {
         const double elapsed = Seconds(now - start).count();
         if (timed && elapsed >= m_options.durationSeconds)
             break;
+        if (m_options.untilFrames > 0 && receivedFrames() >= m_options.untilFrames)
+            break;
         if (disconnectAt && now >= *disconnectAt) {
             first->sim->disconnect();
             disconnectAt.reset();
@@ -666,15 +672,21 @@ void Run::loop() {
         m_memoryAfter = sampleMemory();
 }
 
-Run::MemorySample Run::sampleMemory() {
-    MemorySample sample;
-    sample.bytes = privateMemoryBytes();
+std::uint64_t Run::receivedFrames() {
+    std::uint64_t frames = 0;
     for (auto& phone : m_phones) {
         if (!phone->recorder)
             continue;
         auto f = phone->recorder->figures();
-        sample.frames += f.tvpFrames + f.printFrames;
+        frames += f.tvpFrames + f.printFrames;
     }
+    return frames;
+}
+
+Run::MemorySample Run::sampleMemory() {
+    MemorySample sample;
+    sample.bytes = privateMemoryBytes();
+    sample.frames = receivedFrames();
     return sample;
 }
 

@@ -520,26 +520,33 @@ void SimService::clearFaults() {
     m_core->faults.clear();
 }
 
-void SimService::setRegistered(bool registered, platform::com::ClassUse debugMuxServerUse,
-                               platform::com::ClassUse dataBlockUse) {
+void SimService::setRegistered(bool registered) {
     if (registered) {
         std::weak_ptr<ServiceCore> core = m_core;
-        platform::com::registerClass(
-            CLSID_DebugMuxServer, CLSCTX_LOCAL_SERVER,
-            [core](IUnknown* outer, REFIID iid, void** ppv) {
-                return DebugMuxServer::createForClient(core, outer, iid, ppv);
-            },
-            debugMuxServerUse);
-        platform::com::registerClass(
-            CLSID_DataBlock, CLSCTX_LOCAL_SERVER,
-            [core](IUnknown* outer, REFIID iid, void** ppv) {
-                return DataBlock::createForClient(core, outer, iid, ppv);
-            },
-            dataBlockUse);
+        platform::com::registerClass(CLSID_DebugMuxServer, CLSCTX_LOCAL_SERVER,
+                                     [core](IUnknown* outer, REFIID iid, void** ppv) {
+                                         return DebugMuxServer::createForClient(core, outer, iid,
+                                                                                ppv);
+                                     });
+        platform::com::registerClass(CLSID_DataBlock, CLSCTX_LOCAL_SERVER,
+                                     [core](IUnknown* outer, REFIID iid, void** ppv) {
+                                         return DataBlock::createForClient(core, outer, iid, ppv);
+                                     });
     } else {
         platform::com::unregisterClass(CLSID_DebugMuxServer);
         platform::com::unregisterClass(CLSID_DataBlock);
     }
+}
+
+void SimService::registerAsServerProcess() {
+    setRegistered(false);
+    std::weak_ptr<ServiceCore> core = m_core;
+    platform::com::registerClass(
+        CLSID_DebugMuxServer, CLSCTX_LOCAL_SERVER,
+        [core](IUnknown* outer, REFIID iid, void** ppv) {
+            return DebugMuxServer::createForClient(core, outer, iid, ppv);
+        },
+        platform::com::ClassUse::Single);
 }
 
 void SimService::endProcess() {

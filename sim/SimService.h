@@ -62,7 +62,6 @@
 #include <string>
 #include <vector>
 
-#include "platform/com/ClassRegistry.h"
 #include "platform/com/DebugMuxLib.h"
 
 namespace sim {
@@ -234,12 +233,12 @@ class SimService {
 
     // Registered: CoCreateInstance finds the classes. false simulates a service that is not
     // installed (REGDB_E_CLASSNOTREG).
-    // A service in a process of its own registers each class for one client (ClassUse::Single)
-    // or for every client (the default); see platform/com/ClassRegistry.h.
-    void setRegistered(
-        bool registered,
-        platform::com::ClassUse debugMuxServerUse = platform::com::ClassUse::Multiple,
-        platform::com::ClassUse dataBlockUse = platform::com::ClassUse::Multiple);
+    void setRegistered(bool registered);
+    // Registers the classes as the service's own process (vela-mux-sim) offers them:
+    // CLSID_DebugMuxServer for one client (CoCreateInstance after the first starts a new
+    // process), CLSID_DataBlock not at all (its clients make their blocks in their own
+    // process, from this library: dllGetClassObject).
+    void registerAsServerProcess();
     bool isRegistered() const;
 
     // DebugMuxServer objects alive, and the sinks advised on them together.

@@ -14,9 +14,12 @@ namespace {
 struct ClassEntry {
     const CLSID* clsid;
     const wchar_t* name;
+    // The program serves the class (LocalServer32), or the library does in its client's process
+    // (InprocServer32).
+    bool localServer;
 };
-const ClassEntry kClasses[] = {{&CLSID_DebugMuxServer, L"DebugMuxServer"},
-                               {&CLSID_DataBlock, L"DataBlock"}};
+const ClassEntry kClasses[] = {{&CLSID_DebugMuxServer, L"DebugMuxServer", true},
+                               {&CLSID_DataBlock, L"DataBlock", false}};
 
 std::wstring guidText(const GUID& guid) {
     wchar_t text[40] = {};
@@ -71,36 +74,46 @@ LONG setValue(const std::wstring& path, const wchar_t* name, const std::wstring&
 
 }  // namespace
 
-bool registerServer(const std::wstring& program, const std::vector<std::string>& phoneArguments,
-                    std::string& error) {
+bool registerServer(const std::wstring& program, const std::wstring& library,
+                    const std::vector<std::string>& phoneArguments, std::string& error) {
+    if (library.empty()) {
+        error = "the simulated service's library is not known";
+        return false;
+    }
+    // What an earlier registration wrote goes first, so that nothing of it stays.
+    std::string ignored;
+    unregisterServer(ignored);
     const std::wstring command = wide(commandLine(narrow(program), phoneArguments));
     const std::wstring libid = guidText(LIBID_DebugMuxLib);
     for (const ClassEntry& entry : kClasses) {
         const std::wstring key = L"CLSID\\" + guidText(*entry.clsid);
         LONG result = setValue(key, nullptr, entry.name);
-        if (result == ERROR_SUCCESS)
+        if (result == ERROR_SUCCESS && entry.localServer)
             result = setValue(key + L"\\LocalServer32", nullptr, command);
+        if (result == ERROR_SUCCESS && !entry.localServer)
+            result = setValue(key + L"\\InprocServer32", nullptr, library);
+        if (result == ERROR_SUCCESS && !entry.localServer)
+            result = setValue(key + L"\\InprocServer32", L"ThreadingModel", L"Both");
         if (result == ERROR_SUCCESS)
             result = setValue(key + L"\\TypeLib", nullptr, libid);
         if (result == ERROR_SUCCESS)
             result = setValue(key + L"\\Version", nullptr, L"1.0");
         if (result != ERROR_SUCCESS) {
             error = errorText("writing HKEY_CLASSES_ROOT\\CLSID", result);
-            std::string ignored;
             unregisterServer(ignored);
             return false;
         }
     }
     // The type library is the program's own resource.
-    ITypeLib* library = nullptr;
-    HRESULT hr = LoadTypeLibEx(program.c_str(), REGKIND_NONE, &library);
+    ITypeLib* typeLibrary = nullptr;
+    std::wstring path = program;  // RegisterTypeLib takes a non-const string
+    HRESULT hr = LoadTypeLibEx(path.c_str(), REGKIND_NONE, &typeLibrary);
     if (SUCCEEDED(hr)) {
-        hr = RegisterTypeLib(library, program.c_str(), nullptr);
-        library->Release();
+        hr = RegisterTypeLib(typeLibrary, path.data(), nullptr);
+        typeLibrary->Release();
     }
     if (FAILED(hr)) {
         error = errorText("registering the type library", hr);
-        std::string ignored;
         unregisterServer(ignored);
         return false;
     }

@@ -28,16 +28,23 @@ using namespace std::chrono_literals;
 // a client that went away before it created anything).
 constexpr auto kFirstClientWait = 60s;
 
-std::wstring programPath() {
+// The full path of a module (null: the program).
+std::wstring modulePath(HMODULE module) {
     std::wstring path(MAX_PATH, L'\0');
     for (;;) {
-        DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        DWORD n = GetModuleFileNameW(module, path.data(), static_cast<DWORD>(path.size()));
         if (n < path.size()) {
             path.resize(n);
             return path;
         }
         path.resize(path.size() * 2);
     }
+}
+
+// The simulated service's library, loaded with the program.
+std::wstring serviceLibraryPath() {
+    HMODULE module = GetModuleHandleW(L"libvela_sim.dll");
+    return module ? modulePath(module) : std::wstring();
 }
 
 // The first phone's timed faults (--fault error-frame, --disconnect-after, --reconnect-after),
@@ -109,15 +116,8 @@ class FaultSchedule {
 
 int serve(const muxsim::ServerOptions& options) {
     sim::SimService& service = sim::SimService::instance();
-    // Each class is registered for every client: see the README (Building for Windows) for
-    // why one process serves them all.
-    service.setRegistered(false);
-    auto use = [](const char* name) {
-        const char* v = std::getenv(name);
-        return v && std::string(v) == "single" ? platform::com::ClassUse::Single
-                                               : platform::com::ClassUse::Multiple;
-    };
-    service.setRegistered(true, use("VELA_MUXSIM_MUXUSE"), use("VELA_MUXSIM_BLOCKUSE"));
+    // DebugMuxServer for one client: see the README (Building for Windows) for why.
+    service.registerAsServerProcess();
     std::vector<std::unique_ptr<sim::SimPhone>> phones;
     for (int i = 0; i < options.phones; ++i) {
         sim::SimPhoneOptions phoneOptions;
@@ -156,8 +156,6 @@ int serve(const muxsim::ServerOptions& options) {
         service.setRegistered(false);
     }
     phones.clear();
-    service.reset();
-    service.setRegistered(false);
     return 0;
 }
 
@@ -183,7 +181,8 @@ int main(int argc, char** argv) {
     int code = 0;
     switch (options.action) {
         case muxsim::ServerOptions::Action::Register:
-            if (!muxsim::registerServer(programPath(), options.phoneArguments, error)) {
+            if (!muxsim::registerServer(modulePath(nullptr), serviceLibraryPath(),
+                                        options.phoneArguments, error)) {
                 std::cerr << "vela-mux-sim: cannot register: " << error << '\n';
                 code = 1;
             }

@@ -16,8 +16,15 @@ std::string failure(const std::vector<std::string>& args) {
 TEST(Options, ServiceInItsOwnProcess) {
     host::Options options;
     std::string error;
-    ASSERT_TRUE(host::parseOptions({"run", "--sim", "--report-memory"}, options, error)) << error;
+    ASSERT_TRUE(host::parseOptions(
+        {"run", "--sim", "--report-memory", "--frame-size", "4096", "--block-bytes", "4096"},
+        options, error))
+        << error;
     EXPECT_TRUE(options.reportMemory);
+    EXPECT_EQ(options.frameSize, 4096u);
+    EXPECT_EQ(options.blockBytes, 4096u);
+    EXPECT_EQ(failure({"run", "--frame-size", "27"}),
+              "--frame-size: '27' is not a frame size from 28 to 65536 bytes");
     EXPECT_EQ(failure({"run", "--kill-service-after", "3"}),
               "--kill-service-after needs --sim-server");
 #if defined(_WIN32)
