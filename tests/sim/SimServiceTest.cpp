@@ -353,3 +353,41 @@ TEST_F(SimProcessTest, ObjectsOfAnEndedProcessAreDisconnectedAndANewOneServesThe
 
 }  // namespace
 }  // namespace simtest
+
+#if defined(_WIN32)
+namespace simtest {
+namespace {
+
+// The library as the in-process server of the blocks that a client of the service in its own
+// process sends: a block of no service (no fault applies), with its caller's arrays.
+TEST_F(SimServiceTest, LibraryServesDataBlocksInTheClientsProcess) {
+    IClassFactory* factory = nullptr;
+    ASSERT_EQ(
+        DllGetClassObject(CLSID_DataBlock, IID_IClassFactory, reinterpret_cast<void**>(&factory)),
+        S_OK);
+    service.failAlways("DataBlock");  // the service's faults do not reach it
+    service.failAlways("PutData");
+    IDataBlock* block = nullptr;
+    ASSERT_EQ(factory->CreateInstance(nullptr, IID_IDataBlock, reinterpret_cast<void**>(&block)),
+              S_OK);
+    factory->Release();
+    SAFEARRAY* bytes = platform::com::safeArrayCreateVectorCopy(VT_UI1, "\x01\x02", 2);
+    EXPECT_EQ(block->put_Data(&bytes), S_OK);
+    SafeArrayDestroy(bytes);
+    LONG size = 0;
+    EXPECT_EQ(block->get_Size(&size), S_OK);
+    EXPECT_EQ(size, 2);
+    EXPECT_EQ(service.clientObjectCount(), 0u);  // not the service's
+    block->Release();
+    service.clearFaults();
+
+    void* none = nullptr;
+    EXPECT_EQ(DllGetClassObject(CLSID_DebugMuxServer, IID_IClassFactory, &none),
+              CLASS_E_CLASSNOTAVAILABLE);
+    EXPECT_EQ(none, nullptr);
+    EXPECT_EQ(DllCanUnloadNow(), S_FALSE);
+}
+
+}  // namespace
+}  // namespace simtest
+#endif
