@@ -144,8 +144,15 @@ RCPtr<core::RCObject> VelaEquipment::onActivateChannel(const GUID& guid) {
     auto* vela = dynamic_cast<VelaChannel*>(getChannel(guid).get());
     if (vela) {
         std::string name = vela->getName();
-        if (m_spTarget)
+        if (m_spTarget) {
             m_spTarget->attachChannel(name, vela);
+        } else if (m_spDebugMux) {
+            // No phone: the multiplexer service may have gone. Attached again, the multiplexer
+            // makes a new one if it can, and hands over the phone when the service reports it.
+            const std::string port = tvpPortName();
+            if (!port.empty())
+                m_spDebugMux->attachEquipment(port, this);
+        }
     }
     return result;
 }

@@ -60,4 +60,14 @@ class SimAtPort {
     std::string m_path;
 };
 
+// The process's private memory in bytes: on Windows PrivateUsage of GetProcessMemoryInfo, or
+// PagefileUsage where that stays 0 (as under Wine); on Linux the anonymous resident memory
+// (RssAnon). 0 when it cannot be read.
+std::uint64_t privateMemoryBytes();
+
+// Ends every process whose program file has that name (as "vela-mux-sim.exe"), as a kill does:
+// the process runs nothing more of its own. How many were ended; -1 where processes are not
+// ended this way (Linux).
+int killProcesses(const std::string& programName);
+
 }  // namespace host

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 
 #include "host/HostPlatform.h"
@@ -101,6 +102,23 @@ bool SimAtPort::open(int comNumber, std::string& reason) {
     m_path = name;
     ::setenv(("VELA_COM" + std::to_string(comNumber)).c_str(), name, 1);
     return true;
+}
+
+std::uint64_t privateMemoryBytes() {
+    std::FILE* status = std::fopen("/proc/self/status", "r");
+    if (!status)
+        return 0;
+    char line[256];
+    unsigned long long kib = 0;
+    while (std::fgets(line, sizeof line, status))
+        if (std::sscanf(line, "RssAnon: %llu kB", &kib) == 1)
+            break;
+    std::fclose(status);
+    return static_cast<std::uint64_t>(kib) * 1024;
+}
+
+int killProcesses(const std::string&) {
+    return -1;
 }
 
 }  // namespace host

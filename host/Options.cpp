@@ -53,6 +53,7 @@ std::string usage() {
            "                             on USB fails\n"
            "  --no-usb                   do not look for USB phones (with --sim)\n"
            "  --duration SECONDS         stop after this long (default: at Ctrl-C)\n"
+           "  --until-frames N           stop once N frames were received (or at --duration)\n"
            "  --probes \"A,B\"             switch on these settings by name, e.g.\n"
            "                             \"GSM Mode Reports,WCDMA Layer 3 Reports\"\n"
            "  --settings FILE            load the channel's settings from an XML file\n"
@@ -61,6 +62,10 @@ std::string usage() {
            "  --rate N                   simulated probe frames per second per probe (default "
            "200)\n"
            "  --print-rate N             simulated print-server lines per second (default 2)\n"
+           "  --frame-size N             bytes of a simulated probe frame (28 to 65536, default\n"
+           "                             64)\n"
+           "  --block-bytes N            most bytes of whole frames in one block of a simulated\n"
+           "                             phone (default 4096)\n"
            "  --fault NAME               simulated phone fault: nack-start, no-ack-start,\n"
            "                             nack-probes, error-frame (0.5 s after the first\n"
            "                             phone's session is up and its settings applied), split\n"
@@ -68,6 +73,15 @@ std::string usage() {
            "                             its session is up and its settings applied\n"
            "  --reconnect-after S        and comes back S seconds after it left\n"
            "  --activate-timeout S       seconds to wait for the channels (default 15)\n"
+           "  --sim-server               the simulated phones run in the simulated service's\n"
+           "                             own process (vela-mux-sim.exe, registered as the\n"
+           "                             multiplexer's COM server; Windows); their options\n"
+           "                             are vela-mux-sim's\n"
+           "  --kill-service-after S     with --sim-server: kill the service's process S\n"
+           "                             seconds after the session is up, and again after it\n"
+           "                             came back\n"
+           "  --report-memory            print the process's private memory after a warm-up\n"
+           "                             and at the end\n"
            "  --plugin PATH              the plug-in library (default: ../lib/vela/libvela.so\n"
            "                             from vela-host's folder, or the build tree's lib/;\n"
            "                             vela.dll in vela-host.exe's folder on Windows)\n"
@@ -131,6 +145,7 @@ bool parseOptions(const std::vector<std::string>& args, Options& o, std::string&
         return false;
     }
     o.command = Options::Command::Run;
+    std::string phoneOption;  // the first option of the simulated phones given
     for (std::size_t i = 1; i < args.size(); ++i) {
         const std::string& a = args[i];
         auto value = [&](const char* what) -> const std::string* {
@@ -166,6 +181,16 @@ bool parseOptions(const std::vector<std::string>& args, Options& o, std::string&
         } else if (a == "--duration") {
             if (!seconds(o.durationSeconds))
                 return false;
+        } else if (a == "--until-frames") {
+            const std::string* v = value("a number of frames");
+            if (!v)
+                return false;
+            double n;
+            if (!number(*v, n) || n < 1 || n > 1e15 || n != std::floor(n)) {
+                error = "--until-frames: '" + *v + "' is not a number of frames";
+                return false;
+            }
+            o.untilFrames = static_cast<std::uint64_t>(n);
         } else if (a == "--probes") {
             const std::string* v = value("a list of setting names");
             if (!v)
@@ -197,6 +222,7 @@ bool parseOptions(const std::vector<std::string>& args, Options& o, std::string&
                 return false;
             o.pluginPath = *v;
         } else if (a == "--rate" || a == "--print-rate") {
+            phoneOption = phoneOption.empty() ? a : phoneOption;
             const std::string* v = value("a rate");
             if (!v)
                 return false;
@@ -206,7 +232,26 @@ bool parseOptions(const std::vector<std::string>& args, Options& o, std::string&
                 return false;
             }
             (a == "--rate" ? o.probeRate : o.printRate) = r;
+        } else if (a == "--frame-size" || a == "--block-bytes") {
+            phoneOption = phoneOption.empty() ? a : phoneOption;
+            const std::string* v = value("a number of bytes");
+            if (!v)
+                return false;
+            const bool frame = a == "--frame-size";
+            double n;
+            if (!number(*v, n) || n != std::floor(n) || n < (frame ? 28 : 1) ||
+                n > (frame ? 65536 : 1048576)) {
+                error = a + ": '" + *v + "' is not " +
+                        (frame ? "a frame size from 28 to 65536 bytes"
+                               : "a block size from 1 to 1048576 bytes");
+                return false;
+            }
+            if (frame)
+                o.frameSize = static_cast<unsigned int>(n);
+            else
+                o.blockBytes = static_cast<std::size_t>(n);
         } else if (a == "--fault") {
+            phoneOption = phoneOption.empty() ? a : phoneOption;
             const std::string* v = value("a fault name");
             if (!v)
                 return false;
@@ -220,12 +265,26 @@ bool parseOptions(const std::vector<std::string>& args, Options& o, std::string&
                 return false;
             }
             o.faults.push_back(*v);
-        } else if (a == "--disconnect-after") {
-            if (!seconds(o.disconnectAfter))
+        } else if (a == "--disconnect-after" || a == "--reconnect-after") {
+            phoneOption = phoneOption.empty() ? a : phoneOption;
+            if (!seconds(a == "--disconnect-after" ? o.disconnectAfter : o.reconnectAfter))
                 return false;
-        } else if (a == "--reconnect-after") {
-            if (!seconds(o.reconnectAfter))
+        } else if (a == "--sim-server") {
+#if defined(_WIN32)
+            o.simServer = true;
+#else
+            error = "--sim-server: the service runs in a process of its own only on Windows";
+            return false;
+#endif
+        } else if (a == "--kill-service-after") {
+            if (!seconds(o.killServiceAfter))
                 return false;
+            if (o.killServiceAfter <= 0) {
+                error = "--kill-service-after: the time must be above 0";
+                return false;
+            }
+        } else if (a == "--report-memory") {
+            o.reportMemory = true;
         } else if (a == "--activate-timeout") {
             if (!seconds(o.activateTimeout))
                 return false;
@@ -236,6 +295,18 @@ bool parseOptions(const std::vector<std::string>& args, Options& o, std::string&
             return false;
         }
     }
+    if (o.simServer && !phoneOption.empty()) {
+        error = phoneOption +
+                ": with --sim-server the phones are vela-mux-sim's (give it to "
+                "vela-mux-sim /RegServer)";
+        return false;
+    }
+    if (o.killServiceAfter > 0 && !o.simServer) {
+        error = "--kill-service-after needs --sim-server";
+        return false;
+    }
+    if (o.simServer && o.simPhones == 0)
+        o.simPhones = 1;
     if (o.noUsb && o.simPhones == 0 && o.faults.empty() && o.disconnectAfter <= 0) {
         error = "--no-usb leaves no phone to run with (add --sim for a simulated phone)";
         return false;

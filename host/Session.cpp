@@ -232,6 +232,17 @@ class Run {
     CaptureWriter m_capture;
     std::vector<std::unique_ptr<Phone>> m_phones;
     bool m_applyFailed = false;
+    int m_serviceKills = 0;  // --kill-service-after
+    // --report-memory: the private memory and the frames received so far, after the warm-up
+    // and at the end.
+    struct MemorySample {
+        std::uint64_t bytes = 0;
+        std::uint64_t frames = 0;
+    };
+    std::optional<MemorySample> m_memoryBefore, m_memoryAfter;
+    MemorySample sampleMemory();
+    // Frames of every phone's TVP and print-server channels so far.
+    std::uint64_t receivedFrames();
     std::uint64_t m_lastFrames = 0, m_lastBytes = 0;
     double m_lastElapsed = 0;
 };
@@ -394,6 +405,24 @@ bool Run::addSimulatedPhone(int index, std::string& error) {
     phone->number = static_cast<int>(m_phones.size());
     const int port = 5 + 2 * index;
     const int atPort = port + 1;
+    if (m_options.simServer) {
+        // The phone runs in the service's process, which the component reaches through COM;
+        // it has no AT port here.
+        if (!m_noAtPortReported)
+            m_out << "The simulated phones run in the simulated service's own process "
+                     "(vela-mux-sim): their sessions run without the AT channel.\n";
+        m_noAtPortReported = true;
+        RCPtr<equip::DeviceInfoData> device(new equip::DeviceInfoData());
+        device->vendorId = "F1E0";
+        device->productId = "D001";
+        device->vendor = "Vela";
+        device->product = "Vela phone (simulated) " + std::to_string(index + 1);
+        device->serialNumber = "SIM" + std::to_string(1001 + index);
+        device->ports.push_back({"COM" + std::to_string(port), "Modem", ""});
+        phone->device = device;
+        m_phones.push_back(std::move(phone));
+        return true;
+    }
     // The AT port, reached as COM<atPort>. Without one the phone has no AT channel; its TVP
     // and print-server channels, and so the recording, do not need it.
     phone->atPort = std::make_unique<SimAtPort>();
@@ -409,6 +438,8 @@ bool Run::addSimulatedPhone(int index, std::string& error) {
     options.name = "Vela phone (simulated) " + std::to_string(index + 1);
     options.probeRate = m_options.probeRate;
     options.printRate = m_options.printRate;
+    options.frameSize = m_options.frameSize;
+    options.blockBytes = m_options.blockBytes;
     try {
         phone->sim =
             sim::SimPhone::create(sim::SimService::instance(), port, 1001 + index, options);
@@ -444,8 +475,10 @@ bool Run::addSimulatedPhone(int index, std::string& error) {
 }
 
 bool Run::createEquipment(Phone& phone, std::string& error) {
+    // The running numbers of the simulated phones' reports are checked, wherever they run.
+    const bool simulated = phone.sim != nullptr || m_options.simServer;
     phone.recorder = new Recorder(static_cast<std::uint8_t>(phone.number),
-                                  m_capture.isOpen() ? &m_capture : nullptr, phone.sim != nullptr);
+                                  m_capture.isOpen() ? &m_capture : nullptr, simulated);
     phone.observer = new HostObserver(m_wake);
     return phone.create(*phone.device, *phone.recorder, *phone.observer, error);
 }
@@ -569,7 +602,14 @@ void Run::loop() {
     };
     Phone* first = m_phones.empty() ? nullptr : m_phones[0].get();
     const bool simulated = first && first->sim && first->readyAt;
-    std::optional<Clock::time_point> disconnectAt, reconnectAt, errorAt;
+    std::optional<Clock::time_point> disconnectAt, reconnectAt, errorAt, killAt, memoryAt;
+    const bool killing = m_options.simServer && m_options.killServiceAfter > 0;
+    if (killing && first && first->readyAt)
+        killAt = after(*first->readyAt, m_options.killServiceAfter);
+    // The memory after two seconds of traffic: what the session keeps for good is allocated
+    // by then.
+    if (m_options.reportMemory)
+        memoryAt = after(first && first->readyAt ? *first->readyAt : start, 2.0);
     if (simulated && m_options.disconnectAfter > 0)
         disconnectAt = after(*first->readyAt, m_options.disconnectAfter);
     if (simulated && sendError)
@@ -578,6 +618,8 @@ void Run::loop() {
         const auto now = Clock::now();
         const double elapsed = Seconds(now - start).count();
         if (timed && elapsed >= m_options.durationSeconds)
+            break;
+        if (m_options.untilFrames > 0 && receivedFrames() >= m_options.untilFrames)
             break;
         if (disconnectAt && now >= *disconnectAt) {
             first->sim->disconnect();
@@ -593,6 +635,17 @@ void Run::loop() {
             first->sim->sendErrorFrame({0xDE, 0xAD, 0xBE, 0xEF});
             errorAt.reset();
         }
+        if (killAt && now >= *killAt) {
+            const int ended = killProcesses("vela-mux-sim.exe");
+            core::ToggleTrace(40, "Run::loop killed %d vela-mux-sim processes\n", ended);
+            if (ended > 0)
+                ++m_serviceKills;
+            killAt.reset();
+        }
+        if (memoryAt && now >= *memoryAt) {
+            m_memoryBefore = sampleMemory();
+            memoryAt.reset();
+        }
         // A phone whose session went away and came back (a phone that restarted has forgotten
         // its probes) gets the settings again.
         for (auto& phone : m_phones) {
@@ -603,6 +656,9 @@ void Run::loop() {
                 phone->tvp->getActiveStateSnapshot() == dsrc::CHANNEL_STATE_ACTIVE) {
                 phone->sessions = activations;
                 applySettings(*phone, true);
+                // The service's process is killed again once the session is back.
+                if (killing && phone.get() == first && !killAt)
+                    killAt = after(Clock::now(), m_options.killServiceAfter);
             }
         }
         showStatus(elapsed, false);
@@ -610,12 +666,32 @@ void Run::loop() {
         auto wake = after(Clock::now(), 0.5);
         if (timed)
             wake = std::min(wake, after(start, m_options.durationSeconds));
-        for (const auto& due : {disconnectAt, reconnectAt, errorAt})
+        for (const auto& due : {disconnectAt, reconnectAt, errorAt, killAt, memoryAt})
             if (due)
                 wake = std::min(wake, *due);
         if (waitFor({}, wake + std::chrono::milliseconds(1)) == Wake::Stopped)
             break;
     }
+    if (m_memoryBefore)
+        m_memoryAfter = sampleMemory();
+}
+
+std::uint64_t Run::receivedFrames() {
+    std::uint64_t frames = 0;
+    for (auto& phone : m_phones) {
+        if (!phone->recorder)
+            continue;
+        auto f = phone->recorder->figures();
+        frames += f.tvpFrames + f.printFrames;
+    }
+    return frames;
+}
+
+Run::MemorySample Run::sampleMemory() {
+    MemorySample sample;
+    sample.bytes = privateMemoryBytes();
+    sample.frames = receivedFrames();
+    return sample;
 }
 
 void Run::showStatus(double elapsed, bool final) {
@@ -717,9 +793,19 @@ void Run::summary(double elapsed) {
             auto s = phone->sim->counters();
             m_out << "  the simulated phone sent " << s.probeFrames << " probe frames, "
                   << s.printLines << " print lines, " << s.acks << " acknowledgements\n";
+        }
+        if (phone->sim || m_options.simServer)
             m_out << "  reports lost " << f.lostReports << ", repeated " << f.repeatedReports
                   << ", phone restarts " << f.restarts << '\n';
-        }
+    }
+    if (m_options.killServiceAfter > 0)
+        m_out << "the simulated service's process was killed " << m_serviceKills << " times\n";
+    if (m_memoryBefore && m_memoryAfter) {
+        const auto kib = [](std::uint64_t bytes) { return static_cast<long long>(bytes / 1024); };
+        m_out << "memory: " << kib(m_memoryBefore->bytes) << " KiB private after the warm-up, "
+              << kib(m_memoryAfter->bytes) << " KiB at the end: growth "
+              << kib(m_memoryAfter->bytes) - kib(m_memoryBefore->bytes) << " KiB over "
+              << m_memoryAfter->frames - m_memoryBefore->frames << " frames\n";
     }
     if (!m_options.recordFile.empty()) {
         m_out << "recorded " << m_capture.getRecordCount() << " frames to " << m_options.recordFile;

@@ -111,7 +111,8 @@ class ProviderSink
     SINK_ENTRY_EX(2, DIID__IDataProviderEvents, DataProviderEvents::DataAvailable, OnData)
     SINK_ENTRY_EX(2, DIID__IDataProviderEvents, DataProviderEvents::Disconnected, OnDisconnected)
     END_SINK_MAP()
-    // Reads the block as the component does: Data, then Size, then the locked bytes.
+    // Reads the block as the component does: Data, then Size, then the locked bytes; the
+    // array is the reader's and is destroyed.
     void __stdcall OnData(IDispatch* p) {
         IDataBlockPtr block(p);
         if (!block)
@@ -119,11 +120,14 @@ class ProviderSink
         SAFEARRAY* data = block->GetData();
         LONG size = block->GetSize();
         void* bytes = nullptr;
-        if (FAILED(SafeArrayAccessData(data, &bytes)))
+        if (FAILED(SafeArrayAccessData(data, &bytes))) {
+            SafeArrayDestroy(data);
             return add("locked");
+        }
         sim::Bytes copy(static_cast<std::uint8_t*>(bytes),
                         static_cast<std::uint8_t*>(bytes) + size);
         SafeArrayUnaccessData(data);
+        SafeArrayDestroy(data);
         {
             std::lock_guard<std::mutex> lock(mutex);
             blocks.push_back(copy);

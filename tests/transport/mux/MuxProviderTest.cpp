@@ -1,5 +1,7 @@
 // DataProvider and its event sink on their own, against the simulated service's provider
 // objects and a hand-made data block.
+#include <algorithm>
+
 #include "MuxTestSupport.h"
 #include "transport/EEDataProviderSink.h"
 
@@ -8,7 +10,9 @@ namespace {
 
 using vela::DataProvider;
 
-// A data block whose Size and array a test chooses.
+// A data block whose Size and array a test chooses. Data hands out an array laid over the
+// block's own bytes (FADF_STATIC): destroying it zeroes them, which shows that the receiver
+// destroyed the array it was given.
 class FakeBlock : public ATL::CComObjectRootEx<ATL::CComMultiThreadModel>,
                   public ATL::IDispatchImpl<IDataBlock> {
   public:
@@ -23,27 +27,33 @@ class FakeBlock : public ATL::CComObjectRootEx<ATL::CComMultiThreadModel>,
         IDataBlockPtr result(static_cast<IDataBlock*>(block));
         block->m_size = size;
         if (bytes) {
-            block->m_array = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(bytes->size()));
-            if (!bytes->empty())
-                std::memcpy(block->m_array->pvData, bytes->data(), bytes->size());
+            block->m_bytes = *bytes;
+            block->m_hasArray = true;
         }
         return result;
     }
-    void FinalRelease() { SafeArrayDestroy(m_array); }
 
     STDMETHOD(get_Size)(LONG* pVal) override {
         *pVal = m_size;
         return S_OK;
     }
     STDMETHOD(get_Data)(SAFEARRAY** pVal) override {
-        *pVal = m_array;
+        *pVal = m_hasArray ? platform::com::safeArrayCreateVectorOver(
+                                 VT_UI1, m_bytes.data(), static_cast<ULONG>(m_bytes.size()))
+                           : nullptr;
         return S_OK;
     }
     STDMETHOD(put_Data)(SAFEARRAY**) override { return E_NOTIMPL; }
 
+    // Whether an array handed out was destroyed (its bytes are zero).
+    bool arrayDestroyed() const {
+        return std::all_of(m_bytes.begin(), m_bytes.end(), [](std::uint8_t b) { return b == 0; });
+    }
+
   private:
     LONG m_size = 0;
-    SAFEARRAY* m_array = nullptr;
+    std::vector<std::uint8_t> m_bytes;
+    bool m_hasArray = false;
 };
 
 class MuxProviderTest : public MuxTest {
@@ -135,7 +145,7 @@ TEST_F(MuxProviderTest, BlockThePipeRefusesIsCountedAndTraced) {
     EXPECT_EQ(bytesOf(*pipe->readData()), sim::Bytes(8, 0));
 }
 
-TEST_F(MuxProviderTest, SinkCopiesNoMoreThanTheArrayHolds) {
+TEST_F(MuxProviderTest, SinkCopiesNoMoreThanTheArrayHoldsAndDestroysIt) {
     core::TraceCapture trace;
     RCPtr<core::Pipe> pipe = provider->getOutPipe();
     ATL::CComObject<vela::EEDataProviderSink>* sink = nullptr;
@@ -143,12 +153,14 @@ TEST_F(MuxProviderTest, SinkCopiesNoMoreThanTheArrayHolds) {
     sink->AddRef();
 
     const std::vector<std::uint8_t> four{1, 2, 3, 4};
-    sink->OnDataAvailable(FakeBlock::make(4, &four));  // no owner yet: ignored
+    IDataBlockPtr ignored = FakeBlock::make(4, &four);
+    sink->OnDataAvailable(ignored);  // no owner yet: ignored, Data not even read
     sink->setOwner(provider.get());
-    sink->OnDataAvailable(FakeBlock::make(100, &four));  // Size beyond the array
-    sink->OnDataAvailable(FakeBlock::make(2, &four));    // Size within it
-    sink->OnDataAvailable(FakeBlock::make(0, &four));
-    sink->OnDataAvailable(FakeBlock::make(-5, &four));
+    std::vector<IDataBlockPtr> blocks{FakeBlock::make(100, &four),  // Size beyond the array
+                                      FakeBlock::make(2, &four),    // Size within it
+                                      FakeBlock::make(0, &four), FakeBlock::make(-5, &four)};
+    for (auto& block : blocks)
+        sink->OnDataAvailable(block);
     sink->OnDataAvailable(FakeBlock::make(3, nullptr));  // no array to lock
     sink->OnDataAvailable(nullptr);
     sink->OnDisconnected();
@@ -163,6 +175,10 @@ TEST_F(MuxProviderTest, SinkCopiesNoMoreThanTheArrayHolds) {
     EXPECT_TRUE(pipe->readData()->empty());
     EXPECT_EQ(trace.count("EEDataProviderSink::OnDataAvailable / SafeArrayAccessData FAILED ("),
               1u);
+    // The array each block handed out was destroyed by the sink, after the bytes were copied.
+    for (auto& block : blocks)
+        EXPECT_TRUE(static_cast<FakeBlock*>(block.GetInterfacePtr())->arrayDestroyed());
+    EXPECT_FALSE(static_cast<FakeBlock*>(ignored.GetInterfacePtr())->arrayDestroyed());
 }
 
 TEST_F(MuxProviderTest, ObjectWithoutTheProviderInterfacesGivesEmptyAnswers) {
