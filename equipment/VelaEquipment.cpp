@@ -149,9 +149,8 @@ RCPtr<core::RCObject> VelaEquipment::onActivateChannel(const GUID& guid) {
         } else if (m_spDebugMux) {
             // No phone: the multiplexer service may have gone. Attached again, the multiplexer
             // makes a new one if it can, and hands over the phone when the service reports it.
-            const std::string port = tvpPortName();
-            if (!port.empty())
-                m_spDebugMux->attachEquipment(port, this);
+            if (!m_attachedPort.empty())
+                m_spDebugMux->attachEquipment(m_attachedPort, this);
         }
     }
     return result;
