@@ -33,6 +33,7 @@ bool TVP::onBeginWorkThread() {
 }
 
 bool TVP::onEndWorkThread() {
+    noteShedding(false);
     m_spPropertyStore.reset();
     m_spBuffer.reset();
     m_queue.clear();
@@ -53,6 +54,7 @@ void TVP::onSetDataProvider(const RCPtr<DataProvider>& provider) {
 }
 
 void TVP::onStreamEnded() {
+    noteShedding(false);
     // Bytes of the old stream do not continue in the new one: a frame begun there is lost.
     if (m_spBuffer && !m_spBuffer->empty()) {
         m_counters.bytesCutShort += m_spBuffer->size();
@@ -62,6 +64,38 @@ void TVP::onStreamEnded() {
                           m_spBuffer->size());
     }
     m_spBuffer.reset();
+}
+
+void TVP::onStreamGap() {
+    ++m_counters.gaps;
+    // The rest of a frame begun before the gap was in the dropped blocks: the bytes after the
+    // gap would be taken for it. The next block is cut afresh.
+    if (m_spBuffer && !m_spBuffer->empty()) {
+        m_counters.bytesCutShort += m_spBuffer->size();
+        core::ToggleTrace(20,
+                          "TVP::onDataFromUE dropped %zu bytes of a frame whose rest the provider "
+                          "dropped\n",
+                          m_spBuffer->size());
+        m_spBuffer->clear();
+    }
+}
+
+void TVP::noteShedding(bool behind) {
+    if (behind == m_shedding)
+        return;
+    m_shedding = behind;
+    if (behind) {
+        core::ToggleTrace(20,
+                          "TVP::onDataFromUE the channel is behind its stream: reports are "
+                          "dropped until it catches up\n");
+        return;
+    }
+    core::ToggleTrace(20,
+                      "TVP::onDataFromUE the channel caught up: %llu reports dropped (%llu in "
+                      "all)\n",
+                      static_cast<unsigned long long>(m_shedInStretch),
+                      static_cast<unsigned long long>(m_counters.reportsShed));
+    m_shedInStretch = 0;
 }
 
 RCPtr<core::RCObject> TVP::onActivate(const RCPtr<dsrc::DataSourceSink>& sink) {
@@ -120,6 +154,7 @@ bool TVP::sendCommand(const RCPtr<TvpIoProtocol>& frame) {
 void TVP::onDataFromUE(const RCPtr<core::Data>& block) {
     if (!block)
         return;
+    noteShedding(isBehind());
     // Frames are cut straight from the block: each frame object shares the block's bytes. Only
     // a frame that began in an earlier block is put together in the reassembly buffer, from
     // the bytes it still needs; the frames after it are again cut from the block.
@@ -195,6 +230,7 @@ std::size_t TVP::cut(const RCPtr<core::Data>& bytes, std::size_t from) {
     const std::size_t length = bytes->size();
     std::size_t pos = from;
     std::size_t skipped = 0;
+    std::uint64_t shed = 0;
     while (length - pos >= 4) {
         std::size_t frameLength = lengthField(data + pos);
         if (frameLength < 4) {
@@ -206,8 +242,17 @@ std::size_t TVP::cut(const RCPtr<core::Data>& bytes, std::size_t from) {
         }
         if (length - pos < frameLength)
             break;
-        processFrame(bytes, pos, frameLength);
+        if (m_shedding && ((core::readU4(data + pos) >> TvpLayout::kDataIdShift) &
+                           TvpLayout::kFieldMask) == TvpLayout::kDataIdProbeInject)
+            ++shed;
+        else
+            processFrame(bytes, pos, frameLength);
         pos += frameLength;
+    }
+    if (shed) {
+        m_counters.reportsShed += shed;
+        m_shedInStretch += shed;
+        countDropped(0, 0, shed);
     }
     if (skipped) {
         m_counters.bytesSkipped += skipped;

@@ -81,13 +81,14 @@ void VelaChannel::unbindProvider(bool readRest) {
     m_spDataProvider->setVelaChannel(nullptr);
     if (m_spPipe) {
         if (readRest)
-            while (RCPtr<core::Data> block = m_spPipe->readData()) {
-                markBlockArrival();
-                onDataFromUE(block);
-            }
+            while (RCPtr<core::RCObject> item = m_spPipe->read())
+                onPipeItem(item);
         removeSyncObject(m_spPipe->getSyncObject());
         m_spPipe->getSyncObject()->unregisterCallBack();
         m_spPipe.reset();
+        countProviderDrops();
+        m_spBacklog.reset();
+        m_behind = false;
     }
     m_spDataProvider.reset();
     m_streamOpen = false;
@@ -108,6 +109,10 @@ void VelaChannel::bindPipe() {
     m_spPipe = m_spDataProvider->getOutPipe();
     if (!m_spPipe)
         return;
+    // Blocks the provider dropped before this channel read it are not this channel's.
+    m_spBacklog = m_spDataProvider->getReceiveBacklog();
+    m_countedBlocks = m_spBacklog->droppedBlocks();
+    m_countedBytes = m_spBacklog->droppedBytes();
     m_spPipe->getSyncObject()->registerCallBack(this, &VelaChannel::onPipe);
     addSyncObject(m_spPipe->getSyncObject());
 }
@@ -174,6 +179,8 @@ RCPtr<core::RCObject> VelaChannel::onActivate(const RCPtr<dsrc::DataSourceSink>&
 void VelaChannel::onDeactivate() {
     if (m_spDataProvider && !m_spDataProvider->disconnect())
         core::ToggleTrace(20, "VelaChannel::onDeactivate - Disconnect failed\n");
+    // The counts of the stream so far, for the host that reads them once the channel is down.
+    countProviderDrops();
     eqbase::Channel::onDeactivate();
 }
 
@@ -183,18 +190,48 @@ void VelaChannel::onDataProviderDisconnected() {
 }
 
 bool VelaChannel::send(const RCPtr<core::Data>& block) {
-    if (!m_spDataProvider)
+    if (!m_spDataProvider || !m_streamOpen)
         return false;
-    return m_spDataProvider->send(block);
+    // Posted: this worker is the pipe's only reader, and it would stop reading while the
+    // provider's worker and the service take the block.
+    return m_spDataProvider->postSend(block);
 }
 
 void VelaChannel::onPipe() {
     if (!m_spPipe)
         return;
-    if (RCPtr<core::Data> block = m_spPipe->readData()) {
+    if (RCPtr<core::RCObject> item = m_spPipe->read())
+        onPipeItem(item);
+}
+
+void VelaChannel::onPipeItem(const RCPtr<core::RCObject>& item) {
+    if (RCPtr<core::Data> block = core::rcCast<core::Data>(item)) {
+        if (m_spBacklog) {
+            // What waits behind this block, with a margin between falling behind and
+            // catching up so that the state does not flip with every block.
+            const std::size_t waiting = m_spBacklog->queuedBytes();
+            const std::size_t limit = m_spBacklog->limit();
+            if (!m_behind && waiting > limit / 4)
+                m_behind = true;
+            else if (m_behind && waiting <= limit / 8)
+                m_behind = false;
+        }
         markBlockArrival();
         onDataFromUE(block);
+    } else if (core::rcCast<ReceiveBacklog::Gap>(item)) {
+        countProviderDrops();
+        onStreamGap();
     }
+}
+
+void VelaChannel::countProviderDrops() {
+    if (!m_spBacklog)
+        return;
+    const std::uint64_t blocks = m_spBacklog->droppedBlocks();
+    const std::uint64_t bytes = m_spBacklog->droppedBytes();
+    countDropped(blocks - m_countedBlocks, bytes - m_countedBytes, 0);
+    m_countedBlocks = blocks;
+    m_countedBytes = bytes;
 }
 
 void VelaChannel::startActivateTimer() {

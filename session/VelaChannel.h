@@ -10,6 +10,7 @@
 #include "framework/core/Pipe.h"
 #include "framework/core/SyncObject.h"
 #include "framework/eqbase/Channel.h"
+#include "transport/ReceiveBacklog.h"
 #include "transport/StreamReader.h"
 
 namespace vela {
@@ -48,9 +49,19 @@ class VelaChannel : public eqbase::ByteChannel, public StreamReader {
     // Every block of the stream that went away has been read (handed to onDataFromUE): what
     // comes next belongs to another stream.
     virtual void onStreamEnded() {}
+    // Blocks of the stream were dropped before the channel could read them (it fell behind):
+    // the next block does not continue the bytes of the one before.
+    virtual void onStreamGap() {}
 
-    // Hands a block to the provider and waits: true only when the provider sent it.
+    // Hands a block to the provider to send, without waiting for the service's answer (the
+    // provider traces a refusal): the channel goes on reading while the service takes it.
+    // False when no provider is bound or its stream is not open.
     bool send(const core::RCPtr<core::Data>& block);
+    // While the block being handled was read, more than a quarter of the provider's receive
+    // limit was waiting behind it (and, once so, until that is down to an eighth): the channel
+    // is behind its stream and should hand on only what must not be lost until it catches up,
+    // or blocks will be dropped whole before they reach it.
+    bool isBehind() const { return m_behind; }
     const core::RCPtr<DataProvider>& getDataProvider() const { return m_spDataProvider; }
 
   private:
@@ -58,6 +69,10 @@ class VelaChannel : public eqbase::ByteChannel, public StreamReader {
     void onSetDataProviderReq(core::Request& request);
     void onDataProviderDisconnectedReq(core::Request& request);
     void onPipe();
+    // Hands one item read from the pipe on: a block to onDataFromUE, a gap to onStreamGap.
+    void onPipeItem(const core::RCPtr<core::RCObject>& item);
+    // Adds the blocks the read provider dropped since the last call to the channel's counts.
+    void countProviderDrops();
     void onActivateTimer();
     void startActivateTimer();
     void stopActivateTimer();
@@ -81,6 +96,11 @@ class VelaChannel : public eqbase::ByteChannel, public StreamReader {
     bool m_streamOpen = false;
     std::string m_name;
     core::RCPtr<core::Pipe> m_spPipe;
+    // The byte count of what waits in and before m_spPipe, and the drops of it already counted.
+    core::RCPtr<ReceiveBacklog> m_spBacklog;
+    std::uint64_t m_countedBlocks = 0;
+    std::uint64_t m_countedBytes = 0;
+    bool m_behind = false;
     core::WaitableTimer* m_pActivateTimer = nullptr;
 };
 
