@@ -1,11 +1,23 @@
 #include "session/VelaChannel.h"
 
+#include "framework/core/Clock.h"
 #include "framework/core/Trace.h"
 #include "transport/DataProvider.h"
 
 namespace vela {
 
 using core::RCPtr;
+
+namespace {
+// The channel is behind its stream when the block it reads has waited longer than this
+// (nanoseconds) and more than kBehindBytes wait after it, or when half the provider's receive
+// limit waits; it has caught up when what it reads has waited no longer than kCaughtUpAfter, or
+// half of kBehindBytes waits, and at most a quarter of the limit. An apply of 25 commands
+// (2000 ms) needs each answer within 80 ms: these keep the wait well below that.
+constexpr std::int64_t kBehindAfter = 40000000;
+constexpr std::int64_t kCaughtUpAfter = 10000000;
+constexpr std::size_t kBehindBytes = 64u << 10;
+}  // namespace
 
 VelaChannel::VelaChannel(const std::string& name) : eqbase::ByteChannel(name), m_name(name) {}
 
@@ -88,6 +100,7 @@ void VelaChannel::unbindProvider(bool readRest) {
         m_spPipe.reset();
         countProviderDrops();
         m_spBacklog.reset();
+        m_markTime.reset();
         m_behind = false;
     }
     m_spDataProvider.reset();
@@ -206,22 +219,32 @@ void VelaChannel::onPipe() {
 
 void VelaChannel::onPipeItem(const RCPtr<core::RCObject>& item) {
     if (RCPtr<core::Data> block = core::rcCast<core::Data>(item)) {
-        if (m_spBacklog) {
-            // What waits behind this block, with a margin between falling behind and
-            // catching up so that the state does not flip with every block.
-            const std::size_t waiting = m_spBacklog->queuedBytes();
-            const std::size_t limit = m_spBacklog->limit();
-            if (!m_behind && waiting > limit / 4)
-                m_behind = true;
-            else if (m_behind && waiting <= limit / 8)
-                m_behind = false;
-        }
+        updateBehind();
         markBlockArrival();
         onDataFromUE(block);
-    } else if (core::rcCast<ReceiveBacklog::Gap>(item)) {
-        countProviderDrops();
-        onStreamGap();
+    } else if (RCPtr<ReceiveBacklog::Mark> mark = core::rcCast<ReceiveBacklog::Mark>(item)) {
+        m_markTime = mark->time();
+        if (mark->blocks() != 0) {
+            countProviderDrops();
+            onStreamGap();
+        }
     }
+}
+
+void VelaChannel::updateBehind() {
+    if (!m_spBacklog || !m_markTime)
+        return;
+    // How long the block now read has waited (from its mark's time, at most a mark interval
+    // early), and how much waits behind it. Delay alone is not enough: a short stall of a
+    // slow stream leaves little behind, which the channel soon reads.
+    const std::int64_t waited = core::Clock::now() - *m_markTime;
+    const std::size_t waiting = m_spBacklog->queuedBytes();
+    const std::size_t limit = m_spBacklog->limit();
+    if (!m_behind)
+        m_behind = (waited > kBehindAfter && waiting > kBehindBytes) || waiting > limit / 2;
+    else
+        m_behind =
+            !((waited <= kCaughtUpAfter || waiting <= kBehindBytes / 2) && waiting <= limit / 4);
 }
 
 void VelaChannel::countProviderDrops() {

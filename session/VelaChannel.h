@@ -4,6 +4,8 @@
 // through the provider, connects it on activation and bounds activation in time.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 
 #include "framework/core/Data.h"
@@ -57,10 +59,10 @@ class VelaChannel : public eqbase::ByteChannel, public StreamReader {
     // provider traces a refusal): the channel goes on reading while the service takes it.
     // False when no provider is bound or its stream is not open.
     bool send(const core::RCPtr<core::Data>& block);
-    // While the block being handled was read, more than a quarter of the provider's receive
-    // limit was waiting behind it (and, once so, until that is down to an eighth): the channel
-    // is behind its stream and should hand on only what must not be lost until it catches up,
-    // or blocks will be dropped whole before they reach it.
+    // The channel is behind its stream: the block being handled had waited long, with much
+    // after it (see VelaChannel.cpp). The derived class should hand on only what must not be
+    // lost until it has caught up, so that the answers to its commands come in time and the
+    // provider need not drop whole blocks.
     bool isBehind() const { return m_behind; }
     const core::RCPtr<DataProvider>& getDataProvider() const { return m_spDataProvider; }
 
@@ -69,8 +71,12 @@ class VelaChannel : public eqbase::ByteChannel, public StreamReader {
     void onSetDataProviderReq(core::Request& request);
     void onDataProviderDisconnectedReq(core::Request& request);
     void onPipe();
-    // Hands one item read from the pipe on: a block to onDataFromUE, a gap to onStreamGap.
+    // Hands one item read from the pipe on: a block to onDataFromUE; a mark of the stream
+    // gives the time its next blocks came, and when blocks were dropped before them, calls
+    // onStreamGap.
     void onPipeItem(const core::RCPtr<core::RCObject>& item);
+    // Before a block is handled: whether the channel is behind its stream now.
+    void updateBehind();
     // Adds the blocks the read provider dropped since the last call to the channel's counts.
     void countProviderDrops();
     void onActivateTimer();
@@ -101,6 +107,8 @@ class VelaChannel : public eqbase::ByteChannel, public StreamReader {
     std::uint64_t m_countedBlocks = 0;
     std::uint64_t m_countedBytes = 0;
     bool m_behind = false;
+    // When the blocks now read came (core::Clock), from the stream's last mark.
+    std::optional<std::int64_t> m_markTime;
     core::WaitableTimer* m_pActivateTimer = nullptr;
 };
 

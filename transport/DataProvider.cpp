@@ -55,7 +55,7 @@ bool DataProvider::onBeginWorkThread() {
 
 bool DataProvider::onEndWorkThread() {
     if (m_blocksUntraced != 0)
-        onGap(ReceiveBacklog::Gap(0, 0));  // the last gaps are traced too
+        traceGaps(true);  // the last gaps are traced too
     m_pChannel = nullptr;
     m_spOutPipe.reset();
     if (m_spSink) {
@@ -118,9 +118,10 @@ void DataProvider::dataAvailable(const RCPtr<core::Data>& block) {
     // stays bounded however far the channel is behind, and the worker never waits for room.
     if (!m_spBacklog->admit(bytes))
         return;  // counted by the backlog; the gap is reported with the next block
-    // The blocks dropped just before this one are reported first, in the stream's order.
-    if (RCPtr<ReceiveBacklog::Gap> gap = m_spBacklog->takeGap())
-        post(new core::RCObjectReq(requestName("DataAvailable"), gap));
+    // The blocks dropped just before this one, and the time it came, go first, in the
+    // stream's order.
+    if (RCPtr<ReceiveBacklog::Mark> mark = m_spBacklog->takeMark(core::Clock::now()))
+        post(new core::RCObjectReq(requestName("DataAvailable"), mark));
     if (post(new core::RCObjectReq(requestName("DataAvailable"), block)))
         return;
     m_spBacklog->leave(bytes);
@@ -261,8 +262,8 @@ void DataProvider::onDataAvailableReq(core::Request& request) {
     CORE_ASSERT_ON_WORKER(m_spWorker);
     if (RCPtr<core::Data> block = client::objectOf<core::Data>(request))
         onDataAvailable(block);
-    else if (RCPtr<ReceiveBacklog::Gap> gap = client::objectOf<ReceiveBacklog::Gap>(request))
-        onGap(*gap);
+    else if (RCPtr<ReceiveBacklog::Mark> mark = client::objectOf<ReceiveBacklog::Mark>(request))
+        onMark(mark);
 }
 
 void DataProvider::discard(const RCPtr<core::Data>& block) {
@@ -312,22 +313,27 @@ void DataProvider::onDataAvailable(const RCPtr<core::Data>& block) {
                       m_traceId, m_traceName.c_str());
 }
 
-void DataProvider::onGap(const ReceiveBacklog::Gap& gap) {
-    // The reader learns where the stream has a hole, in its place between the blocks.
-    if (gap.blocks() != 0 && m_spOutPipe && !m_channelLeft)
-        m_spOutPipe->write(RCPtr<core::RCObject>(new ReceiveBacklog::Gap(gap)));
-    if (gap.blocks() != 0) {
-        ++m_gapsUntraced;
-        m_blocksUntraced += gap.blocks();
-        m_bytesUntraced += gap.bytes();
-    }
+void DataProvider::onMark(const RCPtr<ReceiveBacklog::Mark>& mark) {
+    // The reader learns where the stream has a hole, and how long the blocks after the mark
+    // have waited, in its place between the blocks.
+    if (m_spOutPipe && !m_channelLeft)
+        m_spOutPipe->write(mark);
+    if (mark->blocks() == 0)
+        return;
+    ++m_gapsUntraced;
+    m_blocksUntraced += mark->blocks();
+    m_bytesUntraced += mark->bytes();
+    traceGaps(false);
+}
+
+void DataProvider::traceGaps(bool now) {
     if (m_blocksUntraced == 0)
         return;
-    const std::int64_t now = core::Clock::now();
-    if (m_gapTraced && gap.blocks() != 0 && now - m_lastGapTrace < kGapTraceInterval)
+    const std::int64_t time = core::Clock::now();
+    if (!now && m_gapTraced && time - m_lastGapTrace < kGapTraceInterval)
         return;
     m_gapTraced = true;
-    m_lastGapTrace = now;
+    m_lastGapTrace = time;
     readIdentity();
     core::ToggleTrace(
         20,

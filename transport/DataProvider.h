@@ -80,9 +80,11 @@ class DataProvider : public client::ClientObject<DataProvider> {
     void onDataAvailableReq(core::Request& request);
     void onDisconnectedReq(core::Request& request);
     void onDataAvailable(const core::RCPtr<core::Data>& block);
-    // Blocks that did not fit were dropped before the next one: the channel is told in the
-    // pipe, and the trace hears of it (at most once a second).
-    void onGap(const ReceiveBacklog::Gap& gap);
+    // A mark of the stream (see ReceiveBacklog) goes into the pipe before its block; the
+    // blocks it reports dropped are traced.
+    void onMark(const core::RCPtr<ReceiveBacklog::Mark>& mark);
+    // Traces the gaps not traced yet: at most once a second, unless `now`.
+    void traceGaps(bool now);
     // A block admitted to the backlog that goes no further.
     void discard(const core::RCPtr<core::Data>& block);
     // The provider's identity for trace lines, read from the service once.

@@ -49,14 +49,18 @@ void ReceiveBacklog::leave(std::size_t bytes) {
     m_queued.fetch_sub(bytes, std::memory_order_acq_rel);
 }
 
-core::RCPtr<ReceiveBacklog::Gap> ReceiveBacklog::takeGap() {
-    if (m_gapBlocks.load(std::memory_order_acquire) == 0)
+core::RCPtr<ReceiveBacklog::Mark> ReceiveBacklog::takeMark(std::int64_t now) {
+    std::uint64_t blocks = 0, bytes = 0;
+    if (m_gapBlocks.load(std::memory_order_acquire) != 0) {
+        blocks = m_gapBlocks.exchange(0, std::memory_order_acq_rel);
+        bytes = m_gapBytes.exchange(0, std::memory_order_acq_rel);
+    }
+    if (blocks == 0 && m_marked.load(std::memory_order_relaxed) &&
+        now - m_lastMark.load(std::memory_order_relaxed) < kMarkInterval)
         return {};
-    const std::uint64_t blocks = m_gapBlocks.exchange(0, std::memory_order_acq_rel);
-    const std::uint64_t bytes = m_gapBytes.exchange(0, std::memory_order_acq_rel);
-    if (blocks == 0)
-        return {};
-    return core::RCPtr<Gap>(new Gap(blocks, bytes));
+    m_marked.store(true, std::memory_order_relaxed);
+    m_lastMark.store(now, std::memory_order_relaxed);
+    return core::RCPtr<Mark>(new Mark(now, blocks, bytes));
 }
 
 core::RCPtr<core::AsyncPipe> ReceiveBacklog::makePipe() {

@@ -5,9 +5,10 @@
 // that reads it (the channel's worker, through the pipe this object makes): no lock is taken.
 //
 // When a block would take the count above the limit it is dropped whole, before it is queued
-// anywhere, and counted. The blocks dropped between two admitted ones form a gap in the
-// stream: the next admitted block is preceded in the pipe by a Gap object, so that the reader
-// knows the bytes before and after it do not join.
+// anywhere, and counted. The admitting side also puts marks into the stream, ahead of the
+// block they concern: after blocks were dropped (a gap: the bytes before and after it do not
+// join), and every few milliseconds with the time the next block was admitted, so that the
+// reader knows how long what it reads has waited.
 #pragma once
 
 #include <atomic>
@@ -21,18 +22,24 @@ namespace vela {
 
 class ReceiveBacklog : public core::RCObject {
   public:
-    // The default limit: a few megabytes, which even the slowest build of the component reads
-    // in well under a second, so that a command's answer behind them comes in time.
+    // The default limit: a few megabytes. The reader drops what it can of them well before
+    // (see VelaChannel::isBehind), so the limit is reached only when even that is too slow.
     static constexpr std::size_t kDefaultLimit = 4u << 20;
+    // Marks carry the time at least this often while blocks come (nanoseconds).
+    static constexpr std::int64_t kMarkInterval = 5000000;
 
-    // Blocks dropped together, between two admitted ones (or since the last admitted one).
-    class Gap : public core::RCObject {
+    // Put into the stream before a block: the block was admitted at `time` (core::Clock), and
+    // `blocks` blocks of `bytes` bytes were dropped just before it (0 when none were).
+    class Mark : public core::RCObject {
       public:
-        Gap(std::uint64_t blocks, std::uint64_t bytes) : m_blocks(blocks), m_bytes(bytes) {}
+        Mark(std::int64_t time, std::uint64_t blocks, std::uint64_t bytes)
+            : m_time(time), m_blocks(blocks), m_bytes(bytes) {}
+        std::int64_t time() const { return m_time; }
         std::uint64_t blocks() const { return m_blocks; }
         std::uint64_t bytes() const { return m_bytes; }
 
       private:
+        std::int64_t m_time;
         std::uint64_t m_blocks;
         std::uint64_t m_bytes;
     };
@@ -45,9 +52,10 @@ class ReceiveBacklog : public core::RCObject {
     bool admit(std::size_t bytes);
     // Any thread: an admitted block left the path (read, or dropped on the way).
     void leave(std::size_t bytes);
-    // The gap that ends at the block just admitted (the blocks dropped since the one admitted
-    // before it), or none. Called by the admitting side, in the order of its blocks.
-    core::RCPtr<Gap> takeGap();
+    // The mark to put before the block just admitted at `now`, or none: there is one when
+    // blocks were dropped since the block admitted before, or when the last mark is
+    // kMarkInterval old. Called by the admitting side, in the order of its blocks.
+    core::RCPtr<Mark> takeMark(std::int64_t now);
 
     // A pipe whose reads take the read blocks' bytes off the count. The limit bounds it, so
     // the pipe itself never refuses a block.
@@ -68,6 +76,8 @@ class ReceiveBacklog : public core::RCObject {
     // The gap being formed: blocks dropped since the last admitted block.
     std::atomic<std::uint64_t> m_gapBlocks{0};
     std::atomic<std::uint64_t> m_gapBytes{0};
+    std::atomic<bool> m_marked{false};
+    std::atomic<std::int64_t> m_lastMark{0};
 };
 
 }  // namespace vela
