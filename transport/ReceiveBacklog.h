@@ -26,7 +26,7 @@ class ReceiveBacklog : public core::RCObject {
     // (see VelaChannel::isBehind), so the limit is reached only when even that is too slow.
     static constexpr std::size_t kDefaultLimit = 4u << 20;
     // Marks carry the time at least this often while blocks come (nanoseconds).
-    static constexpr std::int64_t kMarkInterval = 5000000;
+    static constexpr std::int64_t kMarkInterval = 2000000;
 
     // Put into the stream before a block: the block was admitted at `time` (core::Clock), and
     // `blocks` blocks of `bytes` bytes were dropped just before it (0 when none were).
