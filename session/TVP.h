@@ -66,6 +66,8 @@ class TVP : public VelaChannel, public CommandSender, public CatalogueHandlers {
     void onSetDataProvider(const core::RCPtr<DataProvider>& provider) override;
     void onStreamEnded() override;
     void onStreamGap() override;
+    // Commands are queued: the answer to the one in flight is awaited.
+    bool isAwaitingAnswer() const override { return !m_queue.empty(); }
     void onDataFromUE(const core::RCPtr<core::Data>& block) override;
     // The start-up went unanswered: it leaves the queue, so that the applies behind it go out
     // and the next activation sends a fresh one.

@@ -9,12 +9,14 @@ namespace vela {
 using core::RCPtr;
 
 namespace {
-// The channel is behind its stream when the block it reads has waited longer than this
-// (nanoseconds) and more than kBehindBytes wait after it, or when half the provider's receive
-// limit waits; it has caught up when what it reads has waited no longer than kCaughtUpAfter, or
-// half of kBehindBytes waits, and at most a quarter of the limit. An apply of 25 commands
-// (2000 ms) needs each answer within 80 ms, and the answer passes through several threads
-// that a busy machine schedules late: the wait in the channel's path stays a quarter of that.
+// The channel is behind its stream when half the provider's receive limit waits, and, while
+// it awaits an answer of the phone, also when the block it reads has waited longer than
+// kBehindAfter (nanoseconds) with more than kBehindBytes after it. It has caught up when at
+// most a quarter of the limit waits and, while it awaits an answer, what it reads has waited
+// no longer than kCaughtUpAfter or half of kBehindBytes waits. An apply of 25 commands (2000
+// ms) needs each answer within 80 ms, and the answer passes through several threads that a
+// busy machine schedules late: the wait in the channel's path stays a quarter of that. With
+// no answer awaited, a stall is waited out as long as the limit allows.
 constexpr std::int64_t kBehindAfter = 20000000;
 constexpr std::int64_t kCaughtUpAfter = 5000000;
 constexpr std::size_t kBehindBytes = 64u << 10;
@@ -233,19 +235,21 @@ void VelaChannel::onPipeItem(const RCPtr<core::RCObject>& item) {
 }
 
 void VelaChannel::updateBehind() {
-    if (!m_spBacklog || !m_markTime)
+    if (!m_spBacklog)
         return;
-    // How long the block now read has waited (from its mark's time, at most a mark interval
-    // early), and how much waits behind it. Delay alone is not enough: a short stall of a
-    // slow stream leaves little behind, which the channel soon reads.
-    const std::int64_t waited = core::Clock::now() - *m_markTime;
+    // How much waits behind the block now read, and how long that block has waited (from
+    // its mark's time, at most a mark interval early). Delay alone is not enough: a short
+    // stall of a slow stream leaves little behind, which the channel soon reads.
     const std::size_t waiting = m_spBacklog->queuedBytes();
     const std::size_t limit = m_spBacklog->limit();
+    const bool urgent = m_markTime && isAwaitingAnswer();
+    const std::int64_t waited = urgent ? core::Clock::now() - *m_markTime : 0;
     if (!m_behind)
-        m_behind = (waited > kBehindAfter && waiting > kBehindBytes) || waiting > limit / 2;
-    else
         m_behind =
-            !((waited <= kCaughtUpAfter || waiting <= kBehindBytes / 2) && waiting <= limit / 4);
+            waiting > limit / 2 || (urgent && waited > kBehindAfter && waiting > kBehindBytes);
+    else
+        m_behind = waiting > limit / 4 ||
+                   (urgent && waited > kCaughtUpAfter && waiting > kBehindBytes / 2);
 }
 
 void VelaChannel::countProviderDrops() {

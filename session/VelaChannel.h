@@ -59,11 +59,14 @@ class VelaChannel : public eqbase::ByteChannel, public StreamReader {
     // provider traces a refusal): the channel goes on reading while the service takes it.
     // False when no provider is bound or its stream is not open.
     bool send(const core::RCPtr<core::Data>& block);
-    // The channel is behind its stream: the block being handled had waited long, with much
-    // after it (see VelaChannel.cpp). The derived class should hand on only what must not be
-    // lost until it has caught up, so that the answers to its commands come in time and the
-    // provider need not drop whole blocks.
+    // The channel is behind its stream: much waits after the block being handled, or, while
+    // it awaits an answer, that block had waited long (see VelaChannel.cpp). The derived class
+    // should hand on only what must not be lost until it has caught up, so that the answers
+    // to its commands come in time and the provider need not drop whole blocks.
     bool isBehind() const { return m_behind; }
+    // The derived class waits for an answer of the phone in the stream: the channel then
+    // counts itself behind sooner.
+    virtual bool isAwaitingAnswer() const { return false; }
     const core::RCPtr<DataProvider>& getDataProvider() const { return m_spDataProvider; }
 
   private:

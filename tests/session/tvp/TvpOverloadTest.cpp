@@ -119,23 +119,64 @@ TEST_F(TvpOverload, PathStaysBoundedDropsAreCountedAndTheApplyIsAnswered) {
         << trace.text();
 }
 
-// A stall that leaves little behind is waited out, however long it was: nothing is dropped.
-TEST_F(TvpOverload, ShortBacklogIsReadWholeEvenWhenItWaitedLong) {
+// A stall is waited out as far as the limit allows while no answer is awaited, and one that
+// leaves little behind even while one is: nothing is dropped.
+TEST_F(TvpOverload, StallsAreWaitedOutWhileTheyLeaveRoomOrNoAnswerIsAwaited) {
     startSession();
     core::TraceCapture trace;
+    RCPtr<vela::ReceiveBacklog> backlog = target->getDataProvider("Tvp")->getReceiveBacklog();
+    backlog->setLimit(256u << 10);
+    std::uint16_t seq = 0;
+    auto stall = [&](std::size_t blocks) {
+        sink->hold(true);
+        phone->inject(reportBlock(seq));
+        seq = static_cast<std::uint16_t>(seq + kFramesPerBlock);
+        ASSERT_TRUE(sink->waitHeld());
+        for (std::size_t i = 0; i < blocks; ++i) {
+            phone->inject(reportBlock(seq));
+            seq = static_cast<std::uint16_t>(seq + kFramesPerBlock);
+        }
+        ASSERT_TRUE(service.waitIdle());
+        clock.advance(500ms);
+        sink->hold(false);
+        settle();
+    };
+    // Nothing awaited: 120 KiB that waited half a second, below half the limit.
+    stall(30);
+    // An answer awaited: 32 KiB, however old.
+    ASSERT_TRUE(engine->applyPropertyItem(kGsmLayer2));
+    ASSERT_TRUE(phone->waitSent(2));
+    stall(8);
+    EXPECT_EQ(sink->count(), (1 + 30 + 1 + 8) * kFramesPerBlock);
+    EXPECT_EQ(engine->counters().reportsShed, 0u);
+    EXPECT_EQ(engine->getDropped().frames, 0u);
+    EXPECT_FALSE(trace.contains("behind")) << trace.text();
+}
+
+// While an answer is awaited, a backlog below half the limit that has waited too long is
+// dropped down to what can be read in time, and the answer behind it completes its apply.
+TEST_F(TvpOverload, AnAwaitedAnswerMakesTheChannelDropOldReports) {
+    startSession();
+    RCPtr<vela::ReceiveBacklog> backlog = target->getDataProvider("Tvp")->getReceiveBacklog();
+    backlog->setLimit(256u << 10);
+    ASSERT_TRUE(engine->applyPropertyItem(kGsmLayer2));
+    ASSERT_TRUE(phone->waitSent(2));
+    const Bytes request = phone->sent()[1];
     sink->hold(true);
     phone->inject(reportBlock(0));
     ASSERT_TRUE(sink->waitHeld());
-    for (std::uint16_t i = 1; i <= 8; ++i)
+    for (std::uint16_t i = 1; i <= 30; ++i)
         phone->inject(reportBlock(static_cast<std::uint16_t>(i * kFramesPerBlock)));
+    phone->inject(
+        probeModeAck(request[5], static_cast<std::uint16_t>(request[6] | request[7] << 8)));
     ASSERT_TRUE(service.waitIdle());
-    clock.advance(500ms);
+    clock.advance(100ms);
     sink->hold(false);
+    EXPECT_EQ(observer->waitResult(1).code, 1);
     settle();
-    EXPECT_EQ(sink->count(), 9 * kFramesPerBlock);
-    EXPECT_EQ(engine->counters().reportsShed, 0u);
-    EXPECT_EQ(engine->getDropped().frames, 0u);
-    EXPECT_FALSE(trace.contains("behind"));
+    const auto shed = engine->counters().reportsShed;
+    EXPECT_GT(shed, 0u);
+    EXPECT_EQ(sink->count() + shed, 31 * kFramesPerBlock);
 }
 
 }  // namespace
