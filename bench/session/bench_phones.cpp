@@ -204,11 +204,18 @@ int overload(bench::Rig& rig, double held, std::size_t probes, unsigned long ite
         d.thread = std::thread([&rig, &p, item, &stop, &d] { drive(rig, p, item, stop, d); });
     }
     std::uint64_t rssPeak = bench::residentBytes();
+    std::uint64_t simPeak = 0;
     const auto until = t0 + std::chrono::duration<double>(duration);
     auto nextLine = t0 + std::chrono::seconds(10);
     while (Clock::now() < until) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         rssPeak = std::max(rssPeak, bench::residentBytes());
+        // The simulated service's own queue: blocks (pieces) of "Tvp" not yet delivered.
+        for (auto& phone : rig.phones()) {
+            const std::uint64_t made = phone->sim->counters().tvpBlocks;
+            const std::uint64_t delivered = phone->sim->tvp().deliveredBlocks();
+            simPeak = std::max(simPeak, made > delivered ? made - delivered : 0);
+        }
         if (Clock::now() >= nextLine) {
             nextLine += std::chrono::seconds(10);
             const Totals t = totals(rig);
@@ -218,13 +225,15 @@ int overload(bench::Rig& rig, double held, std::size_t probes, unsigned long ite
             for (auto& d : drivers)
                 applies += d->applies.load();
             std::printf(
-                "  %3.0f s: sent %llu, received %llu, dropped %llu, applies %llu, RSS %.1f MiB\n",
+                "  %3.0f s: sent %llu, received %llu, dropped %llu, applies %llu, RSS %.1f MiB, "
+                "service queue peak %llu blocks\n",
                 std::chrono::duration<double>(Clock::now() - t0).count(),
                 static_cast<unsigned long long>(t.sent - a.sent),
                 static_cast<unsigned long long>(t.received - a.received),
                 static_cast<unsigned long long>(dropped - dropped0),
                 static_cast<unsigned long long>(applies),
-                static_cast<double>(bench::residentBytes()) / (1 << 20));
+                static_cast<double>(bench::residentBytes()) / (1 << 20),
+                static_cast<unsigned long long>(simPeak));
             std::fflush(stdout);
         }
     }
@@ -297,7 +306,7 @@ int main(int argc, char** argv) {
     const double start = std::max(1000.0, args.number("start", 50000));
     const double fixedRate = args.number("rate", 0);
     const double factor = std::max(1.05, args.number("factor", 1.5));
-    const double most = args.number("max", 4000000);
+    const double most = args.number("max", overloaded ? 1e9 : 4000000);
     const double stepSeconds = std::max(0.5, args.number("step-seconds", 2));
     const double duration = std::max(1.0, args.number("duration", overloaded ? 60 : 5));
     const double idleSeconds = std::max(1.0, args.number("idle", 5));

@@ -251,6 +251,17 @@ class Driver {
     }
 
     const std::vector<std::string>& failures() const { return m_failures; }
+    eqbase::ByteChannel::Dropped dropped() const {
+        auto* channel = dynamic_cast<eqbase::ByteChannel*>(m_phone.tvp.get());
+        return channel ? channel->getDropped() : eqbase::ByteChannel::Dropped{};
+    }
+    // Reports the component counted as dropped while it was behind: those its TVP channel
+    // dropped, and at most as many as the smallest frame gives for the bytes of the blocks its
+    // provider dropped.
+    std::uint64_t countedDrops() const {
+        const auto d = dropped();
+        return d.frames + d.bytes / vela::TvpLayout::kProbeFixedSize;
+    }
     // Whether a fault was recorded, for the watchdog while the driver's thread runs (the list
     // itself is read only once that thread has ended).
     bool failed() const { return m_failed; }
@@ -272,17 +283,6 @@ class Driver {
 
   private:
     host::RecorderFigures figures() const { return m_phone.recorder->figures(); }
-    eqbase::ByteChannel::Dropped dropped() const {
-        auto* channel = dynamic_cast<eqbase::ByteChannel*>(m_phone.tvp.get());
-        return channel ? channel->getDropped() : eqbase::ByteChannel::Dropped{};
-    }
-    // Reports the component counted as dropped while it was behind: those its TVP channel
-    // dropped, and at most as many as the smallest frame gives for the bytes of the blocks its
-    // provider dropped.
-    std::uint64_t countedDrops() const {
-        const auto d = dropped();
-        return d.frames + d.bytes / vela::TvpLayout::kProbeFixedSize;
-    }
     const std::string& tvpName() const { return m_phone.tvp->getChannelName(); }
     void touch() {
         m_progress = std::chrono::duration<double>(Clock::now().time_since_epoch()).count();
@@ -579,16 +579,20 @@ int main(int argc, char** argv) {
         total += sum(f.probeFrames);
         lost += f.lostReports;
     }
+    std::uint64_t dropped = 0;
     for (auto& driver : drivers) {
         driver->print(stdout);
         faults += driver->faults();
+        dropped += driver->countedDrops();
     }
     std::printf(
-        "%llu reports in %.1f s (%.0f/s), %llu lost in the provider and target faults, "
-        "%d faults; CPU %.2f cores; RSS %.1f MiB at the start, %.1f MiB at the end\n",
+        "%llu reports in %.1f s (%.0f/s), %llu lost (%llu of them counted as dropped by the "
+        "component while it was behind, the rest in the provider and target faults), %d "
+        "faults; CPU %.2f cores; RSS %.1f MiB at the start, %.1f MiB at the end\n",
         static_cast<unsigned long long>(total), wall, static_cast<double>(total) / wall,
-        static_cast<unsigned long long>(lost), faults, cpu / wall, rss0 / 1048576.0,
-        rss1 / 1048576.0);
+        static_cast<unsigned long long>(lost),
+        static_cast<unsigned long long>(std::min(dropped, lost)), faults, cpu / wall,
+        rss0 / 1048576.0, rss1 / 1048576.0);
     const auto traced = traces.counts();
     if (lost != 0 && traced.count("Recorder:") == 0) {
         std::printf("FAILED: reports were lost without a trace\n");
