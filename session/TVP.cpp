@@ -1,6 +1,7 @@
 #include "session/TVP.h"
 
 #include "framework/core/Bytes.h"
+#include "framework/core/Clock.h"
 #include "framework/core/Trace.h"
 #include "protocol/CommonControl.h"
 #include "protocol/TvpCommandReq.h"
@@ -33,7 +34,7 @@ bool TVP::onBeginWorkThread() {
 }
 
 bool TVP::onEndWorkThread() {
-    noteShedding(false);
+    noteShedding(false, true);
     m_spPropertyStore.reset();
     m_spBuffer.reset();
     m_queue.clear();
@@ -54,7 +55,7 @@ void TVP::onSetDataProvider(const RCPtr<DataProvider>& provider) {
 }
 
 void TVP::onStreamEnded() {
-    noteShedding(false);
+    noteShedding(false, true);
     // Bytes of the old stream do not continue in the new one: a frame begun there is lost.
     if (m_spBuffer && !m_spBuffer->empty()) {
         m_counters.bytesCutShort += m_spBuffer->size();
@@ -80,21 +81,34 @@ void TVP::onStreamGap() {
     }
 }
 
-void TVP::noteShedding(bool behind) {
-    if (behind == m_shedding)
-        return;
-    m_shedding = behind;
-    if (behind) {
-        core::ToggleTrace(20,
-                          "TVP::onDataFromUE the channel is behind its stream: reports are "
-                          "dropped until it catches up\n");
-        return;
+void TVP::noteShedding(bool behind, bool flush) {
+    // One pair of lines per stretch, or, while stretches follow each other quickly, a pair a
+    // second with the reports of them all.
+    constexpr std::int64_t kTraceInterval = 1000000000;  // ns
+    const std::int64_t now = core::Clock::now();
+    const bool due = !m_shedTraced || now - m_lastShedTrace >= kTraceInterval;
+    if (behind != m_shedding) {
+        m_shedding = behind;
+        if (behind && due) {
+            core::ToggleTrace(20,
+                              "TVP::onDataFromUE the channel is behind its stream: reports are "
+                              "dropped until it catches up\n");
+            m_shedTraced = true;
+            m_lastShedTrace = now;
+            m_shedLineOpen = true;
+            return;
+        }
     }
+    if (m_shedding || m_shedInStretch == 0 || !(m_shedLineOpen || due || flush))
+        return;
     core::ToggleTrace(20,
                       "TVP::onDataFromUE the channel caught up: %llu reports dropped (%llu in "
                       "all)\n",
                       static_cast<unsigned long long>(m_shedInStretch),
                       static_cast<unsigned long long>(m_counters.reportsShed));
+    m_shedTraced = true;
+    m_lastShedTrace = now;
+    m_shedLineOpen = false;
     m_shedInStretch = 0;
 }
 

@@ -92,8 +92,10 @@ class TVP : public VelaChannel, public CommandSender, public CatalogueHandlers {
     void processFrame(const core::RCPtr<core::Data>& bytes, std::size_t offset, std::size_t length);
     // Drops the bytes of the frame begun before the stream broke off; `why` ends the trace.
     void dropPending(const char* why);
-    // Traces the start and end of a stretch in which reports were shed.
-    void noteShedding(bool behind);
+    // Follows the channel's being behind, and traces the start and end of a stretch in which
+    // reports were dropped (at most a pair of lines a second; with flush, the reports not yet
+    // traced are).
+    void noteShedding(bool behind, bool flush = false);
     void queueStartUp();
     // Takes a start-up still waiting for its answer out of the queue (its late answer is then
     // ignored); true if there was one.
@@ -113,7 +115,10 @@ class TVP : public VelaChannel, public CommandSender, public CatalogueHandlers {
     // are counted and dropped unbuilt, so that the stream is read fast enough for the command
     // answers in it to come in time; every other frame is handled as always.
     bool m_shedding = false;
-    std::uint64_t m_shedInStretch = 0;
+    std::uint64_t m_shedInStretch = 0;  // dropped since the last "caught up" line
+    bool m_shedTraced = false;
+    bool m_shedLineOpen = false;  // a "behind" line waits for its "caught up" line
+    std::int64_t m_lastShedTrace = 0;
 };
 
 }  // namespace vela
