@@ -694,14 +694,25 @@ Run::MemorySample Run::sampleMemory() {
     return sample;
 }
 
+// What a channel's stream lost because the component could not keep up with it (zero for a
+// channel that does not count it).
+eqbase::ByteChannel::Dropped droppedOf(const core::RCPtr<eqbase::Channel>& channel) {
+    auto* bytes = dynamic_cast<eqbase::ByteChannel*>(channel.get());
+    return bytes ? bytes->getDropped() : eqbase::ByteChannel::Dropped{};
+}
+
 void Run::showStatus(double elapsed, bool final) {
     if (!m_terminal && !final)
         return;
-    std::uint64_t frames = 0, bytes = 0, lost = 0, errors = 0, lines = 0;
+    std::uint64_t frames = 0, bytes = 0, lost = 0, errors = 0, lines = 0, dropped = 0;
     std::ostringstream states;
     for (auto& phone : m_phones) {
         if (!phone->recorder)
             continue;
+        for (const auto* channel : {&phone->tvp, &phone->print}) {
+            auto d = droppedOf(*channel);
+            dropped += d.blocks + d.frames;
+        }
         auto f = phone->recorder->figures();
         frames += f.tvpFrames + f.printFrames;
         bytes += f.tvpBytes + f.printBytes;
@@ -723,6 +734,8 @@ void Run::showStatus(double elapsed, bool final) {
          << frames << " frames, " << std::setprecision(0) << fps << " frames/s, "
          << std::setprecision(1) << kbps << " KiB/s | " << lines << " print lines | lost " << lost
          << " errors " << errors;
+    if (dropped)
+        line << " dropped " << dropped;
     if (m_phones.size() == 1 && m_phones[0]->recorder) {
         auto f = m_phones[0]->recorder->figures();
         int shown = 0;
@@ -789,6 +802,13 @@ void Run::summary(double elapsed) {
         if (!f.lastPrintLine.empty())
             m_out << ", last \"" << f.lastPrintLine << '"';
         m_out << '\n';
+        // Counted by the component where the phone sent more than it could take.
+        const auto tvpDropped = droppedOf(phone->tvp);
+        const auto printDropped = droppedOf(phone->print);
+        m_out << "  dropped while the component was behind: TVP " << tvpDropped.blocks
+              << " blocks (" << tvpDropped.bytes << " bytes) and " << tvpDropped.frames
+              << " reports, print server " << printDropped.blocks << " blocks ("
+              << printDropped.bytes << " bytes)\n";
         if (phone->sim) {
             auto s = phone->sim->counters();
             m_out << "  the simulated phone sent " << s.probeFrames << " probe frames, "

@@ -112,8 +112,13 @@ class ProviderSink
     SINK_ENTRY_EX(2, DIID__IDataProviderEvents, DataProviderEvents::Disconnected, OnDisconnected)
     END_SINK_MAP()
     // Reads the block as the component does: Data, then Size, then the locked bytes; the
-    // array is the reader's and is destroyed.
+    // array is the reader's and is destroyed. While held, the delivering thread waits here first
+    // (for at most 10 s).
     void __stdcall OnData(IDispatch* p) {
+        {
+            std::unique_lock<std::mutex> lock(mutex);
+            changed.wait_for(lock, 10000ms, [&] { return !held; });
+        }
         IDataBlockPtr block(p);
         if (!block)
             return add("no block");
@@ -135,7 +140,15 @@ class ProviderSink
         add("data " + std::to_string(size));
     }
     void __stdcall OnDisconnected() { add("disconnected"); }
+    void hold(bool on) {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            held = on;
+        }
+        changed.notify_all();
+    }
     std::vector<sim::Bytes> blocks;
+    bool held = false;
 };
 
 // A new counted sink of class S (one reference).

@@ -4,6 +4,7 @@
 
 #include "MuxTestSupport.h"
 #include "transport/EEDataProviderSink.h"
+#include "transport/ReceiveBacklog.h"
 
 namespace muxtest {
 namespace {
@@ -56,7 +57,18 @@ class FakeBlock : public ATL::CComObjectRootEx<ATL::CComMultiThreadModel>,
     bool m_hasArray = false;
 };
 
-class MuxProviderTest : public MuxTest {
+// The next block in a provider's out pipe, past the marks of the stream (nothing when none).
+RCPtr<core::Data> nextBlock(core::Pipe& pipe) {
+    for (;;) {
+        RCPtr<core::RCObject> item = pipe.read();
+        if (!item || !core::rcCast<vela::ReceiveBacklog::Mark>(item))
+            return core::rcCast<core::Data>(item);
+    }
+}
+
+// On the manual clock: the stream's marks of time come at its first block and then only when
+// the test moves the clock on.
+class MuxProviderTest : public MuxClockTest<MuxTest> {
   protected:
     void SetUp() override {
         MuxTest::SetUp();
@@ -124,10 +136,74 @@ TEST_F(MuxProviderTest, ReceivedBlocksGoIntoTheOutPipe) {
     EXPECT_EQ(provider->getId(), 1);
 }
 
+// What waits for the channel is bounded: with nobody reading, the blocks beyond the limit are
+// dropped whole in the sink's call and counted, and the next block that fits comes after a
+// mark that tells the reader of the gap. The trace hears of the gaps at most once a second,
+// and of the last ones when the provider ends.
+TEST_F(MuxProviderTest, BlocksBeyondTheReceiveLimitAreDroppedWholeCountedAndMarked) {
+    provider->setup();
+    ASSERT_TRUE(stream.waitForSinks(1));
+    RCPtr<core::Pipe> pipe = provider->getOutPipe();
+    RCPtr<vela::ReceiveBacklog> backlog = provider->getReceiveBacklog();
+    backlog->setLimit(10);
+    core::TraceCapture trace;
+    for (std::uint8_t i = 1; i <= 5; ++i)
+        stream.inject(sim::Bytes(4, i));
+    ASSERT_TRUE(stream.waitForDelivered(5));
+    provider->getId();  // the worker has handled what it was given
+    EXPECT_EQ(backlog->queuedBytes(), 8u);
+    EXPECT_EQ(provider->getDroppedBlocks(), 3u);
+    EXPECT_EQ(backlog->droppedBytes(), 12u);
+    ASSERT_EQ(pipe->getCount(), 3u);
+    RCPtr<vela::ReceiveBacklog::Mark> mark = core::rcCast<vela::ReceiveBacklog::Mark>(pipe->read());
+    ASSERT_TRUE(mark);
+    EXPECT_EQ(mark->blocks(), 0u);
+    EXPECT_EQ(bytesOf(*pipe->readData()), sim::Bytes(4, 1));
+    EXPECT_EQ(bytesOf(*pipe->readData()), sim::Bytes(4, 2));
+    EXPECT_EQ(backlog->queuedBytes(), 0u);
+    EXPECT_FALSE(trace.contains("DataProvider::")) << "a gap is told with the block after it";
+
+    stream.inject({6});
+    ASSERT_TRUE(waitUntil([&] { return pipe->getCount() == 2; }));
+    mark = core::rcCast<vela::ReceiveBacklog::Mark>(pipe->read());
+    ASSERT_TRUE(mark);
+    EXPECT_EQ(mark->blocks(), 3u);
+    EXPECT_EQ(mark->bytes(), 12u);
+    EXPECT_EQ(bytesOf(*pipe->readData()), sim::Bytes{6});
+    const char* const first =
+        "DataProvider::onDataAvailable Id = 1, Name = Tvp, the channel is behind: 3 blocks "
+        "(12 bytes) dropped in 1 gaps, 3 blocks in all (limit 10 bytes)\n";
+    EXPECT_TRUE(trace.has(20, first)) << trace.text();
+
+    // Another gap within the second: counted, its line waits.
+    for (std::uint8_t i = 7; i <= 10; ++i)
+        stream.inject(sim::Bytes(4, i));
+    ASSERT_TRUE(stream.waitForDelivered(10));
+    provider->getId();
+    EXPECT_EQ(provider->getDroppedBlocks(), 5u);
+    while (nextBlock(*pipe)) {
+    }
+    stream.inject({11});
+    ASSERT_TRUE(stream.waitForDelivered(11));
+    provider->getId();
+    EXPECT_EQ(trace.count("the channel is behind"), 1u);
+    provider.reset();
+    EXPECT_TRUE(trace.has(20,
+                          "DataProvider::onDataAvailable Id = 1, Name = Tvp, the channel is "
+                          "behind: 2 blocks (8 bytes) dropped in 1 gaps, 5 blocks in all (limit "
+                          "10 bytes)\n"))
+        << trace.text();
+}
+
 TEST_F(MuxProviderTest, BlockThePipeRefusesIsCountedAndTraced) {
     provider->setup();
     ASSERT_TRUE(stream.waitForSinks(1));
     RCPtr<core::Pipe> pipe = provider->getOutPipe();
+    // The stream's first block comes with a mark of its time; read, they leave the pipe empty.
+    stream.inject({7});
+    ASSERT_TRUE(waitUntil([&] { return pipe->getCount() == 2; }));
+    EXPECT_TRUE(core::rcCast<vela::ReceiveBacklog::Mark>(pipe->read()));
+    EXPECT_EQ(bytesOf(*pipe->readData()), sim::Bytes{7});
     pipe->setMaxBytes(8);
     core::TraceCapture trace;
     for (int i = 0; i < 3; ++i)
@@ -139,8 +215,8 @@ TEST_F(MuxProviderTest, BlockThePipeRefusesIsCountedAndTraced) {
                    "pipe\n") == 2u;
     }));
     EXPECT_EQ(provider->getDroppedBlocks(), 2u);
-    // Each was offered 101 times.
-    EXPECT_EQ(pipe->getRefusedCount(), 202u);
+    // Each was offered once: the provider's worker does not wait for room.
+    EXPECT_EQ(pipe->getRefusedCount(), 2u);
     ASSERT_EQ(pipe->getCount(), 1u);
     EXPECT_EQ(bytesOf(*pipe->readData()), sim::Bytes(8, 0));
 }
@@ -168,7 +244,8 @@ TEST_F(MuxProviderTest, SinkCopiesNoMoreThanTheArrayHoldsAndDestroysIt) {
     sink->setOwner(nullptr);
     sink->Release();
 
-    ASSERT_EQ(pipe->getCount(), 4u);
+    ASSERT_EQ(pipe->getCount(), 5u) << "a mark of the stream's start, then four blocks";
+    EXPECT_TRUE(core::rcCast<vela::ReceiveBacklog::Mark>(pipe->read()));
     EXPECT_EQ(bytesOf(*pipe->readData()), four);
     EXPECT_EQ(bytesOf(*pipe->readData()), (std::vector<std::uint8_t>{1, 2}));
     EXPECT_TRUE(pipe->readData()->empty());
