@@ -32,7 +32,10 @@ struct SafeArrayHolder {
 DataProvider::DataProvider(IUnknown* provider)
     : ClientObject("DataProvider", "DataProviderThread", Naming::Suffixed),
       m_spProvider(provider),
-      m_spBacklog(new ReceiveBacklog()) {
+      m_spBacklog(new ReceiveBacklog()),
+      m_spPool(new core::DataPool()),
+      m_spOutPipe(m_spBacklog->makePipe()) {
+    m_spOutPipe->setAccepting(false);  // until a channel asks for it
     startWorker();
 }
 
@@ -48,7 +51,7 @@ bool DataProvider::onBeginWorkThread() {
     attach("GetPortName", &DataProvider::onGetPortNameReq);
     attach("Connect", &DataProvider::onConnectReq);
     attach("Disconnect", &DataProvider::onDisconnectReq);
-    attach("DataAvailable", &DataProvider::onDataAvailableReq);
+    attach("Dropped", &DataProvider::onDroppedReq);
     attach("Disconnected", &DataProvider::onDisconnectedReq);
     return true;
 }
@@ -57,7 +60,8 @@ bool DataProvider::onEndWorkThread() {
     if (m_blocksUntraced != 0)
         traceGaps(true);  // the last gaps are traced too
     m_pChannel = nullptr;
-    m_spOutPipe.reset();
+    m_ended = true;
+    updateReader();
     if (m_spSink) {
         // Once unadvised, the sink is not called again; then it forgets its owner.
         m_spSink->unadvise(m_spProvider);
@@ -112,26 +116,70 @@ bool DataProvider::disconnect() {
     return askStatus("Disconnect");
 }
 
-void DataProvider::dataAvailable(const RCPtr<core::Data>& block) {
-    const std::size_t bytes = block ? block->size() : 0;
-    // Room is taken here, before the block is queued anywhere: what waits for the channel
-    // stays bounded however far the channel is behind, and the worker never waits for room.
-    if (!m_spBacklog->admit(bytes))
+void DataProvider::receive(const void* bytes, std::size_t n) {
+    // Room is taken before the bytes are copied: what waits for the channel stays bounded
+    // however far the channel is behind, nothing waits for room, and a block that is dropped
+    // costs no copy.
+    if (!m_spBacklog->admit(n))
         return;  // counted by the backlog; the gap is reported with the next block
+    deliver(m_spPool->copy(bytes, n), n);
+}
+
+void DataProvider::dataAvailable(const RCPtr<core::Data>& block) {
+    if (!block || !m_spBacklog->admit(block->size()))
+        return;
+    deliver(block, block->size());
+}
+
+void DataProvider::deliver(const RCPtr<core::Data>& block, std::size_t bytes) {
     // The blocks dropped just before this one, and the time it came, go first, in the
-    // stream's order.
-    if (RCPtr<ReceiveBacklog::Mark> mark = m_spBacklog->takeMark(core::Clock::now()))
-        post(new core::RCObjectReq(requestName("DataAvailable"), mark));
-    if (post(new core::RCObjectReq(requestName("DataAvailable"), block)))
+    // stream's order. The worker traces the drops.
+    if (RCPtr<ReceiveBacklog::Mark> mark = m_spBacklog->takeMark(core::Clock::now())) {
+        m_spOutPipe->write(mark);
+        if (mark->blocks() != 0)
+            post(new core::RCObjectReq(requestName("Dropped"), mark));
+    }
+    if (m_spOutPipe->write(block))
         return;
     m_spBacklog->leave(bytes);
+    refused(bytes);
+}
+
+namespace {
+
+// A block that no channel reads, for the worker's trace line.
+class Unread : public core::RCObject {
+  public:
+    Unread(bool pipeFull, std::size_t bytes, std::uint64_t blocks)
+        : pipeFull(pipeFull), bytes(bytes), blocks(blocks) {}
+    const bool pipeFull;
+    const std::size_t bytes;
+    const std::uint64_t blocks;
+};
+
+}  // namespace
+
+void DataProvider::refused(std::size_t bytes) {
+    const int reader = m_reader.load(std::memory_order_acquire);
+    if (reader == NoPipe)
+        return;  // nobody has asked for the pipe yet: dropped without a word
+    const std::uint64_t dropped = ++m_droppedBlocks;
+    if (reader == Reading) {
+        // The pipe is bounded by the backlog: a refusal is a fault of the framework's pipe,
+        // and the block is dropped rather than offered again.
+        post(new core::RCObjectReq(requestName("Dropped"), new Unread(true, bytes, dropped)));
+        return;
+    }
+    if ((dropped - 1) % 1000 != 0)
+        return;
+    if (reader == Left &&
+        post(new core::RCObjectReq(requestName("Dropped"), new Unread(false, bytes, dropped))))
+        return;
     // The worker is ending (the provider went away): the block has nowhere to go.
-    if (m_droppedBlocks++ % 1000 == 0)
-        core::ToggleTrace(20,
-                          "DataProvider::dataAvailable %s: the worker has ended, %zu bytes dropped "
-                          "(%llu blocks dropped)\n",
-                          suffix().c_str(), block ? block->size() : 0,
-                          static_cast<unsigned long long>(m_droppedBlocks.load()));
+    core::ToggleTrace(20,
+                      "DataProvider::dataAvailable %s: the worker has ended, %zu bytes dropped "
+                      "(%llu blocks dropped)\n",
+                      suffix().c_str(), bytes, static_cast<unsigned long long>(dropped));
 }
 
 void DataProvider::disconnected() {
@@ -163,13 +211,14 @@ void DataProvider::onSetVelaChannelReq(core::Request& request) {
         carrier ? dynamic_cast<StreamReader*>(carrier->getObject().get()) : nullptr;
     m_channelLeft = m_pChannel && !channel;
     m_pChannel = channel;
+    updateReader();
     core::ServiceChannel::sendResponse(new core::Response(request));
 }
 
 void DataProvider::onGetOutPipeReq(core::Request& request) {
     CORE_ASSERT_ON_WORKER(m_spWorker);
-    if (!m_spOutPipe)
-        m_spOutPipe = m_spBacklog->makePipe();
+    m_pipeHandedOut = true;
+    updateReader();
     core::ServiceChannel::sendResponse(new core::RCObjectRsp(request, m_spOutPipe));
 }
 
@@ -258,16 +307,16 @@ void DataProvider::onDisconnectReq(core::Request& request) {
     core::ServiceChannel::sendResponse(new core::Response(request, core::Status(status, 0, 0)));
 }
 
-void DataProvider::onDataAvailableReq(core::Request& request) {
-    CORE_ASSERT_ON_WORKER(m_spWorker);
-    if (RCPtr<core::Data> block = client::objectOf<core::Data>(request))
-        onDataAvailable(block);
-    else if (RCPtr<ReceiveBacklog::Mark> mark = client::objectOf<ReceiveBacklog::Mark>(request))
-        onMark(mark);
-}
-
-void DataProvider::discard(const RCPtr<core::Data>& block) {
-    m_spBacklog->leave(block->size());
+void DataProvider::updateReader() {
+    const Reader reader = m_ended            ? Ended
+                          : !m_pipeHandedOut ? NoPipe
+                          : m_channelLeft    ? Left
+                                             : Reading;
+    // Closing: the state first, so that a writer the closed pipe refuses reads why. Once the
+    // pipe no longer takes blocks it holds all it will hold (a channel letting go reads the
+    // rest after this request).
+    m_reader.store(reader, std::memory_order_release);
+    m_spOutPipe->setAccepting(reader == Reading);
 }
 
 void DataProvider::readIdentity() {
@@ -282,48 +331,31 @@ void DataProvider::readIdentity() {
     }
 }
 
-void DataProvider::onDataAvailable(const RCPtr<core::Data>& block) {
-    if (!m_spOutPipe) {
-        discard(block);
-        return;  // nobody reads yet
+void DataProvider::onDroppedReq(core::Request& request) {
+    CORE_ASSERT_ON_WORKER(m_spWorker);
+    if (RCPtr<ReceiveBacklog::Mark> mark = client::objectOf<ReceiveBacklog::Mark>(request)) {
+        ++m_gapsUntraced;
+        m_blocksUntraced += mark->blocks();
+        m_bytesUntraced += mark->bytes();
+        traceGaps(false);
+        return;
     }
-    if (m_channelLeft) {
-        discard(block);
+    RCPtr<Unread> unread = client::objectOf<Unread>(request);
+    if (!unread)
+        return;
+    readIdentity();
+    if (unread->pipeFull)
+        core::ToggleTrace(
+            20, "DataProvider::onDataAvailable Id = %ld, Name = %s, Can't write to pipe\n",
+            m_traceId, m_traceName.c_str());
+    else
         // The channel that read the pipe has let this provider go (it went away, or the
         // channel ended): nothing will read the block any more.
-        if (m_droppedBlocks++ % 1000 == 0) {
-            readIdentity();
-            core::ToggleTrace(20,
-                              "DataProvider::onDataAvailable Id = %ld, Name = %s, no channel "
-                              "reads the data: %zu bytes dropped (%llu blocks dropped)\n",
-                              m_traceId, m_traceName.c_str(), block->size(),
-                              static_cast<unsigned long long>(m_droppedBlocks.load()));
-        }
-        return;
-    }
-    // The backlog keeps the pipe below its own bound: a refusal would be a fault of the
-    // framework's pipe, and the block is dropped rather than offered again.
-    if (m_spOutPipe->write(block))
-        return;
-    discard(block);
-    ++m_droppedBlocks;
-    readIdentity();
-    core::ToggleTrace(20,
-                      "DataProvider::onDataAvailable Id = %ld, Name = %s, Can't write to pipe\n",
-                      m_traceId, m_traceName.c_str());
-}
-
-void DataProvider::onMark(const RCPtr<ReceiveBacklog::Mark>& mark) {
-    // The reader learns where the stream has a hole, and how long the blocks after the mark
-    // have waited, in its place between the blocks.
-    if (m_spOutPipe && !m_channelLeft)
-        m_spOutPipe->write(mark);
-    if (mark->blocks() == 0)
-        return;
-    ++m_gapsUntraced;
-    m_blocksUntraced += mark->blocks();
-    m_bytesUntraced += mark->bytes();
-    traceGaps(false);
+        core::ToggleTrace(20,
+                          "DataProvider::onDataAvailable Id = %ld, Name = %s, no channel "
+                          "reads the data: %zu bytes dropped (%llu blocks dropped)\n",
+                          m_traceId, m_traceName.c_str(), unread->bytes,
+                          static_cast<unsigned long long>(unread->blocks));
 }
 
 void DataProvider::traceGaps(bool now) {

@@ -1,19 +1,26 @@
 // The client object of one data provider of the debug-multiplexer service: one byte stream of
 // a phone. It lives on its own worker ("DataProviderThread"); other objects reach it only by
-// named requests. Received blocks go into its out pipe, from which the channel reads; blocks
-// the channel sends go to the service one data block each.
+// named requests. Blocks the channel sends go to the service one data block each.
 //
-// What waits for the channel (blocks posted to the worker and blocks in the pipe) is bounded
-// in bytes (ReceiveBacklog): a block that does not fit is dropped whole in the event sink's
-// call, counted, and reported in the trace and to the channel (a gap in the pipe). The worker
-// never waits for room.
+// Received blocks do not pass through the worker: the event sink, on the service's thread,
+// copies each block once into a recycled block (core::DataPool) and writes it straight into
+// the out pipe, from which the channel reads. The pipe takes blocks only while a channel
+// reads it (from the first "GetOutPipe" until the channel lets the provider go); the worker
+// opens and closes it and writes the trace lines of what was dropped.
+//
+// What waits for the channel (the blocks in the pipe) is bounded in bytes (ReceiveBacklog): a
+// block that does not fit is dropped whole in the event sink's call, before it is copied,
+// counted, and reported in the trace and to the channel (a gap in the pipe). Nothing waits
+// for room.
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
 #include "framework/core/Data.h"
+#include "framework/core/DataPool.h"
 #include "framework/core/Pipe.h"
 #include "framework/core/RCObject.h"
 #include "framework/core/Request.h"
@@ -52,8 +59,13 @@ class DataProvider : public client::ClientObject<DataProvider> {
     core::EString getPortName();
     bool connect();
     bool disconnect();
-    // Posted, by the event sink.
+    // The event sink's call, on the service's thread: n received bytes. They are admitted to
+    // the backlog first (a block that does not fit is dropped without being copied), then
+    // copied once into a block of the pool and written into the out pipe.
+    void receive(const void* bytes, std::size_t n);
+    // The same for a block already made. Any thread.
     void dataAvailable(const core::RCPtr<core::Data>& block);
+    // Posted, by the event sink.
     void disconnected();
 
     // Blocks dropped on their way to the channel: for want of room (see getReceiveBacklog),
@@ -62,6 +74,8 @@ class DataProvider : public client::ClientObject<DataProvider> {
     // The byte count of what waits for the channel, with its limit and what it dropped. The
     // same object for the provider's whole life; any thread.
     const core::RCPtr<ReceiveBacklog>& getReceiveBacklog() const { return m_spBacklog; }
+    // The recycled blocks received bytes are copied into. Any thread.
+    const core::RCPtr<core::DataPool>& getBlockPool() const { return m_spPool; }
 
   private:
     friend class client::ClientObject<DataProvider>;
@@ -77,16 +91,16 @@ class DataProvider : public client::ClientObject<DataProvider> {
     void onGetPortNameReq(core::Request& request);
     void onConnectReq(core::Request& request);
     void onDisconnectReq(core::Request& request);
-    void onDataAvailableReq(core::Request& request);
+    void onDroppedReq(core::Request& request);
     void onDisconnectedReq(core::Request& request);
-    void onDataAvailable(const core::RCPtr<core::Data>& block);
-    // A mark of the stream (see ReceiveBacklog) goes into the pipe before its block; the
-    // blocks it reports dropped are traced.
-    void onMark(const core::RCPtr<ReceiveBacklog::Mark>& mark);
+    // Any thread: an admitted block goes into the pipe, after the mark the backlog has for it.
+    void deliver(const core::RCPtr<core::Data>& block, std::size_t bytes);
+    // Any thread: the pipe did not take an admitted block of `bytes` bytes.
+    void refused(std::size_t bytes);
+    // On the worker: who reads the pipe changed; the pipe takes blocks only while one does.
+    void updateReader();
     // Traces the gaps not traced yet: at most once a second, unless `now`.
     void traceGaps(bool now);
-    // A block admitted to the backlog that goes no further.
-    void discard(const core::RCPtr<core::Data>& block);
     // The provider's identity for trace lines, read from the service once.
     void readIdentity();
     // The service's answers, read on the worker (they raise _com_error when the call fails).
@@ -98,13 +112,21 @@ class DataProvider : public client::ClientObject<DataProvider> {
 
     IDispatchPtr m_spProvider;
     ATL::CComPtr<ATL::CComObject<EEDataProviderSink>> m_spSink;
-    core::RCPtr<core::AsyncPipe> m_spOutPipe;
     StreamReader* m_pChannel = nullptr;
-    // A channel read this provider and has let it go: later blocks have no reader.
+    // A channel asked for the pipe; a channel read this provider and has let it go (later
+    // blocks have no reader); the worker has ended.
+    bool m_pipeHandedOut = false;
     bool m_channelLeft = false;
+    bool m_ended = false;
+    // The same for the service's thread, which reads it when the pipe refuses a block.
+    enum Reader { NoPipe, Reading, Left, Ended };
+    std::atomic<int> m_reader{NoPipe};
     // Drops other than for want of room (counted by the backlog).
     std::atomic<std::uint64_t> m_droppedBlocks{0};
     const core::RCPtr<ReceiveBacklog> m_spBacklog;
+    const core::RCPtr<core::DataPool> m_spPool;
+    // Made with the provider, taking blocks only while a channel reads it.
+    const core::RCPtr<core::AsyncPipe> m_spOutPipe;
     // Trace of the gaps: the identity read once, and the time of the last line.
     bool m_identityRead = false;
     long m_traceId = 0;

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstddef>
 
-#include "framework/core/Data.h"
 #include "framework/core/Trace.h"
 #include "framework/core/Values.h"
 #include "platform/com/ClassRegistry.h"
@@ -71,13 +70,14 @@ void EEDataProviderSink::OnDataAvailable(IDispatch* block) {
     std::size_t length = static_cast<std::size_t>(platform::com::safeArrayElementCount(array)) *
                          SafeArrayGetElemsize(array);
     std::size_t n = size > 0 ? std::min(static_cast<std::size_t>(size), length) : 0;
-    core::RCPtr<core::Data> received(new core::Data(bytes, n));
+    // The one copy of the received bytes, into a recycled block of the provider's, which goes
+    // straight into the channel's pipe.
+    owner->receive(bytes, n);
     hr = SafeArrayUnaccessData(array);
     if (FAILED(hr))
         core::ToggleTrace(
             20, "EEDataProviderSink::OnDataAvailable / SafeArrayUnaccessData FAILED (%s)\n",
             core::HResult(hr).stringValue().c_str());
-    owner->dataAvailable(received);
 }
 
 void EEDataProviderSink::OnDisconnected() {

@@ -31,8 +31,9 @@ class EEDataProviderSink
     HRESULT advise(IUnknown* source);
     HRESULT unadvise(IUnknown* source);
 
-    // Copies the block's bytes (at most as many as its array holds) into a new block and
-    // posts it to the owner. The array Data gives is the caller's: the sink destroys it.
+    // Hands the block's bytes (at most as many as its array holds) to the owner, which copies
+    // them into a block of its own and passes that on. The array Data gives is the caller's:
+    // the sink destroys it.
     void __stdcall OnDataAvailable(IDispatch* block);
     void __stdcall OnDisconnected();
 

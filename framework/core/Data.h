@@ -16,6 +16,8 @@
 
 namespace core {
 
+class DataPool;
+
 class Data : public RCObject {
   public:
     CORE_POOLED_ALLOCATION
@@ -68,6 +70,9 @@ class Data : public RCObject {
     class Member;
 
   private:
+    // Makes blocks whose objects and stores it recycles (DataPool.h).
+    friend class DataPool;
+
     // The bytes that one or more Data objects see.
     class Store : public RCObject {
       public:

@@ -5,26 +5,33 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <mutex>
 
 #include "framework/core/Data.h"
 #include "framework/core/RCObject.h"
+#include "framework/core/RingQueue.h"
 #include "framework/core/SyncObject.h"
 
 namespace core {
 
 class Pipe : public RCObject {
-public:
+  public:
     // Largest number of queued bytes a pipe accepts by default.
     static constexpr std::size_t kDefaultMaxBytes = 64u << 20;
 
     explicit Pipe(std::size_t maxBytes = kDefaultMaxBytes);
     ~Pipe() override;
 
-    // Queues a block. Refused (false, with a trace line) only when the queued bytes would
-    // exceed the bound; an empty pipe takes any block.
+    // Queues a block. Refused (false, with a trace line) when the queued bytes would exceed
+    // the bound (an empty pipe takes any block), and (false, without a line) while the pipe
+    // does not accept writes.
     virtual bool write(const RCPtr<RCObject>& block);
+    // Whether writes are taken (they are from the start). A writer that is refused because of
+    // this is refused under the same lock its write would have taken, so once setAccepting
+    // (false) returns, the pipe holds everything it will hold until writes are taken again;
+    // what it holds can still be read.
+    void setAccepting(bool accepting);
+    bool isAccepting() const;
     // The oldest block, or empty when none is queued.
     virtual RCPtr<RCObject> read();
     // read() as a Data block (empty when the block is not a Data).
@@ -38,26 +45,29 @@ public:
     std::size_t getMaxBytes() const;
     std::uint64_t getRefusedCount() const;
 
-private:
+  private:
     class PipeSync : public SyncObject {
-    public:
+      public:
         explicit PipeSync(Pipe* pipe) : m_pipe(pipe) {}
         ~PipeSync() override { detachFromWorker(); }
         void notify() { signal(); }
 
-    protected:
+      protected:
         bool acquire() override { return m_pipe->getCount() != 0; }
         bool isPending() override { return m_pipe->getCount() != 0; }
         void onAdded() override {
-            if (m_pipe->getCount() != 0) signal();
+            if (m_pipe->getCount() != 0)
+                signal();
         }
 
-    private:
+      private:
         Pipe* m_pipe;
     };
 
     mutable std::mutex m_mutex;
-    std::deque<RCPtr<RCObject>> m_blocks;
+    // Keeps its room: a stream of blocks takes no allocation per block.
+    RingQueue<RCPtr<RCObject>> m_blocks;
+    bool m_accepting = true;
     std::size_t m_bytes = 0;
     std::size_t m_maxBytes;
     std::uint64_t m_refused = 0;
@@ -66,18 +76,18 @@ private:
 
 // The pipe that a worker's reader waits on.
 class AsyncPipe : public Pipe {
-public:
+  public:
     explicit AsyncPipe(std::size_t maxBytes = kDefaultMaxBytes) : Pipe(maxBytes) {}
 };
 
 // A producer's end of a pipe: what is put in comes out of getPipe().
 class DataChannel {
-public:
+  public:
     explicit DataChannel(bool async = true);
     bool put(const RCPtr<RCObject>& object) { return m_pipe->write(object); }
     const RCPtr<Pipe>& getPipe() const { return m_pipe; }
 
-private:
+  private:
     RCPtr<Pipe> m_pipe;
 };
 

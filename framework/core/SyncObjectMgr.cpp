@@ -300,7 +300,7 @@ bool SyncObjectMgr::stop(unsigned long milliseconds) {
         if (isCurrentThread()) {
             // Stopping from inside one of our own callbacks: nothing queued after this runs.
             m_exitRequested = true;
-            std::deque<Entry> dropped;
+            RingQueue<Entry> dropped;
             dropped.swap(m_queue);
             lock.unlock();
             failPending(dropped);
@@ -408,11 +408,8 @@ void SyncObjectMgr::forgetObject(SyncObject* object) {
     m_timers.erase(std::remove(m_timers.begin(), m_timers.end(), object), m_timers.end());
     if (object->m_queued) {
         object->m_queued = false;
-        m_queue.erase(std::remove_if(m_queue.begin(), m_queue.end(),
-                                     [object](const Entry& e) {
-                                         return e.kind == Entry::Sync && e.object == object;
-                                     }),
-                      m_queue.end());
+        m_queue.removeIf(
+            [object](const Entry& e) { return e.kind == Entry::Sync && e.object == object; });
     }
 }
 
@@ -509,7 +506,7 @@ void SyncObjectMgr::run(RCPtr<SyncObjectMgr> self) {
     if (ok)
         loop();
 
-    std::deque<Entry> left;
+    RingQueue<Entry> left;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_state = State::Stopped;
@@ -670,10 +667,10 @@ void SyncObjectMgr::runEnd() {
         m_end();
 }
 
-void SyncObjectMgr::failPending(std::deque<Entry>& entries) {
-    for (auto& e : entries)
-        if (e.kind == Entry::Request && e.completion)
-            e.completion->fail();
+void SyncObjectMgr::failPending(RingQueue<Entry>& entries) {
+    for (std::size_t i = 0; i < entries.size(); ++i)
+        if (entries[i].kind == Entry::Request && entries[i].completion)
+            entries[i].completion->fail();
     entries.clear();
 }
 

@@ -6,7 +6,6 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -16,6 +15,7 @@
 
 #include "framework/core/CallBack.h"
 #include "framework/core/RCObject.h"
+#include "framework/core/RingQueue.h"
 
 namespace core {
 
@@ -104,7 +104,7 @@ class SyncObjectMgr : public RCObject {
     std::int64_t collectDueTimers(std::int64_t now);
     void forgetObject(SyncObject* object);  // caller holds m_mutex
     void runEnd();
-    void failPending(std::deque<Entry>& entries);
+    void failPending(RingQueue<Entry>& entries);
     bool isIdleLocked(std::int64_t now) const;  // caller holds m_mutex
     bool isEndingLocked() const;                // caller holds m_mutex
     static void joinThread(std::thread::id id);
@@ -122,7 +122,8 @@ class SyncObjectMgr : public RCObject {
     mutable std::mutex m_mutex;
     std::condition_variable m_wake;         // the worker waits here
     std::condition_variable m_stateChange;  // start, stop and dispatch waiters wait here
-    std::deque<Entry> m_queue;
+    // Keeps its room: a stream of work takes no allocation per entry.
+    RingQueue<Entry> m_queue;
     std::vector<WaitableTimer*> m_timers;
     std::vector<SyncObject*> m_objects;
     SyncObject* m_dispatching = nullptr;

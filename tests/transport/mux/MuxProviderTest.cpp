@@ -195,6 +195,32 @@ TEST_F(MuxProviderTest, BlocksBeyondTheReceiveLimitAreDroppedWholeCountedAndMark
         << trace.text();
 }
 
+// The sink's one copy goes into the provider's recycled blocks: a stream that the channel keeps
+// up with reuses the same few, and a block dropped for want of room is not copied at all.
+TEST_F(MuxProviderTest, ReceivedBytesAreCopiedIntoRecycledBlocksOnlyWhenTheyFit) {
+    provider->setup();
+    ASSERT_TRUE(stream.waitForSinks(1));
+    RCPtr<core::Pipe> pipe = provider->getOutPipe();
+    const RCPtr<core::DataPool>& pool = provider->getBlockPool();
+    for (std::uint8_t i = 0; i < 50; ++i) {
+        stream.inject(sim::Bytes(100 + i, i));
+        ASSERT_TRUE(stream.waitForDelivered(i + 1u));
+        RCPtr<core::Data> block = nextBlock(*pipe);
+        ASSERT_TRUE(block);
+        EXPECT_EQ(bytesOf(*block), sim::Bytes(100 + i, i));
+    }
+    EXPECT_EQ(pool->counts().storesMade, 1u);
+    EXPECT_EQ(pool->counts().objectsMade, 1u);
+    EXPECT_EQ(pool->counts().reused, 49u);
+
+    provider->getReceiveBacklog()->setLimit(450);  // two of the five fit
+    for (std::uint8_t i = 0; i < 5; ++i)
+        stream.inject(sim::Bytes(200, i));
+    ASSERT_TRUE(stream.waitForDelivered(55));
+    EXPECT_EQ(provider->getDroppedBlocks(), 3u);
+    EXPECT_EQ(pool->counts().storesMade + pool->counts().reused, 52u) << "dropped unread";
+}
+
 TEST_F(MuxProviderTest, BlockThePipeRefusesIsCountedAndTraced) {
     provider->setup();
     ASSERT_TRUE(stream.waitForSinks(1));
