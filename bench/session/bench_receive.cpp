@@ -16,8 +16,10 @@
 //
 // Two figures do not depend on how busy the machine is: the CPU time of the channel's worker
 // ("ChannelThread", read from the thread's own CPU clock) per frame, and the heap allocations
-// that worker makes per frame (this program replaces operator new with one that counts by
-// thread).
+// per frame and per block of the threads the blocks pass through (this program replaces
+// operator new with one that counts by thread): the channel's worker, the data providers'
+// workers, and the service's delivery thread ("sim-provider"), on which the simulated service
+// makes each block's event and array and the component's event sink copies the block.
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -276,11 +278,16 @@ int main(int argc, char** argv) {
     int code = 0;
     // The channel workers of the session (TVP, print server, AT); only the TVP one is busy.
     const std::vector<int> channelThreads = threadsNamed("ChannelThread");
+    const std::vector<int> providerThreads = threadsNamed("DataProviderThr");
+    const std::vector<int> serviceThreads = threadsNamed("sim-provider");
     for (unsigned int size : sizes) {
         const double cpu0 = bench::processCpuSeconds();
         const auto threads0 = bench::threadCpu();
         const double channelCpu0 = cpuNanoseconds(channelThreads);
-        const std::uint64_t channelAllocs0 = allocationsOf(allocationsByThread(), channelThreads);
+        const auto allocations0 = allocationsByThread();
+        const std::uint64_t channelAllocs0 = allocationsOf(allocations0, channelThreads);
+        const std::uint64_t providerAllocs0 = allocationsOf(allocations0, providerThreads);
+        const std::uint64_t serviceAllocs0 = allocationsOf(allocations0, serviceThreads);
         const std::uint64_t frames0 = phone.recorder->tvpFrames();
         const auto t0 = Clock::now();
         Result r = run(phone, size, std::max<std::size_t>(blockBytes, size), window, forSeconds,
@@ -289,10 +296,18 @@ int main(int argc, char** argv) {
         const double frames =
             std::max<double>(1.0, static_cast<double>(phone.recorder->tvpFrames() - frames0));
         const double channelNs = (cpuNanoseconds(channelThreads) - channelCpu0) / frames;
+        const auto allocations1 = allocationsByThread();
         const double channelAllocs =
-            static_cast<double>(allocationsOf(allocationsByThread(), channelThreads) -
-                                channelAllocs0) /
+            static_cast<double>(allocationsOf(allocations1, channelThreads) - channelAllocs0) /
             frames;
+        const std::size_t block = std::max<std::size_t>(blockBytes, size);
+        const double blocks = frames / static_cast<double>(std::max<std::size_t>(1, block / size));
+        const double providerAllocs =
+            static_cast<double>(allocationsOf(allocations1, providerThreads) - providerAllocs0) /
+            blocks;
+        const double serviceAllocs =
+            static_cast<double>(allocationsOf(allocations1, serviceThreads) - serviceAllocs0) /
+            blocks;
         std::printf(
             "frames of %5u bytes: %8.1f MB/s, %9.0f frames/s, ratio to memcpy %.3f "
             "(in-cache %.3f), CPU %.2f cores, lost %llu repeated %llu%s\n",
@@ -302,6 +317,10 @@ int main(int argc, char** argv) {
         std::printf(
             "  channel worker per frame: %.0f ns CPU, %.3f heap allocations (%.0f frames)\n",
             channelNs, channelAllocs, frames);
+        std::printf(
+            "  heap allocations per block: channel worker %.3f, data providers' workers %.3f, "
+            "service's delivery thread %.3f (%.0f blocks)\n",
+            channelAllocs * frames / blocks, providerAllocs, serviceAllocs, blocks);
         // Where the time goes: CPU by thread name over this frame size's run.
         const double wall = seconds(t0);
         std::printf("  CPU by thread:");

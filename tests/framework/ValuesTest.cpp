@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <thread>
+#include <vector>
+
 #include "framework/core/ByteCounter.h"
 #include "framework/core/Values.h"
 
@@ -30,7 +33,8 @@ TEST(ENumber, ParsesWithinRangeOnly) {
 }
 
 TEST(EString, Utf16RoundTrip) {
-    core::EString text("UE\xE2\x80\x99s \xF0\x9F\x93\xB1");  // typographic apostrophe, a phone emoji
+    core::EString text(
+        "UE\xE2\x80\x99s \xF0\x9F\x93\xB1");  // typographic apostrophe, a phone emoji
     std::basic_string<OLECHAR> wide = text.toUtf16();
     EXPECT_EQ(wide[2], static_cast<OLECHAR>(0x2019));
     EXPECT_EQ(wide.size(), 7u);  // the emoji is a surrogate pair
@@ -82,6 +86,24 @@ TEST(ByteCounter, SharedByName) {
     b->countBytes(6);
     EXPECT_EQ(a->getCount(), 15u);
     EXPECT_NE(core::ByteCounter::instance("other-counter").get(), a.get());
+}
+
+// Each thread counts into a stripe of its own: what more threads than stripes count at once
+// all adds up, and a reset clears every stripe.
+TEST(ByteCounter, CountsOfManyThreadsAddUp) {
+    auto counter = core::ByteCounter::instance("test-counter-threads");
+    counter->reset();
+    std::vector<std::thread> threads;
+    for (std::size_t t = 0; t < core::ByteCounter::kStripes + 3; ++t)
+        threads.emplace_back([&] {
+            for (int i = 0; i < 10000; ++i)
+                counter->countBytes(3);
+        });
+    for (auto& t : threads)
+        t.join();
+    EXPECT_EQ(counter->getCount(), (core::ByteCounter::kStripes + 3) * 30000u);
+    counter->reset();
+    EXPECT_EQ(counter->getCount(), 0u);
 }
 
 }  // namespace
