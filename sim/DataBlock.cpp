@@ -6,6 +6,8 @@
 namespace sim {
 
 void DataBlock::FinalRelease() {
+    if (m_spares)
+        m_spares->give(std::move(m_bytes));
     if (!m_clientObject)
         return;
     if (auto core = m_core.lock())
@@ -13,7 +15,8 @@ void DataBlock::FinalRelease() {
 }
 
 HRESULT DataBlock::create(std::weak_ptr<ServiceCore> core, Bytes bytes, const void* providerScope,
-                          const void* phoneScope, IDataBlock** out) {
+                          const void* phoneScope, IDataBlock** out,
+                          std::shared_ptr<SpareBytes> spares) {
     if (!out)
         return E_POINTER;
     *out = nullptr;
@@ -30,6 +33,7 @@ HRESULT DataBlock::create(std::weak_ptr<ServiceCore> core, Bytes bytes, const vo
     block->m_providerScope = providerScope;
     block->m_phoneScope = phoneScope;
     block->m_bytes = std::move(bytes);
+    block->m_spares = std::move(spares);
     *out = block;
     return S_OK;
 }

@@ -25,9 +25,10 @@ class DataBlock : public ATL::CComObjectRootEx<ATL::CComMultiThreadModel>,
     void FinalRelease();
 
     // A new block holding the bytes (taken, not copied); faults of the given scopes apply to
-    // its methods.
+    // its methods. With spares, the bytes are given to them when the block is released.
     static HRESULT create(std::weak_ptr<ServiceCore> core, Bytes bytes, const void* providerScope,
-                          const void* phoneScope, IDataBlock** out);
+                          const void* phoneScope, IDataBlock** out,
+                          std::shared_ptr<SpareBytes> spares = {});
     // The class factory registered for CLSID_DataBlock: the block counts as a client object
     // of the service while it lives.
     static HRESULT createForClient(std::weak_ptr<ServiceCore> core, IUnknown* outer, REFIID iid,
@@ -47,6 +48,7 @@ class DataBlock : public ATL::CComObjectRootEx<ATL::CComMultiThreadModel>,
     bool m_clientObject = false;     // made through the class factory
     std::mutex m_mutex;
     Bytes m_bytes;
+    std::shared_ptr<SpareBytes> m_spares;
 };
 
 }  // namespace sim

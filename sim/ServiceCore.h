@@ -39,6 +39,34 @@ using SendHandler = std::function<void(const Bytes& block)>;
 
 class ServiceCore;
 
+// The byte vectors of blocks a provider has delivered, kept for the provider's next blocks, so
+// that a stream of blocks takes no allocation in the simulation (a block's bytes are given back
+// when the block is released). A spare holds the bytes of the block it last was.
+class SpareBytes {
+  public:
+    static constexpr std::size_t kKept = 64;
+    void give(Bytes&& bytes) {
+        if (bytes.capacity() == 0)
+            return;
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_spares.size() < kKept)
+            m_spares.push_back(std::move(bytes));
+    }
+    // A spare, or an empty vector when there is none.
+    Bytes take() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_spares.empty())
+            return {};
+        Bytes bytes = std::move(m_spares.back());
+        m_spares.pop_back();
+        return bytes;
+    }
+
+  private:
+    std::mutex m_mutex;
+    std::vector<Bytes> m_spares;
+};
+
 struct ProviderState {
     SHORT id = 0;
     std::string name;
@@ -47,6 +75,7 @@ struct ProviderState {
     const void* phoneScope = nullptr;   // the PhoneState, as a fault scope
     IDataProviderPtr object;            // while present
     std::unique_ptr<EventQueue> queue;  // DataAvailable and Disconnected, in order
+    const std::shared_ptr<SpareBytes> spares = std::make_shared<SpareBytes>();
 
     // Guarded by the core's mutex.
     bool present = true;

@@ -230,6 +230,7 @@ class SimPhone::Core : public std::enable_shared_from_this<SimPhone::Core> {
 
     void sendError(const Bytes& data) {
         emitTvp(SimPhoneFrames::error(data));
+        flushTvp();
         count([](Counters& c) { ++c.errorFrames; });
     }
 
@@ -411,8 +412,7 @@ class SimPhone::Core : public std::enable_shared_from_this<SimPhone::Core> {
             std::chrono::duration_cast<std::chrono::milliseconds>(now - m_startTime).count());
         std::map<std::uint16_t, std::uint64_t> made;
         std::uint64_t total = 0;
-        Bytes block;
-        block.reserve(std::min<std::size_t>(m_options.blockBytes, 1 << 16));
+        Bytes block = freshBlock();
         // One report of each probe in turn, so that the probes interleave.
         for (bool any = true; any;) {
             any = false;
@@ -421,7 +421,7 @@ class SimPhone::Core : public std::enable_shared_from_this<SimPhone::Core> {
                     continue;
                 any = true;
                 if (!block.empty() && block.size() + m_options.frameSize > m_options.blockBytes) {
-                    emitTvp(std::exchange(block, {}));
+                    emitTvp(std::exchange(block, freshBlock()));
                     // The limit holds for every block (every piece of a split one), not only
                     // at the start of a tick: a tick that fills it gives up the rest.
                     if (!tvpCanTake()) {
@@ -445,6 +445,7 @@ class SimPhone::Core : public std::enable_shared_from_this<SimPhone::Core> {
         }
         if (!block.empty())
             emitTvp(std::move(block));
+        flushTvp();
         if (total == 0 && skipped == 0)
             return;
         count([&](Counters& c) {
@@ -483,20 +484,36 @@ class SimPhone::Core : public std::enable_shared_from_this<SimPhone::Core> {
         });
     }
 
-    // Every block on "Tvp" leaves here, cut at random points when asked to.
+    // A block to make reports in: the bytes of one the service has delivered, when it has one.
+    Bytes freshBlock() {
+        Bytes block = m_tvp ? m_tvp.spare() : Bytes();
+        block.clear();
+        block.reserve(std::min<std::size_t>(m_options.blockBytes, 1 << 16));
+        return block;
+    }
+
+    // Hands the blocks made so far to the service in one go (its thread wakes once for them).
+    void flushTvp() {
+        if (m_tvp && !m_outgoing.empty())
+            m_tvp.injectAll(std::exchange(m_outgoing, {}));
+        m_outgoing.clear();
+    }
+
+    // Every block on "Tvp" leaves here, cut at random points when asked to; flushTvp hands
+    // them over.
     void emitTvp(Bytes block) {
         if (!m_tvp || block.empty())
             return;
         std::uint64_t blocks = 0;
         if (!m_split || block.size() <= 1) {
-            m_tvp.inject(std::move(block));
+            m_outgoing.push_back(std::move(block));
             blocks = 1;
         } else {
             std::uniform_int_distribution<std::size_t> piece(1, m_maxPiece);
             for (std::size_t at = 0; at < block.size();) {
                 std::size_t n = std::min(piece(m_random), block.size() - at);
-                m_tvp.inject(Bytes(block.begin() + static_cast<std::ptrdiff_t>(at),
-                                   block.begin() + static_cast<std::ptrdiff_t>(at + n)));
+                m_outgoing.push_back(Bytes(block.begin() + static_cast<std::ptrdiff_t>(at),
+                                           block.begin() + static_cast<std::ptrdiff_t>(at + n)));
                 at += n;
                 ++blocks;
             }
@@ -634,6 +651,7 @@ class SimPhone::Core : public std::enable_shared_from_this<SimPhone::Core> {
             return;
         }
         emitTvp(std::move(ack));
+        flushTvp();
         count([&](Counters& c) {
             ++c.acks;
             if (negative)
@@ -717,6 +735,8 @@ class SimPhone::Core : public std::enable_shared_from_this<SimPhone::Core> {
     std::uint64_t m_tvpInjected = 0;
     std::uint64_t m_tvpDeliveredBase = 0;
     Bytes m_rx;
+    // Blocks made on "Tvp" and not yet handed to the service.
+    std::vector<Bytes> m_outgoing;
     Clock::time_point m_startTime = Clock::now();
     Clock::time_point m_lastProbeTick{};
     std::vector<ActiveProbe> m_active;

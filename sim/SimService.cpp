@@ -67,26 +67,37 @@ IDataProviderPtr ProviderHandle::object() const {
 }
 
 bool ProviderHandle::inject(Bytes bytes) {
+    std::vector<Bytes> blocks;
+    blocks.push_back(std::move(bytes));
+    return injectAll(std::move(blocks));
+}
+
+bool ProviderHandle::injectAll(std::vector<Bytes> blocks) {
     if (!m_state)
         return false;
     std::lock_guard<std::mutex> lock(m_core->mutex);
     if (!m_state->present)
         return false;
-    ++m_state->injected;
+    m_state->injected += blocks.size();
     std::weak_ptr<ServiceCore> weakCore = m_core;
     std::weak_ptr<ProviderState> weakState = m_state;
     IDataProviderPtr object = m_state->object;
     const void* scope = m_state.get();
     const void* phoneScope = m_state->phoneScope;
-    return m_state->queue->post([weakCore, weakState, object, scope, phoneScope,
-                                 bytes = std::move(bytes)]() mutable {
-        IDataBlock* block = nullptr;
-        // The block takes the bytes; the array its Data hands the sink is made from them.
-        if (SUCCEEDED(DataBlock::create(weakCore, std::move(bytes), scope, phoneScope, &block))) {
-            static_cast<DataProviderObject*>(object.GetInterfacePtr())
-                ->events()
-                ->fire(DataProviderEvents::DataAvailable, static_cast<IDispatch*>(block));
-            block->Release();
+    std::shared_ptr<SpareBytes> spares = m_state->spares;
+    return m_state->queue->post([weakCore, weakState, object, scope, phoneScope, spares,
+                                 blocks = std::move(blocks)]() mutable {
+        for (Bytes& bytes : blocks) {
+            IDataBlock* block = nullptr;
+            // The block takes the bytes, and gives them to the spares when it goes; the array
+            // its Data hands the sink is made from them.
+            if (SUCCEEDED(DataBlock::create(weakCore, std::move(bytes), scope, phoneScope, &block,
+                                            spares))) {
+                static_cast<DataProviderObject*>(object.GetInterfacePtr())
+                    ->events()
+                    ->fire(DataProviderEvents::DataAvailable, static_cast<IDispatch*>(block));
+                block->Release();
+            }
         }
         auto core = weakCore.lock();
         auto state = weakState.lock();
@@ -94,10 +105,14 @@ bool ProviderHandle::inject(Bytes bytes) {
             return;
         {
             std::lock_guard<std::mutex> l(core->mutex);
-            ++state->delivered;
+            state->delivered += blocks.size();
         }
         core->notify();
     });
+}
+
+Bytes ProviderHandle::spare() const {
+    return m_state ? m_state->spares->take() : Bytes();
 }
 
 bool ProviderHandle::closeStream() {

@@ -98,6 +98,12 @@ class ProviderHandle {
     // A received block: DataAvailable with a new DataBlock holding the bytes, on the
     // provider's thread, after the blocks injected before. False when the provider has gone.
     bool inject(Bytes bytes);
+    // Several blocks, one DataAvailable each in their order, handed to the provider's thread
+    // at once (it wakes once for them all).
+    bool injectAll(std::vector<Bytes> blocks);
+    // The bytes of a block the provider delivered and let go (empty when there is none): a
+    // stream that makes its next block in them takes no allocation.
+    Bytes spare() const;
     // The phone closes the stream: if it was open, it is closed and Disconnected fires.
     bool closeStream();
 

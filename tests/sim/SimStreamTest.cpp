@@ -1,5 +1,7 @@
 // Streams of the simulated service: connecting, received blocks (inject), sent blocks and the
 // send handler, and failure injection.
+#include <algorithm>
+
 #include "tests/sim/SimTestSupport.h"
 
 namespace simtest {
@@ -58,6 +60,22 @@ TEST_F(SimStreamTest, InjectedBlocksArriveInOrder) {
     EXPECT_EQ(tvp.deliveredBlocks(), 3u);
     // The other provider's sinks are not involved.
     EXPECT_EQ(phone.provider("Print Server Channel").deliveredBlocks(), 0u);
+}
+
+// Blocks handed over together arrive in order after those injected before, and the bytes of a
+// delivered block come back as a spare once the block is let go.
+TEST_F(SimStreamTest, BlocksInjectedTogetherArriveInOrderAndTheirBytesComeBack) {
+    EXPECT_TRUE(tvp.spare().empty());
+    EXPECT_TRUE(tvp.inject({0x01}));
+    EXPECT_TRUE(tvp.injectAll({{0x02, 0x03}, {0x04}}));
+    ASSERT_TRUE(tvp.waitForDelivered(3));
+    ASSERT_TRUE(sink->waitFor(3));
+    EXPECT_EQ(sink->blocks, (std::vector<sim::Bytes>{{0x01}, {0x02, 0x03}, {0x04}}));
+    std::vector<sim::Bytes> spares;
+    for (sim::Bytes spare = tvp.spare(); !spare.empty(); spare = tvp.spare())
+        spares.push_back(spare);
+    std::sort(spares.begin(), spares.end());
+    EXPECT_EQ(spares, (std::vector<sim::Bytes>{{0x01}, {0x02, 0x03}, {0x04}}));
 }
 
 TEST_F(SimStreamTest, SendNeedsAnOpenStream) {
