@@ -46,7 +46,7 @@ DataSourceFrame::DataSourceFrame(const SharedBytes& bytes, bool withHeader)
         m_frame = bytes.block.slice(bytes.offset, bytes.n);
     } else {
         m_ownBytes.share(bytes.block, bytes.offset, bytes.n);
-        m_frame = &m_ownBytes;
+        m_frame.attach(&m_ownBytes);  // a member's count decides nothing (see the destructor)
     }
     layReceived(withHeader);
 }
