@@ -19,6 +19,7 @@ bool Pipe::write(const RCPtr<RCObject>& block) {
     if (!block)
         return false;
     std::size_t n = weight(block.get());
+    bool wasEmpty = false;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         if (!m_accepting)
@@ -32,10 +33,17 @@ bool Pipe::write(const RCPtr<RCObject>& block) {
                         n, queued, limit);
             return false;
         }
-        m_blocks.push_back(RCPtr<RCObject>(block));
+        wasEmpty = m_blocks.empty();
+        m_blocks.push_back(Queued{block, n});
         m_bytes += n;
+        m_count.store(m_blocks.size(), std::memory_order_release);
     }
-    m_sync.notify();
+    // The sync object stays pending while blocks remain (its worker dispatches it again after
+    // each callback that leaves some), so only the first block after the pipe ran empty needs
+    // to tell the worker: a stream of blocks into a pipe its reader keeps up with does not
+    // take the worker's lock for every block.
+    if (wasEmpty)
+        m_sync.notify();
     return true;
 }
 
@@ -43,9 +51,11 @@ RCPtr<RCObject> Pipe::read() {
     std::lock_guard<std::mutex> lock(m_mutex);
     if (m_blocks.empty())
         return {};
-    RCPtr<RCObject> block = std::move(m_blocks.front());
+    Queued& front = m_blocks.front();
+    RCPtr<RCObject> block = std::move(front.block);
+    m_bytes -= front.weight;
     m_blocks.pop_front();
-    m_bytes -= weight(block.get());
+    m_count.store(m_blocks.size(), std::memory_order_release);
     return block;
 }
 
@@ -60,8 +70,7 @@ bool Pipe::isAccepting() const {
 }
 
 std::size_t Pipe::getCount() const {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_blocks.size();
+    return m_count.load(std::memory_order_acquire);
 }
 
 std::size_t Pipe::getBytes() const {

@@ -3,6 +3,7 @@
 // once for every block written; no block waits unread for want of a signal.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
@@ -65,8 +66,16 @@ class Pipe : public RCObject {
     };
 
     mutable std::mutex m_mutex;
+    // A block and the bytes it counts for.
+    struct Queued {
+        RCPtr<RCObject> block;
+        std::size_t weight = 0;
+    };
     // Keeps its room: a stream of blocks takes no allocation per block.
-    RingQueue<RCPtr<RCObject>> m_blocks;
+    RingQueue<Queued> m_blocks;
+    // The number of blocks, readable without the lock (the reader's worker asks for it before
+    // and after every callback).
+    std::atomic<std::size_t> m_count{0};
     bool m_accepting = true;
     std::size_t m_bytes = 0;
     std::size_t m_maxBytes;
