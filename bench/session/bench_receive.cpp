@@ -11,6 +11,10 @@
 // check must find no report lost.
 //
 //   bench_receive [--seconds S] [--frame-size N] [--block-bytes N] [--window N]
+//                 [--batch-bytes N]
+//
+// The blocks are handed to the service --batch-bytes at a time (an eighth of the window by
+// default; 0 hands over each block on its own).
 //
 // Without --frame-size it measures frames of 64, 1024, 16384 and 65555 bytes in turn.
 //
@@ -33,6 +37,7 @@
 #include <new>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "bench/session/BenchRig.h"
@@ -186,8 +191,8 @@ struct Result {
 
 // Injects blocks of whole probe reports of frameSize bytes for `forSeconds` after a warm-up.
 Result run(bench::RigPhone& phone, unsigned int frameSize, std::size_t blockBytes,
-           std::uint64_t window, double forSeconds, std::uint64_t& runningNumber,
-           std::uint16_t& seqNo) {
+           std::uint64_t window, std::uint64_t batchBytes, double forSeconds,
+           std::uint64_t& runningNumber, std::uint16_t& seqNo) {
     const unsigned int framesPerBlock =
         static_cast<unsigned int>(std::max<std::size_t>(1, blockBytes / frameSize));
     sim::Bytes block;
@@ -199,8 +204,26 @@ Result run(bench::RigPhone& phone, unsigned int frameSize, std::size_t blockByte
     std::uint64_t injected = recorder.tvpBytes();
     Result result;
 
+    // Blocks are handed to the service a batch at a time, as the simulated phone hands over a
+    // tick's blocks: the service's thread wakes once per batch, not once per block.
+    const std::uint64_t batchLimit = std::max<std::uint64_t>(block.size(), batchBytes);
     auto injectFor = [&](double span, std::uint64_t& bytesOut, double& elapsed) {
         const std::uint64_t start = recorder.tvpBytes();
+        std::vector<sim::Bytes> batch;
+        std::uint64_t inBatch = 0;
+        // Out of room: wait until a quarter of the window is free again, not just the batch's
+        // room, so that the channel's worker wakes this thread once per quarter window rather
+        // than once per block.
+        auto handOver = [&] {
+            if (injected + inBatch > recorder.tvpBytes() + window &&
+                !recorder.waitForBytes(std::min(injected, injected + inBatch - window + window / 4),
+                                       std::chrono::seconds(10)))
+                return false;
+            tvp.injectAll(std::exchange(batch, {}));
+            injected += inBatch;
+            inBatch = 0;
+            return true;
+        };
         auto t0 = Clock::now();
         while (seconds(t0) < span) {
             // The bytes of a block the service has delivered hold the same frames but for
@@ -215,19 +238,15 @@ Result run(bench::RigPhone& phone, unsigned int frameSize, std::size_t blockByte
                 core::writeU2(frame + vela::TvpLayout::kProbeSeqNoOffset, seqNo++);
                 core::writeU8(frame + vela::TvpLayout::kProbeFixedSize, runningNumber++);
             }
-            const std::uint64_t size = next.size();
-            // Out of room: wait until a quarter of the window is free again, not just this
-            // block's room, so that the channel's worker wakes this thread once per quarter
-            // window rather than once per block.
-            if (injected + size > recorder.tvpBytes() + window &&
-                !recorder.waitForBytes(std::min(injected, injected + size - window + window / 4),
-                                       std::chrono::seconds(10))) {
+            inBatch += next.size();
+            batch.push_back(std::move(next));
+            if (inBatch >= batchLimit && !handOver()) {
                 result.stalled = true;
                 break;
             }
-            tvp.inject(std::move(next));
-            injected += size;
         }
+        if (!batch.empty() && !handOver())
+            result.stalled = true;
         // Everything injected arrives before the time is taken.
         if (!recorder.waitForBytes(injected, std::chrono::seconds(10)))
             result.stalled = true;
@@ -255,6 +274,8 @@ int main(int argc, char** argv) {
     const double frameArg = args.number("frame-size", 0);
     const auto blockBytes = static_cast<std::size_t>(args.number("block-bytes", 16384));
     const auto window = static_cast<std::uint64_t>(args.number("window", 1 << 20));
+    const auto batchBytes =
+        static_cast<std::uint64_t>(args.number("batch-bytes", static_cast<double>(window / 8)));
     std::string error;
     if (!args.check(error)) {
         std::fprintf(stderr, "bench_receive: %s\n", error.c_str());
@@ -296,8 +317,8 @@ int main(int argc, char** argv) {
         const std::uint64_t serviceAllocs0 = allocationsOf(allocations0, serviceThreads);
         const std::uint64_t frames0 = phone.recorder->tvpFrames();
         const auto t0 = Clock::now();
-        Result r = run(phone, size, std::max<std::size_t>(blockBytes, size), window, forSeconds,
-                       runningNumber, seqNo);
+        Result r = run(phone, size, std::max<std::size_t>(blockBytes, size), window, batchBytes,
+                       forSeconds, runningNumber, seqNo);
         const double cores = (bench::processCpuSeconds() - cpu0) / seconds(t0);
         const double frames =
             std::max<double>(1.0, static_cast<double>(phone.recorder->tvpFrames() - frames0));
