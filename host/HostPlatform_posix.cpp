@@ -82,6 +82,10 @@ bool statusIsTerminal() {
     return ::isatty(STDERR_FILENO) != 0;
 }
 
+std::filesystem::path buildTreePluginFolder(const std::filesystem::path& programFolder) {
+    return programFolder.parent_path() / "lib";
+}
+
 SimAtPort::~SimAtPort() {
     for (auto fd : m_ends)
         if (fd >= 0)

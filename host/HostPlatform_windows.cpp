@@ -102,6 +102,10 @@ bool statusIsTerminal() {
     return SetConsoleMode(err, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
 }
 
+std::filesystem::path buildTreePluginFolder(const std::filesystem::path& programFolder) {
+    return programFolder;
+}
+
 SimAtPort::~SimAtPort() = default;
 
 bool SimAtPort::open(int, std::string& reason) {

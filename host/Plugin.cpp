@@ -2,6 +2,7 @@
 
 #include <filesystem>
 
+#include "host/HostPlatform.h"
 #include "platform/win32/Library.h"
 
 namespace host {
@@ -27,14 +28,8 @@ std::string Plugin::defaultPath() {
     if (std::filesystem::exists(installed, error))
         return installed.string();
 #endif
-    // The build tree: the plug-in in lib/ on Linux; on Windows next to the program, where the
-    // system looks for the DLLs it needs too.
-    const std::string file = platform::libraryFileName("vela");
-#if defined(_WIN32)
-    return (folder / file).string();
-#else
-    return (folder.parent_path() / "lib" / file).string();
-#endif
+    // The build tree's layout.
+    return (buildTreePluginFolder(folder) / platform::libraryFileName("vela")).string();
 }
 
 bool Plugin::load(const std::string& path, ATL::CAtlModule& module, std::string& error) {
