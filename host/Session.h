@@ -19,10 +19,4 @@ int runSession(const Options& options, std::ostream& out, std::ostream& status,
 // Makes the next run stop as after its duration; safe from a signal handler.
 void requestStop();
 
-// Lists the settings that --probes accepts, from the component's catalogue.
-void listSettings(std::ostream& out);
-
-// Checks that every name is the label of a catalogue item or the name of one of its values.
-bool checkSettingNames(const std::vector<std::string>& names, std::string& error);
-
 }  // namespace host

@@ -7,6 +7,7 @@
 #include "host/DeviceList.h"
 #include "host/HostPlatform.h"
 #include "host/Options.h"
+#include "host/ProbeSelection.h"
 #include "host/Replay.h"
 #include "host/Session.h"
 #include "platform/com/ClassRegistry.h"

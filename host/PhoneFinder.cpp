@@ -1,0 +1,98 @@
+#include "host/PhoneFinder.h"
+
+#include <stdexcept>
+
+#include "host/ComponentEquipment.h"
+#include "host/SimFaults.h"
+#include "host/UsbDevices.h"
+#include "sim/SimPhone.h"
+#include "sim/SimService.h"
+
+namespace host {
+
+namespace {
+
+bool addSimulatedPhone(const Options& options, int index,
+                       std::vector<std::unique_ptr<PhoneSession>>& phones, std::ostream& notes,
+                       bool& noAtPortReported, std::string& error) {
+    const int port = 5 + 2 * index;
+    const int atPortNumber = port + 1;
+    // The AT port, reached as COM<atPortNumber>. Without one the phone has no AT channel; its
+    // TVP and print-server channels, and so the recording, do not need it.
+    auto atPort = std::make_unique<SimAtPort>();
+    std::string noAtPort;
+    if (!atPort->open(atPortNumber, noAtPort)) {
+        atPort.reset();
+        if (!noAtPortReported)
+            notes << "The simulated phone has no AT port (" << noAtPort
+                  << "): its session runs without the AT channel.\n";
+        noAtPortReported = true;
+    }
+    sim::SimPhoneOptions phoneOptions;
+    phoneOptions.name = "Vela phone (simulated) " + std::to_string(index + 1);
+    phoneOptions.probeRate = options.probeRate;
+    phoneOptions.printRate = options.printRate;
+    std::unique_ptr<sim::SimPhone> phone;
+    try {
+        phone =
+            sim::SimPhone::create(sim::SimService::instance(), port, 1001 + index, phoneOptions);
+    } catch (const std::exception& e) {
+        error = std::string("cannot start a simulated phone: ") + e.what();
+        return false;
+    }
+    if (index == 0)
+        for (const auto& name : options.faults)
+            if (const SimFault* fault = findSimFault(name); fault && fault->beforeStart)
+                fault->beforeStart(*phone);
+    core::RCPtr<equip::DeviceInfoData> device(new equip::DeviceInfoData());
+    device->vendorId = "F1E0";
+    device->productId = "D001";
+    device->vendor = "Vela";
+    device->product = phoneOptions.name;
+    device->serialNumber = "SIM" + std::to_string(1001 + index);
+    device->ports.push_back({"COM" + std::to_string(port), "Modem", ""});
+    if (atPort)
+        device->ports.push_back(
+            {"COM" + std::to_string(atPortNumber), "Device Management", atPort->path()});
+    auto session = std::make_unique<PhoneSession>(static_cast<int>(phones.size()), device);
+    session->setSimulated(std::move(phone), std::move(atPort));
+    phones.push_back(std::move(session));
+    return true;
+}
+
+}  // namespace
+
+bool findPhones(const Options& options, std::vector<std::unique_ptr<PhoneSession>>& phones,
+                std::ostream& notes, std::string& error) {
+    if (options.simPhones > 0) {
+        bool noAtPortReported = false;
+        for (int i = 0; i < options.simPhones; ++i)
+            if (!addSimulatedPhone(options, i, phones, notes, noAtPortReported, error))
+                return false;
+        return true;
+    }
+    const UsbScan scan = scanUsbSerialDevices();
+    if (!scan.error.empty()) {
+        error =
+            "cannot look for phones on USB: " + scan.error + " (use --sim for a simulated phone)";
+        return false;
+    }
+    // A device is a phone when the detector that knows it describes it with a TVP channel.
+    for (auto& device : scan.devices) {
+        auto info = ComponentEquipment::describe(*device);
+        if (!info || !info->getChannelInfo(dsrc::CHANNEL_TYPE_TVP))
+            continue;
+        phones.push_back(std::make_unique<PhoneSession>(static_cast<int>(phones.size()), device));
+    }
+    if (phones.empty()) {
+        error = "no Vela phone found on USB (use --sim for a simulated phone)";
+        if (!scan.devices.empty())
+            error += "\nvela-host: " + std::to_string(scan.devices.size()) +
+                     " USB serial device(s) found, none of them a Vela phone (vela-host devices "
+                     "lists them)";
+        return false;
+    }
+    return true;
+}
+
+}  // namespace host

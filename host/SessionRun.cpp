@@ -1,0 +1,223 @@
+#include "host/SessionRun.h"
+
+#include <algorithm>
+
+#include "framework/core/Trace.h"
+#include "host/MobileMsgServer.h"
+#include "host/PhoneFinder.h"
+#include "host/ProbeSelection.h"
+#include "host/SimFaults.h"
+#include "host/Summary.h"
+
+namespace host {
+
+namespace {
+
+using Seconds = std::chrono::duration<double>;
+
+SessionWaits::Clock::time_point after(SessionWaits::Clock::time_point from, double seconds) {
+    return from + std::chrono::duration_cast<SessionWaits::Clock::duration>(Seconds(seconds));
+}
+
+}  // namespace
+
+SessionRun::SessionRun(const Options& options, WakeFlag& stop, std::ostream& out,
+                       std::ostream& status, bool statusIsTerminal)
+    : m_options(options),
+      m_stop(stop),
+      m_out(out),
+      m_status(status),
+      m_terminal(statusIsTerminal),
+      m_statusLine(status) {}
+
+SessionRun::~SessionRun() {
+    tearDown();
+}
+
+int SessionRun::run() {
+    std::string error;
+    if (!m_options.probes.empty() && !checkSettingNames(m_options.probes, error)) {
+        m_status << "vela-host: " << error << '\n';
+        return 2;
+    }
+    // A settings file that cannot be read fails the run before it starts.
+    if (!m_options.settingsFile.empty() &&
+        !core::XMLElement::load(m_options.settingsFile, m_settings, &error)) {
+        m_status << "vela-host: cannot read the settings: " << error << '\n';
+        return 1;
+    }
+    if (m_options.trace)
+        core::ToggleTrace::setActive(true);
+    const std::string path =
+        m_options.pluginPath.empty() ? Plugin::defaultPath() : m_options.pluginPath;
+    if (!m_plugin.load(path, m_module, error)) {
+        m_status << "vela-host: " << error << '\n';
+        return 1;
+    }
+    MobileMsgServer::registerForComponent();
+    // The phones first: without one there is nothing to record, and no file is made.
+    if (!findPhones(m_options, m_phones, m_out, error)) {
+        m_status << "vela-host: " << error << '\n';
+        tearDown();
+        return 1;
+    }
+    if (!m_options.recordFile.empty()) {
+        if (!m_capture.open(m_options.recordFile, &error)) {
+            m_status << "vela-host: cannot record: " << error << '\n';
+            tearDown();
+            return 1;
+        }
+        m_capture.setFailureHandler([this] { m_wake.raise(); });
+    }
+    for (auto& phone : m_phones)
+        if (phone->create(m_capture.isOpen() ? &m_capture : nullptr, m_wake))
+            phone->bringUp(*this, m_options.activateTimeout);
+    const SettingsRequest settings{m_options.settingsFile.empty() ? nullptr : &m_settings,
+                                   m_options.settingsFile, m_options.probes};
+    bool anyUp = false;
+    for (auto& phone : m_phones) {
+        if (!phone->isUp())
+            continue;
+        anyUp = true;
+        m_applyFailed |= !phone->applySettings(*this, settings);
+        phone->markReady();
+    }
+    const auto start = Clock::now();
+    if (anyUp)
+        loop();
+    const double elapsed = Seconds(Clock::now() - start).count();
+    saveSettings();
+    // Figures are taken once the channels are down, so that they include every frame.
+    for (auto& phone : m_phones)
+        phone->deactivate();
+    // No frame comes any more: the file is complete, or its failure known, before the summary.
+    m_capture.close();
+    if (m_capture.failed())
+        reportCaptureFailure();
+    if (m_terminal)
+        m_status << '\n';
+    RecordingOutcome recording;
+    if (!m_options.recordFile.empty()) {
+        recording.path = m_options.recordFile;
+        recording.records = m_capture.getRecordCount();
+        recording.offered = m_capture.getOfferedCount();
+        recording.failure = m_capture.failure();
+    }
+    writeSummary(m_out, elapsed, m_phones, recording);
+    tearDown();
+    int code = m_capture.failed() || m_applyFailed ? 1 : 0;
+    for (auto& phone : m_phones)
+        if (!phone->isUp())
+            code = 1;
+    return code;
+}
+
+SessionRun::Wake SessionRun::waitFor(const std::function<bool()>& ready, Clock::time_point until) {
+    for (;;) {
+        m_capture.flushIfDue();
+        if (stopped())
+            return Wake::Stopped;
+        if (ready && ready())
+            return Wake::Ready;
+        const auto now = Clock::now();
+        if (now >= until)
+            return Wake::Timeout;
+        const auto next = std::min(until, m_capture.nextFlushDue());
+        const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(next - now).count();
+        waitForFlags(m_stop, m_wake, ms + 1);
+        m_wake.clear();
+    }
+}
+
+bool SessionRun::stopped() {
+    if (m_capture.failed()) {
+        reportCaptureFailure();
+        return true;
+    }
+    if (!m_interrupted && m_stop.isRaised())
+        m_interrupted = true;
+    return m_interrupted;
+}
+
+std::string SessionRun::stopReason() const {
+    return m_interrupted ? "was interrupted before it came up"
+                         : "was stopped before it came up: the recording failed";
+}
+
+void SessionRun::reportCaptureFailure() {
+    if (m_captureFailureReported)
+        return;
+    m_captureFailureReported = true;
+    m_status << (m_terminal ? "\r\033[K" : "") << "vela-host: recording to " << m_options.recordFile
+             << " failed after " << m_capture.getFailedAfterCount()
+             << " frames: " << m_capture.failure() << '\n'
+             << std::flush;
+}
+
+void SessionRun::loop() {
+    const auto start = Clock::now();
+    const bool timed = m_options.durationSeconds > 0;
+    // The first simulated phone's faults, timed from the moment its session was up and its
+    // settings applied; its coming back from the moment it left.
+    PhoneSession* first = m_phones.empty() ? nullptr : m_phones[0].get();
+    FaultSchedule::Plan plan;
+    plan.errorFrame = std::find(m_options.faults.begin(), m_options.faults.end(), "error-frame") !=
+                      m_options.faults.end();
+    plan.disconnectAfter = m_options.disconnectAfter;
+    plan.reconnectAfter = m_options.reconnectAfter;
+    FaultSchedule faults(first ? first->simulated() : nullptr,
+                         first ? first->readyAt() : std::nullopt, plan);
+    const SettingsRequest settings{m_options.settingsFile.empty() ? nullptr : &m_settings,
+                                   m_options.settingsFile, m_options.probes};
+    for (;;) {
+        const auto now = Clock::now();
+        const double elapsed = Seconds(now - start).count();
+        if (timed && elapsed >= m_options.durationSeconds)
+            break;
+        faults.runDue(now);
+        // A phone whose session went away and came back (a phone that restarted has forgotten
+        // its probes) gets the settings again.
+        for (auto& phone : m_phones)
+            if (phone->cameBackUp())
+                m_applyFailed |= !phone->applySettings(*this, settings, true);
+        if (m_terminal)
+            m_statusLine.show(elapsed, m_phones);
+        // Up to the next thing due: the status line, the end of the run or a fault.
+        auto wake = after(Clock::now(), 0.5);
+        if (timed)
+            wake = std::min(wake, after(start, m_options.durationSeconds));
+        if (auto due = faults.nextDue())
+            wake = std::min(wake, *due);
+        if (waitFor({}, wake + std::chrono::milliseconds(1)) == Wake::Stopped)
+            break;
+    }
+}
+
+void SessionRun::saveSettings() {
+    if (m_options.saveSettingsFile.empty())
+        return;
+    for (auto& phone : m_phones) {
+        if (!phone->hasTvpChannel())
+            continue;
+        std::string why;
+        if (!phone->saveSettings(m_options.saveSettingsFile, why)) {
+            m_status << "vela-host: cannot save the settings to " << m_options.saveSettingsFile
+                     << (why.empty() ? std::string() : ": " + why) << '\n';
+            m_applyFailed = true;
+        }
+        return;  // the settings of the first phone
+    }
+}
+
+void SessionRun::tearDown() {
+    // The component's objects go before the library, and the simulated phones after them.
+    for (auto& phone : m_phones)
+        phone->release();
+    for (auto& phone : m_phones)
+        phone->releaseSimulated();
+    m_capture.close();
+    MobileMsgServer::unregister();
+    m_plugin.unload();
+}
+
+}  // namespace host

@@ -1,0 +1,61 @@
+#include "host/Summary.h"
+
+#include <iomanip>
+
+#include "session/ProbeCatalogue.h"
+#include "sim/SimPhone.h"
+
+namespace host {
+
+void writeSummary(std::ostream& out, double elapsed,
+                  const std::vector<std::unique_ptr<PhoneSession>>& phones,
+                  const RecordingOutcome& recording) {
+    out << "Session summary (" << std::fixed << std::setprecision(1) << elapsed << " s)\n";
+    for (auto& phone : phones) {
+        out << "phone " << phone->number() + 1 << ": " << phone->device().product;
+        if (!phone->port().empty())
+            out << " on " << phone->port();
+        out << '\n';
+        if (!phone->failure().empty())
+            out << "  FAILED: " << phone->failure() << '\n';
+        if (phone->sessions() > 1)
+            out << "  the session came up " << phone->sessions() << " times\n";
+        for (auto& line : phone->applied())
+            out << "  setting " << line << '\n';
+        if (!phone->recorder())
+            continue;
+        auto f = phone->recorder()->figures();
+        out << "  TVP frames " << f.tvpFrames << " (" << f.tvpBytes << " bytes), error frames "
+            << f.errorFrames << ", other " << f.otherFrames << '\n';
+        for (auto& [id, count] : f.probeFrames) {
+            const char* name = vela::catalogue::probeName(id);
+            out << "    probe 0x" << std::hex << std::uppercase << std::setw(4) << std::setfill('0')
+                << id << std::dec << std::setfill(' ') << ' '
+                << (name ? name : "(not in the catalogue)") << ": " << count << '\n';
+        }
+        out << "  print-server frames " << f.printFrames << " (" << f.printBytes
+            << " bytes), lines " << f.printLines;
+        if (!f.lastPrintLine.empty())
+            out << ", last \"" << f.lastPrintLine << '"';
+        out << '\n';
+        if (auto* sim = phone->simulated()) {
+            auto s = sim->counters();
+            out << "  the simulated phone sent " << s.probeFrames << " probe frames, "
+                << s.printLines << " print lines, " << s.acks << " acknowledgements\n";
+            out << "  reports lost " << f.lostReports << ", repeated " << f.repeatedReports
+                << ", phone restarts " << f.restarts << '\n';
+        }
+    }
+    if (!recording.path.empty()) {
+        out << "recorded " << recording.records << " frames to " << recording.path;
+        if (!recording.failure.empty())
+            out << " (of " << recording.offered
+                << " frames; the recording failed: " << recording.failure << ')';
+        out << '\n';
+    }
+    for (auto& phone : phones)
+        if (!phone->failure().empty())
+            out << "vela-host: " << phone->failure() << '\n';
+}
+
+}  // namespace host

@@ -1,0 +1,29 @@
+// The summary of a run, printed when it ends: per phone its device and port, why its session
+// failed, how often it came up, the results of its settings, its frames (per probe) and
+// print-server lines and, for a simulated phone, what it sent and the check of its running
+// report numbers; then what was recorded, and the failures once more at the end.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "host/PhoneSession.h"
+
+namespace host {
+
+// What the capture file took; the path is empty when nothing was recorded.
+struct RecordingOutcome {
+    std::string path;
+    std::uint64_t records = 0;  // that the file holds
+    std::uint64_t offered = 0;  // that were given to it
+    std::string failure;        // empty when the recording is whole
+};
+
+void writeSummary(std::ostream& out, double elapsed,
+                  const std::vector<std::unique_ptr<PhoneSession>>& phones,
+                  const RecordingOutcome& recording);
+
+}  // namespace host
