@@ -1,4 +1,5 @@
-// The command line of vela-host.
+// The command line of vela-host: what it asks for. OptionTable.cpp describes every option and
+// sets these fields; parseOptions reads a command line with it.
 #pragma once
 
 #include <optional>
@@ -33,6 +34,7 @@ struct Options {
 
 // Parses the arguments after the program name. False with a message for bad input.
 bool parseOptions(const std::vector<std::string>& args, Options& options, std::string& error);
+// The text of --help.
 std::string usage();
 
 }  // namespace host

@@ -1,0 +1,352 @@
+#include "host/OptionTable.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <sstream>
+
+#include "host/SimFaults.h"
+
+namespace host {
+
+namespace {
+
+bool number(const std::string& text, double& out) {
+    if (text.empty())
+        return false;
+    char* end = nullptr;
+    errno = 0;
+    const double v = std::strtod(text.c_str(), &end);
+    if (*end != '\0' || errno == ERANGE || !std::isfinite(v) || v < 0)
+        return false;
+    out = v;
+    return true;
+}
+
+bool seconds(const char* option, const std::string& text, double& out, std::string& error) {
+    if (number(text, out))
+        return true;
+    error = std::string(option) + ": '" + text + "' is not a number of seconds";
+    return false;
+}
+
+bool rate(const char* option, const std::string& text, double& out, std::string& error) {
+    double r;
+    if (!number(text, r) || r > 1e6) {
+        error = std::string(option) + ": '" + text + "' is not a rate";
+        return false;
+    }
+    out = r;
+    return true;
+}
+
+std::vector<std::string> splitList(const std::string& text) {
+    std::vector<std::string> items;
+    std::string item;
+    std::istringstream in(text);
+    while (std::getline(in, item, ',')) {
+        while (!item.empty() && item.front() == ' ')
+            item.erase(item.begin());
+        while (!item.empty() && item.back() == ' ')
+            item.pop_back();
+        if (!item.empty())
+            items.push_back(item);
+    }
+    return items;
+}
+
+std::string faultHelp() {
+    std::string text = "a fault of the first simulated phone:";
+    const char* separator = " ";
+    for (const auto& fault : simFaults()) {
+        text += separator + std::string(fault.name) + " (" + fault.what + ")";
+        separator = ", ";
+    }
+    return text;
+}
+
+std::vector<OptionSpec> makeOptionTable() {
+    std::vector<OptionSpec> t;
+    t.push_back({"--sim", "N", true, "a number of phones", kRunCommand,
+                 "run N simulated phones (default 1) on COM5, COM7, ... instead of the phones on "
+                 "USB; without it only phones found on USB run, and a run that finds none fails",
+                 [](Options& o, const std::string* v, std::string& e) {
+                     o.simPhones = 1;
+                     if (!v)
+                         return true;
+                     double n;
+                     if (!number(*v, n) || n < 1 || n > 64 || n != std::floor(n)) {
+                         e = "--sim: '" + *v + "' is not a number of phones from 1 to 64";
+                         return false;
+                     }
+                     o.simPhones = static_cast<int>(n);
+                     return true;
+                 }});
+    t.push_back({"--no-usb", nullptr, false, nullptr, kRunCommand,
+                 "do not look for USB phones (only with --sim, which does not look for them "
+                 "either)",
+                 [](Options& o, const std::string*, std::string&) {
+                     o.noUsb = true;
+                     return true;
+                 }});
+    t.push_back({"--duration", "SECONDS", false, "a number of seconds", kRunCommand,
+                 "stop after this long (default: at Ctrl-C)",
+                 [](Options& o, const std::string* v, std::string& e) {
+                     return seconds("--duration", *v, o.durationSeconds, e);
+                 }});
+    t.push_back({"--probes", "\"A,B\"", false, "a list of setting names", kRunCommand,
+                 "switch on these settings by name: a setting's full name switches on all its "
+                 "probes, a probe's name just that probe, e.g. \"GSM Mode Reports,RR State\" "
+                 "(vela-host probes lists them)",
+                 [](Options& o, const std::string* v, std::string& e) {
+                     for (auto& p : splitList(*v))
+                         o.probes.push_back(p);
+                     if (o.probes.empty()) {
+                         e = "--probes: no setting named";
+                         return false;
+                     }
+                     return true;
+                 }});
+    t.push_back({"--settings", "FILE", false, "a file", kRunCommand,
+                 "load the TVP channel's settings from an XML file",
+                 [](Options& o, const std::string* v, std::string&) {
+                     o.settingsFile = *v;
+                     return true;
+                 }});
+    t.push_back({"--save-settings", "FILE", false, "a file", kRunCommand,
+                 "write the TVP channel's settings as XML at the end",
+                 [](Options& o, const std::string* v, std::string&) {
+                     o.saveSettingsFile = *v;
+                     return true;
+                 }});
+    t.push_back({"--record", "FILE", false, "a file", kRunCommand,
+                 "record every frame into a capture file (pcap, link type 147)",
+                 [](Options& o, const std::string* v, std::string&) {
+                     o.recordFile = *v;
+                     return true;
+                 }});
+    t.push_back({"--rate", "N", false, "a rate", kRunCommand,
+                 "simulated probe frames per second per probe (default 200)",
+                 [](Options& o, const std::string* v, std::string& e) {
+                     return rate("--rate", *v, o.probeRate, e);
+                 }});
+    t.push_back({"--print-rate", "N", false, "a rate", kRunCommand,
+                 "simulated print-server lines per second (default 2)",
+                 [](Options& o, const std::string* v, std::string& e) {
+                     return rate("--print-rate", *v, o.printRate, e);
+                 }});
+    t.push_back({"--fault", "NAME", false, "a fault name", kRunCommand, faultHelp(),
+                 [](Options& o, const std::string* v, std::string& e) {
+                     if (!findSimFault(*v)) {
+                         e = "--fault: unknown fault '" + *v + "'";
+                         return false;
+                     }
+                     o.faults.push_back(*v);
+                     return true;
+                 }});
+    t.push_back({"--disconnect-after", "S", false, "a number of seconds", kRunCommand,
+                 "the first simulated phone goes away S seconds after its session is up and its "
+                 "settings applied",
+                 [](Options& o, const std::string* v, std::string& e) {
+                     return seconds("--disconnect-after", *v, o.disconnectAfter, e);
+                 }});
+    t.push_back({"--reconnect-after", "S", false, "a number of seconds", kRunCommand,
+                 "the first simulated phone comes back S seconds after it went away (with "
+                 "--disconnect-after)",
+                 [](Options& o, const std::string* v, std::string& e) {
+                     return seconds("--reconnect-after", *v, o.reconnectAfter, e);
+                 }});
+    t.push_back({"--activate-timeout", "S", false, "a number of seconds", kRunCommand,
+                 "seconds to wait for the channels to come up (default 15)",
+                 [](Options& o, const std::string* v, std::string& e) {
+                     return seconds("--activate-timeout", *v, o.activateTimeout, e);
+                 }});
+    t.push_back({"--plugin", "PATH", false, "a path",
+                 kRunCommand | kReplayCommand | kProbesCommand | kDevicesCommand,
+                 "the plug-in library (default: ../lib/vela/libvela.so from vela-host's folder, "
+                 "or the build tree's lib/; vela.dll in vela-host.exe's folder on Windows)",
+                 [](Options& o, const std::string* v, std::string&) {
+                     o.pluginPath = *v;
+                     return true;
+                 }});
+    t.push_back({"--trace", nullptr, false, nullptr, kRunCommand,
+                 "write the component's trace lines to standard error",
+                 [](Options& o, const std::string*, std::string&) {
+                     o.trace = true;
+                     return true;
+                 }});
+    return t;
+}
+
+// ---- rendering -------------------------------------------------------------------------------
+
+std::string wrap(const std::string& text, std::size_t indent, std::size_t first,
+                 std::size_t width) {
+    std::string out, line;
+    std::size_t used = first;
+    std::istringstream words(text);
+    std::string word;
+    while (words >> word) {
+        if (!line.empty() && used + 1 + word.size() > width) {
+            out += line + "\n" + std::string(indent, ' ');
+            line.clear();
+            used = indent;
+        }
+        if (!line.empty()) {
+            line += ' ';
+            ++used;
+        }
+        line += word;
+        used += word.size();
+    }
+    return out + line;
+}
+
+std::string synopsisOf(const OptionSpec& o) {
+    std::string text = o.name;
+    if (o.argument)
+        text += o.optionalArgument ? std::string(" [") + o.argument + "]"
+                                   : std::string(" ") + o.argument;
+    return text;
+}
+
+// The first command (in table order) that takes the option: its help is written there, the
+// later commands refer to it.
+const CommandSpec* firstCommandOf(const OptionSpec& o) {
+    for (const auto& c : commandTable())
+        if (c.bit & o.commands)
+            return &c;
+    return nullptr;
+}
+
+std::string commandsOf(const OptionSpec& o) {
+    std::string text;
+    for (const auto& c : commandTable())
+        if (c.bit & o.commands)
+            text += (text.empty() ? "" : ", ") + std::string(c.name);
+    return text;
+}
+
+std::string sentence(std::string text) {
+    if (!text.empty() && text[0] >= 'a' && text[0] <= 'z')
+        text[0] = static_cast<char>(text[0] - 'a' + 'A');
+    if (!text.empty() && text.back() != '.')
+        text += '.';
+    return text;
+}
+
+std::string roff(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        if (c == '-')
+            out += "\\-";
+        else if (c == '\\')
+            out += "\\e";
+        else if (c == '"')
+            out += "\\(dq";
+        else
+            out += c;
+    }
+    return out;
+}
+
+std::string roffOptionLine(const OptionSpec& o) {
+    if (!o.argument)
+        return ".B " + roff(o.name) + "\n";
+    if (o.optionalArgument)
+        return ".BR " + roff(o.name) + " \" [\\fI" + roff(o.argument) + "\\fR]\"\n";
+    return ".BI " + roff(o.name) + " \" " + roff(o.argument) + "\"\n";
+}
+
+}  // namespace
+
+const std::vector<CommandSpec>& commandTable() {
+    static const std::vector<CommandSpec> commands = {
+        {"run", kRunCommand, Options::Command::Run, "",
+         "a session with the phones found on USB, or with simulated ones (--sim)"},
+        {"replay", kReplayCommand, Options::Command::Replay, "FILE", "a capture as text"},
+        {"probes", kProbesCommand, Options::Command::ListProbes, "",
+         "the setting names that --probes takes"},
+        {"devices", kDevicesCommand, Options::Command::ListDevices, "",
+         "the USB serial devices and what the component makes of them"},
+        {"help", 0, Options::Command::Help, "", "this text"},
+    };
+    return commands;
+}
+
+const std::vector<OptionSpec>& optionTable() {
+    static const std::vector<OptionSpec> options = makeOptionTable();
+    return options;
+}
+
+std::string renderUsage() {
+    std::ostringstream out;
+    out << "usage:\n";
+    for (const auto& c : commandTable()) {
+        std::string left = std::string("vela-host ") + c.name;
+        bool hasOptions = false;
+        for (const auto& o : optionTable())
+            hasOptions |= (o.commands & c.bit) != 0;
+        if (hasOptions)
+            left += " [options]";
+        if (*c.operands)
+            left += std::string(" ") + c.operands;
+        out << "  " << left;
+        const std::size_t used = 2 + left.size();
+        const std::size_t column = used < 36 ? 36 : used + 2;
+        out << std::string(column - used, ' ') << wrap(c.summary, 36, column, 92) << '\n';
+    }
+    for (const auto& c : commandTable()) {
+        bool header = false;
+        for (const auto& o : optionTable()) {
+            if (!(o.commands & c.bit))
+                continue;
+            if (!header)
+                out << "\n" << c.name << " options:\n";
+            header = true;
+            const std::string left = "  " + synopsisOf(o);
+            const std::size_t column = left.size() < 29 ? 29 : left.size() + 2;
+            const CommandSpec* first = firstCommandOf(o);
+            const std::string help = first == &c ? o.help : std::string("as for ") + first->name;
+            out << left << std::string(column - left.size(), ' ') << wrap(help, 29, column, 92)
+                << '\n';
+        }
+    }
+    return out.str();
+}
+
+std::string renderManOptions() {
+    std::ostringstream out;
+    for (const auto& c : commandTable()) {
+        bool header = false;
+        for (const auto& o : optionTable()) {
+            if (!(o.commands & c.bit))
+                continue;
+            if (!header)
+                out << ".SS \"" << c.name << " options\"\n";
+            header = true;
+            const CommandSpec* first = firstCommandOf(o);
+            out << ".TP\n" << roffOptionLine(o);
+            if (first == &c)
+                out << roff(sentence(o.help)) << '\n';
+            else
+                out << "As for\n.BR " << first->name << " .\n";
+        }
+    }
+    return out.str();
+}
+
+std::string renderMarkdownOptions() {
+    std::ostringstream out;
+    out << "| Option | Commands | What it does |\n|---|---|---|\n";
+    for (const auto& o : optionTable()) {
+        std::string help = sentence(o.help);
+        std::string escaped;
+        for (char c : help)
+            escaped += c == '|' ? std::string("\\|") : std::string(1, c);
+        out << "| `" << synopsisOf(o) << "` | " << commandsOf(o) << " | " << escaped << " |\n";
+    }
+    return out.str();
+}
+
+}  // namespace host
