@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -42,6 +43,16 @@ void installStopHandlers();
 // console waits for that, so that the recording is complete before the process goes).
 void sessionEnded();
 bool statusIsTerminal();
+
+// The system, for the capture's section header: "Linux 6.1.0-18-amd64 x86_64", "Windows 10.0.19045
+// x64".
+std::string systemDescription();
+
+// Whether standard output is a terminal (a capture is not written to one).
+bool standardOutputIsTerminal();
+
+// The process's standard input, in binary mode (a capture read from a pipe).
+std::FILE* standardInput();
 
 // Where a build tree keeps the plug-in, given the folder of the program: lib/ beside bin/ on
 // Linux; on Windows the program's own folder, where the system looks for the DLLs it needs too.

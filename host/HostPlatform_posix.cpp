@@ -2,6 +2,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
+#include <sys/utsname.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -80,6 +81,21 @@ void sessionEnded() {}
 
 bool statusIsTerminal() {
     return ::isatty(STDERR_FILENO) != 0;
+}
+
+std::string systemDescription() {
+    utsname name{};
+    if (::uname(&name) != 0)
+        return "Linux";
+    return std::string(name.sysname) + ' ' + name.release + ' ' + name.machine;
+}
+
+bool standardOutputIsTerminal() {
+    return ::isatty(STDOUT_FILENO) != 0;
+}
+
+std::FILE* standardInput() {
+    return stdin;
 }
 
 std::filesystem::path buildTreePluginFolder(const std::filesystem::path& programFolder) {

@@ -55,6 +55,39 @@ std::vector<std::string> splitList(const std::string& text) {
     return items;
 }
 
+// One -b: filesize:KB, duration:S or files:N.
+bool parseRotation(const std::string& text, Rotation& rotation, std::string& error) {
+    const auto colon = text.find(':');
+    const std::string key = text.substr(0, colon);
+    const std::string value = colon == std::string::npos ? std::string() : text.substr(colon + 1);
+    double n = 0;
+    const bool isNumber = number(value, n);
+    if (key == "filesize") {
+        if (!isNumber || n < 1 || n > 2147483 || n != std::floor(n)) {
+            error = "-b filesize: '" + value + "' is not a size from 1 to 2147483 kB";
+            return false;
+        }
+        rotation.fileSizeKB = static_cast<std::uint64_t>(n);
+    } else if (key == "duration") {
+        if (!isNumber || n <= 0) {
+            error = "-b duration: '" + value + "' is not a number of seconds above 0";
+            return false;
+        }
+        rotation.durationSeconds = n;
+    } else if (key == "files") {
+        if (!isNumber || n < 1 || n > 99999 || n != std::floor(n)) {
+            error = "-b files: '" + value + "' is not a number of files from 1 to 99999";
+            return false;
+        }
+        rotation.files = static_cast<std::size_t>(n);
+    } else {
+        error =
+            "-b: unknown key '" + key + "' (filesize, duration or files, as in -b filesize:1000)";
+        return false;
+    }
+    return true;
+}
+
 std::string faultHelp() {
     std::string text = "a fault of the first simulated phone:";
     const char* separator = " ";
@@ -120,7 +153,9 @@ std::vector<OptionSpec> makeOptionTable() {
                      return true;
                  }});
     t.push_back({"--record", "FILE", false, "a file", kRunCommand,
-                 "record every frame into a capture file (pcap, link type 147)",
+                 "record every frame into a capture file (pcapng, or pcap with --format pcap; "
+                 "link type 147); - writes it to standard output, block by block as the frames "
+                 "come, with every line for people on standard error",
                  [](Options& o, const std::string* v, std::string&) {
                      o.recordFile = *v;
                      return true;
@@ -160,6 +195,68 @@ std::vector<OptionSpec> makeOptionTable() {
                  "seconds to wait for the channels to come up (default 15)",
                  [](Options& o, const std::string* v, std::string& e) {
                      return seconds("--activate-timeout", *v, o.activateTimeout, e);
+                 }});
+    t.push_back({"--phone", "PORT", false, "a port name", kRunCommand,
+                 "run only the phone on USB whose TVP port is PORT, as vela-host devices lists "
+                 "it (COM7, /dev/ttyACM0)",
+                 [](Options& o, const std::string* v, std::string&) {
+                     o.phonePort = *v;
+                     return true;
+                 }});
+    t.push_back({"--format", "FORMAT", false, "a format", kRunCommand | kReplayCommand,
+                 "run: the capture file's format, pcapng (the default) or pcap; replay: text "
+                 "(the default) or jsonl, one JSON object per record (time, phone, channel, "
+                 "kind, probe id and name, sequence number, length, data in hex)",
+                 [](Options& o, const std::string* v, std::string& e) {
+                     const bool run = o.command == Options::Command::Run;
+                     if (run && (*v == "pcapng" || *v == "pcap")) {
+                         o.captureFormat =
+                             *v == "pcap" ? CaptureFormat::Pcap : CaptureFormat::Pcapng;
+                         return true;
+                     }
+                     if (!run && (*v == "text" || *v == "jsonl")) {
+                         o.jsonLines = *v == "jsonl";
+                         return true;
+                     }
+                     e = "--format: unknown format '" + *v + "' (" +
+                         (run ? "pcapng or pcap" : "text or jsonl") + ")";
+                     return false;
+                 }});
+    t.push_back({"-b", "KEY:VALUE", false, "a key and a value", kRunCommand,
+                 "split the recording into files as dumpcap does, one -b per key: filesize:KB "
+                 "(a new file before one would grow past KB kilobytes of 1000 bytes), "
+                 "duration:S (a new file every S seconds), files:N (keep only the last N files, "
+                 "a ring); FILE of --record is named with the file's number and the time it "
+                 "began before its extension, out_00001_20260509142501.pcapng; a frame is never "
+                 "split between files",
+                 [](Options& o, const std::string* v, std::string& e) {
+                     return parseRotation(*v, o.rotation, e);
+                 }});
+    t.push_back({"-c", "N", false, "a number of frames", kRunCommand,
+                 "stop after N frames (of every phone together; the frames that come after them "
+                 "are neither counted nor recorded)",
+                 [](Options& o, const std::string* v, std::string& e) {
+                     double n;
+                     if (!number(*v, n) || n < 1 || n > 1e15 || n != std::floor(n)) {
+                         e = "-c: '" + *v + "' is not a number of frames";
+                         return false;
+                     }
+                     o.frameLimit = static_cast<std::uint64_t>(n);
+                     return true;
+                 }});
+    t.push_back({"--jsonl", nullptr, false, nullptr, kRunCommand,
+                 "write a JSON object per second per phone on standard output (time, phone, "
+                 "port, the channels' states, frames, frames per probe, print-server lines, "
+                 "lost reports, error frames), and the summary on standard error",
+                 [](Options& o, const std::string*, std::string&) {
+                     o.jsonStatus = true;
+                     return true;
+                 }});
+    t.push_back({"--json", nullptr, false, nullptr, kProbesCommand | kDevicesCommand,
+                 "write the list as one JSON document",
+                 [](Options& o, const std::string*, std::string&) {
+                     o.json = true;
+                     return true;
                  }});
     t.push_back({"--plugin", "PATH", false, "a path",
                  kRunCommand | kReplayCommand | kProbesCommand | kDevicesCommand,
@@ -270,6 +367,7 @@ const std::vector<CommandSpec>& commandTable() {
         {"devices", kDevicesCommand, Options::Command::ListDevices, "",
          "the USB serial devices and what the component makes of them"},
         {"help", 0, Options::Command::Help, "", "this text"},
+        {"--version", 0, Options::Command::Version, "", "the version"},
     };
     return commands;
 }

@@ -20,8 +20,8 @@ enum CommandBit : unsigned {
 };
 
 struct CommandSpec {
-    const char* name;      // "run"
-    unsigned bit;          // its CommandBit; 0 for help
+    const char* name;  // "run"
+    unsigned bit;      // its CommandBit; 0 for help
     Options::Command command;
     const char* operands;  // after the name and its options: "FILE", or ""
     const char* summary;   // one sentence

@@ -14,6 +14,26 @@ bool checkTogether(Options& o, std::string& error) {
     }
     if (o.command != Options::Command::Run)
         return true;
+    if ((o.rotation.active() || o.rotation.files) && o.recordFile.empty()) {
+        error = "-b needs --record FILE: it splits the recording into files";
+        return false;
+    }
+    if ((o.rotation.active() || o.rotation.files) && o.recordFile == "-") {
+        error = "-b cannot split standard output into files (give --record FILE)";
+        return false;
+    }
+    if (o.rotation.files && !o.rotation.active()) {
+        error = "-b files:N needs -b filesize:KB or -b duration:S to begin the next file";
+        return false;
+    }
+    if (o.jsonStatus && o.recordFile == "-") {
+        error = "--jsonl and --record - both write to standard output";
+        return false;
+    }
+    if (!o.phonePort.empty() && o.simPhones > 0) {
+        error = "--phone picks a phone on USB, --sim runs simulated ones: not both";
+        return false;
+    }
     if (o.noUsb && o.simPhones == 0 && o.faults.empty() && o.disconnectAfter <= 0) {
         error = "--no-usb leaves no phone to run with (add --sim for a simulated phone)";
         return false;
@@ -38,6 +58,14 @@ bool parseOptions(const std::vector<std::string>& args, Options& o, std::string&
     const std::string& name = args[0];
     if (name == "--help" || name == "-h") {
         o.command = Options::Command::Help;
+        return true;
+    }
+    if (name == "--version" || name == "version") {
+        o.command = Options::Command::Version;
+        if (args.size() > 1) {
+            error = "unexpected argument '" + args[1] + "'";
+            return false;
+        }
         return true;
     }
     const CommandSpec* command = nullptr;

@@ -2,14 +2,25 @@
 // sets these fields; parseOptions reads a command line with it.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "host/CaptureFile.h"
+#include "host/FileSeries.h"
+
 namespace host {
 
 struct Options {
-    enum class Command { Run, Replay, ListProbes, ListDevices, Help } command = Command::Help;
+    enum class Command {
+        Run,
+        Replay,
+        ListProbes,
+        ListDevices,
+        Help,
+        Version
+    } command = Command::Help;
 
     // run
     int simPhones = 0;                // simulated phones to run (0: the phones found on USB)
@@ -27,9 +38,25 @@ struct Options {
     double disconnectAfter = 0;       // simulated phone 1 disconnects after this many seconds
     double reconnectAfter = 0;        // and comes back this many seconds after that
     double activateTimeout = 15;      // seconds to wait for the channels to come up
+    std::string phonePort;            // only the phone on USB whose TVP port this is
+    CaptureFormat captureFormat = CaptureFormat::Pcapng;
+    Rotation rotation;             // -b: a series of capture files
+    std::uint64_t frameLimit = 0;  // -c: > 0, stop after this many frames
+    bool jsonStatus = false;       // --jsonl: a status object per second per phone on stdout
+    // Only failures are told, not the summary (a capture program under Wireshark, whose
+    // standard error shows as an error).
+    bool quiet = false;
+    // The capture goes into a fifo that the caller made (a capture program's --fifo): one that
+    // cannot be opened is a bad argument (exit 2).
+    bool recordIsFifo = false;
+    std::string program = "vela-host";  // the name its messages begin with
 
     // replay
-    std::string replayFile;
+    std::string replayFile;  // "-": standard input
+    bool jsonLines = false;  // --format jsonl: one JSON object per record
+
+    // probes, devices
+    bool json = false;  // --json: one JSON document
 };
 
 // Parses the arguments after the program name. False with a message for bad input.

@@ -12,6 +12,14 @@ namespace host {
 
 namespace {
 
+// A port as --phone names it: its whole name, or its last part ("ttyACM0" for /dev/ttyACM0).
+bool samePort(const std::string& port, const std::string& asked) {
+    if (port == asked)
+        return true;
+    const auto slash = port.find_last_of("/\\");
+    return slash != std::string::npos && port.substr(slash + 1) == asked;
+}
+
 bool addSimulatedPhone(const Options& options, int index,
                        std::vector<std::unique_ptr<PhoneSession>>& phones, std::ostream& notes,
                        bool& noAtPortReported, std::string& error) {
@@ -80,9 +88,19 @@ bool findPhones(const Options& options, std::vector<std::unique_ptr<PhoneSession
     // A device is a phone when the detector that knows it describes it with a TVP channel.
     for (auto& device : scan.devices) {
         auto info = ComponentEquipment::describe(*device);
-        if (!info || !info->getChannelInfo(dsrc::CHANNEL_TYPE_TVP))
+        auto tvp = info ? core::rcCast<equip::EquipmentChannelInfo>(
+                              info->getChannelInfo(dsrc::CHANNEL_TYPE_TVP))
+                        : nullptr;
+        if (!tvp)
+            continue;
+        if (!options.phonePort.empty() && !samePort(tvp->getPortName(), options.phonePort))
             continue;
         phones.push_back(std::make_unique<PhoneSession>(static_cast<int>(phones.size()), device));
+    }
+    if (phones.empty() && !options.phonePort.empty()) {
+        error = "no Vela phone on " + options.phonePort +
+                " (vela-host devices lists the phones on USB)";
+        return false;
     }
     if (phones.empty()) {
         error = "no Vela phone found on USB (use --sim for a simulated phone)";

@@ -7,7 +7,8 @@
 
 #include "framework/core/Trace.h"
 #include "framework/dsrc/DataSourceInfo.h"
-#include "host/CaptureFile.h"
+#include "host/CaptureWriter.h"
+#include "host/DeviceList.h"
 #include "host/ProbeSelection.h"
 #include "session/ProbeCatalogue.h"
 #include "sim/SimPhone.h"
@@ -67,8 +68,31 @@ int PhoneSession::printState() const {
     return m_equipment.print ? m_equipment.print->getActiveStateSnapshot() : 0;
 }
 
-bool PhoneSession::create(CaptureWriter* capture, WakeFlag& wake) {
-    m_recorder = new Recorder(static_cast<std::uint8_t>(m_number), capture, m_sim != nullptr);
+CaptureInterface PhoneSession::captureInterface() const {
+    CaptureInterface phone;
+    const auto& d = *m_device;
+    auto info = m_equipment.info ? m_equipment.info : ComponentEquipment::describe(d);
+    if (info)
+        if (auto channel = core::rcCast<equip::EquipmentChannelInfo>(
+                info->getChannelInfo(dsrc::CHANNEL_TYPE_TVP)))
+            phone.name = channel->getPortName();
+    phone.description = d.product.empty() ? std::string("Vela phone") : d.product;
+    if (info)
+        phone.description += ", " + familyName(info->getClassIdentity());
+    phone.hardware = "USB " + (d.vendorId.empty() ? std::string("????") : d.vendorId) + ':' +
+                     (d.productId.empty() ? std::string("????") : d.productId);
+    if (!d.vendor.empty())
+        phone.hardware += ' ' + d.vendor;
+    if (!d.product.empty())
+        phone.hardware += " \"" + d.product + '"';
+    if (!d.serialNumber.empty())
+        phone.hardware += ", serial " + d.serialNumber;
+    return phone;
+}
+
+bool PhoneSession::create(CaptureWriter* capture, WakeFlag& wake, FrameLimit* limit) {
+    m_recorder =
+        new Recorder(static_cast<std::uint8_t>(m_number), capture, m_sim != nullptr, limit);
     m_observer = new HostObserver(wake);
     return m_equipment.create(*m_device, *m_recorder, *m_observer, m_failure);
 }

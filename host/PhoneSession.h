@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "framework/core/XML.h"
+#include "host/CaptureFile.h"
 #include "host/ComponentEquipment.h"
 #include "host/HostObserver.h"
 #include "host/HostPlatform.h"
@@ -64,9 +65,13 @@ class PhoneSession {
     // phone's AT port (null when it has none).
     void setSimulated(std::unique_ptr<sim::SimPhone> phone, std::unique_ptr<SimAtPort> atPort);
 
-    // Makes the recorder (writing into `capture` when there is one) and the component's
-    // objects. False with failure() set.
-    bool create(CaptureWriter* capture, WakeFlag& wake);
+    // The phone as an interface of a pcapng capture: its TVP port, its product and model
+    // family, and what it reports of itself, as the component's detector sees it.
+    CaptureInterface captureInterface() const;
+
+    // Makes the recorder (writing into `capture` when there is one, taking frames within
+    // `limit` when there is one) and the component's objects. False with failure() set.
+    bool create(CaptureWriter* capture, WakeFlag& wake, FrameLimit* limit = nullptr);
     // Activates the TVP and print-server channels and waits until the session is up, refused,
     // `timeoutSeconds` passed or the run stopped. False with failure() set.
     bool bringUp(SessionWaits& waits, double timeoutSeconds);

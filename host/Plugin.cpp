@@ -20,13 +20,16 @@ std::string Plugin::defaultPath() {
     std::filesystem::path program =
         self.empty() ? std::filesystem::path("vela-host") : std::filesystem::path(self);
     const auto folder = program.parent_path();
-#ifdef VELA_INSTALLED_PLUGIN
-    // An installed program: the plug-in folder relative to the program's folder, so that an
-    // installed tree works wherever it was unpacked.
-    const auto installed = (folder / VELA_INSTALLED_PLUGIN).lexically_normal();
-    std::error_code error;
-    if (std::filesystem::exists(installed, error))
-        return installed.string();
+#if defined(VELA_INSTALLED_PLUGIN) && defined(VELA_EXTCAP_INSTALLED_PLUGIN)
+    // An installed program (in bin/, or the capture program in Wireshark's extcap folder): the
+    // plug-in folder relative to the program's folder, so that an installed tree works wherever
+    // it was unpacked.
+    for (const char* relative : {VELA_INSTALLED_PLUGIN, VELA_EXTCAP_INSTALLED_PLUGIN}) {
+        const auto installed = (folder / relative).lexically_normal();
+        std::error_code error;
+        if (std::filesystem::exists(installed, error))
+            return installed.string();
+    }
 #endif
     // The build tree's layout.
     return (buildTreePluginFolder(folder) / platform::libraryFileName("vela")).string();

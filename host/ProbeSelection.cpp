@@ -1,5 +1,6 @@
 #include "host/ProbeSelection.h"
 
+#include "host/JsonWriter.h"
 #include "session/ProbeCatalogue.h"
 
 namespace host {
@@ -53,6 +54,27 @@ void listSettings(std::ostream& out) {
         for (std::size_t i = 0; i < item.count; ++i)
             out << "    " << item.values[i].name << '\n';
     }
+}
+
+void listSettingsJson(std::ostream& out) {
+    JsonWriter json;
+    json.beginArray();
+    for (const auto& item : vela::catalogue::items()) {
+        json.beginObject();
+        json.key("name").value(vela::catalogue::itemLabel(item));
+        json.key("identity").value(static_cast<std::uint64_t>(item.identity));
+        json.key("values").beginArray();
+        for (std::size_t i = 0; i < item.count; ++i) {
+            json.beginObject();
+            json.key("name").value(item.values[i].name);
+            json.key("value").value(unsigned(item.values[i].value));
+            json.endObject();
+        }
+        json.endArray();
+        json.endObject();
+    }
+    json.endArray();
+    out << json.text() << '\n';
 }
 
 }  // namespace host

@@ -19,5 +19,9 @@ bool checkSettingNames(const std::vector<std::string>& names, std::string& error
 
 // Lists the settings that --probes accepts: each item's label, then its values indented.
 void listSettings(std::ostream& out);
+// The same as one JSON document: [{"name":"GSM Mode Reports","identity":424697,
+// "values":[{"name":"RR State","value":150},...]},...] (a value is a probe id, a Phy report or
+// a capability bit).
+void listSettingsJson(std::ostream& out);
 
 }  // namespace host

@@ -33,10 +33,10 @@ void requestStop() {
 }
 
 int runSession(const Options& options, std::ostream& out, std::ostream& status,
-               bool statusIsTerminal) {
+               bool statusIsTerminal, std::ostream* data) {
     WakeFlag& stop = stopFlag();
     stop.clear();
-    SessionRun run(options, stop, out, status, statusIsTerminal);
+    SessionRun run(options, stop, out, status, statusIsTerminal, data);
     return run.run();
 }
 

@@ -1,12 +1,16 @@
 #include "host/SessionRun.h"
 
 #include <algorithm>
+#include <cmath>
+#include <sstream>
 
 #include "framework/core/Trace.h"
 #include "host/MobileMsgServer.h"
 #include "host/PhoneFinder.h"
 #include "host/ProbeSelection.h"
+#include "host/Recorder.h"
 #include "host/SimFaults.h"
+#include "host/StatusJson.h"
 #include "host/Summary.h"
 
 namespace host {
@@ -22,11 +26,12 @@ SessionWaits::Clock::time_point after(SessionWaits::Clock::time_point from, doub
 }  // namespace
 
 SessionRun::SessionRun(const Options& options, WakeFlag& stop, std::ostream& out,
-                       std::ostream& status, bool statusIsTerminal)
+                       std::ostream& status, bool statusIsTerminal, std::ostream* data)
     : m_options(options),
       m_stop(stop),
       m_out(out),
       m_status(status),
+      m_data(data),
       m_terminal(statusIsTerminal),
       m_statusLine(status) {}
 
@@ -37,13 +42,13 @@ SessionRun::~SessionRun() {
 int SessionRun::run() {
     std::string error;
     if (!m_options.probes.empty() && !checkSettingNames(m_options.probes, error)) {
-        m_status << "vela-host: " << error << '\n';
+        m_status << m_options.program << ": " << error << '\n';
         return 2;
     }
     // A settings file that cannot be read fails the run before it starts.
     if (!m_options.settingsFile.empty() &&
         !core::XMLElement::load(m_options.settingsFile, m_settings, &error)) {
-        m_status << "vela-host: cannot read the settings: " << error << '\n';
+        m_status << m_options.program << ": cannot read the settings: " << error << '\n';
         return 1;
     }
     if (m_options.trace)
@@ -51,26 +56,27 @@ int SessionRun::run() {
     const std::string path =
         m_options.pluginPath.empty() ? Plugin::defaultPath() : m_options.pluginPath;
     if (!m_plugin.load(path, m_module, error)) {
-        m_status << "vela-host: " << error << '\n';
+        m_status << m_options.program << ": " << error << '\n';
         return 1;
     }
     MobileMsgServer::registerForComponent();
     // The phones first: without one there is nothing to record, and no file is made.
-    if (!findPhones(m_options, m_phones, m_out, error)) {
-        m_status << "vela-host: " << error << '\n';
+    std::ostringstream quietNotes;
+    if (!findPhones(m_options, m_phones, m_options.quiet ? quietNotes : m_out, error)) {
+        m_status << m_options.program << ": " << error << '\n';
         tearDown();
         return 1;
     }
-    if (!m_options.recordFile.empty()) {
-        if (!m_capture.open(m_options.recordFile, &error)) {
-            m_status << "vela-host: cannot record: " << error << '\n';
-            tearDown();
-            return 1;
-        }
-        m_capture.setFailureHandler([this] { m_wake.raise(); });
+    if (!m_options.recordFile.empty() && !openCapture(error)) {
+        m_status << m_options.program << ": cannot record: " << error << '\n';
+        tearDown();
+        return m_options.recordIsFifo ? 2 : 1;
     }
+    if (m_options.frameLimit)
+        m_frameLimit =
+            std::make_unique<FrameLimit>(m_options.frameLimit, [this] { m_wake.raise(); });
     for (auto& phone : m_phones)
-        if (phone->create(m_capture.isOpen() ? &m_capture : nullptr, m_wake))
+        if (phone->create(m_capture.isOpen() ? &m_capture : nullptr, m_wake, m_frameLimit.get()))
             phone->bringUp(*this, m_options.activateTimeout);
     const SettingsRequest settings{m_options.settingsFile.empty() ? nullptr : &m_settings,
                                    m_options.settingsFile, m_options.probes};
@@ -98,18 +104,52 @@ int SessionRun::run() {
         m_status << '\n';
     RecordingOutcome recording;
     if (!m_options.recordFile.empty()) {
-        recording.path = m_options.recordFile;
+        recording.path = m_options.recordFile == "-" ? "standard output" : m_options.recordFile;
         recording.records = m_capture.getRecordCount();
         recording.offered = m_capture.getOfferedCount();
         recording.failure = m_capture.failure();
+        recording.readerGone = m_capture.readerGone();
+        if (m_options.rotation.active()) {
+            recording.files = m_capture.files();
+            recording.filesBegun = m_capture.filesBegun();
+        }
     }
-    writeSummary(m_out, elapsed, m_phones, recording);
-    tearDown();
+    if (m_frameLimit && m_frameLimit->reached())
+        recording.frameLimit = m_frameLimit->limit();
     int code = m_capture.failed() || m_applyFailed ? 1 : 0;
     for (auto& phone : m_phones)
         if (!phone->isUp())
             code = 1;
+    if (!m_options.quiet || code != 0)
+        writeSummary(m_out, elapsed, m_phones, recording, m_options.program);
+    tearDown();
     return code;
+}
+
+bool SessionRun::openCapture(std::string& error) {
+    CaptureSettings settings;
+    settings.format = m_options.captureFormat;
+    settings.rotation = m_options.rotation;
+    settings.section.application = m_options.program + " " + VELA_VERSION;
+    settings.section.os = systemDescription();
+    for (auto& phone : m_phones)
+        settings.interfaces.push_back(phone->captureInterface());
+    if (!m_capture.open(m_options.recordFile, settings, &error))
+        return false;
+    m_capture.setFailureHandler([this] { m_wake.raise(); });
+    // What the first simulated phone was told to do before its session.
+    if (!m_phones.empty() && m_phones[0]->simulated())
+        for (const auto& name : m_options.faults)
+            if (const SimFault* fault = findSimFault(name); fault && fault->beforeStart)
+                m_capture.addComment(0, std::string("simulated fault: ") + fault->what);
+    return true;
+}
+
+void SessionRun::writeJsonStatus(double elapsed) {
+    if (!m_data || !m_options.jsonStatus || std::floor(elapsed) <= m_lastJsonStatus)
+        return;
+    m_lastJsonStatus = std::floor(elapsed);
+    *m_data << statusJsonLines(nowMicros(), elapsed, m_phones) << std::flush;
 }
 
 SessionRun::Wake SessionRun::waitFor(const std::function<bool()>& ready, Clock::time_point until) {
@@ -134,22 +174,31 @@ bool SessionRun::stopped() {
         reportCaptureFailure();
         return true;
     }
+    // A reader of the capture on a pipe that went away ends the run as an interrupt would: it
+    // chose to stop (Wireshark ending a live capture, a pipe into head).
+    if (!m_readerGone && m_capture.isOpen() && m_capture.checkReader())
+        m_readerGone = true;
+    if (m_readerGone || (m_frameLimit && m_frameLimit->reached()))
+        return true;
     if (!m_interrupted && m_stop.isRaised())
         m_interrupted = true;
     return m_interrupted;
 }
 
 std::string SessionRun::stopReason() const {
-    return m_interrupted ? "was interrupted before it came up"
-                         : "was stopped before it came up: the recording failed";
+    if (m_interrupted)
+        return "was interrupted before it came up";
+    if (m_readerGone)
+        return "was stopped before it came up: the reader of the capture went away";
+    return "was stopped before it came up: the recording failed";
 }
 
 void SessionRun::reportCaptureFailure() {
     if (m_captureFailureReported)
         return;
     m_captureFailureReported = true;
-    m_status << (m_terminal ? "\r\033[K" : "") << "vela-host: recording to " << m_options.recordFile
-             << " failed after " << m_capture.getFailedAfterCount()
+    m_status << (m_terminal ? "\r\033[K" : "") << m_options.program << ": recording to "
+             << m_options.recordFile << " failed after " << m_capture.getFailedAfterCount()
              << " frames: " << m_capture.failure() << '\n'
              << std::flush;
 }
@@ -174,16 +223,25 @@ void SessionRun::loop() {
         const double elapsed = Seconds(now - start).count();
         if (timed && elapsed >= m_options.durationSeconds)
             break;
-        faults.runDue(now);
+        faults.runDue(now, [this](const std::string& what) { m_capture.addComment(0, what); });
         // A phone whose session went away and came back (a phone that restarted has forgotten
         // its probes) gets the settings again.
-        for (auto& phone : m_phones)
-            if (phone->cameBackUp())
-                m_applyFailed |= !phone->applySettings(*this, settings, true);
+        for (auto& phone : m_phones) {
+            if (!phone->cameBackUp())
+                continue;
+            m_capture.addComment(
+                static_cast<std::uint8_t>(phone->number()),
+                "the session came up again (session " + std::to_string(phone->sessions()) + ")");
+            m_applyFailed |= !phone->applySettings(*this, settings, true);
+        }
         if (m_terminal)
             m_statusLine.show(elapsed, m_phones);
-        // Up to the next thing due: the status line, the end of the run or a fault.
+        writeJsonStatus(elapsed);
+        // Up to the next thing due: the status line, the JSON status, the end of the run or a
+        // fault.
         auto wake = after(Clock::now(), 0.5);
+        if (m_options.jsonStatus)
+            wake = std::min(wake, after(start, m_lastJsonStatus + 1));
         if (timed)
             wake = std::min(wake, after(start, m_options.durationSeconds));
         if (auto due = faults.nextDue())
@@ -201,8 +259,9 @@ void SessionRun::saveSettings() {
             continue;
         std::string why;
         if (!phone->saveSettings(m_options.saveSettingsFile, why)) {
-            m_status << "vela-host: cannot save the settings to " << m_options.saveSettingsFile
-                     << (why.empty() ? std::string() : ": " + why) << '\n';
+            m_status << m_options.program << ": cannot save the settings to "
+                     << m_options.saveSettingsFile << (why.empty() ? std::string() : ": " + why)
+                     << '\n';
             m_applyFailed = true;
         }
         return;  // the settings of the first phone

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "framework/core/XML.h"
-#include "host/CaptureFile.h"
+#include "host/CaptureWriter.h"
 #include "host/HostPlatform.h"
 #include "host/Options.h"
 #include "host/PhoneSession.h"
@@ -25,9 +25,10 @@ namespace host {
 
 class SessionRun : public SessionWaits {
   public:
-    // `out` takes the summary and notes, `status` the status line and errors.
+    // `out` takes the summary and notes, `status` the status line and errors, `data` the JSON
+    // lines of --jsonl.
     SessionRun(const Options& options, WakeFlag& stop, std::ostream& out, std::ostream& status,
-               bool statusIsTerminal);
+               bool statusIsTerminal, std::ostream* data = nullptr);
     ~SessionRun() override;
 
     // The run; the process's exit code.
@@ -39,7 +40,9 @@ class SessionRun : public SessionWaits {
 
   private:
     bool stopped();
+    bool openCapture(std::string& error);
     void reportCaptureFailure();
+    void writeJsonStatus(double elapsed);
     void loop();
     void saveSettings();
     void tearDown();
@@ -48,6 +51,7 @@ class SessionRun : public SessionWaits {
     WakeFlag& m_stop;
     std::ostream& m_out;
     std::ostream& m_status;
+    std::ostream* m_data;
     const bool m_terminal;
     WakeFlag m_wake;  // raised when something the run's waits wait for changed
     StatusLine m_statusLine;
@@ -55,6 +59,9 @@ class SessionRun : public SessionWaits {
     bool m_interrupted = false;
     bool m_captureFailureReported = false;
     bool m_applyFailed = false;
+    bool m_readerGone = false;  // the reader of a capture on a pipe went away
+    std::unique_ptr<FrameLimit> m_frameLimit;
+    double m_lastJsonStatus = 0;  // the whole second of the last --jsonl status
     ATL::CAtlModule m_module;
     Plugin m_plugin;
     CaptureWriter m_capture;

@@ -9,7 +9,7 @@ namespace host {
 
 void writeSummary(std::ostream& out, double elapsed,
                   const std::vector<std::unique_ptr<PhoneSession>>& phones,
-                  const RecordingOutcome& recording) {
+                  const RecordingOutcome& recording, const std::string& program) {
     out << "Session summary (" << std::fixed << std::setprecision(1) << elapsed << " s)\n";
     for (auto& phone : phones) {
         out << "phone " << phone->number() + 1 << ": " << phone->device().product;
@@ -47,15 +47,30 @@ void writeSummary(std::ostream& out, double elapsed,
         }
     }
     if (!recording.path.empty()) {
-        out << "recorded " << recording.records << " frames to " << recording.path;
+        out << "recorded " << recording.records << " frames to ";
+        if (recording.files.empty()) {
+            out << recording.path;
+        } else {
+            out << recording.filesBegun << (recording.filesBegun == 1 ? " file" : " files");
+            if (recording.files.size() < recording.filesBegun)
+                out << " (the last " << recording.files.size() << " kept)";
+            out << ": " << recording.files.front();
+            if (recording.files.size() > 1)
+                out << " to " << recording.files.back();
+        }
         if (!recording.failure.empty())
             out << " (of " << recording.offered
                 << " frames; the recording failed: " << recording.failure << ')';
+        else if (recording.readerGone)
+            out << " (then its reader went away)";
         out << '\n';
     }
+    if (recording.frameLimit)
+        out << "stopped after " << recording.frameLimit << " frames (-c " << recording.frameLimit
+            << ")\n";
     for (auto& phone : phones)
         if (!phone->failure().empty())
-            out << "vela-host: " << phone->failure() << '\n';
+            out << program << ": " << phone->failure() << '\n';
 }
 
 }  // namespace host

@@ -20,10 +20,15 @@ struct RecordingOutcome {
     std::uint64_t records = 0;  // that the file holds
     std::uint64_t offered = 0;  // that were given to it
     std::string failure;        // empty when the recording is whole
+    bool readerGone = false;    // the reader of the pipe went away
+    // A series of files: those kept (oldest first) and how many were begun.
+    std::vector<std::string> files;
+    std::uint64_t filesBegun = 0;
+    std::uint64_t frameLimit = 0;  // > 0: the run stopped after this many frames (-c)
 };
 
 void writeSummary(std::ostream& out, double elapsed,
                   const std::vector<std::unique_ptr<PhoneSession>>& phones,
-                  const RecordingOutcome& recording);
+                  const RecordingOutcome& recording, const std::string& program = "vela-host");
 
 }  // namespace host

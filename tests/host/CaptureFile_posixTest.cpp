@@ -10,7 +10,8 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "host/CaptureFile.h"
+#include "host/CaptureReader.h"
+#include "host/CaptureWriter.h"
 #include "tests/host/CaptureTestSupport.h"
 
 namespace {
@@ -66,7 +67,7 @@ TEST(CaptureWriter, FullDiskCutsTheFileBackToItsLastWholeRecord) {
         ::setrlimit(RLIMIT_FSIZE, &limit);
         host::CaptureWriter w;
         std::uint64_t taken = 0;
-        if (w.open(path))
+        if (w.open(path, {host::CaptureFormat::Pcap, {}, {}, {}}))
             for (std::uint32_t i = 0; i < 200; ++i) {
                 taken += w.write(numbered(i, 80));
                 if (i % 7 == 6)

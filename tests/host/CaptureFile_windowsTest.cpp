@@ -7,7 +7,8 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "host/CaptureFile.h"
+#include "host/CaptureReader.h"
+#include "host/CaptureWriter.h"
 
 namespace {
 

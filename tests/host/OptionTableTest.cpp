@@ -21,12 +21,16 @@ std::string errorOf(std::vector<std::string> args) {
 }
 
 // A value each option takes.
-std::string sampleValue(const host::OptionSpec& option) {
+std::string sampleValue(const host::OptionSpec& option, const host::CommandSpec& command) {
     const std::string name = option.name;
     if (name == "--fault")
         return "split";
     if (name == "--probes")
         return "RR State";
+    if (name == "--format")
+        return command.command == host::Options::Command::Run ? "pcap" : "text";
+    if (name == "-b")
+        return "filesize:10";
     if (option.needs && std::string(option.needs).find("number") != std::string::npos)
         return "2";
     if (option.needs && std::string(option.needs) == "a rate")
@@ -44,12 +48,15 @@ TEST(OptionTable, EveryOptionIsTakenByItsCommandsOnly) {
                 continue;
             std::vector<std::string> args = {command.name, option.name};
             if (option.argument)
-                args.push_back(sampleValue(option));
+                args.push_back(sampleValue(option, command));
             if (command.command == host::Options::Command::Replay)
                 args.push_back("capture.pcapng");
             if (command.command == host::Options::Command::Run &&
                 std::string(option.name) == "--no-usb")
                 args.push_back("--sim");
+            // -b splits a recording.
+            if (command.command == host::Options::Command::Run && std::string(option.name) == "-b")
+                args.insert(args.end(), {"--record", "x.pcapng"});
             host::Options options;
             std::string error;
             EXPECT_EQ(parse(args, options, error), (option.commands & command.bit) != 0)
