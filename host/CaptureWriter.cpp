@@ -7,6 +7,7 @@
 
 #include "framework/core/Trace.h"
 #include "host/OutputFile.h"
+#include "host/Pcapng.h"
 
 namespace host {
 
@@ -65,6 +66,8 @@ struct CaptureWriter::State {
     }
     std::vector<unsigned char> header() const;
     std::vector<unsigned char> trailer();
+    // The bytes trailer() will take.
+    std::uint64_t trailerSize() const;
     // Creates the file of that name and writes its header; 0 or the system's error.
     int begin(const std::string& name);
     // Ends the file (trailer, sync, close) and begins the next of the series.
@@ -122,6 +125,20 @@ std::vector<unsigned char> CaptureWriter::State::trailer() {
         bytes.insert(bytes.end(), block.begin(), block.end());
     }
     return bytes;
+}
+
+std::uint64_t CaptureWriter::State::trailerSize() const {
+    if (settings.format != CaptureFormat::Pcapng)
+        return 0;
+    // Per phone: the block's fixed parts and its start, end, received and dropped options.
+    std::uint64_t size = 0;
+    for (std::size_t i = 0; i < settings.interfaces.size(); ++i) {
+        size += pcapng::kBlockOverhead + 12 + 4 * 12 + 4;
+        if (i < phones.size())
+            for (const auto& comment : phones[i].comments)
+                size += 4 + ((std::min<std::size_t>(comment.size(), 0xFFFF) + 3) & ~3u);
+    }
+    return size;
 }
 
 int CaptureWriter::State::begin(const std::string& name) {
@@ -306,10 +323,12 @@ bool CaptureWriter::write(const CaptureRecord& record) {
             toWrite = &withComments;
         }
         const std::size_t size = recordFileSize(s.settings.format, *toWrite);
-        // A new file of the series before this one would grow past its size; a record is never
-        // split between files, and a file holds at least one.
+        // A new file of the series before this one (and the statistics that end the file) would
+        // grow past its size; a record is never split between files, and a file holds at least
+        // one.
         const std::uint64_t limit = s.settings.rotation.fileSizeKB * 1000;
-        if (limit && s.fileRecords > 0 && s.flushedBytes + s.pending.size() + size > limit)
+        if (limit && s.fileRecords > 0 &&
+            s.flushedBytes + s.pending.size() + size + s.trailerSize() > limit)
             s.rotateLocked();
         if (s.file.isOpen() && !s.ended() && s.pending.size() + size > kBufferSize &&
             !s.pendingEnds.empty())
