@@ -148,7 +148,7 @@ bool CaptureReader::open(const std::string& path, std::string* error) {
     s.statistics.clear();
     auto fail = [&](const std::string& why) {
         if (error)
-            *error = path + ": " + why;
+            *error = (path == "-" ? std::string("standard input") : path) + ": " + why;
         close();
         return false;
     };

@@ -99,7 +99,7 @@ bool parseOptions(const std::vector<std::string>& args, Options& o, std::string&
         if (option->argument) {
             const bool present = i + 1 < args.size();
             if (option->optionalArgument) {
-                if (present && args[i + 1].rfind("--", 0) != 0)
+                if (present && args[i + 1].rfind("-", 0) != 0)
                     value = &args[++i];
             } else if (!present) {
                 error = arg + " needs " + option->needs;

@@ -8,7 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "host/CaptureFile.h"
+#include "host/CaptureReader.h"
+#include "host/CaptureWriter.h"
 
 namespace {
 
