@@ -328,17 +328,17 @@ int CaptureReader::next(CaptureRecord& record, std::string* error) {
         // An enhanced packet block.
         if (size < 20)
             return notARecord("a packet block shorter than its fixed fields");
-        const std::uint32_t interface = pcapng::read32(body, s.swapped);
+        const std::uint32_t ifIndex = pcapng::read32(body, s.swapped);
         const std::uint32_t captured = pcapng::read32(body + 12, s.swapped);
         const std::uint32_t original = pcapng::read32(body + 16, s.swapped);
         if (captured > size - 20)
             return notARecord("a packet longer than its block");
-        if (interface >= s.interfaces.size())
-            return notARecord("a packet of interface " + std::to_string(interface) +
+        if (ifIndex >= s.interfaces.size())
+            return notARecord("a packet of interface " + std::to_string(ifIndex) +
                               ", which no block described");
-        if (s.linkTypes[interface] != kCaptureLinkType)
-            return notARecord("a packet of interface " + std::to_string(interface) +
-                              " of link type " + std::to_string(s.linkTypes[interface]));
+        if (s.linkTypes[ifIndex] != kCaptureLinkType)
+            return notARecord("a packet of interface " + std::to_string(ifIndex) +
+                              " of link type " + std::to_string(s.linkTypes[ifIndex]));
         if (captured != original)
             return notARecord("truncated packet");
         if (!decodeRecord(body + 20, captured, record, error))

@@ -76,7 +76,7 @@ bool parse(const std::vector<std::string>& args, Request& r, std::string& error)
         } else if (arg == "--extcap-interface") {
             if (!take("an interface name"))
                 return false;
-            r.interface = value;
+            r.ifname = value;
         } else if (arg == "--fifo") {
             if (!take("a fifo"))
                 return false;
@@ -117,12 +117,12 @@ bool parse(const std::vector<std::string>& args, Request& r, std::string& error)
         error = "nothing asked (--extcap-interfaces, --extcap-dlts, --extcap-config or --capture)";
         return false;
     }
-    if (r.interface.empty()) {
+    if (r.ifname.empty()) {
         error = "--extcap-interface is needed";
         return false;
     }
-    if (r.interface.rfind("vela-", 0) != 0 || r.interface.size() == 5) {
-        error = "unknown interface '" + r.interface + "'";
+    if (r.ifname.rfind("vela-", 0) != 0 || r.ifname.size() == 5) {
+        error = "unknown interface '" + r.ifname + "'";
         return false;
     }
     if (dlts) {
@@ -147,10 +147,10 @@ bool parse(const std::vector<std::string>& args, Request& r, std::string& error)
         o.captureFormat = CaptureFormat::Pcapng;
         o.quiet = true;
         o.program = "vela-extcap";
-        if (r.interface == kSimulatedInterface)
+        if (r.ifname == kSimulatedInterface)
             o.simPhones = 1;
         else
-            o.phonePort = r.interface.substr(5);
+            o.phonePort = r.ifname.substr(5);
         if (o.probes.empty())
             o.probes = {kDefaultProbes};
     }
@@ -172,7 +172,7 @@ std::string dltsText(const std::string&) {
            "}{name=USER0}{display=Vela phone records}\n";
 }
 
-std::string configText(const std::string& interface) {
+std::string configText(const std::string& ifname) {
     std::ostringstream out;
     out << "arg {number=0}{call=--probes}{display=Probes}{type=multicheck}"
         << "{tooltip=The settings to switch on: a whole group of probes or single probes}"
@@ -189,7 +189,7 @@ std::string configText(const std::string& interface) {
     out << "arg {number=1}{call=--settings}{display=Settings file}{type=fileselect}"
         << "{mustexist=true}{tooltip=The TVP channel's settings as XML (vela-host run "
            "--save-settings writes one)}{group=Phone}\n";
-    if (interface == kSimulatedInterface)
+    if (ifname == kSimulatedInterface)
         out << "arg {number=2}{call=--rate}{display=Reports per second}{type=double}"
             << "{range=0,1000000}{default=200}"
             << "{tooltip=Frames per second of each probe switched on}{group=Phone}\n";

@@ -27,9 +27,9 @@ struct Request {
         Version,
         Help
     } mode = Mode::Help;
-    std::string interface;  // --extcap-interface
-    std::string filter;     // --extcap-capture-filter
-    Options run;            // for a capture: the session (fifo, probes, rate, settings file)
+    std::string ifname;  // --extcap-interface
+    std::string filter;  // --extcap-capture-filter
+    Options run;         // for a capture: the session (fifo, probes, rate, settings file)
 };
 
 // A phone found on USB: its TVP port and how Wireshark shows it.
@@ -46,8 +46,8 @@ std::string interfaceName(const std::string& port);
 
 // What the program prints for each question, each line ending in a line feed.
 std::string interfacesText(const std::vector<Phone>& phones);
-std::string dltsText(const std::string& interface);
-std::string configText(const std::string& interface);
+std::string dltsText(const std::string& ifname);
+std::string configText(const std::string& ifname);
 // An empty answer for an empty filter; else why it is refused.
 std::string filterCheckText(const std::string& filter);
 std::string usage();

@@ -37,10 +37,10 @@ int main(int argc, char** argv) {
             return 0;
         }
         case Mode::Dlts:
-            std::cout << host::extcap::dltsText(request.interface);
+            std::cout << host::extcap::dltsText(request.ifname);
             return 0;
         case Mode::Config:
-            std::cout << host::extcap::configText(request.interface);
+            std::cout << host::extcap::configText(request.ifname);
             return 0;
         case Mode::FilterCheck:
             std::cout << host::extcap::filterCheckText(request.filter);

@@ -34,10 +34,10 @@ TEST(Extcap, InterfacesLinkTypeAndSettings) {
     EXPECT_EQ(host::extcap::interfaceName("COM7"), "vela-COM7");
     const Request dlts = parse({"--extcap-interface", "vela-sim", "--extcap-dlts"});
     EXPECT_EQ(dlts.mode, Request::Mode::Dlts);
-    EXPECT_EQ(host::extcap::dltsText(dlts.interface),
+    EXPECT_EQ(host::extcap::dltsText(dlts.ifname),
               "dlt {number=147}{name=USER0}{display=Vela phone records}\n");
 
-    EXPECT_EQ(parse({"--extcap-config", "--extcap-interface=vela-COM7"}).interface, "vela-COM7");
+    EXPECT_EQ(parse({"--extcap-config", "--extcap-interface=vela-COM7"}).ifname, "vela-COM7");
     const std::string sim = host::extcap::configText("vela-sim");
     EXPECT_EQ(sim.rfind("arg {number=0}{call=--probes}{display=Probes}{type=multicheck}", 0), 0u);
     // Every catalogue item, its values beneath it.
@@ -83,7 +83,7 @@ TEST(Extcap, BadRequestsAreRefused) {
     EXPECT_EQ(errorOf({"--capture", "--extcap-interface", "vela-sim"}),
               "--capture needs --fifo PATH");
     EXPECT_EQ(errorOf({"--capture", "--fifo", "f"}), "--extcap-interface is needed");
-    EXPECT_EQ(errorOf({"--extcap-dlts", "--extcap-interface", "eth0"}), "unknown interface 'eth0'");
+    EXPECT_EQ(errorOf({"--extcap-dlts", "--extcap-interface", "eth0"}), "unknown ifname 'eth0'");
     EXPECT_EQ(
         errorOf({"--capture", "--extcap-interface", "vela-sim", "--fifo", "f", "--rate", "x"}),
         "--rate: 'x' is not a rate");
