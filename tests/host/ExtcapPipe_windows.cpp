@@ -16,10 +16,14 @@
 namespace {
 
 std::string quoted(const std::string& argument) {
-    std::string text = "\"";
-    for (char c : argument)
-        text += c == '"' ? std::string("\\\"") : std::string(1, c);
-    return text + "\"";
+    std::string text(1, '"');
+    for (char c : argument) {
+        if (c == '"')
+            text += '\\';
+        text += c;
+    }
+    text += '"';
+    return text;
 }
 
 }  // namespace
@@ -42,9 +46,12 @@ int main(int argc, char** argv) {
         return 1;
     }
     std::string command = quoted(argv[3]);
-    for (int i = 4; i < argc; ++i)
-        command += " " + quoted(argv[i]);
-    command += " --fifo " + quoted(pipeName);
+    for (int i = 4; i < argc; ++i) {
+        command += ' ';
+        command += quoted(argv[i]);
+    }
+    command += " --fifo ";
+    command += quoted(pipeName);
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
