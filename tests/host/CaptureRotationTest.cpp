@@ -91,6 +91,7 @@ TEST(CaptureRotation, FilesEndBeforeTheirSizeAndTheRingKeepsTheLast) {
             }
             EXPECT_EQ(got, 0) << "every record whole";
             EXPECT_EQ(reader.interfaces().size(), 1u) << "each file describes the phones";
+            reader.close();  // a file still open cannot be removed on Windows
             fs::remove(file);
         }
         EXPECT_EQ(total, ring ? 16u : 40u) << "the ring's last two files hold the last records";

@@ -83,7 +83,7 @@ TEST(Extcap, BadRequestsAreRefused) {
     EXPECT_EQ(errorOf({"--capture", "--extcap-interface", "vela-sim"}),
               "--capture needs --fifo PATH");
     EXPECT_EQ(errorOf({"--capture", "--fifo", "f"}), "--extcap-interface is needed");
-    EXPECT_EQ(errorOf({"--extcap-dlts", "--extcap-interface", "eth0"}), "unknown ifname 'eth0'");
+    EXPECT_EQ(errorOf({"--extcap-dlts", "--extcap-interface", "eth0"}), "unknown interface 'eth0'");
     EXPECT_EQ(
         errorOf({"--capture", "--extcap-interface", "vela-sim", "--fifo", "f", "--rate", "x"}),
         "--rate: 'x' is not a rate");
