@@ -7,7 +7,8 @@
 #   make demo   - a whole session against the simulated phone
 #   make unit   - ASan+UBSan build and tests only (quick)
 #   make bench  - optimised build and the benchmark programs
-#   make windows, make test-windows - the Windows cross build, and its tests under Wine
+#   make windows, make test-windows - the Windows cross build, and its tests under Wine (with the
+#                 simulated service in a process of its own: scripts/check-out-of-process)
 #   make windows-package - the Windows ZIP (build/windows-release/vela-*-win64.zip)
 #   make deb    - the Debian package (build/release/vela_*.deb)
 #   make install-check - the package unpacked in a fresh root and checked file by file,
@@ -123,11 +124,13 @@ windows-package: $(BUILD)/windows-release/build.ninja
 	@ls $(BUILD)/windows-release/vela-*-win64.zip
 
 # Then a whole vela-host.exe session under Wine, its capture replayed by the Linux vela-host,
-# and the package unpacked and run under a fresh Wine prefix.
+# sessions against the simulated service in a process of its own (vela-mux-sim.exe), and the
+# package unpacked and run under a fresh Wine prefix.
 test-windows: windows windows-package $(BUILD)/asan/build.ninja
 	scripts/run-wine-tests $(BUILD)/windows
 	cmake --build $(BUILD)/asan -j $(JOBS) --target vela-host
 	scripts/check-windows-session $(BUILD)/windows $(BUILD)/asan
+	scripts/check-out-of-process $(BUILD)/windows
 	scripts/check-windows-package $(BUILD)/windows-release $(BUILD)/asan
 
 bench: $(BUILD)/release/build.ninja

@@ -16,6 +16,9 @@ add_library(vela_gtest_main STATIC ${CMAKE_SOURCE_DIR}/tests/support/WindowsTest
 target_link_libraries(vela_gtest_main PUBLIC GTest::gtest ole32)
 set(VELA_GTEST_MAIN vela_gtest_main)
 
+# Resource scripts (the type library that vela-mux-sim carries).
+enable_language(RC)
+
 # Windows 10 API level; no min/max macros from <windows.h>.
 # The C99 printf family (%zu, %lld) instead of the old system one.
 add_compile_definitions(_WIN32_WINNT=0x0A00 WINVER=0x0A00 NOMINMAX WIN32_LEAN_AND_MEAN __USE_MINGW_ANSI_STDIO=1)
@@ -29,4 +32,4 @@ set(VELA_WINDOWS_PENDING_TESTS)
 set(VELA_WINDOWS_DIRS platform framework protocol session transport decoding equipment sim
     tests/platform tests/framework tests/protocol tests/equipment tests/sim tests/session
     tests/decoding tests/transport/mux tests/transport/serial tests/transport/atchannel
-    host tests/host examples/host)
+    host tests/host examples/host bench/service)

@@ -144,8 +144,14 @@ RCPtr<core::RCObject> VelaEquipment::onActivateChannel(const GUID& guid) {
     auto* vela = dynamic_cast<VelaChannel*>(getChannel(guid).get());
     if (vela) {
         std::string name = vela->getName();
-        if (m_spTarget)
+        if (m_spTarget) {
             m_spTarget->attachChannel(name, vela);
+        } else if (m_spDebugMux) {
+            // No phone: the multiplexer service may have gone. Attached again, the multiplexer
+            // makes a new one if it can, and hands over the phone when the service reports it.
+            if (!m_attachedPort.empty())
+                m_spDebugMux->attachEquipment(m_attachedPort, this);
+        }
     }
     return result;
 }

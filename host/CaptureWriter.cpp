@@ -50,6 +50,7 @@ struct CaptureWriter::State {
     struct Phone {
         std::uint64_t received = 0;
         std::uint64_t dropped = 0;
+        std::uint64_t droppedSince = 0;  // lost before the phone's next record
         std::vector<std::string> comments;
     };
     std::vector<Phone> phones;
@@ -312,15 +313,18 @@ bool CaptureWriter::write(const CaptureRecord& record) {
         State::Phone& phone = s.phone(record.equipment);
         ++phone.received;
         phone.dropped += record.dropCount;
-        // Comments waiting for the phone's next record go with this one.
+        // Comments and lost reports waiting for the phone's next record go with this one.
         const CaptureRecord* toWrite = &record;
-        CaptureRecord withComments;
-        if (s.settings.format == CaptureFormat::Pcapng && !phone.comments.empty()) {
-            withComments = record;
-            withComments.comments.insert(withComments.comments.begin(), phone.comments.begin(),
-                                         phone.comments.end());
+        CaptureRecord withNotes;
+        if (s.settings.format == CaptureFormat::Pcapng &&
+            (!phone.comments.empty() || phone.droppedSince)) {
+            withNotes = record;
+            withNotes.comments.insert(withNotes.comments.begin(), phone.comments.begin(),
+                                      phone.comments.end());
+            withNotes.dropCount += phone.droppedSince;
             phone.comments.clear();
-            toWrite = &withComments;
+            phone.droppedSince = 0;
+            toWrite = &withNotes;
         }
         const std::size_t size = recordFileSize(s.settings.format, *toWrite);
         // A new file of the series before this one (and the statistics that end the file) would
@@ -362,6 +366,13 @@ void CaptureWriter::addComment(std::uint8_t equipment, const std::string& text) 
     std::lock_guard<std::mutex> lock(m_state->mutex);
     if (m_state->settings.format == CaptureFormat::Pcapng)
         m_state->phone(equipment).comments.push_back(text);
+}
+
+void CaptureWriter::addDropped(std::uint8_t equipment, std::uint64_t reports) {
+    std::lock_guard<std::mutex> lock(m_state->mutex);
+    State::Phone& phone = m_state->phone(equipment);
+    phone.dropped += reports;
+    phone.droppedSince += reports;
 }
 
 bool CaptureWriter::flush() {

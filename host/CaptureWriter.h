@@ -56,6 +56,9 @@ class CaptureWriter {
     // A comment on what happened to the phone of that equipment number, written with its next
     // record (pcapng), or at the end of the file when none follows.
     void addComment(std::uint8_t equipment, const std::string& text);
+    // Reports of that phone lost before its next record (pcapng: added to its epb_dropcount),
+    // or counted in the statistics at the end of the file when none follows.
+    void addDropped(std::uint8_t equipment, std::uint64_t reports);
     // Writes out what is buffered; false when that fails or the recording ended before.
     bool flush();
     // Flushes when kFlushInterval has passed since the last flush and records are waiting, and

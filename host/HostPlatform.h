@@ -51,6 +51,10 @@ std::string systemDescription();
 // Whether standard output is a terminal (a capture is not written to one).
 bool standardOutputIsTerminal();
 
+// Whether the simulated service can run in a process of its own (a COM local server, as the
+// phone platform's service does): on Windows.
+bool simulatedServiceProcessSupported();
+
 // The process's standard input, in binary mode (a capture read from a pipe).
 std::FILE* standardInput();
 
@@ -75,5 +79,15 @@ class SimAtPort {
     std::intptr_t m_ends[2] = {-1, -1};
     std::string m_path;
 };
+
+// The process's private memory in bytes: on Windows PrivateUsage of GetProcessMemoryInfo, or
+// PagefileUsage where that stays 0 (as under Wine); on Linux the anonymous resident memory
+// (RssAnon). 0 when it cannot be read.
+std::uint64_t privateMemoryBytes();
+
+// Ends every process whose program file has that name (as "vela-mux-sim.exe"), as a kill does:
+// the process runs nothing more of its own. How many were ended; -1 where processes are not
+// ended this way (Linux).
+int killProcesses(const std::string& programName);
 
 }  // namespace host

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 
 #include "host/HostPlatform.h"
@@ -94,6 +95,10 @@ bool standardOutputIsTerminal() {
     return ::isatty(STDOUT_FILENO) != 0;
 }
 
+bool simulatedServiceProcessSupported() {
+    return false;
+}
+
 std::FILE* standardInput() {
     return stdin;
 }
@@ -121,6 +126,23 @@ bool SimAtPort::open(int comNumber, std::string& reason) {
     m_path = name;
     ::setenv(("VELA_COM" + std::to_string(comNumber)).c_str(), name, 1);
     return true;
+}
+
+std::uint64_t privateMemoryBytes() {
+    std::FILE* status = std::fopen("/proc/self/status", "r");
+    if (!status)
+        return 0;
+    char line[256];
+    unsigned long long kib = 0;
+    while (std::fgets(line, sizeof line, status))
+        if (std::sscanf(line, "RssAnon: %llu kB", &kib) == 1)
+            break;
+    std::fclose(status);
+    return static_cast<std::uint64_t>(kib) * 1024;
+}
+
+int killProcesses(const std::string&) {
+    return -1;
 }
 
 }  // namespace host

@@ -2,6 +2,9 @@
 #include <io.h>
 #include <windows.h>
 
+#include <psapi.h>
+#include <tlhelp32.h>
+
 #include <algorithm>
 #include <atomic>
 #include <climits>
@@ -133,6 +136,10 @@ bool standardOutputIsTerminal() {
     return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
 }
 
+bool simulatedServiceProcessSupported() {
+    return true;
+}
+
 std::FILE* standardInput() {
     _setmode(_fileno(stdin), _O_BINARY);
     return stdin;
@@ -147,6 +154,39 @@ SimAtPort::~SimAtPort() = default;
 bool SimAtPort::open(int, std::string& reason) {
     reason = "Windows has no pseudo-terminal to give it";
     return false;
+}
+
+std::uint64_t privateMemoryBytes() {
+    PROCESS_MEMORY_COUNTERS_EX counters{};
+    counters.cb = sizeof counters;
+    if (!GetProcessMemoryInfo(GetCurrentProcess(),
+                              reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
+                              sizeof counters))
+        return 0;
+    return counters.PrivateUsage != 0 ? counters.PrivateUsage : counters.PagefileUsage;
+}
+
+int killProcesses(const std::string& programName) {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return 0;
+    int ended = 0;
+    PROCESSENTRY32 entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32First(snapshot, &entry); more;
+         more = Process32Next(snapshot, &entry)) {
+        if (_stricmp(entry.szExeFile, programName.c_str()) != 0)
+            continue;
+        HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID);
+        if (!process)
+            continue;
+        // Gone when the wait returns: the next request for the service starts a new process.
+        if (TerminateProcess(process, 1) && WaitForSingleObject(process, 10000) == WAIT_OBJECT_0)
+            ++ended;
+        CloseHandle(process);
+    }
+    CloseHandle(snapshot);
+    return ended;
 }
 
 }  // namespace host

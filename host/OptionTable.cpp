@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <sstream>
 
+#include "host/HostPlatform.h"
 #include "host/SimFaults.h"
 
 namespace host {
@@ -127,6 +128,17 @@ std::vector<OptionSpec> makeOptionTable() {
                  [](Options& o, const std::string* v, std::string& e) {
                      return seconds("--duration", *v, o.durationSeconds, e);
                  }});
+    t.push_back({"--until-frames", "N", false, "a number of frames", kRunCommand,
+                 "stop once N frames were received (or at --duration)",
+                 [](Options& o, const std::string* v, std::string& e) {
+                     double n;
+                     if (!number(*v, n) || n < 1 || n > 1e15 || n != std::floor(n)) {
+                         e = "--until-frames: '" + *v + "' is not a number of frames";
+                         return false;
+                     }
+                     o.untilFrames = static_cast<std::uint64_t>(n);
+                     return true;
+                 }});
     t.push_back({"--probes", "\"A,B\"", false, "a list of setting names", kRunCommand,
                  "switch on these settings by name: a setting's full name switches on all its "
                  "probes, a probe's name just that probe, e.g. \"GSM Mode Reports,RR State\" "
@@ -164,12 +176,40 @@ std::vector<OptionSpec> makeOptionTable() {
                  "simulated probe frames per second per probe (default 200)",
                  [](Options& o, const std::string* v, std::string& e) {
                      return rate("--rate", *v, o.probeRate, e);
-                 }});
+                 },
+                 true});
     t.push_back({"--print-rate", "N", false, "a rate", kRunCommand,
                  "simulated print-server lines per second (default 2)",
                  [](Options& o, const std::string* v, std::string& e) {
                      return rate("--print-rate", *v, o.printRate, e);
-                 }});
+                 },
+                 true});
+    t.push_back({"--frame-size", "N", false, "a number of bytes", kRunCommand,
+                 "bytes of a simulated probe frame (28 to 65536, default 64)",
+                 [](Options& o, const std::string* v, std::string& e) {
+                     double n;
+                     if (!number(*v, n) || n != std::floor(n) || n < 28 || n > 65536) {
+                         e = "--frame-size: '" + *v +
+                             "' is not a frame size from 28 to 65536 bytes";
+                         return false;
+                     }
+                     o.frameSize = static_cast<unsigned int>(n);
+                     return true;
+                 },
+                 true});
+    t.push_back({"--block-bytes", "N", false, "a number of bytes", kRunCommand,
+                 "most bytes of whole frames in one block of a simulated phone (default 4096)",
+                 [](Options& o, const std::string* v, std::string& e) {
+                     double n;
+                     if (!number(*v, n) || n != std::floor(n) || n < 1 || n > 1048576) {
+                         e = "--block-bytes: '" + *v +
+                             "' is not a block size from 1 to 1048576 bytes";
+                         return false;
+                     }
+                     o.blockBytes = static_cast<std::size_t>(n);
+                     return true;
+                 },
+                 true});
     t.push_back({"--fault", "NAME", false, "a fault name", kRunCommand, faultHelp(),
                  [](Options& o, const std::string* v, std::string& e) {
                      if (!findSimFault(*v)) {
@@ -178,23 +218,58 @@ std::vector<OptionSpec> makeOptionTable() {
                      }
                      o.faults.push_back(*v);
                      return true;
-                 }});
+                 },
+                 true});
     t.push_back({"--disconnect-after", "S", false, "a number of seconds", kRunCommand,
                  "the first simulated phone goes away S seconds after its session is up and its "
                  "settings applied",
                  [](Options& o, const std::string* v, std::string& e) {
                      return seconds("--disconnect-after", *v, o.disconnectAfter, e);
-                 }});
+                 },
+                 true});
     t.push_back({"--reconnect-after", "S", false, "a number of seconds", kRunCommand,
                  "the first simulated phone comes back S seconds after it went away (with "
                  "--disconnect-after)",
                  [](Options& o, const std::string* v, std::string& e) {
                      return seconds("--reconnect-after", *v, o.reconnectAfter, e);
-                 }});
+                 },
+                 true});
     t.push_back({"--activate-timeout", "S", false, "a number of seconds", kRunCommand,
                  "seconds to wait for the channels to come up (default 15)",
                  [](Options& o, const std::string* v, std::string& e) {
                      return seconds("--activate-timeout", *v, o.activateTimeout, e);
+                 }});
+    t.push_back({"--sim-server", nullptr, false, nullptr, kRunCommand,
+                 "the simulated phones run in the simulated service's own process "
+                 "(vela-mux-sim.exe, registered as the multiplexer's COM server; Windows); their "
+                 "options are vela-mux-sim's",
+                 [](Options& o, const std::string*, std::string& e) {
+                     if (!simulatedServiceProcessSupported()) {
+                         e = "--sim-server: the service runs in a process of its own only on "
+                             "Windows";
+                         return false;
+                     }
+                     o.simServer = true;
+                     return true;
+                 }});
+    t.push_back({"--kill-service-after", "S", false, "a number of seconds", kRunCommand,
+                 "with --sim-server: kill the service's process S seconds after the session is "
+                 "up, and again after it came back",
+                 [](Options& o, const std::string* v, std::string& e) {
+                     if (!seconds("--kill-service-after", *v, o.killServiceAfter, e))
+                         return false;
+                     if (o.killServiceAfter <= 0) {
+                         e = "--kill-service-after: the time must be above 0";
+                         return false;
+                     }
+                     return true;
+                 }});
+    t.push_back({"--report-memory", nullptr, false, nullptr, kRunCommand,
+                 "the summary gives the process's private memory two seconds after the settings "
+                 "were applied and at the end, and the frames received in between",
+                 [](Options& o, const std::string*, std::string&) {
+                     o.reportMemory = true;
+                     return true;
                  }});
     t.push_back({"--phone", "PORT", false, "a port name", kRunCommand,
                  "run only the phone on USB whose TVP port is PORT, as vela-host devices lists "

@@ -36,6 +36,8 @@ struct OptionSpec {
     std::string help;  // sentences, plain text
     // Sets the option; `value` is null for a flag, or for an optional argument not given.
     bool (*apply)(Options& options, const std::string* value, std::string& error) = nullptr;
+    // An option of the simulated phones (which are vela-mux-sim's with --sim-server).
+    bool phoneSetting = false;
 };
 
 const std::vector<CommandSpec>& commandTable();

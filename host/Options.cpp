@@ -30,6 +30,18 @@ bool checkTogether(Options& o, std::string& error) {
         error = "--jsonl and --record - both write to standard output";
         return false;
     }
+    if (o.simServer && !o.firstPhoneOption.empty()) {
+        error = o.firstPhoneOption +
+                ": with --sim-server the phones are vela-mux-sim's (give it to "
+                "vela-mux-sim /RegServer)";
+        return false;
+    }
+    if (o.killServiceAfter > 0 && !o.simServer) {
+        error = "--kill-service-after needs --sim-server";
+        return false;
+    }
+    if (o.simServer && o.simPhones == 0)
+        o.simPhones = 1;
     if (!o.phonePort.empty() && o.simPhones > 0) {
         error = "--phone picks a phone on USB, --sim runs simulated ones: not both";
         return false;
@@ -110,6 +122,8 @@ bool parseOptions(const std::vector<std::string>& args, Options& o, std::string&
         }
         if (!option->apply(o, value, error))
             return false;
+        if (option->phoneSetting && o.firstPhoneOption.empty())
+            o.firstPhoneOption = arg;
     }
     return checkTogether(o, error);
 }

@@ -25,6 +25,25 @@ bool addSimulatedPhone(const Options& options, int index,
                        bool& noAtPortReported, std::string& error) {
     const int port = 5 + 2 * index;
     const int atPortNumber = port + 1;
+    if (options.simServer) {
+        // The phone runs in the service's process, which the component reaches through COM;
+        // it has no AT port here.
+        if (!noAtPortReported)
+            notes << "The simulated phones run in the simulated service's own process "
+                     "(vela-mux-sim): their sessions run without the AT channel.\n";
+        noAtPortReported = true;
+        core::RCPtr<equip::DeviceInfoData> device(new equip::DeviceInfoData());
+        device->vendorId = "F1E0";
+        device->productId = "D001";
+        device->vendor = "Vela";
+        device->product = "Vela phone (simulated) " + std::to_string(index + 1);
+        device->serialNumber = "SIM" + std::to_string(1001 + index);
+        device->ports.push_back({"COM" + std::to_string(port), "Modem", ""});
+        auto session = std::make_unique<PhoneSession>(static_cast<int>(phones.size()), device);
+        session->setSimulatedElsewhere();
+        phones.push_back(std::move(session));
+        return true;
+    }
     // The AT port, reached as COM<atPortNumber>. Without one the phone has no AT channel; its
     // TVP and print-server channels, and so the recording, do not need it.
     auto atPort = std::make_unique<SimAtPort>();
@@ -40,6 +59,8 @@ bool addSimulatedPhone(const Options& options, int index,
     phoneOptions.name = "Vela phone (simulated) " + std::to_string(index + 1);
     phoneOptions.probeRate = options.probeRate;
     phoneOptions.printRate = options.printRate;
+    phoneOptions.frameSize = options.frameSize;
+    phoneOptions.blockBytes = options.blockBytes;
     std::unique_ptr<sim::SimPhone> phone;
     try {
         phone =

@@ -1,5 +1,6 @@
 // The phones of a run: with --sim, simulated phones on COM5, COM7, ... (each with its AT port
-// on the next port when the system can give it one, and the first with the faults asked for);
+// on the next port when the system can give it one, and the first with the faults asked for;
+// with --sim-server the phones of the simulated service's own process);
 // else the Vela phones among the USB serial devices, as the component's detector describes
 // them. A measurement records made-up data only when asked to: without --sim and without a
 // phone on USB there is nothing to run with.

@@ -60,6 +60,23 @@ std::string PhoneSession::port() const {
     return channel ? channel->getPortName() : std::string();
 }
 
+namespace {
+
+eqbase::ByteChannel::Dropped droppedOf(const core::RCPtr<eqbase::Channel>& channel) {
+    auto* bytes = dynamic_cast<eqbase::ByteChannel*>(channel.get());
+    return bytes ? bytes->getDropped() : eqbase::ByteChannel::Dropped{};
+}
+
+}  // namespace
+
+eqbase::ByteChannel::Dropped PhoneSession::tvpDropped() const {
+    return droppedOf(m_equipment.tvp);
+}
+
+eqbase::ByteChannel::Dropped PhoneSession::printDropped() const {
+    return droppedOf(m_equipment.print);
+}
+
 int PhoneSession::tvpState() const {
     return m_equipment.tvp ? m_equipment.tvp->getActiveStateSnapshot() : 0;
 }
@@ -92,7 +109,7 @@ CaptureInterface PhoneSession::captureInterface() const {
 
 bool PhoneSession::create(CaptureWriter* capture, WakeFlag& wake, FrameLimit* limit) {
     m_recorder =
-        new Recorder(static_cast<std::uint8_t>(m_number), capture, m_sim != nullptr, limit);
+        new Recorder(static_cast<std::uint8_t>(m_number), capture, numbersItsReports(), limit);
     m_observer = new HostObserver(wake);
     return m_equipment.create(*m_device, *m_recorder, *m_observer, m_failure);
 }

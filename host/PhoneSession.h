@@ -64,6 +64,11 @@ class PhoneSession {
     // The simulated phone behind the device, which the session owns from now on, and the
     // phone's AT port (null when it has none).
     void setSimulated(std::unique_ptr<sim::SimPhone> phone, std::unique_ptr<SimAtPort> atPort);
+    // The phone is a simulated one that runs elsewhere (in the simulated service's process):
+    // it numbers its reports, and the recorder checks them.
+    void setSimulatedElsewhere() { m_simulatedElsewhere = true; }
+    // Whether the phone numbers its reports (a simulated one, wherever it runs).
+    bool numbersItsReports() const { return m_sim != nullptr || m_simulatedElsewhere; }
 
     // The phone as an interface of a pcapng capture: its TVP port, its product and model
     // family, and what it reports of itself, as the component's detector sees it.
@@ -109,6 +114,10 @@ class PhoneSession {
     // The channels' states now (0 when there is no such channel).
     int tvpState() const;
     int printState() const;
+    // What the component dropped of a channel's stream because it could not keep up with the
+    // phone (zero for a channel that does not count it, or none).
+    eqbase::ByteChannel::Dropped tvpDropped() const;
+    eqbase::ByteChannel::Dropped printDropped() const;
     bool hasTvpChannel() const { return m_equipment.tvp != nullptr; }
     bool hasPrintServer() const { return m_equipment.print != nullptr; }
 
@@ -117,6 +126,7 @@ class PhoneSession {
     core::RCPtr<equip::DeviceInfoData> m_device;
     std::unique_ptr<sim::SimPhone> m_sim;
     std::unique_ptr<SimAtPort> m_atPort;
+    bool m_simulatedElsewhere = false;
     ComponentEquipment m_equipment;
     core::RCPtr<Recorder> m_recorder;
     core::RCPtr<HostObserver> m_observer;

@@ -97,6 +97,7 @@ int SessionRun::run() {
     for (auto& phone : m_phones)
         phone->deactivate();
     // No frame comes any more: the file is complete, or its failure known, before the summary.
+    noteDrops();
     m_capture.close();
     if (m_capture.failed())
         reportCaptureFailure();
@@ -121,7 +122,7 @@ int SessionRun::run() {
         if (!phone->isUp())
             code = 1;
     if (!m_options.quiet || code != 0)
-        writeSummary(m_out, elapsed, m_phones, recording, m_options.program);
+        writeSummary(m_out, elapsed, m_phones, recording, m_figures, m_options.program);
     tearDown();
     return code;
 }
@@ -214,8 +215,15 @@ void SessionRun::loop() {
                       m_options.faults.end();
     plan.disconnectAfter = m_options.disconnectAfter;
     plan.reconnectAfter = m_options.reconnectAfter;
+    if (m_options.simServer)
+        plan.killServiceAfter = m_options.killServiceAfter;
     FaultSchedule faults(first ? first->simulated() : nullptr,
                          first ? first->readyAt() : std::nullopt, plan);
+    // The memory after two seconds of traffic: what the session keeps for good is allocated
+    // by then.
+    std::optional<Clock::time_point> memoryAt;
+    if (m_options.reportMemory)
+        memoryAt = after(first && first->readyAt() ? *first->readyAt() : start, 2.0);
     const SettingsRequest settings{m_options.settingsFile.empty() ? nullptr : &m_settings,
                                    m_options.settingsFile, m_options.probes};
     for (;;) {
@@ -223,7 +231,13 @@ void SessionRun::loop() {
         const double elapsed = Seconds(now - start).count();
         if (timed && elapsed >= m_options.durationSeconds)
             break;
+        if (m_options.untilFrames > 0 && receivedFrames() >= m_options.untilFrames)
+            break;
         faults.runDue(now, [this](const std::string& what) { m_capture.addComment(0, what); });
+        if (memoryAt && now >= *memoryAt) {
+            m_figures.memoryBefore = sampleMemory();
+            memoryAt.reset();
+        }
         // A phone whose session went away and came back (a phone that restarted has forgotten
         // its probes) gets the settings again.
         for (auto& phone : m_phones) {
@@ -233,7 +247,11 @@ void SessionRun::loop() {
                 static_cast<std::uint8_t>(phone->number()),
                 "the session came up again (session " + std::to_string(phone->sessions()) + ")");
             m_applyFailed |= !phone->applySettings(*this, settings, true);
+            // The service's process is killed again once the session is back.
+            if (phone.get() == first)
+                faults.sessionCameBack();
         }
+        noteDrops();
         if (m_terminal)
             m_statusLine.show(elapsed, m_phones);
         writeJsonStatus(elapsed);
@@ -244,11 +262,56 @@ void SessionRun::loop() {
             wake = std::min(wake, after(start, m_lastJsonStatus + 1));
         if (timed)
             wake = std::min(wake, after(start, m_options.durationSeconds));
-        if (auto due = faults.nextDue())
-            wake = std::min(wake, *due);
+        for (const auto& due : {faults.nextDue(), memoryAt})
+            if (due)
+                wake = std::min(wake, *due);
         if (waitFor({}, wake + std::chrono::milliseconds(1)) == Wake::Stopped)
             break;
     }
+    if (m_options.simServer && m_options.killServiceAfter > 0)
+        m_figures.serviceKills = faults.serviceKills();
+    if (m_figures.memoryBefore)
+        m_figures.memoryAfter = sampleMemory();
+}
+
+void SessionRun::noteDrops() {
+    m_droppedNoted.resize(m_phones.size());
+    for (std::size_t i = 0; i < m_phones.size(); ++i) {
+        const auto tvp = m_phones[i]->tvpDropped();
+        const auto print = m_phones[i]->printDropped();
+        auto& noted = m_droppedNoted[i];
+        const std::uint64_t blocks = tvp.blocks + print.blocks - noted.blocks;
+        const std::uint64_t bytes = tvp.bytes + print.bytes - noted.bytes;
+        const std::uint64_t reports = tvp.frames - noted.frames;
+        if (!blocks && !reports)
+            continue;
+        const auto equipment = static_cast<std::uint8_t>(m_phones[i]->number());
+        m_capture.addComment(equipment, "the component dropped " + std::to_string(blocks) +
+                                            " blocks (" + std::to_string(bytes) + " bytes) and " +
+                                            std::to_string(reports) +
+                                            " reports of the phone while it was behind");
+        if (reports)
+            m_capture.addDropped(equipment, reports);
+        noted = {tvp.blocks + print.blocks, tvp.bytes + print.bytes, tvp.frames};
+    }
+}
+
+std::uint64_t SessionRun::receivedFrames() const {
+    std::uint64_t frames = 0;
+    for (const auto& phone : m_phones) {
+        if (!phone->recorder())
+            continue;
+        const auto f = phone->recorder()->figures();
+        frames += f.tvpFrames + f.printFrames;
+    }
+    return frames;
+}
+
+RunFigures::Memory SessionRun::sampleMemory() const {
+    RunFigures::Memory sample;
+    sample.bytes = privateMemoryBytes();
+    sample.frames = receivedFrames();
+    return sample;
 }
 
 void SessionRun::saveSettings() {

@@ -20,6 +20,7 @@
 #include "host/PhoneSession.h"
 #include "host/Plugin.h"
 #include "host/StatusLine.h"
+#include "host/Summary.h"
 
 namespace host {
 
@@ -43,6 +44,11 @@ class SessionRun : public SessionWaits {
     bool openCapture(std::string& error);
     void reportCaptureFailure();
     void writeJsonStatus(double elapsed);
+    // Tells the capture what the component dropped of each phone since the last look.
+    void noteDrops();
+    // Frames of every phone's TVP and print-server channels so far.
+    std::uint64_t receivedFrames() const;
+    RunFigures::Memory sampleMemory() const;
     void loop();
     void saveSettings();
     void tearDown();
@@ -62,6 +68,8 @@ class SessionRun : public SessionWaits {
     bool m_readerGone = false;  // the reader of a capture on a pipe went away
     std::unique_ptr<FrameLimit> m_frameLimit;
     double m_lastJsonStatus = 0;  // the whole second of the last --jsonl status
+    RunFigures m_figures;         // --kill-service-after, --report-memory
+    std::vector<eqbase::ByteChannel::Dropped> m_droppedNoted;  // per phone, told the capture
     ATL::CAtlModule m_module;
     Plugin m_plugin;
     CaptureWriter m_capture;

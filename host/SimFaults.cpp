@@ -1,5 +1,7 @@
 #include "host/SimFaults.h"
 
+#include "framework/core/Trace.h"
+#include "host/HostPlatform.h"
 #include "protocol/TvpCommandReq.h"
 #include "sim/SimPhone.h"
 
@@ -58,13 +60,20 @@ const SimFault* findSimFault(const std::string& name) {
 
 FaultSchedule::FaultSchedule(sim::SimPhone* phone, std::optional<Clock::time_point> readyAt,
                              const Plan& plan)
-    : m_phone(phone), m_reconnectAfter(plan.reconnectAfter) {
-    if (!phone || !readyAt)
+    : m_phone(phone), m_reconnectAfter(plan.reconnectAfter), m_killAfter(plan.killServiceAfter) {
+    if (!readyAt)
         return;
-    if (plan.disconnectAfter > 0)
+    if (phone && plan.disconnectAfter > 0)
         m_disconnectAt = after(*readyAt, plan.disconnectAfter);
-    if (plan.errorFrame)
+    if (phone && plan.errorFrame)
         m_errorAt = after(*readyAt, 0.5);
+    if (m_killAfter > 0)
+        m_killAt = after(*readyAt, m_killAfter);
+}
+
+void FaultSchedule::sessionCameBack() {
+    if (m_killAfter > 0 && !m_killAt)
+        m_killAt = after(Clock::now(), m_killAfter);
 }
 
 void FaultSchedule::runDue(Clock::time_point now,
@@ -90,11 +99,19 @@ void FaultSchedule::runDue(Clock::time_point now,
         m_errorAt.reset();
         tell("the simulated phone was told to send an error frame");
     }
+    if (m_killAt && now >= *m_killAt) {
+        const int ended = killProcesses("vela-mux-sim.exe");
+        core::ToggleTrace(40, "Run::loop killed %d vela-mux-sim processes\n", ended);
+        if (ended > 0)
+            ++m_kills;
+        m_killAt.reset();
+        tell("the simulated service's process was killed");
+    }
 }
 
 std::optional<FaultSchedule::Clock::time_point> FaultSchedule::nextDue() const {
     std::optional<Clock::time_point> next;
-    for (const auto& due : {m_disconnectAt, m_reconnectAt, m_errorAt})
+    for (const auto& due : {m_disconnectAt, m_reconnectAt, m_errorAt, m_killAt})
         if (due && (!next || *due < *next))
             next = due;
     return next;

@@ -1,8 +1,9 @@
 // The faults that a run gives the first simulated phone: those named on the command line
 // (--fault NAME), which the phone takes before its session starts or, for the error frame, at a
 // time of the run; and the phone going away and coming back (--disconnect-after,
-// --reconnect-after). Times are counted from the moment the phone's first session was up and
-// its settings applied, so that a slow start does not move a fault into it.
+// --reconnect-after); and the simulated service's own process killed (--kill-service-after).
+// Times are counted from the moment the phone's first session was up and its settings applied,
+// so that a slow start does not move a fault into it.
 #pragma once
 
 #include <chrono>
@@ -43,10 +44,19 @@ class FaultSchedule {
         bool errorFrame = false;     // an error frame 0.5 s after the phone was ready
         double disconnectAfter = 0;  // > 0: the phone goes away this long after it was ready
         double reconnectAfter = 0;   // > 0: and comes back this long after it left
+        // > 0: the simulated service's process is killed this long after the phone was ready,
+        // and again this long after its session came back.
+        double killServiceAfter = 0;
     };
 
-    // Nothing is due without a phone or before it was ready.
+    // Nothing is due before the phone was ready; the phone's own faults need the phone here
+    // (a phone of the service's process has none).
     FaultSchedule(sim::SimPhone* phone, std::optional<Clock::time_point> readyAt, const Plan& plan);
+
+    // The phone's session came up again: the service's process is killed again in time.
+    void sessionCameBack();
+    // How many times the service's process was killed.
+    int serviceKills() const { return m_kills; }
 
     // Does what is due by `now`; `note` hears what was done ("the phone went away").
     void runDue(Clock::time_point now, const std::function<void(const std::string&)>& note = {});
@@ -56,7 +66,9 @@ class FaultSchedule {
   private:
     sim::SimPhone* m_phone;
     double m_reconnectAfter;
-    std::optional<Clock::time_point> m_disconnectAt, m_reconnectAt, m_errorAt;
+    double m_killAfter;
+    int m_kills = 0;
+    std::optional<Clock::time_point> m_disconnectAt, m_reconnectAt, m_errorAt, m_killAt;
 };
 
 }  // namespace host

@@ -32,6 +32,10 @@ std::string statusJsonLines(std::uint64_t timeMicros, double elapsed,
         json.key("error_frames").value(static_cast<std::uint64_t>(f.errorFrames));
         json.key("lost").value(static_cast<std::uint64_t>(f.lostReports));
         json.key("repeated").value(static_cast<std::uint64_t>(f.repeatedReports));
+        const auto tvpDropped = phone->tvpDropped();
+        json.key("dropped_blocks")
+            .value(static_cast<std::uint64_t>(tvpDropped.blocks + phone->printDropped().blocks));
+        json.key("dropped_reports").value(static_cast<std::uint64_t>(tvpDropped.frames));
         json.key("probes").beginObject();
         for (const auto& [id, count] : f.probeFrames) {
             const char* name = vela::catalogue::probeName(id);

@@ -7,11 +7,13 @@ namespace host {
 
 std::string StatusLine::text(double elapsed,
                              const std::vector<std::unique_ptr<PhoneSession>>& phones) {
-    std::uint64_t frames = 0, bytes = 0, lost = 0, errors = 0, lines = 0;
+    std::uint64_t frames = 0, bytes = 0, lost = 0, errors = 0, lines = 0, dropped = 0;
     std::ostringstream states;
     for (auto& phone : phones) {
         if (!phone->recorder())
             continue;
+        for (const auto& d : {phone->tvpDropped(), phone->printDropped()})
+            dropped += d.blocks + d.frames;
         auto f = phone->recorder()->figures();
         frames += f.tvpFrames + f.printFrames;
         bytes += f.tvpBytes + f.printBytes;
@@ -33,6 +35,8 @@ std::string StatusLine::text(double elapsed,
          << frames << " frames, " << std::setprecision(0) << fps << " frames/s, "
          << std::setprecision(1) << kbps << " KiB/s | " << lines << " print lines | lost " << lost
          << " errors " << errors;
+    if (dropped)
+        line << " dropped " << dropped;
     if (phones.size() == 1 && phones[0]->recorder()) {
         auto f = phones[0]->recorder()->figures();
         int shown = 0;

@@ -1,6 +1,7 @@
 // The status line of a run on a terminal, redrawn in place: time, the channels' states (of up
 // to two phones), frames and their rate since the last drawing, print-server lines, lost
-// reports and error frames, and for a single phone its first probes.
+// reports, error frames and what the component dropped while it was behind, and for a single
+// phone its first probes.
 #pragma once
 
 #include <cstdint>

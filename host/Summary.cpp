@@ -9,7 +9,8 @@ namespace host {
 
 void writeSummary(std::ostream& out, double elapsed,
                   const std::vector<std::unique_ptr<PhoneSession>>& phones,
-                  const RecordingOutcome& recording, const std::string& program) {
+                  const RecordingOutcome& recording, const RunFigures& figures,
+                  const std::string& program) {
     out << "Session summary (" << std::fixed << std::setprecision(1) << elapsed << " s)\n";
     for (auto& phone : phones) {
         out << "phone " << phone->number() + 1 << ": " << phone->device().product;
@@ -38,13 +39,29 @@ void writeSummary(std::ostream& out, double elapsed,
         if (!f.lastPrintLine.empty())
             out << ", last \"" << f.lastPrintLine << '"';
         out << '\n';
+        // Counted by the component where the phone sent more than it could take.
+        const auto tvpDropped = phone->tvpDropped();
+        const auto printDropped = phone->printDropped();
+        out << "  dropped while the component was behind: TVP " << tvpDropped.blocks << " blocks ("
+            << tvpDropped.bytes << " bytes) and " << tvpDropped.frames << " reports, print server "
+            << printDropped.blocks << " blocks (" << printDropped.bytes << " bytes)\n";
         if (auto* sim = phone->simulated()) {
             auto s = sim->counters();
             out << "  the simulated phone sent " << s.probeFrames << " probe frames, "
                 << s.printLines << " print lines, " << s.acks << " acknowledgements\n";
+        }
+        if (phone->numbersItsReports())
             out << "  reports lost " << f.lostReports << ", repeated " << f.repeatedReports
                 << ", phone restarts " << f.restarts << '\n';
-        }
+    }
+    if (figures.serviceKills)
+        out << "the simulated service's process was killed " << *figures.serviceKills << " times\n";
+    if (figures.memoryBefore && figures.memoryAfter) {
+        const auto kib = [](std::uint64_t bytes) { return static_cast<long long>(bytes / 1024); };
+        out << "memory: " << kib(figures.memoryBefore->bytes) << " KiB private after the warm-up, "
+            << kib(figures.memoryAfter->bytes) << " KiB at the end: growth "
+            << kib(figures.memoryAfter->bytes) - kib(figures.memoryBefore->bytes) << " KiB over "
+            << figures.memoryAfter->frames - figures.memoryBefore->frames << " frames\n";
     }
     if (!recording.path.empty()) {
         out << "recorded " << recording.records << " frames to ";

@@ -1,11 +1,13 @@
 // The summary of a run, printed when it ends: per phone its device and port, why its session
 // failed, how often it came up, the results of its settings, its frames (per probe) and
-// print-server lines and, for a simulated phone, what it sent and the check of its running
-// report numbers; then what was recorded, and the failures once more at the end.
+// print-server lines, what the component dropped while it was behind and, for a simulated phone,
+// what it sent and the check of its running report numbers; then what was recorded, and the
+// failures once more at the end.
 #pragma once
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -27,8 +29,19 @@ struct RecordingOutcome {
     std::uint64_t frameLimit = 0;  // > 0: the run stopped after this many frames (-c)
 };
 
+// What a run measured of itself besides its phones (--kill-service-after, --report-memory).
+struct RunFigures {
+    std::optional<int> serviceKills;  // how many times the service's process was killed
+    struct Memory {
+        std::uint64_t bytes = 0;   // the process's private memory
+        std::uint64_t frames = 0;  // the frames received by then
+    };
+    std::optional<Memory> memoryBefore, memoryAfter;  // after the warm-up, at the end
+};
+
 void writeSummary(std::ostream& out, double elapsed,
                   const std::vector<std::unique_ptr<PhoneSession>>& phones,
-                  const RecordingOutcome& recording, const std::string& program = "vela-host");
+                  const RecordingOutcome& recording, const RunFigures& figures = {},
+                  const std::string& program = "vela-host");
 
 }  // namespace host

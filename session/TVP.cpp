@@ -1,6 +1,7 @@
 #include "session/TVP.h"
 
 #include "framework/core/Bytes.h"
+#include "framework/core/Clock.h"
 #include "framework/core/Trace.h"
 #include "protocol/CommonControl.h"
 #include "protocol/TvpCommandReq.h"
@@ -33,6 +34,7 @@ bool TVP::onBeginWorkThread() {
 }
 
 bool TVP::onEndWorkThread() {
+    noteShedding(false, true);
     m_spPropertyStore.reset();
     m_spBuffer.reset();
     m_queue.clear();
@@ -53,6 +55,7 @@ void TVP::onSetDataProvider(const RCPtr<DataProvider>& provider) {
 }
 
 void TVP::onStreamEnded() {
+    noteShedding(false, true);
     // Bytes of the old stream do not continue in the new one: a frame begun there is lost.
     if (m_spBuffer && !m_spBuffer->empty()) {
         m_counters.bytesCutShort += m_spBuffer->size();
@@ -62,6 +65,51 @@ void TVP::onStreamEnded() {
                           m_spBuffer->size());
     }
     m_spBuffer.reset();
+}
+
+void TVP::onStreamGap() {
+    ++m_counters.gaps;
+    // The rest of a frame begun before the gap was in the dropped blocks: the bytes after the
+    // gap would be taken for it. The next block is cut afresh.
+    if (m_spBuffer && !m_spBuffer->empty()) {
+        m_counters.bytesCutShort += m_spBuffer->size();
+        core::ToggleTrace(20,
+                          "TVP::onDataFromUE dropped %zu bytes of a frame whose rest the provider "
+                          "dropped\n",
+                          m_spBuffer->size());
+        m_spBuffer->clear();
+    }
+}
+
+void TVP::noteShedding(bool behind, bool flush) {
+    // One pair of lines per stretch, or, while stretches follow each other quickly, a pair a
+    // second with the reports of them all.
+    constexpr std::int64_t kTraceInterval = 1000000000;  // ns
+    const std::int64_t now = core::Clock::now();
+    const bool due = !m_shedTraced || now - m_lastShedTrace >= kTraceInterval;
+    if (behind != m_shedding) {
+        m_shedding = behind;
+        if (behind && due) {
+            core::ToggleTrace(20,
+                              "TVP::onDataFromUE the channel is behind its stream: reports are "
+                              "dropped until it catches up\n");
+            m_shedTraced = true;
+            m_lastShedTrace = now;
+            m_shedLineOpen = true;
+            return;
+        }
+    }
+    if (m_shedding || m_shedInStretch == 0 || !(m_shedLineOpen || due || flush))
+        return;
+    core::ToggleTrace(20,
+                      "TVP::onDataFromUE the channel caught up: %llu reports dropped (%llu in "
+                      "all)\n",
+                      static_cast<unsigned long long>(m_shedInStretch),
+                      static_cast<unsigned long long>(m_counters.reportsShed));
+    m_shedTraced = true;
+    m_lastShedTrace = now;
+    m_shedLineOpen = false;
+    m_shedInStretch = 0;
 }
 
 RCPtr<core::RCObject> TVP::onActivate(const RCPtr<dsrc::DataSourceSink>& sink) {
@@ -120,6 +168,7 @@ bool TVP::sendCommand(const RCPtr<TvpIoProtocol>& frame) {
 void TVP::onDataFromUE(const RCPtr<core::Data>& block) {
     if (!block)
         return;
+    noteShedding(isBehind());
     // Frames are cut straight from the block: each frame object shares the block's bytes. Only
     // a frame that began in an earlier block is put together in the reassembly buffer, from
     // the bytes it still needs; the frames after it are again cut from the block.
@@ -195,6 +244,7 @@ std::size_t TVP::cut(const RCPtr<core::Data>& bytes, std::size_t from) {
     const std::size_t length = bytes->size();
     std::size_t pos = from;
     std::size_t skipped = 0;
+    std::uint64_t shed = 0;
     while (length - pos >= 4) {
         std::size_t frameLength = lengthField(data + pos);
         if (frameLength < 4) {
@@ -206,8 +256,17 @@ std::size_t TVP::cut(const RCPtr<core::Data>& bytes, std::size_t from) {
         }
         if (length - pos < frameLength)
             break;
-        processFrame(bytes, pos, frameLength);
+        if (m_shedding && ((core::readU4(data + pos) >> TvpLayout::kDataIdShift) &
+                           TvpLayout::kFieldMask) == TvpLayout::kDataIdProbeInject)
+            ++shed;
+        else
+            processFrame(bytes, pos, frameLength);
         pos += frameLength;
+    }
+    if (shed) {
+        m_counters.reportsShed += shed;
+        m_shedInStretch += shed;
+        countDropped(0, 0, shed);
     }
     if (skipped) {
         m_counters.bytesSkipped += skipped;

@@ -48,8 +48,11 @@ class TVP : public VelaChannel, public CommandSender, public CatalogueHandlers {
         std::uint64_t framesRefused = 0;    // the data source did not take them
         std::uint64_t framesDropped = 0;    // the factory could not build them
         std::uint64_t bytesSkipped = 0;     // skipped to find the next frame after a bad length
-        std::uint64_t bytesCutShort = 0;    // of frames begun on a stream that went away
+        std::uint64_t bytesCutShort = 0;    // of frames begun on a stream that went away or
+                                            // that lost the blocks after them
         std::uint64_t acknowledgements = 0;
+        std::uint64_t reportsShed = 0;  // reports dropped while the channel was behind
+        std::uint64_t gaps = 0;         // places where the provider dropped blocks
     };
     const Counters& getCounters() const { return m_counters; }
 
@@ -62,6 +65,9 @@ class TVP : public VelaChannel, public CommandSender, public CatalogueHandlers {
     Identity onRemovePropertyStore() override;
     void onSetDataProvider(const core::RCPtr<DataProvider>& provider) override;
     void onStreamEnded() override;
+    void onStreamGap() override;
+    // Commands are queued: the answer to the one in flight is awaited.
+    bool isAwaitingAnswer() const override { return !m_queue.empty(); }
     void onDataFromUE(const core::RCPtr<core::Data>& block) override;
     // The start-up went unanswered: it leaves the queue, so that the applies behind it go out
     // and the next activation sends a fresh one.
@@ -84,6 +90,12 @@ class TVP : public VelaChannel, public CommandSender, public CatalogueHandlers {
     // Builds the frame over length bytes of the block from offset, sharing them, and passes
     // it on.
     void processFrame(const core::RCPtr<core::Data>& bytes, std::size_t offset, std::size_t length);
+    // Drops the bytes of the frame begun before the stream broke off; `why` ends the trace.
+    void dropPending(const char* why);
+    // Follows the channel's being behind, and traces the start and end of a stretch in which
+    // reports were dropped (at most a pair of lines a second; with flush, the reports not yet
+    // traced are).
+    void noteShedding(bool behind, bool flush = false);
     void queueStartUp();
     // Takes a start-up still waiting for its answer out of the queue (its late answer is then
     // ignored); true if there was one.
@@ -99,6 +111,14 @@ class TVP : public VelaChannel, public CommandSender, public CatalogueHandlers {
     core::RCPtr<core::Data> m_spBuffer;
     core::RCPtr<core::PropertyStore> m_spPropertyStore;
     Counters m_counters;
+    // While the channel is behind its stream (VelaChannel::isBehind), probe and inject reports
+    // are counted and dropped unbuilt, so that the stream is read fast enough for the command
+    // answers in it to come in time; every other frame is handled as always.
+    bool m_shedding = false;
+    std::uint64_t m_shedInStretch = 0;  // dropped since the last "caught up" line
+    bool m_shedTraced = false;
+    bool m_shedLineOpen = false;  // a "behind" line waits for its "caught up" line
+    std::int64_t m_lastShedTrace = 0;
 };
 
 }  // namespace vela

@@ -1,11 +1,26 @@
 #include "session/VelaChannel.h"
 
+#include "framework/core/Clock.h"
 #include "framework/core/Trace.h"
 #include "transport/DataProvider.h"
 
 namespace vela {
 
 using core::RCPtr;
+
+namespace {
+// The channel is behind its stream when half the provider's receive limit waits, and, while
+// it awaits an answer of the phone, also when the block it reads has waited longer than
+// kBehindAfter (nanoseconds) with more than kBehindBytes after it. It has caught up when at
+// most a quarter of the limit waits and, while it awaits an answer, what it reads has waited
+// no longer than kCaughtUpAfter or half of kBehindBytes waits. An apply of 25 commands (2000
+// ms) needs each answer within 80 ms, and the answer passes through several threads that a
+// busy machine schedules late: the wait in the channel's path stays a quarter of that. With
+// no answer awaited, a stall is waited out as long as the limit allows.
+constexpr std::int64_t kBehindAfter = 20000000;
+constexpr std::int64_t kCaughtUpAfter = 5000000;
+constexpr std::size_t kBehindBytes = 64u << 10;
+}  // namespace
 
 VelaChannel::VelaChannel(const std::string& name) : eqbase::ByteChannel(name), m_name(name) {}
 
@@ -90,13 +105,15 @@ void VelaChannel::unbindProvider(bool readRest) {
     m_spDataProvider->setVelaChannel(nullptr);
     if (m_spPipe) {
         if (readRest)
-            while (RCPtr<core::Data> block = m_spPipe->readData()) {
-                markBlockArrival();
-                onDataFromUE(block);
-            }
+            while (RCPtr<core::RCObject> item = m_spPipe->read())
+                onPipeItem(item);
         removeSyncObject(m_spPipe->getSyncObject());
         m_spPipe->getSyncObject()->unregisterCallBack();
         m_spPipe.reset();
+        countProviderDrops();
+        m_spBacklog.reset();
+        m_markTime.reset();
+        m_behind = false;
     }
     m_spDataProvider.reset();
     m_streamOpen = false;
@@ -117,6 +134,10 @@ void VelaChannel::bindPipe() {
     m_spPipe = m_spDataProvider->getOutPipe();
     if (!m_spPipe)
         return;
+    // Blocks the provider dropped before this channel read it are not this channel's.
+    m_spBacklog = m_spDataProvider->getReceiveBacklog();
+    m_countedBlocks = m_spBacklog->droppedBlocks();
+    m_countedBytes = m_spBacklog->droppedBytes();
     m_spPipe->getSyncObject()->registerCallBack(this, &VelaChannel::onPipe);
     addSyncObject(m_spPipe->getSyncObject());
 }
@@ -183,6 +204,8 @@ RCPtr<core::RCObject> VelaChannel::onActivate(const RCPtr<dsrc::DataSourceSink>&
 void VelaChannel::onDeactivate() {
     if (m_spDataProvider && !m_spDataProvider->disconnect())
         core::ToggleTrace(20, "VelaChannel::onDeactivate - Disconnect failed\n");
+    // The counts of the stream so far, for the host that reads them once the channel is down.
+    countProviderDrops();
     eqbase::Channel::onDeactivate();
 }
 
@@ -192,18 +215,60 @@ void VelaChannel::onDataProviderDisconnected() {
 }
 
 bool VelaChannel::send(const RCPtr<core::Data>& block) {
-    if (!m_spDataProvider)
+    if (!m_spDataProvider || !m_streamOpen)
         return false;
-    return m_spDataProvider->send(block);
+    // Posted: this worker is the pipe's only reader, and it would stop reading while the
+    // provider's worker and the service take the block.
+    return m_spDataProvider->postSend(block);
 }
 
 void VelaChannel::onPipe() {
     if (!m_spPipe)
         return;
-    if (RCPtr<core::Data> block = m_spPipe->readData()) {
+    if (RCPtr<core::RCObject> item = m_spPipe->read())
+        onPipeItem(item);
+}
+
+void VelaChannel::onPipeItem(const RCPtr<core::RCObject>& item) {
+    if (RCPtr<core::Data> block = core::rcCast<core::Data>(item)) {
+        updateBehind();
         markBlockArrival();
         onDataFromUE(block);
+    } else if (RCPtr<ReceiveBacklog::Mark> mark = core::rcCast<ReceiveBacklog::Mark>(item)) {
+        m_markTime = mark->time();
+        if (mark->blocks() != 0) {
+            countProviderDrops();
+            onStreamGap();
+        }
     }
+}
+
+void VelaChannel::updateBehind() {
+    if (!m_spBacklog)
+        return;
+    // How much waits behind the block now read, and how long that block has waited (from
+    // its mark's time, at most a mark interval early). Delay alone is not enough: a short
+    // stall of a slow stream leaves little behind, which the channel soon reads.
+    const std::size_t waiting = m_spBacklog->queuedBytes();
+    const std::size_t limit = m_spBacklog->limit();
+    const bool urgent = m_markTime && isAwaitingAnswer();
+    const std::int64_t waited = urgent ? core::Clock::now() - *m_markTime : 0;
+    if (!m_behind)
+        m_behind =
+            waiting > limit / 2 || (urgent && waited > kBehindAfter && waiting > kBehindBytes);
+    else
+        m_behind = waiting > limit / 4 ||
+                   (urgent && waited > kCaughtUpAfter && waiting > kBehindBytes / 2);
+}
+
+void VelaChannel::countProviderDrops() {
+    if (!m_spBacklog)
+        return;
+    const std::uint64_t blocks = m_spBacklog->droppedBlocks();
+    const std::uint64_t bytes = m_spBacklog->droppedBytes();
+    countDropped(blocks - m_countedBlocks, bytes - m_countedBytes, 0);
+    m_countedBlocks = blocks;
+    m_countedBytes = bytes;
 }
 
 void VelaChannel::startActivateTimer() {

@@ -4,12 +4,15 @@
 // through the provider, connects it on activation and bounds activation in time.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 
 #include "framework/core/Data.h"
 #include "framework/core/Pipe.h"
 #include "framework/core/SyncObject.h"
 #include "framework/eqbase/Channel.h"
+#include "transport/ReceiveBacklog.h"
 #include "transport/StreamReader.h"
 
 namespace vela {
@@ -49,9 +52,22 @@ class VelaChannel : public eqbase::ByteChannel, public StreamReader {
     // Every block of the stream that went away has been read (handed to onDataFromUE): what
     // comes next belongs to another stream.
     virtual void onStreamEnded() {}
+    // Blocks of the stream were dropped before the channel could read them (it fell behind):
+    // the next block does not continue the bytes of the one before.
+    virtual void onStreamGap() {}
 
-    // Hands a block to the provider and waits: true only when the provider sent it.
+    // Hands a block to the provider to send, without waiting for the service's answer (the
+    // provider traces a refusal): the channel goes on reading while the service takes it.
+    // False when no provider is bound or its stream is not open.
     bool send(const core::RCPtr<core::Data>& block);
+    // The channel is behind its stream: much waits after the block being handled, or, while
+    // it awaits an answer, that block had waited long (see VelaChannel.cpp). The derived class
+    // should hand on only what must not be lost until it has caught up, so that the answers
+    // to its commands come in time and the provider need not drop whole blocks.
+    bool isBehind() const { return m_behind; }
+    // The derived class waits for an answer of the phone in the stream: the channel then
+    // counts itself behind sooner.
+    virtual bool isAwaitingAnswer() const { return false; }
     const core::RCPtr<DataProvider>& getDataProvider() const { return m_spDataProvider; }
 
   private:
@@ -59,6 +75,14 @@ class VelaChannel : public eqbase::ByteChannel, public StreamReader {
     void onSetDataProviderReq(core::Request& request);
     void onDataProviderDisconnectedReq(core::Request& request);
     void onPipe();
+    // Hands one item read from the pipe on: a block to onDataFromUE; a mark of the stream
+    // gives the time its next blocks came, and when blocks were dropped before them, calls
+    // onStreamGap.
+    void onPipeItem(const core::RCPtr<core::RCObject>& item);
+    // Before a block is handled: whether the channel is behind its stream now.
+    void updateBehind();
+    // Adds the blocks the read provider dropped since the last call to the channel's counts.
+    void countProviderDrops();
     void onActivateTimer();
     void startActivateTimer();
     void stopActivateTimer();
@@ -82,6 +106,13 @@ class VelaChannel : public eqbase::ByteChannel, public StreamReader {
     bool m_streamOpen = false;
     std::string m_name;
     core::RCPtr<core::Pipe> m_spPipe;
+    // The byte count of what waits in and before m_spPipe, and the drops of it already counted.
+    core::RCPtr<ReceiveBacklog> m_spBacklog;
+    std::uint64_t m_countedBlocks = 0;
+    std::uint64_t m_countedBytes = 0;
+    bool m_behind = false;
+    // When the blocks now read came (core::Clock), from the stream's last mark.
+    std::optional<std::int64_t> m_markTime;
     core::WaitableTimer* m_pActivateTimer = nullptr;
 };
 

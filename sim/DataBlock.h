@@ -1,7 +1,8 @@
 // DataBlock: the service's block of bytes (class CLSID_DataBlock, interface IDataBlock). The
 // service hands received bytes to clients in new blocks (the DataAvailable event); clients
-// create blocks to send. Data gives the block's own array (not to be destroyed by the
-// caller); putting Data copies the given array.
+// create blocks to send. Data gives a new array of the block's bytes, which the caller owns
+// and destroys (as COM's rules have it for an [out] array, in process and across processes
+// alike); putting Data copies the given array, which stays the caller's.
 #pragma once
 
 #include <functional>
@@ -21,17 +22,14 @@ class DataBlock : public ATL::CComObjectRootEx<ATL::CComMultiThreadModel>,
     COM_INTERFACE_ENTRY(IDispatch)
     END_COM_MAP()
 
-    HRESULT FinalConstruct();
     void FinalRelease();
 
-    // A new block holding the bytes; faults of the given scopes apply to its methods.
-    static HRESULT create(std::weak_ptr<ServiceCore> core, const Bytes& bytes,
-                          const void* providerScope, const void* phoneScope, IDataBlock** out);
-    // The same, the block taking the bytes themselves: its array is laid over them, so that
-    // the service's delivery makes no copy of bytes it already holds.
-    static HRESULT create(std::weak_ptr<ServiceCore> core, Bytes&& bytes, const void* providerScope,
+    // A new block holding the bytes (taken, not copied); faults of the given scopes apply to
+    // its methods.
+    static HRESULT create(std::weak_ptr<ServiceCore> core, Bytes bytes, const void* providerScope,
                           const void* phoneScope, IDataBlock** out);
-    // The class factory registered for CLSID_DataBlock.
+    // The class factory registered for CLSID_DataBlock: the block counts as a client object
+    // of the service while it lives.
     static HRESULT createForClient(std::weak_ptr<ServiceCore> core, IUnknown* outer, REFIID iid,
                                    void** ppv);
 
@@ -40,18 +38,14 @@ class DataBlock : public ATL::CComObjectRootEx<ATL::CComMultiThreadModel>,
     STDMETHOD(put_Data)(SAFEARRAY** pVal) override;
 
   private:
-    // A new block whose array `makeData` gives (null: out of memory).
-    static HRESULT make(std::weak_ptr<ServiceCore> core, const void* providerScope,
-                        const void* phoneScope, IDataBlock** out,
-                        const std::function<SAFEARRAY*(DataBlock&)>& makeData);
     std::optional<FaultTable::Fault> fault(const char* method);
 
     std::weak_ptr<ServiceCore> m_core;
     const void* m_providerScope = nullptr;
     const void* m_phoneScope = nullptr;
+    std::uint64_t m_generation = 0;  // the service's generation that made it
+    bool m_clientObject = false;     // made through the class factory
     std::mutex m_mutex;
-    SAFEARRAY* m_data = nullptr;
-    // The bytes the first array is laid over (create with Bytes&&); they outlive it.
     Bytes m_bytes;
 };
 

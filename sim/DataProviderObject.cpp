@@ -18,6 +18,8 @@ IDataProviderPtr DataProviderObject::create(std::weak_ptr<ServiceCore> core,
         throw std::bad_alloc();
     IDataProviderPtr result(static_cast<IDataProvider*>(object));
     object->m_core = core;
+    if (auto c = core.lock())
+        object->m_epoch = c->epoch();
     object->m_state = state;
     object->m_scope = state.get();
     object->m_phoneScope = state->phoneScope;
@@ -25,10 +27,11 @@ IDataProviderPtr DataProviderObject::create(std::weak_ptr<ServiceCore> core,
     object->m_name = state->name;
     object->m_portName = state->portName;
     std::weak_ptr<ProviderState> weakState = state;
-    object->m_events->setObserver([core, weakState](std::size_t sinks) {
+    const std::uint64_t epoch = object->m_epoch;
+    object->m_events->setObserver([core, weakState, epoch](std::size_t sinks) {
         auto c = core.lock();
         auto s = weakState.lock();
-        if (!c || !s)
+        if (!c || !s || c->goneFault(epoch))
             return;
         {
             std::lock_guard<std::mutex> lock(c->mutex);
@@ -39,10 +42,20 @@ IDataProviderPtr DataProviderObject::create(std::weak_ptr<ServiceCore> core,
     return result;
 }
 
+STDMETHODIMP DataProviderObject::FindConnectionPoint(REFIID riid, IConnectionPoint** ppCP) {
+    if (ppCP && isGone(m_core, m_epoch)) {
+        *ppCP = nullptr;
+        return RPC_E_DISCONNECTED;
+    }
+    return CComConnectionPointContainer::FindConnectionPoint(riid, ppCP);
+}
+
 std::optional<FaultTable::Fault> DataProviderObject::fault(const char* method, bool boolMethod) {
     auto core = m_core.lock();
     if (!core)
         return std::nullopt;
+    if (auto gone = core->goneFault(m_epoch))
+        return gone;
     return core->fault({"IDataProvider", "IDataProviderStream"}, method, {m_scope, m_phoneScope},
                        boolMethod);
 }
@@ -126,26 +139,30 @@ STDMETHODIMP DataProviderObject::raw_Disconnect(VARIANT_BOOL* pVal) {
 }
 
 HRESULT DataProviderObject::readBlock(IDataBlock* block, Bytes& bytes) {
-    SAFEARRAY* data = nullptr;
-    HRESULT hr = block->get_Data(&data);
+    // The array Data gives is the caller's: destroyed however this ends.
+    struct Owned {
+        SAFEARRAY* array = nullptr;
+        ~Owned() { SafeArrayDestroy(array); }
+    } data;
+    HRESULT hr = block->get_Data(&data.array);
     if (FAILED(hr))
         return hr;
     LONG size = 0;
     hr = block->get_Size(&size);
     if (FAILED(hr))
         return hr;
-    if (!data)
+    if (!data.array)
         return E_INVALIDARG;
     void* p = nullptr;
-    hr = SafeArrayAccessData(data, &p);
+    hr = SafeArrayAccessData(data.array, &p);
     if (FAILED(hr))
         return hr;
-    std::size_t n =
-        std::min<std::size_t>(size > 0 ? static_cast<std::size_t>(size) : 0,
-                              static_cast<std::size_t>(platform::com::safeArrayElementCount(data)) *
-                                  SafeArrayGetElemsize(data));
+    std::size_t n = std::min<std::size_t>(
+        size > 0 ? static_cast<std::size_t>(size) : 0,
+        static_cast<std::size_t>(platform::com::safeArrayElementCount(data.array)) *
+            SafeArrayGetElemsize(data.array));
     bytes.assign(static_cast<const std::uint8_t*>(p), static_cast<const std::uint8_t*>(p) + n);
-    SafeArrayUnaccessData(data);
+    SafeArrayUnaccessData(data.array);
     return S_OK;
 }
 

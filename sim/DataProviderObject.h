@@ -38,6 +38,8 @@ class DataProviderObject : public ATL::CComObjectRootEx<ATL::CComMultiThreadMode
     STDMETHOD(raw_Disconnect)(VARIANT_BOOL* pVal) override;
     // Takes the block's bytes (Size of them, at most the array's length).
     STDMETHOD(raw_Send)(IDataBlock* block, VARIANT_BOOL* pVal) override;
+    // RPC_E_DISCONNECTED once the object's process has ended.
+    STDMETHOD(FindConnectionPoint)(REFIID riid, IConnectionPoint** ppCP) override;
     STDMETHOD(Reserved7)() override { return E_NOTIMPL; }
     STDMETHOD(Reserved8)() override { return E_NOTIMPL; }
     STDMETHOD(Reserved9)() override { return E_NOTIMPL; }
@@ -49,6 +51,7 @@ class DataProviderObject : public ATL::CComObjectRootEx<ATL::CComMultiThreadMode
 
     std::weak_ptr<ServiceCore> m_core;
     std::weak_ptr<ProviderState> m_state;
+    std::uint64_t m_epoch = 0;
     const void* m_scope = nullptr;
     const void* m_phoneScope = nullptr;
     SHORT m_id = 0;

@@ -30,6 +30,8 @@ HRESULT DebugMuxServer::createForClient(std::weak_ptr<ServiceCore> weakCore, IUn
         return hr;
     IUnknownPtr guard(static_cast<IDebugMux*>(object));
     object->m_core = core;
+    object->m_epoch = core->epoch();
+    core->clientObjectMade();
     object->m_events->setObserver([weakCore](std::size_t) {
         if (auto c = weakCore.lock())
             c->notify();
@@ -46,11 +48,33 @@ HRESULT DebugMuxServer::createForClient(std::weak_ptr<ServiceCore> weakCore, IUn
     return guard->QueryInterface(iid, ppv);
 }
 
+void DebugMuxServer::FinalRelease() {
+    if (auto core = m_core.lock())
+        core->clientObjectGone();
+}
+
+STDMETHODIMP DebugMuxServer::FindConnectionPoint(REFIID riid, IConnectionPoint** ppCP) {
+    if (ppCP && isGone(m_core, m_epoch)) {
+        *ppCP = nullptr;
+        return RPC_E_DISCONNECTED;
+    }
+    return CComConnectionPointContainer::FindConnectionPoint(riid, ppCP);
+}
+
+STDMETHODIMP DebugMuxServer::GetTypeInfoCount(UINT* pctinfo) {
+    if (!pctinfo)
+        return E_POINTER;
+    *pctinfo = 0;
+    return isGone(m_core, m_epoch) ? RPC_E_DISCONNECTED : S_OK;
+}
+
 std::optional<FaultTable::Fault> DebugMuxServer::fault(const char* interfaceName,
                                                        const char* method, bool boolMethod) {
     auto core = m_core.lock();
     if (!core)
         return std::nullopt;
+    if (auto gone = core->goneFault(m_epoch))
+        return gone;
     return core->fault({interfaceName}, method, {}, boolMethod);
 }
 

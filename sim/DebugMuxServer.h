@@ -17,6 +17,7 @@ class DebugMuxServer : public ATL::CComObjectRootEx<ATL::CComMultiThreadModel>,
                        private CountedObject {
   public:
     DebugMuxServer();
+    void FinalRelease();
 
     BEGIN_COM_MAP(DebugMuxServer)
     COM_INTERFACE_ENTRY(IDebugMux)
@@ -25,7 +26,8 @@ class DebugMuxServer : public ATL::CComObjectRootEx<ATL::CComMultiThreadModel>,
     COM_INTERFACE_ENTRY(IConnectionPointContainer)
     END_COM_MAP()
 
-    // The class factory registered for CLSID_DebugMuxServer.
+    // The class factory registered for CLSID_DebugMuxServer: the object counts as a client
+    // object of the service while it lives.
     static HRESULT createForClient(std::weak_ptr<ServiceCore> core, IUnknown* outer, REFIID iid,
                                    void** ppv);
 
@@ -34,6 +36,10 @@ class DebugMuxServer : public ATL::CComObjectRootEx<ATL::CComMultiThreadModel>,
     // Serves COM port n (1-255); a phone on it is reported (TargetConnected).
     STDMETHOD(raw_AddPort)(BYTE port) override;
     STDMETHOD(raw_HasPort)(BYTE port, VARIANT_BOOL* pVal) override;
+    // RPC_E_DISCONNECTED once the object's process has ended.
+    STDMETHOD(FindConnectionPoint)(REFIID riid, IConnectionPoint** ppCP) override;
+    // No type information (0); RPC_E_DISCONNECTED once the object's process has ended.
+    STDMETHOD(GetTypeInfoCount)(UINT* pctinfo) override;
     STDMETHOD(Reserved7)() override { return E_NOTIMPL; }
     STDMETHOD(Reserved8)() override { return E_NOTIMPL; }
     STDMETHOD(Reserved9)() override { return E_NOTIMPL; }
@@ -46,6 +52,7 @@ class DebugMuxServer : public ATL::CComObjectRootEx<ATL::CComMultiThreadModel>,
                                            bool boolMethod = false);
 
     std::weak_ptr<ServiceCore> m_core;
+    std::uint64_t m_epoch = 0;
     std::shared_ptr<ATL::CComConnectionPoint> m_events;
 };
 

@@ -32,6 +32,8 @@ class ObjectCollection : public ATL::CComObjectRootEx<ATL::CComMultiThreadModel>
         HRESULT hr = ATL::CComObjectNoLock<ObjectCollection>::CreateInstance(&collection);
         if (FAILED(hr))
             return hr;
+        if (auto c = core.lock())
+            collection->m_epoch = c->epoch();
         collection->m_core = std::move(core);
         collection->m_interfaceName = interfaceName;
         collection->m_scope = scope;
@@ -47,9 +49,12 @@ class ObjectCollection : public ATL::CComObjectRootEx<ATL::CComMultiThreadModel>
         if (!ppEnum)
             return E_POINTER;
         *ppEnum = nullptr;
-        if (auto core = m_core.lock())
+        if (auto core = m_core.lock()) {
+            if (auto gone = core->goneFault(m_epoch))
+                return gone->hr;
             if (auto f = core->fault({m_interfaceName}, "_NewEnum", {m_scope}))
                 return f->hr;
+        }
         IEnumVARIANT* e = nullptr;
         HRESULT hr = platform::com::VariantEnumerator::create(m_items, &e, false);
         if (FAILED(hr))
@@ -60,6 +65,7 @@ class ObjectCollection : public ATL::CComObjectRootEx<ATL::CComMultiThreadModel>
 
   private:
     std::weak_ptr<ServiceCore> m_core;
+    std::uint64_t m_epoch = 0;
     const char* m_interfaceName = "";
     const void* m_scope = nullptr;
     std::vector<_variant_t> m_items;

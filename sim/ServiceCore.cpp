@@ -59,6 +59,35 @@ bool ServiceCore::waitUntil(const std::function<bool()>& condition,
     }
 }
 
+void ServiceCore::clientObjectMade() {
+    {
+        std::lock_guard<std::mutex> lock(m_clientMutex);
+        ++m_clientObjects;
+        m_hadClientObjects = true;
+    }
+    m_clientChanged.notify_all();
+}
+
+void ServiceCore::clientObjectGone() {
+    {
+        std::lock_guard<std::mutex> lock(m_clientMutex);
+        if (m_clientObjects > 0)
+            --m_clientObjects;
+    }
+    m_clientChanged.notify_all();
+}
+
+std::size_t ServiceCore::clientObjectCount() const {
+    std::lock_guard<std::mutex> lock(m_clientMutex);
+    return m_clientObjects;
+}
+
+bool ServiceCore::waitForLastClientObject(std::chrono::steady_clock::time_point deadline) const {
+    std::unique_lock<std::mutex> lock(m_clientMutex);
+    return m_clientChanged.wait_until(lock, deadline,
+                                      [&] { return m_hadClientObjects && m_clientObjects == 0; });
+}
+
 ServiceCore::~ServiceCore() {
     serviceQueue.stop(EventQueue::Pending::Discard);
 }
@@ -95,13 +124,17 @@ std::vector<ITargetPtr> ServiceCore::reportedTargets() const {
 
 void ServiceCore::postServiceEvent(DISPID dispid, ITargetPtr target) {
     std::weak_ptr<ServiceCore> weak = weak_from_this();
-    serviceQueue.post([weak, dispid, target] {
+    const std::uint64_t epoch = m_epoch.load();
+    serviceQueue.post([weak, dispid, target, epoch] {
         auto core = weak.lock();
         if (!core)
             return;
         std::vector<std::shared_ptr<ATL::CComConnectionPoint>> points;
         {
             std::lock_guard<std::mutex> lock(core->mutex);
+            // An event of a process that has ended reaches nobody of the one that followed.
+            if (core->goneFault(epoch))
+                return;
             for (auto& w : core->servers)
                 if (auto p = w.lock())
                     points.push_back(std::move(p));

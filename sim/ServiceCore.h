@@ -7,15 +7,22 @@
 // present. The COM objects know their state and the core only weakly, so a client may hold an
 // object after its phone went: its fixed properties (Id, Name, PortName) still answer, its
 // stream operations answer VARIANT_FALSE.
+//
+// Epochs: the objects belong to the epoch of the service in which they were made. When the
+// service's process ends (SimService::endProcess) a new epoch begins: the objects of earlier
+// ones answer every call with RPC_E_DISCONNECTED and fire no more events, as the proxies of a
+// process that has gone do, while the phones stay and get new objects.
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -88,6 +95,26 @@ class ServiceCore : public std::enable_shared_from_this<ServiceCore> {
                                            bool boolMethod = false) {
         return faults.check(interfaces, method, scopes, boolMethod);
     }
+    // The epoch of the objects made now (see the header comment).
+    std::uint64_t epoch() const { return m_epoch.load(); }
+    // RPC_E_DISCONNECTED for an object of an earlier epoch, none for a live one.
+    std::optional<FaultTable::Fault> goneFault(std::uint64_t objectEpoch) const {
+        if (objectEpoch == m_epoch.load())
+            return std::nullopt;
+        return FaultTable::Fault{RPC_E_DISCONNECTED, false};
+    }
+    // With the mutex held: starts a new epoch.
+    void nextEpochLocked() { ++m_epoch; }
+
+    // Objects made for clients through the class factories (DebugMuxServer, DataBlock) that
+    // are alive: a server process ends when the last of them has gone.
+    void clientObjectMade();
+    void clientObjectGone();
+    std::size_t clientObjectCount() const;
+    // Waits until at least one client object was made and none is alive; false at the
+    // deadline.
+    bool waitForLastClientObject(std::chrono::steady_clock::time_point deadline) const;
+
     // Counts a change and wakes the waiters. Called without the mutex.
     void notify() {
         {
@@ -130,7 +157,20 @@ class ServiceCore : public std::enable_shared_from_this<ServiceCore> {
 
     // Every queue of the service, for waiting until all are idle.
     std::vector<EventQueue*> queuesLocked(std::vector<std::shared_ptr<void>>& keep) const;
+
+  private:
+    std::atomic<std::uint64_t> m_epoch{1};
+    mutable std::mutex m_clientMutex;
+    mutable std::condition_variable m_clientChanged;
+    std::size_t m_clientObjects = 0;
+    bool m_hadClientObjects = false;
 };
+
+// Whether an object of that epoch belongs to a process of the service that has ended.
+inline bool isGone(const std::weak_ptr<ServiceCore>& core, std::uint64_t epoch) {
+    auto c = core.lock();
+    return c && c->goneFault(epoch).has_value();
+}
 
 // Objects of the service that are alive now (servers, targets, providers, collections,
 // blocks), for leak checks of clients.

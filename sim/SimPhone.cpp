@@ -41,8 +41,9 @@ constexpr const char* kPrintName = "Print Server Channel";
 constexpr SHORT kTvpProviderId = 1;
 constexpr SHORT kPrintProviderId = 2;
 constexpr std::uint16_t kNegative = 1;  // result of a refused command
-// Blocks injected on "Tvp" and not yet delivered above which the phone makes no reports: the
-// reports it cannot deliver are skipped rather than queued without bound.
+// Blocks injected on "Tvp" and not yet delivered above which the phone makes no more reports
+// (checked before every block it makes, counting each piece of a split block): the reports it
+// cannot deliver are skipped rather than queued without bound.
 constexpr std::uint64_t kMaxUndelivered = 512;
 // Reports that fell due and could not be made are made up for at most this long.
 constexpr double kMaxCatchUpSeconds = 1.0;
@@ -419,11 +420,23 @@ class SimPhone::Core : public std::enable_shared_from_this<SimPhone::Core> {
                 if (owed[i] == 0)
                     continue;
                 any = true;
+                if (!block.empty() && block.size() + m_options.frameSize > m_options.blockBytes) {
+                    emitTvp(std::exchange(block, {}));
+                    // The limit holds for every block (every piece of a split one), not only
+                    // at the start of a tick: a tick that fills it gives up the rest.
+                    if (!tvpCanTake()) {
+                        for (std::size_t j = 0; j < m_active.size(); ++j) {
+                            skipped += owed[j];
+                            m_active[j].pacer.made += owed[j];
+                            owed[j] = 0;
+                        }
+                        any = false;
+                        break;
+                    }
+                }
                 --owed[i];
                 ActiveProbe& probe = m_active[i];
                 ++probe.pacer.made;
-                if (!block.empty() && block.size() + m_options.frameSize > m_options.blockBytes)
-                    emitTvp(std::exchange(block, {}));
                 SimPhoneFrames::appendProbe(block, m_options.frameSize, stamp, m_seqNos[probe.id]++,
                                             probe.id, m_running++);
                 ++made[probe.id];

@@ -26,9 +26,13 @@
 // - Delivery: on each tick the frames due are packed into blocks of whole frames of at most
 //   blockBytes (a frame larger than that goes alone); ticks are at least `tick` apart, or
 //   further when the next frame is due later. The phone's thread sleeps between ticks and
-//   blocks without a time-out when nothing is due. Time is the framework's (core::Clock):
-//   under a test's core::ManualClock the thread does not wake for reports by itself; the
-//   reports due by the clock's time are made at the phone's next task (flush(), a request).
+//   blocks without a time-out when nothing is due. While 512 blocks (pieces, when split) of
+//   "Tvp" wait in the service for delivery, the phone makes no more reports and counts the
+//   ones it gives up as skipped; this is checked before every block, so the service's queue
+//   stays bounded however far a tick's catching up reaches. Time is the framework's
+//   (core::Clock): under a test's core::ManualClock the thread does not wake for reports by
+//   itself; the reports due by the clock's time are made at the phone's next task (flush(), a
+//   request).
 // - Print server: numbered lines "VELA PS 000001: cell 1234 rssi -71\n" at printRate lines per
 //   second while the stream is connected (the lines due at a tick go in one block).
 //

@@ -81,7 +81,7 @@ bool ProviderHandle::inject(Bytes bytes) {
     return m_state->queue->post([weakCore, weakState, object, scope, phoneScope,
                                  bytes = std::move(bytes)]() mutable {
         IDataBlock* block = nullptr;
-        // The block takes the bytes: the event's array is laid over them, not a copy.
+        // The block takes the bytes; the array its Data hands the sink is made from them.
         if (SUCCEEDED(DataBlock::create(weakCore, std::move(bytes), scope, phoneScope, &block))) {
             static_cast<DataProviderObject*>(object.GetInterfacePtr())
                 ->events()
@@ -538,6 +538,57 @@ void SimService::setRegistered(bool registered) {
     }
 }
 
+void SimService::registerAsServerProcess() {
+    setRegistered(false);
+    std::weak_ptr<ServiceCore> core = m_core;
+    platform::com::registerClass(
+        CLSID_DebugMuxServer, CLSCTX_LOCAL_SERVER,
+        [core](IUnknown* outer, REFIID iid, void** ppv) {
+            return DebugMuxServer::createForClient(core, outer, iid, ppv);
+        },
+        platform::com::ClassUse::Single);
+}
+
+void SimService::endProcess() {
+    std::vector<std::shared_ptr<ATL::CComConnectionPoint>> points;
+    std::vector<IUnknownPtr> old;
+    {
+        std::lock_guard<std::mutex> lock(m_core->mutex);
+        m_core->nextEpochLocked();
+        for (auto& w : m_core->servers)
+            if (auto p = w.lock())
+                points.push_back(std::move(p));
+        m_core->servers.clear();
+        m_core->served.clear();
+        for (auto& [port, phone] : m_core->phones) {
+            phone->reported = false;
+            phone->sinks = 0;
+            if (phone->object) {
+                points.push_back(
+                    static_cast<TargetObject*>(phone->object.GetInterfacePtr())->events());
+                old.emplace_back(phone->object);
+                phone->object = TargetObject::create(m_core, phone);
+            }
+            for (auto& provider : phone->providers) {
+                provider->connected = false;
+                provider->sinks = 0;
+                if (!provider->object)
+                    continue;
+                points.push_back(
+                    static_cast<DataProviderObject*>(provider->object.GetInterfacePtr())->events());
+                old.emplace_back(provider->object);
+                provider->object = DataProviderObject::create(m_core, provider);
+            }
+        }
+    }
+    // The sinks are released without the lock: the process that held them has gone.
+    for (auto& p : points)
+        p->disconnectAll();
+    points.clear();
+    old.clear();
+    m_core->notify();
+}
+
 bool SimService::isRegistered() const {
     return platform::com::isClassRegistered(CLSID_DebugMuxServer);
 }
@@ -564,6 +615,14 @@ std::size_t SimService::serverSinkCount() const {
 
 bool SimService::waitForServerSinks(std::size_t count, Timeout timeout) const {
     return m_core->waitUntil([&] { return serverSinkCount() >= count; }, timeout, false);
+}
+
+std::size_t SimService::clientObjectCount() const {
+    return m_core->clientObjectCount();
+}
+
+bool SimService::waitForLastClientObject(std::chrono::steady_clock::time_point deadline) const {
+    return m_core->waitForLastClientObject(deadline);
 }
 
 long SimService::liveObjects() {

@@ -222,15 +222,35 @@ class SimService {
     void answerFalseAlways(const std::string& method);
     void clearFaults();
 
+    // The service's process ends, as when it crashes or is killed, and the next one starts
+    // with the next object a client creates: every object handed out so far answers each call
+    // (its connection points too) with RPC_E_DISCONNECTED, as a proxy of a process that has
+    // gone does, fires no more events and lets go of the sinks advised on it; blocks injected
+    // and not yet delivered are lost. The phones stay, with new target and provider objects:
+    // no stream is open and no port is served until a client opens or adds it. With
+    // setRegistered(false) first, no new process can start until it is registered again.
+    void endProcess();
+
     // Registered: CoCreateInstance finds the classes. false simulates a service that is not
     // installed (REGDB_E_CLASSNOTREG).
     void setRegistered(bool registered);
+    // Registers the classes as the service's own process (vela-mux-sim) offers them:
+    // CLSID_DebugMuxServer for one client (CoCreateInstance after the first starts a new
+    // process), CLSID_DataBlock not at all (its clients make their blocks in their own
+    // process, from this library: dllGetClassObject).
+    void registerAsServerProcess();
     bool isRegistered() const;
 
     // DebugMuxServer objects alive, and the sinks advised on them together.
     std::size_t serverCount() const;
     std::size_t serverSinkCount() const;
     bool waitForServerSinks(std::size_t count, Timeout timeout = kDefaultTimeout) const;
+
+    // Objects clients made through the classes (DebugMuxServer and DataBlock objects) that
+    // are alive now, and a wait until at least one was made and none is alive any more (the
+    // moment a server process ends); false at the deadline.
+    std::size_t clientObjectCount() const;
+    bool waitForLastClientObject(std::chrono::steady_clock::time_point deadline) const;
 
     // Objects of the service alive now (servers, targets, providers, collections, blocks),
     // and a wait until there are at most `count`: for checks that clients released theirs.

@@ -17,15 +17,18 @@ ITargetPtr TargetObject::create(std::weak_ptr<ServiceCore> core,
         throw std::bad_alloc();
     ITargetPtr result(static_cast<ITarget*>(object));
     object->m_core = core;
+    if (auto c = core.lock())
+        object->m_epoch = c->epoch();
     object->m_state = state;
     object->m_scope = state.get();
     object->m_id = state->id;
     object->m_name = state->name;
     std::weak_ptr<PhoneState> weakState = state;
-    object->m_events->setObserver([core, weakState](std::size_t sinks) {
+    const std::uint64_t epoch = object->m_epoch;
+    object->m_events->setObserver([core, weakState, epoch](std::size_t sinks) {
         auto c = core.lock();
         auto s = weakState.lock();
-        if (!c || !s)
+        if (!c || !s || c->goneFault(epoch))
             return;
         {
             std::lock_guard<std::mutex> lock(c->mutex);
@@ -36,10 +39,20 @@ ITargetPtr TargetObject::create(std::weak_ptr<ServiceCore> core,
     return result;
 }
 
+STDMETHODIMP TargetObject::FindConnectionPoint(REFIID riid, IConnectionPoint** ppCP) {
+    if (ppCP && isGone(m_core, m_epoch)) {
+        *ppCP = nullptr;
+        return RPC_E_DISCONNECTED;
+    }
+    return CComConnectionPointContainer::FindConnectionPoint(riid, ppCP);
+}
+
 std::optional<FaultTable::Fault> TargetObject::fault(const char* method) {
     auto core = m_core.lock();
     if (!core)
         return std::nullopt;
+    if (auto gone = core->goneFault(m_epoch))
+        return gone;
     return core->fault({"ITarget"}, method, {m_scope});
 }
 

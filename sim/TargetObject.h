@@ -29,12 +29,15 @@ class TargetObject : public ATL::CComObjectRootEx<ATL::CComMultiThreadModel>,
     STDMETHOD(get_Name)(BSTR* pVal) override;
     // The providers present now; none once the phone has gone.
     STDMETHOD(get_DataProviders)(VARIANT* pVal) override;
+    // RPC_E_DISCONNECTED once the object's process has ended.
+    STDMETHOD(FindConnectionPoint)(REFIID riid, IConnectionPoint** ppCP) override;
 
   private:
     std::optional<FaultTable::Fault> fault(const char* method);
 
     std::weak_ptr<ServiceCore> m_core;
     std::weak_ptr<PhoneState> m_state;
+    std::uint64_t m_epoch = 0;
     const void* m_scope = nullptr;
     LONG m_id = 0;
     _bstr_t m_name;

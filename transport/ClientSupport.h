@@ -20,6 +20,11 @@ namespace vela::client {
 // number, so that no two live instances share a name.
 std::string identitySuffix(const void* object);
 
+// Whether a call failed because the service's process has gone (the proxy's server died or
+// disconnected it): RPC_E_DISCONNECTED, RPC_E_SERVER_DIED(_DNE), RPC_E_CONNECTION_TERMINATED,
+// CO_E_OBJNOTCONNECTED, and RPC_S_SERVER_UNAVAILABLE, RPC_S_CALL_FAILED(_DNE) as HRESULTs.
+bool serviceGone(HRESULT hr);
+
 // Traces a COM error raised inside a handler or callback of a client object (level 20).
 void traceComError(const char* className, const char* operation, const _com_error& error);
 

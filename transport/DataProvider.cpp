@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "framework/core/Clock.h"
 #include "framework/core/Trace.h"
 #include "platform/com/ClassRegistry.h"
 #include "platform/com/ComPtr.h"
@@ -17,8 +18,8 @@ using core::RCPtr;
 
 namespace {
 
-// A block is offered to a full pipe this many times, with a yield between two offers.
-constexpr int kPipeOffers = 101;
+// Gaps in the stream are traced at most this often (the counts of the ones between add up).
+constexpr std::int64_t kGapTraceInterval = 1000000000;  // ns
 
 // Destroys a safe array whatever way the scope is left.
 struct SafeArrayHolder {
@@ -29,7 +30,9 @@ struct SafeArrayHolder {
 }  // namespace
 
 DataProvider::DataProvider(IUnknown* provider)
-    : ClientObject("DataProvider", "DataProviderThread", Naming::Suffixed), m_spProvider(provider) {
+    : ClientObject("DataProvider", "DataProviderThread", Naming::Suffixed),
+      m_spProvider(provider),
+      m_spBacklog(new ReceiveBacklog()) {
     startWorker();
 }
 
@@ -51,6 +54,8 @@ bool DataProvider::onBeginWorkThread() {
 }
 
 bool DataProvider::onEndWorkThread() {
+    if (m_blocksUntraced != 0)
+        traceGaps(true);  // the last gaps are traced too
     m_pChannel = nullptr;
     m_spOutPipe.reset();
     if (m_spSink) {
@@ -83,6 +88,10 @@ bool DataProvider::send(const RCPtr<core::Data>& block) {
     return askStatus(new core::RCObjectReq(requestName("Send"), block));
 }
 
+bool DataProvider::postSend(const RCPtr<core::Data>& block) {
+    return block && post(new core::RCObjectReq(requestName("Send"), block));
+}
+
 unsigned short DataProvider::getId() {
     return static_cast<unsigned short>(askNumber("GetId"));
 }
@@ -104,8 +113,18 @@ bool DataProvider::disconnect() {
 }
 
 void DataProvider::dataAvailable(const RCPtr<core::Data>& block) {
+    const std::size_t bytes = block ? block->size() : 0;
+    // Room is taken here, before the block is queued anywhere: what waits for the channel
+    // stays bounded however far the channel is behind, and the worker never waits for room.
+    if (!m_spBacklog->admit(bytes))
+        return;  // counted by the backlog; the gap is reported with the next block
+    // The blocks dropped just before this one, and the time it came, go first, in the
+    // stream's order.
+    if (RCPtr<ReceiveBacklog::Mark> mark = m_spBacklog->takeMark(core::Clock::now()))
+        post(new core::RCObjectReq(requestName("DataAvailable"), mark));
     if (post(new core::RCObjectReq(requestName("DataAvailable"), block)))
         return;
+    m_spBacklog->leave(bytes);
     // The worker is ending (the provider went away): the block has nowhere to go.
     if (m_droppedBlocks++ % 1000 == 0)
         core::ToggleTrace(20,
@@ -120,7 +139,7 @@ void DataProvider::disconnected() {
 }
 
 std::uint64_t DataProvider::getDroppedBlocks() const {
-    return m_droppedBlocks.load();
+    return m_droppedBlocks.load() + m_spBacklog->droppedBlocks();
 }
 
 // ---- Handlers (on the worker) ----------------------------------------------------------
@@ -150,7 +169,7 @@ void DataProvider::onSetVelaChannelReq(core::Request& request) {
 void DataProvider::onGetOutPipeReq(core::Request& request) {
     CORE_ASSERT_ON_WORKER(m_spWorker);
     if (!m_spOutPipe)
-        m_spOutPipe = new core::AsyncPipe();
+        m_spOutPipe = m_spBacklog->makePipe();
     core::ServiceChannel::sendResponse(new core::RCObjectRsp(request, m_spOutPipe));
 }
 
@@ -243,33 +262,89 @@ void DataProvider::onDataAvailableReq(core::Request& request) {
     CORE_ASSERT_ON_WORKER(m_spWorker);
     if (RCPtr<core::Data> block = client::objectOf<core::Data>(request))
         onDataAvailable(block);
+    else if (RCPtr<ReceiveBacklog::Mark> mark = client::objectOf<ReceiveBacklog::Mark>(request))
+        onMark(mark);
+}
+
+void DataProvider::discard(const RCPtr<core::Data>& block) {
+    m_spBacklog->leave(block->size());
+}
+
+void DataProvider::readIdentity() {
+    if (m_identityRead)
+        return;
+    m_identityRead = true;
+    try {
+        m_traceId = static_cast<long>(readId());
+        m_traceName = readName();
+    } catch (const _com_error&) {
+        // The service did not answer: the lines go without the identity.
+    }
 }
 
 void DataProvider::onDataAvailable(const RCPtr<core::Data>& block) {
-    if (!m_spOutPipe)
+    if (!m_spOutPipe) {
+        discard(block);
         return;  // nobody reads yet
+    }
     if (m_channelLeft) {
+        discard(block);
         // The channel that read the pipe has let this provider go (it went away, or the
         // channel ended): nothing will read the block any more.
-        if (m_droppedBlocks++ % 1000 == 0)
+        if (m_droppedBlocks++ % 1000 == 0) {
+            readIdentity();
             core::ToggleTrace(20,
                               "DataProvider::onDataAvailable Id = %ld, Name = %s, no channel "
                               "reads the data: %zu bytes dropped (%llu blocks dropped)\n",
-                              static_cast<long>(readId()), readName().c_str(), block->size(),
+                              m_traceId, m_traceName.c_str(), block->size(),
                               static_cast<unsigned long long>(m_droppedBlocks.load()));
+        }
         return;
     }
-    for (int offer = 1;; ++offer) {
-        if (m_spOutPipe->write(block))
-            return;
-        if (offer == kPipeOffers)
-            break;
-        Sleep(0);
-    }
+    // The backlog keeps the pipe below its own bound: a refusal would be a fault of the
+    // framework's pipe, and the block is dropped rather than offered again.
+    if (m_spOutPipe->write(block))
+        return;
+    discard(block);
     ++m_droppedBlocks;
+    readIdentity();
     core::ToggleTrace(20,
                       "DataProvider::onDataAvailable Id = %ld, Name = %s, Can't write to pipe\n",
-                      static_cast<long>(readId()), readName().c_str());
+                      m_traceId, m_traceName.c_str());
+}
+
+void DataProvider::onMark(const RCPtr<ReceiveBacklog::Mark>& mark) {
+    // The reader learns where the stream has a hole, and how long the blocks after the mark
+    // have waited, in its place between the blocks.
+    if (m_spOutPipe && !m_channelLeft)
+        m_spOutPipe->write(mark);
+    if (mark->blocks() == 0)
+        return;
+    ++m_gapsUntraced;
+    m_blocksUntraced += mark->blocks();
+    m_bytesUntraced += mark->bytes();
+    traceGaps(false);
+}
+
+void DataProvider::traceGaps(bool now) {
+    if (m_blocksUntraced == 0)
+        return;
+    const std::int64_t time = core::Clock::now();
+    if (!now && m_gapTraced && time - m_lastGapTrace < kGapTraceInterval)
+        return;
+    m_gapTraced = true;
+    m_lastGapTrace = time;
+    readIdentity();
+    core::ToggleTrace(
+        20,
+        "DataProvider::onDataAvailable Id = %ld, Name = %s, the channel is behind: "
+        "%llu blocks (%llu bytes) dropped in %llu gaps, %llu blocks in all "
+        "(limit %zu bytes)\n",
+        m_traceId, m_traceName.c_str(), static_cast<unsigned long long>(m_blocksUntraced),
+        static_cast<unsigned long long>(m_bytesUntraced),
+        static_cast<unsigned long long>(m_gapsUntraced),
+        static_cast<unsigned long long>(m_spBacklog->droppedBlocks()), m_spBacklog->limit());
+    m_gapsUntraced = m_blocksUntraced = m_bytesUntraced = 0;
 }
 
 void DataProvider::onDisconnectedReq(core::Request&) {

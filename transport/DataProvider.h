@@ -2,6 +2,11 @@
 // a phone. It lives on its own worker ("DataProviderThread"); other objects reach it only by
 // named requests. Received blocks go into its out pipe, from which the channel reads; blocks
 // the channel sends go to the service one data block each.
+//
+// What waits for the channel (blocks posted to the worker and blocks in the pipe) is bounded
+// in bytes (ReceiveBacklog): a block that does not fit is dropped whole in the event sink's
+// call, counted, and reported in the trace and to the channel (a gap in the pipe). The worker
+// never waits for room.
 #pragma once
 
 #include <atomic>
@@ -16,6 +21,7 @@
 #include "platform/com/AtlBase.h"
 #include "platform/com/ComPtr.h"
 #include "transport/ClientObject.h"
+#include "transport/ReceiveBacklog.h"
 
 namespace vela {
 
@@ -37,6 +43,10 @@ class DataProvider : public client::ClientObject<DataProvider> {
     core::RCPtr<core::Pipe> getOutPipe();
     // Waited for: true when the service took the whole block.
     bool send(const core::RCPtr<core::Data>& block);
+    // Posted: the same "Send" without waiting for the service's answer (a refusal is traced).
+    // True when the worker took the request. For the channel, which reads the out pipe and
+    // must not stop reading while the service takes a block.
+    bool postSend(const core::RCPtr<core::Data>& block);
     unsigned short getId();
     core::EString getName();
     core::EString getPortName();
@@ -46,8 +56,12 @@ class DataProvider : public client::ClientObject<DataProvider> {
     void dataAvailable(const core::RCPtr<core::Data>& block);
     void disconnected();
 
-    // Blocks dropped because the out pipe refused them.
+    // Blocks dropped on their way to the channel: for want of room (see getReceiveBacklog),
+    // with no channel reading, or after the worker ended. Any thread.
     std::uint64_t getDroppedBlocks() const;
+    // The byte count of what waits for the channel, with its limit and what it dropped. The
+    // same object for the provider's whole life; any thread.
+    const core::RCPtr<ReceiveBacklog>& getReceiveBacklog() const { return m_spBacklog; }
 
   private:
     friend class client::ClientObject<DataProvider>;
@@ -66,6 +80,15 @@ class DataProvider : public client::ClientObject<DataProvider> {
     void onDataAvailableReq(core::Request& request);
     void onDisconnectedReq(core::Request& request);
     void onDataAvailable(const core::RCPtr<core::Data>& block);
+    // A mark of the stream (see ReceiveBacklog) goes into the pipe before its block; the
+    // blocks it reports dropped are traced.
+    void onMark(const core::RCPtr<ReceiveBacklog::Mark>& mark);
+    // Traces the gaps not traced yet: at most once a second, unless `now`.
+    void traceGaps(bool now);
+    // A block admitted to the backlog that goes no further.
+    void discard(const core::RCPtr<core::Data>& block);
+    // The provider's identity for trace lines, read from the service once.
+    void readIdentity();
     // The service's answers, read on the worker (they raise _com_error when the call fails).
     unsigned short readId();
     core::EString readName();
@@ -79,7 +102,16 @@ class DataProvider : public client::ClientObject<DataProvider> {
     StreamReader* m_pChannel = nullptr;
     // A channel read this provider and has let it go: later blocks have no reader.
     bool m_channelLeft = false;
+    // Drops other than for want of room (counted by the backlog).
     std::atomic<std::uint64_t> m_droppedBlocks{0};
+    const core::RCPtr<ReceiveBacklog> m_spBacklog;
+    // Trace of the gaps: the identity read once, and the time of the last line.
+    bool m_identityRead = false;
+    long m_traceId = 0;
+    core::EString m_traceName;
+    std::int64_t m_lastGapTrace = 0;
+    bool m_gapTraced = false;
+    std::uint64_t m_gapsUntraced = 0, m_blocksUntraced = 0, m_bytesUntraced = 0;
 };
 
 }  // namespace vela

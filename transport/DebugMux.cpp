@@ -23,6 +23,10 @@ namespace {
 // enumerating the service's targets.
 constexpr unsigned long kStartupMs = 3000;
 
+// How often the service is asked whether it is still there (IDispatch::GetTypeInfoCount: one
+// round trip that every automation object answers and that changes nothing).
+constexpr unsigned long kServiceCheckMs = 2000;
+
 // The process's instance. Guarded by instanceMutex(): equipments may ask for it from several
 // threads at once, and the destructor clears it while another thread may be asking.
 DebugMux* s_pInstance = nullptr;
@@ -72,17 +76,113 @@ bool DebugMux::onBeginWorkThread() {
     m_spTargets = new TargetMap();
     m_spEquipments = new EquipmentMap();
 
-    // Made through IUnknown and started, as a server expects; a service that is missing
-    // leaves the pointer null (the sink's advise then reports it).
-    m_spMultiplexer.CreateInstance(CLSID_DebugMuxServer, nullptr, CLSCTX_ALL);
-
-    ATL::CComObject<EEDebugMuxSink>* sink = nullptr;
-    if (SUCCEEDED(EEDebugMuxSink::create(&sink)) && sink) {
-        m_spSink = sink;
-        m_spSink->setOwner(this);
-        m_spSink->advise(m_spMultiplexer);
-    }
+    createService(true);
     return true;
+}
+
+HRESULT DebugMux::createService(bool reportMissing) {
+    // Made through IUnknown and started, as a server expects; a service that is missing
+    // leaves the pointer null.
+    HRESULT hr = m_spMultiplexer.CreateInstance(CLSID_DebugMuxServer, nullptr, CLSCTX_ALL);
+    if (!m_spSink) {
+        ATL::CComObject<EEDebugMuxSink>* sink = nullptr;
+        if (SUCCEEDED(EEDebugMuxSink::create(&sink)) && sink) {
+            m_spSink = sink;
+            m_spSink->setOwner(this);
+        }
+    }
+    // A missing service is reported by the sink's failed advise when the worker starts; a
+    // later attempt advises only a service that was made.
+    if (m_spSink && (reportMissing || m_spMultiplexer))
+        m_spSink->advise(m_spMultiplexer);
+    if (m_spMultiplexer)
+        startCheckTimer();
+    return m_spMultiplexer ? S_OK : (FAILED(hr) ? hr : E_NOINTERFACE);
+}
+
+void DebugMux::reopenService() {
+    HRESULT hr = createService(false);
+    if (FAILED(hr)) {
+        if (m_serviceLost)
+            core::ToggleTrace(20,
+                              "DebugMux::reopenService - the debug-multiplexer service cannot be "
+                              "started again (%s)\n",
+                              core::HResult(hr).stringValue().c_str());
+        return;
+    }
+    if (m_serviceLost)
+        core::ToggleTrace(40, "DebugMux::reopenService - the debug-multiplexer service is back\n");
+    m_serviceLost = false;
+    // As at the start: the phones come by events, or by the enumeration if none does; the
+    // ports of the equipments are served again.
+    startTimer(kStartupMs, core::CallBack(this, &DebugMux::onTimer));
+    if (m_spEquipments)
+        for (auto& [port, equipment] : *m_spEquipments)
+            openPort(port);
+}
+
+void DebugMux::releaseService() {
+    stopCheckTimer();
+    if (m_spSink) {
+        // Once unadvised, the sink is not called again; then it forgets its owner.
+        m_spSink->unadvise(m_spMultiplexer);
+        m_spSink->setOwner(nullptr);
+        m_spSink = nullptr;
+    }
+    m_spMultiplexer = nullptr;
+}
+
+void DebugMux::startCheckTimer() {
+    stopCheckTimer();
+    m_pCheckTimer = new core::WaitableTimer(1, nullptr, nullptr);
+    m_pCheckTimer->registerCallBack(this, &DebugMux::onCheckTimer);
+    m_pCheckTimer->setTimer(kServiceCheckMs);
+    m_spWorker->addSyncObject(m_pCheckTimer);
+}
+
+void DebugMux::stopCheckTimer() {
+    if (!m_pCheckTimer)
+        return;
+    m_pCheckTimer->cancelWaitableTimer();
+    m_spWorker->removeSyncObject(m_pCheckTimer);
+    delete m_pCheckTimer;
+    m_pCheckTimer = nullptr;
+}
+
+void DebugMux::onCheckTimer() {
+    CORE_ASSERT_ON_WORKER(m_spWorker);
+    stopCheckTimer();
+    if (!m_spMultiplexer)
+        return;
+    UINT count = 0;
+    HRESULT hr = m_spMultiplexer->GetTypeInfoCount(&count);
+    if (client::serviceGone(hr)) {
+        onServiceLost(hr);
+        return;
+    }
+    startCheckTimer();
+}
+
+void DebugMux::onServiceLost(HRESULT hr) {
+    core::ToggleTrace(20,
+                      "DebugMux::onServiceLost - the debug-multiplexer service went away (%s)\n",
+                      core::HResult(hr).stringValue().c_str());
+    m_serviceLost = true;
+    stopTimer();  // an enumeration of the service that went has nothing to find
+    // The phones it reported went with it. A target's port name cannot be asked of a service
+    // that has gone, so every attached equipment is told that its phone went (one that had
+    // none does nothing).
+    if (m_spTargets) {
+        for (auto& [id, target] : *m_spTargets)
+            target->clearOwner();
+        m_spTargets->clear();
+    }
+    if (m_spEquipments)
+        for (auto& [port, equipment] : *m_spEquipments)
+            if (auto* user = dynamic_cast<TargetUser*>(equipment))
+                user->setTarget(nullptr);
+    releaseService();
+    reopenService();
 }
 
 bool DebugMux::onEndWorkThread() {
@@ -99,13 +199,7 @@ bool DebugMux::onEndWorkThread() {
         m_spTargets->clear();
         m_spTargets.reset();
     }
-    if (m_spSink) {
-        // Once unadvised, the sink is not called again; then it forgets its owner.
-        m_spSink->unadvise(m_spMultiplexer);
-        m_spSink->setOwner(nullptr);
-        m_spSink = nullptr;
-    }
-    m_spMultiplexer = nullptr;
+    releaseService();
     stopTimer();
     detachHandlers();
     return true;
@@ -262,6 +356,11 @@ void DebugMux::onAttachEquipmentReq(core::Request& request) {
     auto* user = dynamic_cast<TargetUser*>(object.get());
     if (!user)
         return;
+    // A service that is missing (it went away, or was not there when this object started) is
+    // made now if it can be: an equipment attaches again when it activates a channel without
+    // a phone.
+    if (!m_spMultiplexer)
+        reopenService();
     const core::EString& portName = attached->getString();
     if (portName.empty()) {
         // A port without a name matches no phone (every phone has none until its streams are

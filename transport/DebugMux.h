@@ -3,6 +3,13 @@
 // port name, makes the service serve the equipments' COM ports and tells each equipment which
 // Target is its phone. It lives on its own worker ("DebugMuxThread"); other objects reach it
 // only by named requests.
+//
+// The service may run in a process of its own and that process may end (a crash, a restart).
+// Every two seconds DebugMux asks the service for something that costs it nothing; when the
+// answer says that the service has gone, every equipment loses its target (its channels see
+// their streams go, come up again when the phone is back and fail by their activation limit
+// otherwise), and a new service object is made at once; one that cannot be made is made
+// again when an equipment attaches (as it does when it activates a channel without a phone).
 #pragma once
 
 #include <string>
@@ -65,9 +72,26 @@ class DebugMux : public client::ClientObject<DebugMux> {
     void openPort(core::EString portName);
     // Gives the target (or none) to the equipment attached on that port, if any.
     void giveTarget(const core::EString& portName, const core::RCPtr<Target>& target);
+    // Makes the service's DebugMuxServer and advises the sink on it; with reportMissing also
+    // when it could not be made (the failed advise traces it). The creation's failure, or S_OK.
+    HRESULT createService(bool reportMissing);
+    // Makes the service again if it can, with the start-up enumeration and the equipments'
+    // ports.
+    void reopenService();
+    // Lets go of the service object; the sink is unadvised first.
+    void releaseService();
+    // Checks every kServiceCheckMs that the service still answers.
+    void onCheckTimer();
+    void startCheckTimer();
+    void stopCheckTimer();
+    // The service has gone (hr says how): its targets go, and a new service is made.
+    void onServiceLost(HRESULT hr);
 
     IDispatchPtr m_spMultiplexer;
     ATL::CComPtr<ATL::CComObject<EEDebugMuxSink>> m_spSink;
+    core::WaitableTimer* m_pCheckTimer = nullptr;
+    // The service went away: making a new one is reported.
+    bool m_serviceLost = false;
     core::RCPtr<TargetMap> m_spTargets;
     core::RCPtr<EquipmentMap> m_spEquipments;
 };

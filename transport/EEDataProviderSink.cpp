@@ -6,6 +6,7 @@
 #include "framework/core/Data.h"
 #include "framework/core/Trace.h"
 #include "framework/core/Values.h"
+#include "platform/com/ClassRegistry.h"
 #include "transport/DataProvider.h"
 
 namespace vela {
@@ -27,6 +28,9 @@ HRESULT EEDataProviderSink::unadvise(IUnknown* source) {
     if (IS_ERROR(hr))
         core::ToggleTrace(20, "EEDataProviderSink::unadvise FAILED (%s)\n",
                           core::HResult(hr).stringValue().c_str());
+    // A service in another process that went away (the unadvise then failed) never releases
+    // the sink it was handed: its references are taken back here.
+    platform::com::disconnectObject(static_cast<IDispatch*>(this));
     return hr;
 }
 
@@ -37,16 +41,23 @@ void EEDataProviderSink::OnDataAvailable(IDispatch* block) {
     IDataBlockPtr data(block);
     if (!data)
         return;
-    SAFEARRAY* array = nullptr;
+    // The array Data hands out is the sink's to destroy, whichever way this ends: across
+    // processes it is the marshaller's copy, and the service in process hands over a new one
+    // as well.
+    struct OwnedArray {
+        SAFEARRAY* array = nullptr;
+        ~OwnedArray() { SafeArrayDestroy(array); }
+    } owned;
     LONG size = 0;
     try {
-        array = data->GetData();
+        owned.array = data->GetData();
         size = data->GetSize();
     } catch (const _com_error& e) {
         core::ToggleTrace(20, "EEDataProviderSink::OnDataAvailable / Data or Size FAILED (%s)\n",
                           core::HResult(e.Error()).stringValue().c_str());
         return;
     }
+    SAFEARRAY* array = owned.array;
     void* bytes = nullptr;
     HRESULT hr = SafeArrayAccessData(array, &bytes);
     if (FAILED(hr)) {

@@ -32,7 +32,7 @@ class EEDataProviderSink
     HRESULT unadvise(IUnknown* source);
 
     // Copies the block's bytes (at most as many as its array holds) into a new block and
-    // posts it to the owner.
+    // posts it to the owner. The array Data gives is the caller's: the sink destroys it.
     void __stdcall OnDataAvailable(IDispatch* block);
     void __stdcall OnDisconnected();
 

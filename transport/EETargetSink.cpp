@@ -2,6 +2,7 @@
 
 #include "framework/core/Trace.h"
 #include "framework/core/Values.h"
+#include "platform/com/ClassRegistry.h"
 #include "transport/DataProvider.h"
 #include "transport/Target.h"
 
@@ -24,6 +25,9 @@ HRESULT EETargetSink::unadvise(IUnknown* source) {
     if (IS_ERROR(hr))
         core::ToggleTrace(20, "EETargetSink::unadvise FAILED (%s)\n",
                           core::HResult(hr).stringValue().c_str());
+    // A service in another process that went away (the unadvise then failed) never releases
+    // the sink it was handed: its references are taken back here.
+    platform::com::disconnectObject(static_cast<IDispatch*>(this));
     return hr;
 }
 

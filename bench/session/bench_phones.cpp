@@ -7,15 +7,30 @@
 // count and the CPU per thread name, then the idle cost with every phone connected.
 //
 //   bench_phones [--phones N] [--start R] [--factor F] [--max R] [--step-seconds S]
-//                [--duration S] [--idle S] [--frame-size N] [--rate R]
+//                [--duration S] [--idle S] [--frame-size N] [--rate R] [--overload]
 //
 // --rate R skips the climb and holds R frames/s in total.
+//
+// --overload: the phones send at twice the rate the component holds (the climb's result, or
+// --rate R as the rate held) for --duration seconds (60 by default; 4 phones unless
+// --phones), while a driver per phone applies settings one after the other throughout: the
+// streaming probe item again (SetProbeMode), "Phy" with nothing selected (probe 700 and an
+// ExecuteTestCode per value) and "System Capability Control" (a Common Control request).
+// Afterwards the phones stop and every report they made must have been received or counted
+// as dropped by the component (reports it dropped itself, and whole blocks dropped before
+// the channel, in frames); resident size is sampled throughout. Its last line:
+//   overload: sent N, received R, dropped D (counted), uncounted U, RSS peak M MiB,
+//   applies ok A of B
+// Exit code 1 when a report went uncounted, one was repeated, or an apply did not succeed.
 #include <sys/resource.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <thread>
 
 #include "bench/session/BenchRig.h"
+#include "session/ProbeCatalogue.h"
 
 namespace {
 
@@ -92,17 +107,208 @@ void print(const Step& s, const char* what) {
         s.held ? "held" : "NOT held");
 }
 
+// What the component counted as dropped for the phone's TVP stream, in reports: those the
+// engine dropped itself, and the whole blocks its data provider dropped (the phone's blocks
+// hold whole frames of frameSize bytes).
+std::uint64_t droppedReports(bench::RigPhone& phone, unsigned int frameSize,
+                             eqbase::ByteChannel::Dropped* out = nullptr) {
+    auto* channel = dynamic_cast<eqbase::ByteChannel*>(phone.tvp.get());
+    if (!channel)
+        return 0;
+    auto d = channel->getDropped();
+    if (out)
+        *out = d;
+    return d.frames + d.bytes / frameSize;
+}
+
+struct Driver {
+    std::thread thread;
+    std::atomic<std::uint64_t> applies{0};
+    std::atomic<std::uint64_t> ok{0};
+    // Read after the thread ended.
+    std::vector<std::string> failures;
+    std::vector<double> okMs;  // how long each successful apply took
+};
+
+// Applies settings on the phone one after another until told to stop.
+void drive(bench::Rig& rig, bench::RigPhone& phone, unsigned long streaming,
+           const std::atomic<bool>& stop, Driver& driver) {
+    const std::pair<unsigned long, bool> settings[] = {{streaming, true},
+                                                       {vela::catalogue::kPhy, false},
+                                                       {vela::catalogue::kSystemCapability, true}};
+    for (std::size_t n = 0; !stop.load(); ++n) {
+        const auto& [item, on] = settings[n % 3];
+        const auto t0 = Clock::now();
+        const long code = rig.apply(phone, item, on);
+        const double ms = std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
+        ++driver.applies;
+        if (code == 1) {
+            ++driver.ok;
+            driver.okMs.push_back(ms);
+        } else {
+            driver.failures.push_back("phone " + std::to_string(phone.number + 1) + ": apply of " +
+                                      std::to_string(item) + " ended with " + std::to_string(code) +
+                                      " after " + std::to_string(static_cast<long>(ms)) + " ms");
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+}
+
+// Waits until the phones' and the recorders' counts and the component's drops have stood still
+// for a second; the totals then.
+Totals settle(bench::Rig& rig, unsigned int frameSize, std::uint64_t* dropped = nullptr,
+              std::uint64_t* rssPeak = nullptr) {
+    Totals b = totals(rig);
+    std::uint64_t last = 0;
+    for (int still = 0; still < 10;) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        if (rssPeak)
+            *rssPeak = std::max(*rssPeak, bench::residentBytes());
+        const Totals c = totals(rig);
+        std::uint64_t d = 0;
+        for (auto& phone : rig.phones())
+            d += droppedReports(*phone, frameSize);
+        still = c.sent == b.sent && c.received == b.received && d == last ? still + 1 : 0;
+        b = c;
+        last = d;
+    }
+    if (dropped)
+        *dropped = last;
+    return b;
+}
+
+int overload(bench::Rig& rig, double held, std::size_t probes, unsigned long item, double duration,
+             unsigned int frameSize) {
+    const double rate = 2 * held;
+    std::printf("overload: %.0f frames/s in total, twice the %.0f held, for %.0f s\n", rate, held,
+                duration);
+    std::fflush(stdout);
+    // What is under way from before arrives first, so that the counts start together.
+    setRate(rig, 0, probes);
+    settle(rig, frameSize);
+    const Totals a = totals(rig);
+    std::uint64_t dropped0 = 0;
+    for (auto& phone : rig.phones())
+        dropped0 += droppedReports(*phone, frameSize);
+    const double cpu0 = bench::processCpuSeconds();
+    const auto threads0 = bench::threadCpu();
+    const auto t0 = Clock::now();
+    setRate(rig, rate, probes);
+
+    std::atomic<bool> stop{false};
+    std::vector<std::unique_ptr<Driver>> drivers;
+    for (auto& phone : rig.phones()) {
+        drivers.push_back(std::make_unique<Driver>());
+        Driver& d = *drivers.back();
+        bench::RigPhone& p = *phone;
+        d.thread = std::thread([&rig, &p, item, &stop, &d] { drive(rig, p, item, stop, d); });
+    }
+    std::uint64_t rssPeak = bench::residentBytes();
+    std::uint64_t simPeak = 0;
+    const auto until = t0 + std::chrono::duration<double>(duration);
+    auto nextLine = t0 + std::chrono::seconds(10);
+    while (Clock::now() < until) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        rssPeak = std::max(rssPeak, bench::residentBytes());
+        // The simulated service's own queue: blocks (pieces) of "Tvp" not yet delivered.
+        for (auto& phone : rig.phones()) {
+            const std::uint64_t made = phone->sim->counters().tvpBlocks;
+            const std::uint64_t delivered = phone->sim->tvp().deliveredBlocks();
+            simPeak = std::max(simPeak, made > delivered ? made - delivered : 0);
+        }
+        if (Clock::now() >= nextLine) {
+            nextLine += std::chrono::seconds(10);
+            const Totals t = totals(rig);
+            std::uint64_t dropped = 0, applies = 0;
+            for (auto& phone : rig.phones())
+                dropped += droppedReports(*phone, frameSize);
+            for (auto& d : drivers)
+                applies += d->applies.load();
+            std::printf(
+                "  %3.0f s: sent %llu, received %llu, dropped %llu, applies %llu, RSS %.1f MiB, "
+                "service queue peak %llu blocks\n",
+                std::chrono::duration<double>(Clock::now() - t0).count(),
+                static_cast<unsigned long long>(t.sent - a.sent),
+                static_cast<unsigned long long>(t.received - a.received),
+                static_cast<unsigned long long>(dropped - dropped0),
+                static_cast<unsigned long long>(applies),
+                static_cast<double>(bench::residentBytes()) / (1 << 20),
+                static_cast<unsigned long long>(simPeak));
+            std::fflush(stdout);
+        }
+    }
+    const double wall = std::chrono::duration<double>(Clock::now() - t0).count();
+    const double cores = (bench::processCpuSeconds() - cpu0) / wall;
+    const auto byThread = bench::cpuByName(threads0, bench::threadCpu());
+    // The phones stop; what is under way arrives or is counted.
+    setRate(rig, 0, probes);
+    stop = true;
+    for (auto& d : drivers)
+        d->thread.join();
+    std::uint64_t dropped = 0;
+    const Totals b = settle(rig, frameSize, &dropped, &rssPeak);
+    dropped -= dropped0;
+    const std::uint64_t sent = b.sent - a.sent;
+    const std::uint64_t received = b.received - a.received;
+    const std::int64_t uncounted = static_cast<std::int64_t>(sent) -
+                                   static_cast<std::int64_t>(received) -
+                                   static_cast<std::int64_t>(dropped);
+    std::uint64_t applies = 0, ok = 0;
+    std::vector<double> okMs;
+    for (auto& d : drivers) {
+        applies += d->applies.load();
+        ok += d->ok.load();
+        okMs.insert(okMs.end(), d->okMs.begin(), d->okMs.end());
+        for (auto& f : d->failures)
+            std::printf("  %s\n", f.c_str());
+    }
+    const double okMax = okMs.empty() ? 0 : *std::max_element(okMs.begin(), okMs.end());
+    std::printf("applies that succeeded took: median %.0f ms, p99 %.0f ms, max %.0f ms\n",
+                bench::percentile(okMs, 50), bench::percentile(okMs, 99), okMax);
+    std::printf(
+        "rates: sent %.0f/s, received %.0f/s; phones skipped %llu, recorders lost %llu and "
+        "repeated %llu; CPU %.2f cores\n",
+        static_cast<double>(sent) / wall, static_cast<double>(received) / wall,
+        static_cast<unsigned long long>(b.skipped - a.skipped),
+        static_cast<unsigned long long>(b.lost - a.lost),
+        static_cast<unsigned long long>(b.repeated - a.repeated), cores);
+    for (auto& phone : rig.phones()) {
+        eqbase::ByteChannel::Dropped d;
+        droppedReports(*phone, frameSize, &d);
+        std::printf(
+            "  phone %d: the TVP channel dropped %llu reports, its data provider %llu "
+            "blocks (%llu bytes)\n",
+            phone->number + 1, static_cast<unsigned long long>(d.frames),
+            static_cast<unsigned long long>(d.blocks), static_cast<unsigned long long>(d.bytes));
+    }
+    std::printf("CPU by thread name (seconds over %.0f s):", wall);
+    int shown = 0;
+    for (auto& [name, seconds] : byThread)
+        if (seconds > 0 && shown++ < 6)
+            std::printf(" %s %.1f", name.c_str(), seconds);
+    std::printf("\n");
+    std::printf(
+        "overload: sent %llu, received %llu, dropped %llu (counted), uncounted %lld, RSS "
+        "peak %.0f MiB, applies ok %llu of %llu\n",
+        static_cast<unsigned long long>(sent), static_cast<unsigned long long>(received),
+        static_cast<unsigned long long>(dropped), static_cast<long long>(uncounted),
+        static_cast<double>(rssPeak) / (1 << 20), static_cast<unsigned long long>(ok),
+        static_cast<unsigned long long>(applies));
+    return uncounted == 0 && b.repeated == a.repeated && ok == applies ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     bench::Args args(argc, argv);
-    const int phones = static_cast<int>(std::max(1.0, args.number("phones", 16)));
+    const bool overloaded = args.flag("overload");
+    const int phones = static_cast<int>(std::max(1.0, args.number("phones", overloaded ? 4 : 16)));
     const double start = std::max(1000.0, args.number("start", 50000));
     const double fixedRate = args.number("rate", 0);
     const double factor = std::max(1.05, args.number("factor", 1.5));
-    const double most = args.number("max", 4000000);
+    const double most = args.number("max", overloaded ? 1e9 : 4000000);
     const double stepSeconds = std::max(0.5, args.number("step-seconds", 2));
-    const double duration = std::max(1.0, args.number("duration", 5));
+    const double duration = std::max(1.0, args.number("duration", overloaded ? 60 : 5));
     const double idleSeconds = std::max(1.0, args.number("idle", 5));
     const auto frameSize = static_cast<unsigned int>(args.number("frame-size", 64));
     std::string error;
@@ -142,6 +348,15 @@ int main(int argc, char** argv) {
         if (!s.held)
             break;
         best = total;
+    }
+    if (overloaded) {
+        if (best <= 0) {
+            std::printf("no rate was held\n");
+            return 1;
+        }
+        const int code = overload(rig, best, probes, item, duration, frameSize);
+        rig.stop();
+        return code;
     }
     int code = 0;
     Step hold;

@@ -6,8 +6,9 @@
 // The session is the one vela-host builds (plug-in, equipment, channels). The simulated
 // phone's own probes stay off; this program injects numbered probe reports on the phone's
 // "Tvp" provider itself, whole frames per block, and keeps at most --window bytes between
-// injected and recorded so that no pipe overflows. The recorder's running-number check must
-// find no report lost.
+// injected and recorded (1 MiB by default: well inside the 4 MiB that may wait for a channel,
+// and short of what makes the channel drop reports to catch up). The recorder's running-number
+// check must find no report lost.
 //
 //   bench_receive [--seconds S] [--frame-size N] [--block-bytes N] [--window N]
 //
@@ -245,7 +246,7 @@ int main(int argc, char** argv) {
     const double forSeconds = std::max(0.2, args.number("seconds", 2));
     const double frameArg = args.number("frame-size", 0);
     const auto blockBytes = static_cast<std::size_t>(args.number("block-bytes", 16384));
-    const auto window = static_cast<std::uint64_t>(args.number("window", 8 << 20));
+    const auto window = static_cast<std::uint64_t>(args.number("window", 1 << 20));
     std::string error;
     if (!args.check(error)) {
         std::fprintf(stderr, "bench_receive: %s\n", error.c_str());

@@ -184,6 +184,15 @@ std::string HResult::stringValue() const {
         case 0x80020005u: name = "DISP_E_TYPEMISMATCH"; break;
         case 0x8002000Du: name = "DISP_E_ARRAYISLOCKED"; break;
         case 0x8002000Au: name = "DISP_E_OVERFLOW"; break;
+        case 0x80010006u: name = "RPC_E_CONNECTION_TERMINATED"; break;
+        case 0x80010007u: name = "RPC_E_SERVER_DIED"; break;
+        case 0x80010012u: name = "RPC_E_SERVER_DIED_DNE"; break;
+        case 0x80010108u: name = "RPC_E_DISCONNECTED"; break;
+        case 0x800401FDu: name = "CO_E_OBJNOTCONNECTED"; break;
+        case 0x80080005u: name = "CO_E_SERVER_EXEC_FAILURE"; break;
+        case 0x800706BAu: name = "RPC_S_SERVER_UNAVAILABLE"; break;
+        case 0x800706BEu: name = "RPC_S_CALL_FAILED"; break;
+        case 0x800706BFu: name = "RPC_S_CALL_FAILED_DNE"; break;
         default: name = "unknown HRESULT"; break;
     }
     char buf[64];

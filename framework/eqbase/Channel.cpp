@@ -288,6 +288,20 @@ void ByteChannel::markBlockArrival() {
     m_blockMicros = std::max(m_blockMicros, static_cast<std::uint64_t>(core::Clock::wallMicros()));
 }
 
+ByteChannel::Dropped ByteChannel::getDropped() const {
+    Dropped dropped;
+    dropped.blocks = m_droppedBlocks.load(std::memory_order_relaxed);
+    dropped.bytes = m_droppedBytes.load(std::memory_order_relaxed);
+    dropped.frames = m_droppedFrames.load(std::memory_order_relaxed);
+    return dropped;
+}
+
+void ByteChannel::countDropped(std::uint64_t blocks, std::uint64_t bytes, std::uint64_t frames) {
+    m_droppedBlocks.fetch_add(blocks, std::memory_order_relaxed);
+    m_droppedBytes.fetch_add(bytes, std::memory_order_relaxed);
+    m_droppedFrames.fetch_add(frames, std::memory_order_relaxed);
+}
+
 RCPtr<core::RCObject> ByteChannel::onActivate(const RCPtr<dsrc::DataSourceSink>& sink) {
     return RCPtr<core::RCObject>(sink.get());
 }

@@ -172,12 +172,25 @@ class ByteChannel : public Channel {
     // the last block marked by markBlockArrival (none before the first).
     virtual bool sendDataSourceFrame(const core::RCPtr<dsrc::DataSourceFrame>& frame);
 
+    // What the channel's stream lost because the channel fell behind it: whole blocks dropped
+    // before they reached the channel, and frames the channel dropped itself to catch up.
+    struct Dropped {
+        std::uint64_t blocks = 0;
+        std::uint64_t bytes = 0;
+        std::uint64_t frames = 0;
+    };
+    // The counts so far, readable from any thread (each count on its own; a reader between
+    // two updates may see one of them ahead).
+    Dropped getDropped() const;
+
   protected:
     // A received block has been taken in (core::Clock::wallMicros, never earlier than the
     // block before): the frames cut from it arrived together and carry this one time, so
     // that the clock is read once per block rather than once per frame. A frame completed by
     // a block carries that block's time.
     void markBlockArrival();
+    // Adds to the counts getDropped reports; on the worker.
+    void countDropped(std::uint64_t blocks, std::uint64_t bytes, std::uint64_t frames);
 
     // Accepts the activation when the host gave a data source; empty (refused) otherwise.
     core::RCPtr<core::RCObject> onActivate(const core::RCPtr<dsrc::DataSourceSink>& sink) override;
@@ -185,6 +198,9 @@ class ByteChannel : public Channel {
 
   private:
     std::uint64_t m_blockMicros = 0;  // time of the last block taken in, 0 before the first
+    std::atomic<std::uint64_t> m_droppedBlocks{0};
+    std::atomic<std::uint64_t> m_droppedBytes{0};
+    std::atomic<std::uint64_t> m_droppedFrames{0};
 };
 
 }  // namespace eqbase

@@ -55,11 +55,23 @@ namespace platform::com {
 // Makes one object and answers QueryInterface(iid) of it into *ppv (null on failure).
 using ClassFactory = std::function<HRESULT(IUnknown* outer, REFIID iid, void** ppv)>;
 
+// How many clients a class registered by a server process serves: every one that asks
+// (Multiple), or only the first, after which the system starts a new server process for the
+// next (Single: REGCLS_SINGLEUSE on Windows). Within one process every request is served.
+enum class ClassUse { Multiple, Single };
+
 // Registers a class for the given contexts (CLSCTX bits). False when the CLSID is registered
 // already (the first registration stays) or the factory is empty.
-bool registerClass(REFCLSID clsid, DWORD contexts, ClassFactory factory);
+bool registerClass(REFCLSID clsid, DWORD contexts, ClassFactory factory,
+                   ClassUse use = ClassUse::Multiple);
 // False when the CLSID is not registered. Creations already under way finish.
 bool unregisterClass(REFCLSID clsid);
 bool isClassRegistered(REFCLSID clsid);
+
+// Takes back the references that other processes hold on an object of this process (on
+// Windows CoDisconnectObject): a sink handed to a service in another process is released by
+// that process only while it runs, and a service that went away never releases it. Within
+// one process there are none, and nothing is done.
+void disconnectObject(IUnknown* object);
 
 }  // namespace platform::com

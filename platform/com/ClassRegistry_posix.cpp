@@ -70,7 +70,7 @@ HRESULT OleRun(IUnknown* pUnknown) {
 
 namespace platform::com {
 
-bool registerClass(REFCLSID clsid, DWORD contexts, ClassFactory factory) {
+bool registerClass(REFCLSID clsid, DWORD contexts, ClassFactory factory, ClassUse) {
     if (!factory)
         return false;
     Registry& r = registry();
@@ -97,5 +97,7 @@ bool isClassRegistered(REFCLSID clsid) {
     std::lock_guard<std::mutex> lock(r.mutex);
     return r.classes.count(clsid) != 0;
 }
+
+void disconnectObject(IUnknown*) {}
 
 }  // namespace platform::com

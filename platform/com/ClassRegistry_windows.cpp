@@ -72,7 +72,7 @@ Registry& registry() {
 
 namespace platform::com {
 
-bool registerClass(REFCLSID clsid, DWORD contexts, ClassFactory factory) {
+bool registerClass(REFCLSID clsid, DWORD contexts, ClassFactory factory, ClassUse use) {
     if (!factory)
         return false;
     Registry& r = registry();
@@ -81,7 +81,9 @@ bool registerClass(REFCLSID clsid, DWORD contexts, ClassFactory factory) {
         return false;
     auto* object = new Factory(std::move(factory));
     DWORD cookie = 0;
-    HRESULT hr = CoRegisterClassObject(clsid, object, contexts, REGCLS_MULTIPLEUSE, &cookie);
+    HRESULT hr = CoRegisterClassObject(
+        clsid, object, contexts, use == ClassUse::Single ? REGCLS_SINGLEUSE : REGCLS_MULTIPLEUSE,
+        &cookie);
     object->Release();  // the runtime keeps its own reference while registered
     if (FAILED(hr))
         return false;
@@ -108,6 +110,11 @@ bool isClassRegistered(REFCLSID clsid) {
     Registry& r = registry();
     std::lock_guard<std::mutex> lock(r.mutex);
     return r.cookies.count(clsid) != 0;
+}
+
+void disconnectObject(IUnknown* object) {
+    if (object)
+        CoDisconnectObject(object, 0);
 }
 
 }  // namespace platform::com

@@ -13,11 +13,14 @@
 // Conventions of the service:
 // - Targets and DataProviders hold a VT_DISPATCH VARIANT of a collection object (ITargets,
 //   IDataProviders) whose _NewEnum gives an IEnumVARIANT of VT_DISPATCH items.
-// - IDataBlock::get_Data gives the block's own array: it stays valid while the block lives and
-//   its Data is not replaced, and the caller does not destroy it (it may lock it with
-//   SafeArrayAccessData and must unlock it). put_Data copies the given one-dimensional VT_UI1
-//   array; the caller keeps its own.
+// - IDataBlock::get_Data gives a one-dimensional VT_UI1 array that belongs to the caller, who
+//   destroys it (SafeArrayDestroy): COM's rule for an [out] array, which a service in its own
+//   process cannot but follow (the caller gets the marshaller's copy), and which a service in
+//   the caller's process follows too, so that one rule holds for both. put_Data copies the
+//   given one-dimensional VT_UI1 array; the caller keeps its own.
 //   Size is the number of bytes in Data.
+// - DebugMuxLib.idl (beside this file) is the same library in IDL; compiled into
+//   DebugMuxLib.tlb and registered, it lets COM marshal these interfaces across processes.
 // - Connect, Disconnect and Send answer VARIANT_TRUE when done; Send, when the service has
 //   taken the whole block.
 #pragma once
@@ -156,7 +159,7 @@ struct IDataProviderStream : IDispatch {
 // On DataBlock and on the argument of DataAvailable.
 struct IDataBlock : IDispatch {
     STDMETHOD(get_Size)(LONG* pVal) = 0;        // 7: bytes in Data
-    STDMETHOD(get_Data)(SAFEARRAY** pVal) = 0;  // 8: the block's own array (not to destroy)
+    STDMETHOD(get_Data)(SAFEARRAY** pVal) = 0;  // 8: a new array, the caller's to destroy
     STDMETHOD(put_Data)(SAFEARRAY** pVal) = 0;  // 9: copies a 1-dimensional VT_UI1 array
 
     LONG GetSize();

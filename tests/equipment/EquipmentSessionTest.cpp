@@ -283,4 +283,78 @@ TEST_F(EquipmentSessionClockTest, EquipmentWithoutAModemPortNameIsGivenNoPhone) 
               dsrc::CHANNEL_STATE_ACTIVE);
 }
 
+// On the manual clock: the multiplexer's checks of the service (every 2000 ms), the targets'
+// start-up enumerations (300 ms) and the channels' activation limits (6000 ms) pass when the
+// test moves the clock on.
+class EquipmentServiceTest : public EquipmentSessionClockTest {
+  protected:
+    bool pass(std::chrono::milliseconds by) { return simtest::advanceAndSettle(clock, by); }
+    bool deactivate(int type) {
+        return SUCCEEDED(com->DeactivateChannel(info->getChannelInfo(type)->getChannelGuid()));
+    }
+    int state(int type) { return channel(type)->getActiveStateSnapshot(); }
+    // A probe frame on the current "Tvp" stream reaches the host.
+    void probeArrives(std::size_t frames) {
+        const std::vector<unsigned char> probe{0x14, 0x00, 0x02, 0x0C, 0x00, 0x00, 0x00,
+                                               0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
+                                               0x00, 0x00, 0x00, 0x08, 0x00, 0x00};
+        phone.provider("Tvp").inject(probe);
+        ASSERT_TRUE(pass(0ms));
+        ASSERT_TRUE(sink->waitFor(frames));
+    }
+};
+
+TEST_F(EquipmentServiceTest, SessionComesBackOnTheServiceThatFollowsOneThatWentAway) {
+    core::TraceCapture trace;
+    ASSERT_TRUE(activate(dsrc::CHANNEL_TYPE_TVP));
+    ASSERT_TRUE(pass(300ms));  // the target learns its streams
+    ASSERT_EQ(state(dsrc::CHANNEL_TYPE_TVP), dsrc::CHANNEL_STATE_ACTIVE);
+    EXPECT_EQ(tvpRequests->load(), 1);
+    probeArrives(1);
+
+    // The service's process ends. The multiplexer notices at its next check, the channel's
+    // stream goes (the session is coming up again), and a new service is made at once.
+    sim::SimService::instance().endProcess();
+    ASSERT_TRUE(pass(2000ms));
+    EXPECT_TRUE(
+        trace.contains("DebugMux::onServiceLost - the debug-multiplexer service went away"));
+    EXPECT_EQ(state(dsrc::CHANNEL_TYPE_TVP), dsrc::CHANNEL_STATE_ACTIVATING);
+    // The phone's target of the new service learns its streams: the session starts again on
+    // the new "Tvp" (the phone is the same one and keeps its answers).
+    ASSERT_TRUE(pass(300ms));
+    EXPECT_EQ(state(dsrc::CHANNEL_TYPE_TVP), dsrc::CHANNEL_STATE_ACTIVE);
+    EXPECT_EQ(tvpRequests->load(), 2);
+    probeArrives(2);
+}
+
+TEST_F(EquipmentServiceTest, ServiceThatCannotStartAgainFailsTheSessionUntilItIsActivatedAgain) {
+    core::TraceCapture trace;
+    ASSERT_TRUE(activate(dsrc::CHANNEL_TYPE_TVP));
+    ASSERT_TRUE(pass(300ms));
+    ASSERT_EQ(state(dsrc::CHANNEL_TYPE_TVP), dsrc::CHANNEL_STATE_ACTIVE);
+
+    sim::SimService::instance().setRegistered(false);
+    sim::SimService::instance().endProcess();
+    ASSERT_TRUE(pass(2000ms));
+    EXPECT_TRUE(trace.contains("the debug-multiplexer service cannot be started again"));
+    ASSERT_EQ(state(dsrc::CHANNEL_TYPE_TVP), dsrc::CHANNEL_STATE_ACTIVATING);
+    ASSERT_TRUE(pass(5999ms));
+    EXPECT_EQ(state(dsrc::CHANNEL_TYPE_TVP), dsrc::CHANNEL_STATE_ACTIVATING);
+    ASSERT_TRUE(pass(1ms));
+    EXPECT_EQ(state(dsrc::CHANNEL_TYPE_TVP), dsrc::CHANNEL_STATE_FAILED);
+
+    // The service can run again; nothing tries it by itself. Activated again, the channel
+    // comes up on a new service.
+    sim::SimService::instance().setRegistered(true);
+    ASSERT_TRUE(pass(10000ms));
+    EXPECT_EQ(state(dsrc::CHANNEL_TYPE_TVP), dsrc::CHANNEL_STATE_FAILED);
+    EXPECT_EQ(tvpRequests->load(), 1);
+    ASSERT_TRUE(deactivate(dsrc::CHANNEL_TYPE_TVP));
+    ASSERT_TRUE(activate(dsrc::CHANNEL_TYPE_TVP));
+    ASSERT_TRUE(pass(300ms));
+    EXPECT_EQ(state(dsrc::CHANNEL_TYPE_TVP), dsrc::CHANNEL_STATE_ACTIVE);
+    EXPECT_EQ(tvpRequests->load(), 2);
+    probeArrives(1);
+}
+
 }  // namespace

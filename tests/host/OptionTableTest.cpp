@@ -3,6 +3,7 @@
 // option.
 #include <gtest/gtest.h>
 
+#include "host/HostPlatform.h"
 #include "host/OptionTable.h"
 
 namespace {
@@ -31,6 +32,8 @@ std::string sampleValue(const host::OptionSpec& option, const host::CommandSpec&
         return command.command == host::Options::Command::Run ? "pcap" : "text";
     if (name == "-b")
         return "filesize:10";
+    if (name == "--frame-size")
+        return "64";
     if (option.needs && std::string(option.needs).find("number") != std::string::npos)
         return "2";
     if (option.needs && std::string(option.needs) == "a rate")
@@ -54,6 +57,13 @@ TEST(OptionTable, EveryOptionIsTakenByItsCommandsOnly) {
             if (command.command == host::Options::Command::Run &&
                 std::string(option.name) == "--no-usb")
                 args.push_back("--sim");
+            // The service's own process is Windows's; the kill is of that process.
+            const std::string name = option.name;
+            if ((name == "--sim-server" || name == "--kill-service-after") &&
+                !host::simulatedServiceProcessSupported())
+                continue;
+            if (command.command == host::Options::Command::Run && name == "--kill-service-after")
+                args.push_back("--sim-server");
             // -b splits a recording.
             if (command.command == host::Options::Command::Run && std::string(option.name) == "-b")
                 args.insert(args.end(), {"--record", "x.pcapng"});

@@ -37,11 +37,15 @@ TEST_F(SimServiceTest, CreatedAsLocalServerThroughTheRegistry) {
     EXPECT_TRUE(service.isRegistered());
 }
 
-TEST_F(SimServiceTest, DataBlockKeepsACopyOfWhatIsPut) {
+TEST_F(SimServiceTest, DataBlockKeepsACopyOfWhatIsPutAndHandsOutNewArrays) {
     IDataBlockPtr block;
     ASSERT_EQ(block.CreateInstance(CLSID_DataBlock, nullptr, 0x17), S_OK);
+    EXPECT_EQ(service.clientObjectCount(), 1u);
     EXPECT_EQ(block->GetSize(), 0);
-    EXPECT_NE(block->GetData(), nullptr);
+    SAFEARRAY* empty = block->GetData();
+    ASSERT_NE(empty, nullptr);
+    EXPECT_EQ(platform::com::safeArrayElementCount(empty), 0u);
+    EXPECT_EQ(SafeArrayDestroy(empty), S_OK);
 
     SAFEARRAY* mine = SafeArrayCreateVector(VT_UI1, 0, 3);
     std::memcpy(mine->pvData, "\x10\x20\x30", 3);
@@ -49,10 +53,25 @@ TEST_F(SimServiceTest, DataBlockKeepsACopyOfWhatIsPut) {
     static_cast<std::uint8_t*>(mine->pvData)[0] = 0xFF;  // the block has its own copy
     EXPECT_EQ(SafeArrayDestroy(mine), S_OK);
     EXPECT_EQ(block->GetSize(), 3);
-    SAFEARRAY* theirs = block->GetData();
-    EXPECT_EQ(sim::Bytes(static_cast<std::uint8_t*>(theirs->pvData),
-                         static_cast<std::uint8_t*>(theirs->pvData) + 3),
+    // Every Data is a new array that belongs to the caller: changing or destroying one leaves
+    // the block and the next caller's array as they were.
+    SAFEARRAY* first = block->GetData();
+    SAFEARRAY* second = block->GetData();
+    ASSERT_NE(first, second);
+    static_cast<std::uint8_t*>(first->pvData)[1] = 0xEE;
+    EXPECT_EQ(SafeArrayDestroy(first), S_OK);
+    EXPECT_EQ(sim::Bytes(static_cast<std::uint8_t*>(second->pvData),
+                         static_cast<std::uint8_t*>(second->pvData) + 3),
               (sim::Bytes{0x10, 0x20, 0x30}));
+    // A caller holding its array locked does not stop the block from taking new data.
+    void* locked = nullptr;
+    ASSERT_EQ(SafeArrayAccessData(second, &locked), S_OK);
+    SAFEARRAY* other = SafeArrayCreateVector(VT_UI1, 0, 1);
+    EXPECT_EQ(block->put_Data(&other), S_OK);
+    SafeArrayUnaccessData(second);
+    EXPECT_EQ(SafeArrayDestroy(second), S_OK);
+    EXPECT_EQ(SafeArrayDestroy(other), S_OK);
+    EXPECT_EQ(block->GetSize(), 1);
 
     SAFEARRAY* longs = SafeArrayCreateVector(VT_I4, 0, 1);
     EXPECT_EQ(block->put_Data(&longs), DISP_E_TYPEMISMATCH);
@@ -60,15 +79,8 @@ TEST_F(SimServiceTest, DataBlockKeepsACopyOfWhatIsPut) {
     SAFEARRAY* none = nullptr;
     EXPECT_EQ(block->put_Data(&none), E_INVALIDARG);
     EXPECT_EQ(block->put_Data(nullptr), E_POINTER);
-    // While a reader holds the array locked it cannot be replaced.
-    void* locked = nullptr;
-    SafeArrayAccessData(theirs, &locked);
-    SAFEARRAY* other = SafeArrayCreateVector(VT_UI1, 0, 1);
-    EXPECT_EQ(block->put_Data(&other), DISP_E_ARRAYISLOCKED);
-    SafeArrayUnaccessData(theirs);
-    EXPECT_EQ(block->put_Data(&other), S_OK);
-    SafeArrayDestroy(other);
-    EXPECT_EQ(block->GetSize(), 1);
+    block = nullptr;
+    EXPECT_EQ(service.clientObjectCount(), 0u);
 }
 
 TEST_F(SimServiceTest, MethodsSitAtTheirVtableSlots) {
@@ -126,6 +138,7 @@ TEST_F(SimServiceTest, MethodsSitAtTheirVtableSlots) {
     SAFEARRAY* data = nullptr;
     EXPECT_EQ(callSlot(block.GetInterfacePtr(), 8, &data), S_OK);
     EXPECT_NE(data, nullptr);
+    EXPECT_EQ(SafeArrayDestroy(data), S_OK);  // the caller's
     EXPECT_EQ(service.phone(5).provider("Tvp").sentBlocks(), (std::vector<sim::Bytes>{{}}));
 }
 
@@ -261,3 +274,120 @@ TEST_F(SimServiceTest, ProvidersComeAndGoWithEvents) {
 
 }  // namespace
 }  // namespace simtest
+
+namespace simtest {
+namespace {
+
+using SimProcessTest = SimTest;
+
+// The service's process ends: what a client holds is dead, a new server comes up with the
+// same phones, and nothing of the old process reaches the client any more.
+TEST_F(SimProcessTest, ObjectsOfAnEndedProcessAreDisconnectedAndANewOneServesThePhones) {
+    service.reset({{5}});
+    sim::TargetHandle phone = service.addPhone(5, 1001, "Vela phone");
+    sim::ProviderHandle tvp = phone.provider("Tvp");
+    ASSERT_TRUE(service.waitIdle());  // its TargetConnected went to nobody
+    IDispatchPtr mux = createMux();
+    ASSERT_TRUE(mux);
+    auto* muxSink = makeSink<MuxSink>();
+    auto* targetSink = makeSink<TargetSink>();
+    auto* providerSink = makeSink<ProviderSink>();
+    ITargetPtr target = phone.object();
+    IDataProviderPtr provider = tvp.object();
+    ASSERT_EQ(muxSink->DispEventAdvise(mux), S_OK);
+    ASSERT_EQ(targetSink->DispEventAdvise(target), S_OK);
+    ASSERT_EQ(providerSink->DispEventAdvise(provider), S_OK);
+    ASSERT_EQ(IDataProviderStreamPtr(provider)->Connect(), VARIANT_TRUE);
+    tvp.inject({1});
+    ASSERT_TRUE(providerSink->waitFor(1));
+    EXPECT_EQ(service.clientObjectCount(), 1u);
+
+    service.endProcess();
+
+    // The sinks the process held are let go; the objects answer nothing but the disconnection.
+    EXPECT_EQ(service.serverSinkCount(), 0u);
+    EXPECT_EQ(phone.sinkCount(), 0u);
+    EXPECT_EQ(tvp.sinkCount(), 0u);
+    VARIANT_BOOL answer = VARIANT_TRUE;
+    EXPECT_EQ(IDebugMuxPortsPtr(mux)->raw_HasPort(5, &answer), RPC_E_DISCONNECTED);
+    LONG id = 0;
+    EXPECT_EQ(target->get_Id(&id), RPC_E_DISCONNECTED);
+    EXPECT_EQ(IDataProviderStreamPtr(provider)->raw_Connect(&answer), RPC_E_DISCONNECTED);
+    EXPECT_EQ(muxSink->DispEventUnadvise(mux), RPC_E_DISCONNECTED);
+    EXPECT_EQ(providerSink->DispEventUnadvise(provider), RPC_E_DISCONNECTED);
+    EXPECT_FALSE(tvp.isConnected());
+    EXPECT_FALSE(service.isServed(5));
+
+    // A new server: the phone is there with new objects, reported once its port is added.
+    IDispatchPtr again = createMux();
+    ASSERT_TRUE(again);
+    EXPECT_EQ(service.clientObjectCount(), 2u);  // the old proxy is still held
+    auto* newSink = makeSink<MuxSink>();
+    ASSERT_EQ(newSink->DispEventAdvise(again), S_OK);
+    EXPECT_EQ(IDebugMuxPortsPtr(again)->HasPort(5), VARIANT_FALSE);
+    ASSERT_EQ(IDebugMuxPortsPtr(again)->AddPort(5), S_OK);
+    ASSERT_TRUE(newSink->waitFor(1));
+    EXPECT_EQ(newSink->snapshot(), (std::vector<std::string>{"connected 1001"}));
+    ITargetPtr newTarget = phone.object();
+    EXPECT_NE(newTarget, target);
+    EXPECT_EQ(newTarget->GetId(), 1001);
+    IDataProviderPtr newProvider = tvp.object();
+    EXPECT_NE(newProvider, provider);
+    EXPECT_EQ(IDataProviderStreamPtr(newProvider)->Connect(), VARIANT_TRUE);
+    EXPECT_TRUE(tvp.isConnected());
+
+    // The old sinks heard nothing of the new process.
+    ASSERT_TRUE(service.waitIdle());
+    EXPECT_EQ(muxSink->snapshot().size(), 0u);
+    EXPECT_EQ(providerSink->snapshot().size(), 1u);
+    EXPECT_EQ(newSink->DispEventUnadvise(again), S_OK);
+    for (auto* sink : {static_cast<IUnknown*>(static_cast<IDispatch*>(muxSink)),
+                       static_cast<IUnknown*>(static_cast<IDispatch*>(newSink))})
+        sink->Release();
+    targetSink->Release();
+    providerSink->Release();
+    mux = nullptr;
+    again = nullptr;
+    EXPECT_EQ(service.clientObjectCount(), 0u);
+}
+
+}  // namespace
+}  // namespace simtest
+
+#if defined(_WIN32)
+namespace simtest {
+namespace {
+
+// The library as the in-process server of the blocks that a client of the service in its own
+// process sends: a block of no service (no fault applies), with its caller's arrays.
+TEST_F(SimServiceTest, LibraryServesDataBlocksInTheClientsProcess) {
+    IClassFactory* factory = nullptr;
+    ASSERT_EQ(
+        DllGetClassObject(CLSID_DataBlock, IID_IClassFactory, reinterpret_cast<void**>(&factory)),
+        S_OK);
+    service.failAlways("DataBlock");  // the service's faults do not reach it
+    service.failAlways("PutData");
+    IDataBlock* block = nullptr;
+    ASSERT_EQ(factory->CreateInstance(nullptr, IID_IDataBlock, reinterpret_cast<void**>(&block)),
+              S_OK);
+    factory->Release();
+    SAFEARRAY* bytes = platform::com::safeArrayCreateVectorCopy(VT_UI1, "\x01\x02", 2);
+    EXPECT_EQ(block->put_Data(&bytes), S_OK);
+    SafeArrayDestroy(bytes);
+    LONG size = 0;
+    EXPECT_EQ(block->get_Size(&size), S_OK);
+    EXPECT_EQ(size, 2);
+    EXPECT_EQ(service.clientObjectCount(), 0u);  // not the service's
+    block->Release();
+    service.clearFaults();
+
+    void* none = nullptr;
+    EXPECT_EQ(DllGetClassObject(CLSID_DebugMuxServer, IID_IClassFactory, &none),
+              CLASS_E_CLASSNOTAVAILABLE);
+    EXPECT_EQ(none, nullptr);
+    EXPECT_EQ(DllCanUnloadNow(), S_FALSE);
+}
+
+}  // namespace
+}  // namespace simtest
+#endif

@@ -111,19 +111,28 @@ class ProviderSink
     SINK_ENTRY_EX(2, DIID__IDataProviderEvents, DataProviderEvents::DataAvailable, OnData)
     SINK_ENTRY_EX(2, DIID__IDataProviderEvents, DataProviderEvents::Disconnected, OnDisconnected)
     END_SINK_MAP()
-    // Reads the block as the component does: Data, then Size, then the locked bytes.
+    // Reads the block as the component does: Data, then Size, then the locked bytes; the
+    // array is the reader's and is destroyed. While held, the delivering thread waits here first
+    // (for at most 10 s).
     void __stdcall OnData(IDispatch* p) {
+        {
+            std::unique_lock<std::mutex> lock(mutex);
+            changed.wait_for(lock, 10000ms, [&] { return !held; });
+        }
         IDataBlockPtr block(p);
         if (!block)
             return add("no block");
         SAFEARRAY* data = block->GetData();
         LONG size = block->GetSize();
         void* bytes = nullptr;
-        if (FAILED(SafeArrayAccessData(data, &bytes)))
+        if (FAILED(SafeArrayAccessData(data, &bytes))) {
+            SafeArrayDestroy(data);
             return add("locked");
+        }
         sim::Bytes copy(static_cast<std::uint8_t*>(bytes),
                         static_cast<std::uint8_t*>(bytes) + size);
         SafeArrayUnaccessData(data);
+        SafeArrayDestroy(data);
         {
             std::lock_guard<std::mutex> lock(mutex);
             blocks.push_back(copy);
@@ -131,7 +140,15 @@ class ProviderSink
         add("data " + std::to_string(size));
     }
     void __stdcall OnDisconnected() { add("disconnected"); }
+    void hold(bool on) {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            held = on;
+        }
+        changed.notify_all();
+    }
     std::vector<sim::Bytes> blocks;
+    bool held = false;
 };
 
 // A new counted sink of class S (one reference).

@@ -129,7 +129,10 @@ TEST_F(TvpSession, FrameSequenceNumberCountsEverySentCommandAndWrapsAfter255) {
     EXPECT_EQ(observer->results().size(), 11u) << "each apply is reported once";
 }
 
-TEST_F(TvpSession, CommandThatCouldNotBeSentIsNotReportedAsSent) {
+// The engine hands a command to the provider without waiting for the service: a command the
+// service refuses is traced by the provider and never answered, so its apply fails by its
+// time-out, and the applies after it go out as usual.
+TEST_F(TvpSession, CommandTheServiceRefusesFailsItsApply) {
     core::TraceCapture trace;
     startSession();
     phone->stream().answerFalseNext("Send");
@@ -140,9 +143,8 @@ TEST_F(TvpSession, CommandThatCouldNotBeSentIsNotReportedAsSent) {
     EXPECT_EQ(phone->sentCount(), 1u) << "only the start-up request reached the phone";
     EXPECT_TRUE(trace.has(20, "DataProvider::onSendReq Error sending data\n"));
 
-    // The apply that timed out took its unsent command out of the queue: the next apply
-    // sends only its own commands, and the frame sequence number did not move for the failed
-    // send, so they go out from number 1.
+    // The apply that timed out took its command out of the queue: the next apply sends only
+    // its own commands. The refused one had taken frame sequence number 1.
     phone->autoAnswer();
     ASSERT_TRUE(engine->applyPropertyItem(kWcdmaLayer2));
     result = observer->waitResult(2);
@@ -150,8 +152,8 @@ TEST_F(TvpSession, CommandThatCouldNotBeSentIsNotReportedAsSent) {
     EXPECT_EQ(result.code, 1) << result.text;
     std::vector<Bytes> sent = phone->sent();
     ASSERT_EQ(sent.size(), 4u);
-    EXPECT_EQ(sent[1], probeModeReq(1, 0x01AA, 1));
-    EXPECT_EQ(sent[3], probeModeReq(3, 0x01AD, 1));
+    EXPECT_EQ(sent[1], probeModeReq(2, 0x01AA, 1));
+    EXPECT_EQ(sent[3], probeModeReq(4, 0x01AD, 1));
 }
 
 // On the manual clock: the apply cut off by the stream's going ends by its 1000 ms time-out.

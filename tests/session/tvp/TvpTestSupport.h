@@ -160,7 +160,13 @@ class RecordingSink : public dsrc::DataSourceSink {
             std::fill(received.bytes.begin() + 4, received.bytes.begin() + 12, 0);
         }
         {
-            std::lock_guard<std::mutex> lock(m_mutex);
+            std::unique_lock<std::mutex> lock(m_mutex);
+            if (m_hold) {
+                m_inHold = true;
+                m_changed.notify_all();
+                m_changed.wait_for(lock, kWait, [&] { return !m_hold; });
+                m_inHold = false;
+            }
             m_frames.push_back(std::move(received));
             if (m_keep)
                 m_kept.push_back(frame);
@@ -202,6 +208,17 @@ class RecordingSink : public dsrc::DataSourceSink {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_keep = on;
     }
+    // While held, the channel's worker stops in the next frame it hands over (for at most
+    // kWait) until released; waitHeld() returns once it has stopped there.
+    void hold(bool on) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_hold = on;
+        m_changed.notify_all();
+    }
+    bool waitHeld() {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        return m_changed.wait_for(lock, kWait, [&] { return m_inHold; });
+    }
     std::vector<RCPtr<dsrc::DataSourceFrame>> takeKept() {
         std::lock_guard<std::mutex> lock(m_mutex);
         return std::move(m_kept);
@@ -219,6 +236,8 @@ class RecordingSink : public dsrc::DataSourceSink {
     std::vector<RCPtr<dsrc::DataSourceFrame>> m_kept;
     bool m_refuse = false;
     bool m_keep = false;
+    bool m_hold = false;
+    bool m_inHold = false;
 };
 
 struct ApplyResult {

@@ -113,6 +113,8 @@ class TvpClient {
     }
 
     bool connect() { return m_stream && m_stream->Connect() == VARIANT_TRUE; }
+    // While held, the service's delivery thread waits in the next DataAvailable.
+    void hold(bool on) { m_sink->hold(on); }
     bool disconnect() { return m_stream && m_stream->Disconnect() == VARIANT_TRUE; }
 
     bool send(const Bytes& bytes) {

@@ -111,6 +111,42 @@ TEST_F(SimPhoneStreamTest, ProbeStreamsWhileOnAndNumbersItsReportsWithoutGaps) {
     EXPECT_EQ(probeReports(client.frames())[reports.size()].seqNo, reports.size());
 }
 
+// A client that takes no blocks for a while: the phone stops making reports once 512 blocks
+// (each piece of a split block counts) wait in the service, checked before every block of a
+// tick, and counts the rest as skipped. What it made arrives whole once the client reads on.
+TEST_F(SimPhoneStreamTest, UndeliveredBlocksStayBoundedWithinOneTick) {
+    core::ManualClock clock;
+    auto phone = makePhone();
+    TvpClient client(phone->tvp());
+    ASSERT_TRUE(client.connect());
+    phone->setProbeRate(100000);
+    phone->setRandomSplit(11, 8);
+    ASSERT_TRUE(client.send(setProbeMode(0, 0x0102, true)));
+    ASSERT_TRUE(client.waitAcks(1));
+    ASSERT_TRUE(phone->flush());
+    const auto before = phone->counters();
+
+    client.hold(true);
+    clock.advance(100ms);  // 10,000 reports due in one tick: some 140,000 pieces of 1 to 8 bytes
+    ASSERT_TRUE(phone->flush());
+    const auto after = phone->counters();
+    const std::uint64_t pieces = after.tvpBlocks - before.tvpBlocks;
+    EXPECT_GE(pieces, 512u);
+    EXPECT_LT(pieces, 512u + 4096u) << "at most one block beyond the limit";
+    EXPECT_GT(after.skippedFrames, before.skippedFrames);
+    EXPECT_EQ(after.probeFrames - before.probeFrames + after.skippedFrames - before.skippedFrames,
+              10000u)
+        << "every report due was made or counted as skipped";
+
+    client.hold(false);
+    ASSERT_TRUE(service.waitIdle());
+    const Cut cut = cutFrames(client.stream());
+    EXPECT_FALSE(cut.broken);
+    EXPECT_EQ(cut.rest, 0u);
+    EXPECT_EQ(probeReports(cut.frames).size(), after.probeFrames);
+    expectNoGaps(probeReports(cut.frames));
+}
+
 TEST_F(SimPhoneStreamTest, ProbesInterleaveInBlocksOfWholeFrames) {
     core::ManualClock clock;
     auto phone = makePhone();

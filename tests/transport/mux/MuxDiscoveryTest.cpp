@@ -255,6 +255,91 @@ TEST_F(MuxDiscoveryTest, MissingServiceIsReportedAndNothingIsFound) {
     service.setRegistered(true);
 }
 
+// The service's process ends under a running client: the client notices at its next check of
+// the service, takes the phone from its equipment and makes a new service at once, which
+// serves the equipment's port and reports the phone again.
+TEST_F(MuxDiscoveryTest, ServiceThatWentAwayIsNoticedAndMadeAgain) {
+    core::TraceCapture trace;
+    service.reset({{5}});
+    service.addPhone(5, 1001, "Vela phone");
+    // The client checks the service 2000 ms after it made it and then 2000 ms after each
+    // check. The clock moves to 3000 ms and 3300 ms here: the first check ran at 3000 ms and
+    // found the service, the next is due at 5000 ms.
+    RCPtr<DebugMux> mux = startMux();
+    RCPtr<TestEquipment> equipment(new TestEquipment());
+    RCPtr<Target> first = attachAndWait(*mux, equipment, "COM5");
+    ASSERT_TRUE(first);
+    EXPECT_FALSE(trace.contains("DebugMux::onServiceLost"));
+
+    service.endProcess();
+    passTime(1699ms);
+    EXPECT_FALSE(trace.contains("DebugMux::onServiceLost"));
+    EXPECT_EQ(equipment->last(), first);
+    passTime(1ms);
+    EXPECT_TRUE(trace.has(20,
+                          "DebugMux::onServiceLost - the debug-multiplexer service went away "
+                          "(0x80010108 RPC_E_DISCONNECTED)\n"))
+        << trace.text();
+    EXPECT_EQ(equipment->last(), nullptr);
+    EXPECT_FALSE(mux->getTarget("COM5"));
+    // The new service serves the port again and reports the phone; the target learns its
+    // streams 300 ms later and is given to the equipment.
+    EXPECT_TRUE(trace.has(40, "DebugMux::reopenService - the debug-multiplexer service is back\n"));
+    EXPECT_TRUE(service.isServed(5));
+    EXPECT_EQ(service.serverSinkCount(), 1u);
+    passTime(300ms);
+    RCPtr<Target> second = equipment->last();
+    ASSERT_TRUE(second);
+    EXPECT_NE(second, first);
+    EXPECT_EQ(second->getId(), 1001u);
+    EXPECT_TRUE(second->getDataProvider("Tvp"));
+    EXPECT_EQ(mux->getTarget("COM5"), second);
+    // The old target, still held here, answers with empty results and traces its errors.
+    EXPECT_EQ(first->getId(), 0u);
+    EXPECT_TRUE(trace.contains("Target::GetId - COM error 0x80010108 RPC_E_DISCONNECTED"));
+    first.reset();
+    second.reset();
+    mux->detachEquipment("COM5");
+}
+
+// A service that cannot be started again leaves the equipment without a phone, and the client
+// does not try by itself; the next attachment of the equipment (it attaches again when a
+// channel is activated without a phone) makes the service and finds the phone.
+TEST_F(MuxDiscoveryTest, ServiceThatCannotStartAgainIsMadeWhenAnEquipmentAttaches) {
+    core::TraceCapture trace;
+    service.reset({{5}});
+    service.addPhone(5, 1001, "Vela phone");
+    RCPtr<DebugMux> mux = startMux();
+    RCPtr<TestEquipment> equipment(new TestEquipment());
+    ASSERT_TRUE(attachAndWait(*mux, equipment, "COM5"));
+
+    service.setRegistered(false);
+    service.endProcess();
+    passTime(1700ms);  // the next check (see above)
+    EXPECT_TRUE(
+        trace.contains("DebugMux::onServiceLost - the debug-multiplexer service went away"));
+    EXPECT_TRUE(trace.has(20,
+                          "DebugMux::reopenService - the debug-multiplexer service cannot be "
+                          "started again (0x80040154 REGDB_E_CLASSNOTREG)\n"))
+        << trace.text();
+    EXPECT_EQ(equipment->last(), nullptr);
+    service.setRegistered(true);
+    passTime(10000ms);  // without a service there is nothing to check or to wait for
+    EXPECT_EQ(equipment->last(), nullptr);
+    EXPECT_EQ(service.serverCount(), 0u);
+    EXPECT_EQ(trace.count("cannot be started again"), 1u);
+
+    mux->attachEquipment("COM5", equipment);
+    passTime(0ms);
+    EXPECT_TRUE(service.isServed(5));
+    passTime(300ms);
+    RCPtr<Target> target = equipment->last();
+    ASSERT_TRUE(target);
+    EXPECT_EQ(target->getId(), 1001u);
+    target.reset();
+    mux->detachEquipment("COM5");
+}
+
 TEST_F(MuxDiscoveryTest, RaisingServiceIsContainedAndEventsStillWork) {
     core::TraceCapture trace;
     service.reset({{5}});

@@ -1,14 +1,19 @@
 // DataProvider and its event sink on their own, against the simulated service's provider
 // objects and a hand-made data block.
+#include <algorithm>
+
 #include "MuxTestSupport.h"
 #include "transport/EEDataProviderSink.h"
+#include "transport/ReceiveBacklog.h"
 
 namespace muxtest {
 namespace {
 
 using vela::DataProvider;
 
-// A data block whose Size and array a test chooses.
+// A data block whose Size and array a test chooses. Data hands out an array laid over the
+// block's own bytes (FADF_STATIC): destroying it zeroes them, which shows that the receiver
+// destroyed the array it was given.
 class FakeBlock : public ATL::CComObjectRootEx<ATL::CComMultiThreadModel>,
                   public ATL::IDispatchImpl<IDataBlock> {
   public:
@@ -23,30 +28,47 @@ class FakeBlock : public ATL::CComObjectRootEx<ATL::CComMultiThreadModel>,
         IDataBlockPtr result(static_cast<IDataBlock*>(block));
         block->m_size = size;
         if (bytes) {
-            block->m_array = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(bytes->size()));
-            if (!bytes->empty())
-                std::memcpy(block->m_array->pvData, bytes->data(), bytes->size());
+            block->m_bytes = *bytes;
+            block->m_hasArray = true;
         }
         return result;
     }
-    void FinalRelease() { SafeArrayDestroy(m_array); }
 
     STDMETHOD(get_Size)(LONG* pVal) override {
         *pVal = m_size;
         return S_OK;
     }
     STDMETHOD(get_Data)(SAFEARRAY** pVal) override {
-        *pVal = m_array;
+        *pVal = m_hasArray ? platform::com::safeArrayCreateVectorOver(
+                                 VT_UI1, m_bytes.data(), static_cast<ULONG>(m_bytes.size()))
+                           : nullptr;
         return S_OK;
     }
     STDMETHOD(put_Data)(SAFEARRAY**) override { return E_NOTIMPL; }
 
+    // Whether an array handed out was destroyed (its bytes are zero).
+    bool arrayDestroyed() const {
+        return std::all_of(m_bytes.begin(), m_bytes.end(), [](std::uint8_t b) { return b == 0; });
+    }
+
   private:
     LONG m_size = 0;
-    SAFEARRAY* m_array = nullptr;
+    std::vector<std::uint8_t> m_bytes;
+    bool m_hasArray = false;
 };
 
-class MuxProviderTest : public MuxTest {
+// The next block in a provider's out pipe, past the marks of the stream (nothing when none).
+RCPtr<core::Data> nextBlock(core::Pipe& pipe) {
+    for (;;) {
+        RCPtr<core::RCObject> item = pipe.read();
+        if (!item || !core::rcCast<vela::ReceiveBacklog::Mark>(item))
+            return core::rcCast<core::Data>(item);
+    }
+}
+
+// On the manual clock: the stream's marks of time come at its first block and then only when
+// the test moves the clock on.
+class MuxProviderTest : public MuxClockTest<MuxTest> {
   protected:
     void SetUp() override {
         MuxTest::SetUp();
@@ -114,10 +136,74 @@ TEST_F(MuxProviderTest, ReceivedBlocksGoIntoTheOutPipe) {
     EXPECT_EQ(provider->getId(), 1);
 }
 
+// What waits for the channel is bounded: with nobody reading, the blocks beyond the limit are
+// dropped whole in the sink's call and counted, and the next block that fits comes after a
+// mark that tells the reader of the gap. The trace hears of the gaps at most once a second,
+// and of the last ones when the provider ends.
+TEST_F(MuxProviderTest, BlocksBeyondTheReceiveLimitAreDroppedWholeCountedAndMarked) {
+    provider->setup();
+    ASSERT_TRUE(stream.waitForSinks(1));
+    RCPtr<core::Pipe> pipe = provider->getOutPipe();
+    RCPtr<vela::ReceiveBacklog> backlog = provider->getReceiveBacklog();
+    backlog->setLimit(10);
+    core::TraceCapture trace;
+    for (std::uint8_t i = 1; i <= 5; ++i)
+        stream.inject(sim::Bytes(4, i));
+    ASSERT_TRUE(stream.waitForDelivered(5));
+    provider->getId();  // the worker has handled what it was given
+    EXPECT_EQ(backlog->queuedBytes(), 8u);
+    EXPECT_EQ(provider->getDroppedBlocks(), 3u);
+    EXPECT_EQ(backlog->droppedBytes(), 12u);
+    ASSERT_EQ(pipe->getCount(), 3u);
+    RCPtr<vela::ReceiveBacklog::Mark> mark = core::rcCast<vela::ReceiveBacklog::Mark>(pipe->read());
+    ASSERT_TRUE(mark);
+    EXPECT_EQ(mark->blocks(), 0u);
+    EXPECT_EQ(bytesOf(*pipe->readData()), sim::Bytes(4, 1));
+    EXPECT_EQ(bytesOf(*pipe->readData()), sim::Bytes(4, 2));
+    EXPECT_EQ(backlog->queuedBytes(), 0u);
+    EXPECT_FALSE(trace.contains("DataProvider::")) << "a gap is told with the block after it";
+
+    stream.inject({6});
+    ASSERT_TRUE(waitUntil([&] { return pipe->getCount() == 2; }));
+    mark = core::rcCast<vela::ReceiveBacklog::Mark>(pipe->read());
+    ASSERT_TRUE(mark);
+    EXPECT_EQ(mark->blocks(), 3u);
+    EXPECT_EQ(mark->bytes(), 12u);
+    EXPECT_EQ(bytesOf(*pipe->readData()), sim::Bytes{6});
+    const char* const first =
+        "DataProvider::onDataAvailable Id = 1, Name = Tvp, the channel is behind: 3 blocks "
+        "(12 bytes) dropped in 1 gaps, 3 blocks in all (limit 10 bytes)\n";
+    EXPECT_TRUE(trace.has(20, first)) << trace.text();
+
+    // Another gap within the second: counted, its line waits.
+    for (std::uint8_t i = 7; i <= 10; ++i)
+        stream.inject(sim::Bytes(4, i));
+    ASSERT_TRUE(stream.waitForDelivered(10));
+    provider->getId();
+    EXPECT_EQ(provider->getDroppedBlocks(), 5u);
+    while (nextBlock(*pipe)) {
+    }
+    stream.inject({11});
+    ASSERT_TRUE(stream.waitForDelivered(11));
+    provider->getId();
+    EXPECT_EQ(trace.count("the channel is behind"), 1u);
+    provider.reset();
+    EXPECT_TRUE(trace.has(20,
+                          "DataProvider::onDataAvailable Id = 1, Name = Tvp, the channel is "
+                          "behind: 2 blocks (8 bytes) dropped in 1 gaps, 5 blocks in all (limit "
+                          "10 bytes)\n"))
+        << trace.text();
+}
+
 TEST_F(MuxProviderTest, BlockThePipeRefusesIsCountedAndTraced) {
     provider->setup();
     ASSERT_TRUE(stream.waitForSinks(1));
     RCPtr<core::Pipe> pipe = provider->getOutPipe();
+    // The stream's first block comes with a mark of its time; read, they leave the pipe empty.
+    stream.inject({7});
+    ASSERT_TRUE(waitUntil([&] { return pipe->getCount() == 2; }));
+    EXPECT_TRUE(core::rcCast<vela::ReceiveBacklog::Mark>(pipe->read()));
+    EXPECT_EQ(bytesOf(*pipe->readData()), sim::Bytes{7});
     pipe->setMaxBytes(8);
     core::TraceCapture trace;
     for (int i = 0; i < 3; ++i)
@@ -129,13 +215,13 @@ TEST_F(MuxProviderTest, BlockThePipeRefusesIsCountedAndTraced) {
                    "pipe\n") == 2u;
     }));
     EXPECT_EQ(provider->getDroppedBlocks(), 2u);
-    // Each was offered 101 times.
-    EXPECT_EQ(pipe->getRefusedCount(), 202u);
+    // Each was offered once: the provider's worker does not wait for room.
+    EXPECT_EQ(pipe->getRefusedCount(), 2u);
     ASSERT_EQ(pipe->getCount(), 1u);
     EXPECT_EQ(bytesOf(*pipe->readData()), sim::Bytes(8, 0));
 }
 
-TEST_F(MuxProviderTest, SinkCopiesNoMoreThanTheArrayHolds) {
+TEST_F(MuxProviderTest, SinkCopiesNoMoreThanTheArrayHoldsAndDestroysIt) {
     core::TraceCapture trace;
     RCPtr<core::Pipe> pipe = provider->getOutPipe();
     ATL::CComObject<vela::EEDataProviderSink>* sink = nullptr;
@@ -143,12 +229,14 @@ TEST_F(MuxProviderTest, SinkCopiesNoMoreThanTheArrayHolds) {
     sink->AddRef();
 
     const std::vector<std::uint8_t> four{1, 2, 3, 4};
-    sink->OnDataAvailable(FakeBlock::make(4, &four));  // no owner yet: ignored
+    IDataBlockPtr ignored = FakeBlock::make(4, &four);
+    sink->OnDataAvailable(ignored);  // no owner yet: ignored, Data not even read
     sink->setOwner(provider.get());
-    sink->OnDataAvailable(FakeBlock::make(100, &four));  // Size beyond the array
-    sink->OnDataAvailable(FakeBlock::make(2, &four));    // Size within it
-    sink->OnDataAvailable(FakeBlock::make(0, &four));
-    sink->OnDataAvailable(FakeBlock::make(-5, &four));
+    std::vector<IDataBlockPtr> blocks{FakeBlock::make(100, &four),  // Size beyond the array
+                                      FakeBlock::make(2, &four),    // Size within it
+                                      FakeBlock::make(0, &four), FakeBlock::make(-5, &four)};
+    for (auto& block : blocks)
+        sink->OnDataAvailable(block);
     sink->OnDataAvailable(FakeBlock::make(3, nullptr));  // no array to lock
     sink->OnDataAvailable(nullptr);
     sink->OnDisconnected();
@@ -156,13 +244,18 @@ TEST_F(MuxProviderTest, SinkCopiesNoMoreThanTheArrayHolds) {
     sink->setOwner(nullptr);
     sink->Release();
 
-    ASSERT_EQ(pipe->getCount(), 4u);
+    ASSERT_EQ(pipe->getCount(), 5u) << "a mark of the stream's start, then four blocks";
+    EXPECT_TRUE(core::rcCast<vela::ReceiveBacklog::Mark>(pipe->read()));
     EXPECT_EQ(bytesOf(*pipe->readData()), four);
     EXPECT_EQ(bytesOf(*pipe->readData()), (std::vector<std::uint8_t>{1, 2}));
     EXPECT_TRUE(pipe->readData()->empty());
     EXPECT_TRUE(pipe->readData()->empty());
     EXPECT_EQ(trace.count("EEDataProviderSink::OnDataAvailable / SafeArrayAccessData FAILED ("),
               1u);
+    // The array each block handed out was destroyed by the sink, after the bytes were copied.
+    for (auto& block : blocks)
+        EXPECT_TRUE(static_cast<FakeBlock*>(block.GetInterfacePtr())->arrayDestroyed());
+    EXPECT_FALSE(static_cast<FakeBlock*>(ignored.GetInterfacePtr())->arrayDestroyed());
 }
 
 TEST_F(MuxProviderTest, ObjectWithoutTheProviderInterfacesGivesEmptyAnswers) {
