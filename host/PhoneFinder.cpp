@@ -20,9 +20,9 @@ bool samePort(const std::string& port, const std::string& asked) {
     return slash != std::string::npos && port.substr(slash + 1) == asked;
 }
 
-bool addSimulatedPhone(const Options& options, int index,
+void addSimulatedPhone(const Options& options, int index,
                        std::vector<std::unique_ptr<PhoneSession>>& phones, std::ostream& notes,
-                       bool& noAtPortReported, std::string& error) {
+                       bool& noAtPortReported) {
     const int port = 5 + 2 * index;
     const int atPortNumber = port + 1;
     if (options.simServer) {
@@ -42,7 +42,7 @@ bool addSimulatedPhone(const Options& options, int index,
         auto session = std::make_unique<PhoneSession>(static_cast<int>(phones.size()), device);
         session->setSimulatedElsewhere();
         phones.push_back(std::move(session));
-        return true;
+        return;
     }
     // The AT port, reached as COM<atPortNumber>. Without one the phone has no AT channel; its
     // TVP and print-server channels, and so the recording, do not need it.
@@ -61,18 +61,25 @@ bool addSimulatedPhone(const Options& options, int index,
     phoneOptions.printRate = options.printRate;
     phoneOptions.frameSize = options.frameSize;
     phoneOptions.blockBytes = options.blockBytes;
-    std::unique_ptr<sim::SimPhone> phone;
-    try {
-        phone =
-            sim::SimPhone::create(sim::SimService::instance(), port, 1001 + index, phoneOptions);
-    } catch (const std::exception& e) {
-        error = std::string("cannot start a simulated phone: ") + e.what();
-        return false;
-    }
+    // The faults the first phone takes before its session starts.
+    std::vector<const SimFault*> faults;
     if (index == 0)
         for (const auto& name : options.faults)
             if (const SimFault* fault = findSimFault(name); fault && fault->beforeStart)
-                fault->beforeStart(*phone);
+                faults.push_back(fault);
+    auto start = [port, index, phoneOptions, faults](std::string& why) {
+        std::unique_ptr<sim::SimPhone> phone;
+        try {
+            phone = sim::SimPhone::create(sim::SimService::instance(), port, 1001 + index,
+                                          phoneOptions);
+        } catch (const std::exception& e) {
+            why = std::string("cannot start a simulated phone: ") + e.what();
+            return phone;
+        }
+        for (const SimFault* fault : faults)
+            fault->beforeStart(*phone);
+        return phone;
+    };
     core::RCPtr<equip::DeviceInfoData> device(new equip::DeviceInfoData());
     device->vendorId = "F1E0";
     device->productId = "D001";
@@ -84,9 +91,8 @@ bool addSimulatedPhone(const Options& options, int index,
         device->ports.push_back(
             {"COM" + std::to_string(atPortNumber), "Device Management", atPort->path()});
     auto session = std::make_unique<PhoneSession>(static_cast<int>(phones.size()), device);
-    session->setSimulated(std::move(phone), std::move(atPort));
+    session->setSimulated(PhoneSession::SimulatedStart(start), std::move(atPort));
     phones.push_back(std::move(session));
-    return true;
 }
 
 }  // namespace
@@ -94,10 +100,13 @@ bool addSimulatedPhone(const Options& options, int index,
 bool findPhones(const Options& options, std::vector<std::unique_ptr<PhoneSession>>& phones,
                 std::ostream& notes, std::string& error) {
     if (options.simPhones > 0) {
+        // The service is there (registered) before the component asks for it; its phones join
+        // it once the component listens (PhoneSession::create).
+        if (!options.simServer)
+            sim::SimService::instance();
         bool noAtPortReported = false;
         for (int i = 0; i < options.simPhones; ++i)
-            if (!addSimulatedPhone(options, i, phones, notes, noAtPortReported, error))
-                return false;
+            addSimulatedPhone(options, i, phones, notes, noAtPortReported);
         return true;
     }
     const UsbScan scan = scanUsbSerialDevices();

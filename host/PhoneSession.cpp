@@ -85,6 +85,11 @@ int PhoneSession::printState() const {
     return m_equipment.print ? m_equipment.print->getActiveStateSnapshot() : 0;
 }
 
+void PhoneSession::setSimulated(SimulatedStart start, std::unique_ptr<SimAtPort> atPort) {
+    m_simulatedStart = std::move(start);
+    m_atPort = std::move(atPort);
+}
+
 CaptureInterface PhoneSession::captureInterface() const {
     CaptureInterface phone;
     const auto& d = *m_device;
@@ -111,7 +116,15 @@ bool PhoneSession::create(CaptureWriter* capture, WakeFlag& wake, FrameLimit* li
     m_recorder =
         new Recorder(static_cast<std::uint8_t>(m_number), capture, numbersItsReports(), limit);
     m_observer = new HostObserver(wake);
-    return m_equipment.create(*m_device, *m_recorder, *m_observer, m_failure);
+    if (!m_equipment.create(*m_device, *m_recorder, *m_observer, m_failure))
+        return false;
+    if (m_simulatedStart) {
+        m_sim = m_simulatedStart(m_failure);
+        m_simulatedStart = nullptr;
+        if (!m_sim)
+            return false;
+    }
+    return true;
 }
 
 bool PhoneSession::bringUp(SessionWaits& waits, double timeoutSeconds) {
@@ -137,6 +150,7 @@ bool PhoneSession::bringUp(SessionWaits& waits, double timeoutSeconds) {
     std::ostringstream why;
     why << "the session with phone " << m_number + 1 << " (" << port() << ") ";
     if (wake == SessionWaits::Wake::Stopped) {
+        m_stopped = true;
         why << waits.stopReason();
     } else {
         why << "could not come up: TVP channel " << channelStateText(state);
@@ -162,6 +176,7 @@ bool PhoneSession::applySettings(SessionWaits& waits, const SettingsRequest& req
         if (store->loadSelections(*request.file) == 0) {
             m_applied.push_back("settings file " + request.fileName +
                                 ": holds no setting of the TVP channel");
+            m_settingsFailed = true;
             allApplied = false;
         } else {
             for (auto* item : items) {
@@ -207,14 +222,17 @@ bool PhoneSession::applySettings(SessionWaits& waits, const SettingsRequest& req
             (item ? vela::catalogue::itemLabel(*item) : std::to_string(identity));
         auto it = results.find(identity);
         if (it == results.end()) {
-            m_applied.push_back(label + (wake == SessionWaits::Wake::Stopped
-                                             ? ": no result (the run was stopped)"
-                                             : ": no result"));
+            const bool stopped = wake == SessionWaits::Wake::Stopped;
+            m_applied.push_back(label +
+                                (stopped ? ": no result (the run was stopped)" : ": no result"));
+            m_stopped |= stopped;
+            m_settingsFailed |= !stopped;
             allApplied = false;
         } else if (it->second == 1) {
             m_applied.push_back(label + ": applied");
         } else {
             m_applied.push_back(label + ": failed (code " + std::to_string(it->second) + ")");
+            m_settingsFailed = true;
             allApplied = false;
         }
     }

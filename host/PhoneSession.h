@@ -64,18 +64,26 @@ class PhoneSession {
     // The simulated phone behind the device, which the session owns from now on, and the
     // phone's AT port (null when it has none).
     void setSimulated(std::unique_ptr<sim::SimPhone> phone, std::unique_ptr<SimAtPort> atPort);
+    // The simulated phone is started by create(), once the component's objects are there: the
+    // service then tells the component of the phone at once, instead of the component finding
+    // it by enumerating the service's phones when its start-up time has passed.
+    using SimulatedStart = std::function<std::unique_ptr<sim::SimPhone>(std::string& error)>;
+    void setSimulated(SimulatedStart start, std::unique_ptr<SimAtPort> atPort);
     // The phone is a simulated one that runs elsewhere (in the simulated service's process):
     // it numbers its reports, and the recorder checks them.
     void setSimulatedElsewhere() { m_simulatedElsewhere = true; }
     // Whether the phone numbers its reports (a simulated one, wherever it runs).
-    bool numbersItsReports() const { return m_sim != nullptr || m_simulatedElsewhere; }
+    bool numbersItsReports() const {
+        return m_sim != nullptr || m_simulatedStart != nullptr || m_simulatedElsewhere;
+    }
 
     // The phone as an interface of a pcapng capture: its TVP port, its product and model
     // family, and what it reports of itself, as the component's detector sees it.
     CaptureInterface captureInterface() const;
 
     // Makes the recorder (writing into `capture` when there is one, taking frames within
-    // `limit` when there is one) and the component's objects. False with failure() set.
+    // `limit` when there is one) and the component's objects, and starts a simulated phone
+    // that waits for them. False with failure() set.
     bool create(CaptureWriter* capture, WakeFlag& wake, FrameLimit* limit = nullptr);
     // Activates the TVP and print-server channels and waits until the session is up, refused,
     // `timeoutSeconds` passed or the run stopped. False with failure() set.
@@ -107,6 +115,10 @@ class PhoneSession {
     bool isUp() const { return m_up; }
     int sessions() const { return m_sessions; }
     const std::string& failure() const { return m_failure; }
+    // Whether the run's stop cut the bring-up or an apply short (the failure says so).
+    bool wasStopped() const { return m_stopped; }
+    // Whether a setting failed other than by the run's stop.
+    bool settingsFailed() const { return m_settingsFailed; }
     const std::vector<std::string>& applied() const { return m_applied; }
     // The recorder's figures; empty before create().
     Recorder* recorder() const { return m_recorder.get(); }
@@ -126,11 +138,14 @@ class PhoneSession {
     core::RCPtr<equip::DeviceInfoData> m_device;
     std::unique_ptr<sim::SimPhone> m_sim;
     std::unique_ptr<SimAtPort> m_atPort;
+    SimulatedStart m_simulatedStart;
     bool m_simulatedElsewhere = false;
     ComponentEquipment m_equipment;
     core::RCPtr<Recorder> m_recorder;
     core::RCPtr<HostObserver> m_observer;
     bool m_up = false;
+    bool m_stopped = false;
+    bool m_settingsFailed = false;
     int m_sessions = 0;  // how many times the session came up
     std::string m_failure;
     std::vector<std::string> m_applied;  // "name: result" lines for the summary

@@ -121,6 +121,14 @@ int SessionRun::run() {
     for (auto& phone : m_phones)
         if (!phone->isUp())
             code = 1;
+    // Under Wireshark a stop (SIGTERM, the fifo closed) is how every capture ends, also one
+    // that ends before a phone came up: only what failed on its own is a failure there.
+    if (m_options.quiet && (m_interrupted || m_readerGone)) {
+        code = m_capture.failed() || m_saveFailed ? 1 : 0;
+        for (auto& phone : m_phones)
+            if ((!phone->isUp() || phone->settingsFailed()) && !phone->wasStopped())
+                code = 1;
+    }
     if (!m_options.quiet || code != 0)
         writeSummary(m_out, elapsed, m_phones, recording, m_figures, m_options.program);
     tearDown();
@@ -326,6 +334,7 @@ void SessionRun::saveSettings() {
                      << m_options.saveSettingsFile << (why.empty() ? std::string() : ": " + why)
                      << '\n';
             m_applyFailed = true;
+            m_saveFailed = true;
         }
         return;  // the settings of the first phone
     }

@@ -65,6 +65,7 @@ class SessionRun : public SessionWaits {
     bool m_interrupted = false;
     bool m_captureFailureReported = false;
     bool m_applyFailed = false;
+    bool m_saveFailed = false;  // --save-settings could not be written
     bool m_readerGone = false;  // the reader of a capture on a pipe went away
     std::unique_ptr<FrameLimit> m_frameLimit;
     double m_lastJsonStatus = 0;  // the whole second of the last --jsonl status

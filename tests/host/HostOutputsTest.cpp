@@ -185,8 +185,8 @@ TEST_F(HostOutputs, JsonStatusEverySecondOnStandardOutput) {
         "\\{\"time\":\"\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{6}Z\",\"elapsed\":(\\d+\\."
         "\\d),"
         "\"phone\":(\\d),\"port\":\"COM\\d\",\"tvp\":\"active\",\"print_server\":\"\\w+\","
-        "\"sessions\":1,\"frames\":\\d+,.*\"lost\":0,\"repeated\":0,\"probes\":\\{(\"RR "
-        "State\":\\d+)?\\}\\}");
+        "\"sessions\":1,\"frames\":\\d+,.*\"lost\":0,\"repeated\":0,\"dropped_blocks\":0,"
+        "\"dropped_reports\":0,\"probes\":\\{(\"RR State\":\\d+)?\\}\\}");
     std::istringstream lines(out);
     std::string text;
     int count = 0;

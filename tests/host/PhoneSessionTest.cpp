@@ -50,6 +50,7 @@ class PhoneSession : public ::testing::Test {
         std::string error;
         ASSERT_TRUE(m_plugin.load(VELA_PLUGIN_PATH, m_module, error)) << error;
         host::MobileMsgServer::registerForComponent();
+        sim::SimService::instance();  // there before the component asks for it
     }
     void TearDown() override {
         m_session.reset();  // the component's objects before the library
@@ -57,23 +58,27 @@ class PhoneSession : public ::testing::Test {
         m_plugin.unload();
     }
 
-    // A session of a simulated phone on COM5 (no AT port), after `prepare` told the phone what
-    // to do; it replaces the session made before.
+    // A session of a simulated phone on COM5 (no AT port), which joins the service once the
+    // component's objects are made, after `prepare` told it what to do; it replaces the session
+    // made before.
     host::PhoneSession& makeSession(const std::function<void(sim::SimPhone&)>& prepare = {}) {
         m_session.reset();  // the phone before, and its port
-        sim::SimPhoneOptions options;
-        options.probeRate = 100;
-        options.printRate = 0;
-        auto phone = sim::SimPhone::create(sim::SimService::instance(), 5, 1001, options);
-        if (prepare)
-            prepare(*phone);
+        auto start = [prepare](std::string&) {
+            sim::SimPhoneOptions options;
+            options.probeRate = 100;
+            options.printRate = 0;
+            auto phone = sim::SimPhone::create(sim::SimService::instance(), 5, 1001, options);
+            if (prepare)
+                prepare(*phone);
+            return phone;
+        };
         core::RCPtr<equip::DeviceInfoData> device(new equip::DeviceInfoData());
         device->vendorId = "F1E0";
         device->productId = "D001";
         device->product = "Vela phone (simulated) 1";
         device->ports.push_back({"COM5", "Modem", ""});
         m_session = std::make_unique<host::PhoneSession>(0, device);
-        m_session->setSimulated(std::move(phone), nullptr);
+        m_session->setSimulated(host::PhoneSession::SimulatedStart(start), nullptr);
         return *m_session;
     }
 
