@@ -82,7 +82,7 @@ fuzz: $(BUILD)/fuzz/build.ninja
 # One whole host session under valgrind memcheck: no invalid access, no leak. The benchmark
 # programs are built here too, so that make bench keeps building.
 memcheck: $(BUILD)/release/build.ninja
-	cmake --build $(BUILD)/release -j $(JOBS) --target vela-host vela vela_benchmarks
+	cmake --build $(BUILD)/release -j $(JOBS) --target vela-host vela-extcap vela vela_benchmarks
 	valgrind --quiet --leak-check=full --show-leak-kinds=definite,indirect \
 	    --errors-for-leak-kinds=definite,indirect --error-exitcode=3 \
 	    $(BUILD)/release/bin/vela-host run --sim --duration 3 --rate 20 --probes "GSM Mode Reports" >/dev/null
@@ -98,7 +98,7 @@ test:
 	    echo "make test: $$step took $$(( $$(date +%s) - start )) s"; done
 
 deb: $(BUILD)/release/build.ninja
-	cmake --build $(BUILD)/release -j $(JOBS) --target vela-host vela
+	cmake --build $(BUILD)/release -j $(JOBS) --target vela-host vela-extcap vela
 	cd $(BUILD)/release && cpack -G DEB >/dev/null
 	@ls $(BUILD)/release/vela_*.deb
 
@@ -118,7 +118,8 @@ windows: $(BUILD)/windows/build.ninja
 # The Windows package: vela-<version>-win64.zip of the optimised tree, and the example host
 # that scripts/check-windows-package runs against it.
 windows-package: $(BUILD)/windows-release/build.ninja
-	cmake --build $(BUILD)/windows-release -j $(JOBS) --target vela-host vela vela_example_host
+	cmake --build $(BUILD)/windows-release -j $(JOBS) --target vela-host vela-extcap vela \
+	    vela_example_host vela_extcap_pipe
 	cd $(BUILD)/windows-release && cpack -G ZIP >/dev/null
 	@ls $(BUILD)/windows-release/vela-*-win64.zip
 
@@ -130,7 +131,7 @@ test-windows: windows windows-package $(BUILD)/asan/build.ninja
 	cmake --build $(BUILD)/asan -j $(JOBS) --target vela-host
 	scripts/check-windows-session $(BUILD)/windows $(BUILD)/asan
 	scripts/check-out-of-process $(BUILD)/windows
-	scripts/check-windows-package $(BUILD)/windows-release
+	scripts/check-windows-package $(BUILD)/windows-release $(BUILD)/asan
 
 bench: $(BUILD)/release/build.ninja
 	cmake --build $(BUILD)/release -j $(JOBS) --target vela vela_benchmarks

@@ -35,8 +35,12 @@ std::uint64_t nowMicros() {
         duration_cast<microseconds>(system_clock::now().time_since_epoch()).count());
 }
 
-Recorder::Recorder(std::uint8_t equipment, CaptureWriter* capture, bool checkRunningNumbers)
-    : m_equipment(equipment), m_capture(capture), m_checkRunningNumbers(checkRunningNumbers) {}
+Recorder::Recorder(std::uint8_t equipment, CaptureWriter* capture, bool checkRunningNumbers,
+                   FrameLimit* limit)
+    : m_equipment(equipment),
+      m_capture(capture),
+      m_checkRunningNumbers(checkRunningNumbers),
+      m_limit(limit) {}
 
 void Recorder::setDecoders(const core::RCPtr<dsrc::DataDecoder>& tvp,
                            const core::RCPtr<dsrc::DataDecoder>& print,
@@ -51,6 +55,9 @@ bool Recorder::onDataSourceFrame(const dsrc::DataSourceChannelInfo* channel,
                                  const core::RCPtr<dsrc::DataSourceFrame>& frame) {
     if (!frame)
         return false;
+    // Beyond the run's number of frames nothing is counted or recorded.
+    if (m_limit && !m_limit->take())
+        return true;
     const int type = channel ? channel->getChannelType() : 0;
     // The frames cut from one block arrived together: their channel gives them the block's
     // arrival time, so that the clock is read once per block (and the time does not depend on
@@ -71,9 +78,9 @@ bool Recorder::onDataSourceFrame(const dsrc::DataSourceChannelInfo* channel,
     frame->setTime(time);
     const unsigned char* bytes = frame->getDataSourceFrameData();
     const std::size_t length = frame->getDataSourceFrameDataSize();
-
+    CaptureRecord record;
     if (type == dsrc::CHANNEL_TYPE_TVP) {
-        countTvp(bytes, length);
+        countTvp(bytes, length, record);
         if (m_tvpDecoder)
             m_tvpDecoder->data(frame.get());
     } else if (type == dsrc::CHANNEL_TYPE_PRINT_SERVER) {
@@ -84,7 +91,6 @@ bool Recorder::onDataSourceFrame(const dsrc::DataSourceChannelInfo* channel,
         countPrint(frame);
     }
     if (m_capture) {
-        CaptureRecord record;
         record.channelType = static_cast<std::uint8_t>(type);
         record.direction = 0;
         record.equipment = m_equipment;
@@ -97,7 +103,7 @@ bool Recorder::onDataSourceFrame(const dsrc::DataSourceChannelInfo* channel,
     return true;
 }
 
-void Recorder::countTvp(const unsigned char* bytes, std::size_t length) {
+void Recorder::countTvp(const unsigned char* bytes, std::size_t length, CaptureRecord& record) {
     ++m_figures.tvpFrames;
     m_figures.tvpBytes += length;
     if (length < kHeaderSize) {
@@ -129,8 +135,12 @@ void Recorder::countTvp(const unsigned char* bytes, std::size_t length) {
         const std::uint64_t expected = m_lastRunningNumber + 1;
         if (number == 0 && m_lastRunningNumber != 0) {
             ++m_figures.restarts;
+            record.comments.push_back("the phone numbers its reports from 0 again: it restarted");
         } else if (number > expected) {
             m_figures.lostReports += number - expected;
+            record.dropCount = number - expected;
+            record.comments.push_back("reports " + std::to_string(expected) + " to " +
+                                      std::to_string(number - 1) + " of the phone were lost");
             core::ToggleTrace(20, "Recorder: phone %u reports %llu to %llu lost\n",
                               static_cast<unsigned>(m_equipment) + 1,
                               static_cast<unsigned long long>(expected),

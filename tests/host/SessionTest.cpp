@@ -12,7 +12,8 @@
 #include <unistd.h>
 
 #include "framework/core/Bytes.h"
-#include "host/CaptureFile.h"
+#include "host/CaptureReader.h"
+#include "host/CaptureWriter.h"
 #include "host/Options.h"
 #include "host/Session.h"
 

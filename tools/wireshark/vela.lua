@@ -1,11 +1,12 @@
--- Dissector for vela-host capture files (pcap, link type 147, DLT_USER0).
+-- Dissector for vela-host capture files (pcapng or classic pcap, link type 147, DLT_USER0), and
+-- for live captures of vela-extcap.
 --
 -- Each packet is a 20-byte little-endian record header (format version, channel type,
 -- direction, equipment, record number, time in microseconds, length) followed by the frame
 -- bytes: a TVP frame for channel type 2, print-server text for channel type 5.
 --
 -- Load it with
---     tshark -X lua_script:tools/wireshark/vela.lua -r capture.pcap
+--     tshark -X lua_script:tools/wireshark/vela.lua -r capture.pcapng
 -- or copy it into the personal Lua plugins folder (~/.local/lib/wireshark/plugins/).
 --
 -- Every read is checked against the bytes present, so a short or inconsistent packet shows as
