@@ -250,6 +250,21 @@ bool PhoneSession::cameBackUp() {
     return true;
 }
 
+bool PhoneSession::endedDown() {
+    if (!m_up || !m_equipment.tvp)
+        return false;
+    const int state = m_equipment.tvp->getActiveStateSnapshot();
+    if (state == dsrc::CHANNEL_STATE_ACTIVE)
+        return false;
+    if (m_failure.empty()) {
+        std::ostringstream why;
+        why << "the session with phone " << m_number + 1 << " (" << port()
+            << ") went down and did not come back: TVP channel " << channelStateText(state);
+        m_failure = why.str();
+    }
+    return true;
+}
+
 bool PhoneSession::saveSettings(const std::string& path, std::string& error) {
     auto store = m_equipment.tvp ? m_equipment.tvp->getPropertyStore() : nullptr;
     core::XMLElement element;

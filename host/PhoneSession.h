@@ -95,6 +95,10 @@ class PhoneSession {
     // True once after the session went away and came up again (a phone that restarted has
     // forgotten its probes: the caller applies the settings again).
     bool cameBackUp();
+    // At the end of the run, before the channels are deactivated: a session that was up and
+    // is not up now went away and did not come back, which fails the run (its reports after
+    // it went away are missing). True when so, with failure() set.
+    bool endedDown();
     // Writes the TVP channel's settings as XML. False with the reason.
     bool saveSettings(const std::string& path, std::string& error);
     // Deactivates the channels: no frame comes after this.

@@ -93,6 +93,11 @@ int SessionRun::run() {
         loop();
     const double elapsed = Seconds(Clock::now() - start).count();
     saveSettings();
+    // A session that went away during the run and is not back is a failed run, not a
+    // complete recording.
+    bool endedDown = false;
+    for (auto& phone : m_phones)
+        endedDown |= phone->endedDown();
     // Figures are taken once the channels are down, so that they include every frame.
     for (auto& phone : m_phones)
         phone->deactivate();
@@ -117,14 +122,14 @@ int SessionRun::run() {
     }
     if (m_frameLimit && m_frameLimit->reached())
         recording.frameLimit = m_frameLimit->limit();
-    int code = m_capture.failed() || m_applyFailed ? 1 : 0;
+    int code = m_capture.failed() || m_applyFailed || endedDown ? 1 : 0;
     for (auto& phone : m_phones)
         if (!phone->isUp())
             code = 1;
     // Under Wireshark a stop (SIGTERM, the fifo closed) is how every capture ends, also one
     // that ends before a phone came up: only what failed on its own is a failure there.
     if (m_options.quiet && (m_interrupted || m_readerGone)) {
-        code = m_capture.failed() || m_saveFailed ? 1 : 0;
+        code = m_capture.failed() || m_saveFailed || endedDown ? 1 : 0;
         for (auto& phone : m_phones)
             if ((!phone->isUp() || phone->settingsFailed()) && !phone->wasStopped())
                 code = 1;

@@ -107,6 +107,17 @@ TEST(Session, OnePhoneLeavingAndComingBackDoesNotDisturbTheOthers) {
     EXPECT_EQ(r.out.find("the session came up", again + 1), std::string::npos) << r.out;
 }
 
+TEST(Session, PhoneThatLeavesAndDoesNotComeBackFailsTheRun) {
+    // Its reports after it left are missing: the run is no complete recording.
+    Result r = run({"--sim", "--duration", "1.5", "--rate", "50", "--probes", "RR State",
+                    "--disconnect-after", "0.5"});
+    EXPECT_EQ(r.code, 1) << r.out;
+    EXPECT_NE(r.out.find("vela-host: the session with phone 1 (COM5) went down and did not come "
+                         "back: TVP channel "),
+              std::string::npos)
+        << r.out;
+}
+
 TEST(Session, FaultsOfThePhoneAreSurvivedAndCounted) {
     // Blocks split at random points, an error frame, and the phone leaving and coming back:
     // the session comes back, every report in between arrives once and in order.
