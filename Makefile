@@ -1,6 +1,7 @@
 # Entry points for developers and CI. Every target installs what it needs first.
 #   make layers - no source includes a header of a layer above its own (scripts/check-layers)
-#   make test   - everything CI checks: the layer check first, ASan+UBSan build and all tests, TSan build of the
+#   make format-check - every C++ file laid out as .clang-format says (make format rewrites them)
+#   make test   - everything CI checks: the layer and layout checks first, ASan+UBSan build and all tests, TSan build of the
 #                 threaded tests (run twice under load), libFuzzer targets run for a bounded
 #                 time, one host session under valgrind memcheck, the warnings of a second
 #                 compiler, the package, and last the Windows build and its tests under Wine
@@ -23,7 +24,7 @@ JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 30
 BUILD := build
 
-.PHONY: layers test unit tsan fuzz memcheck bench demo deps format clean deb install-check warnings windows test-windows windows-package
+.PHONY: layers format-check test unit tsan fuzz memcheck bench demo deps format clean deb install-check warnings windows test-windows windows-package
 
 deps:
 	@scripts/install-deps
@@ -92,7 +93,7 @@ layers:
 	scripts/check-layers
 
 # Each step in turn, with the time it took.
-TEST_STEPS := layers unit tsan fuzz memcheck warnings install-check test-windows
+TEST_STEPS := layers format-check unit tsan fuzz memcheck warnings install-check test-windows
 test:
 	@for step in $(TEST_STEPS); do start=$$(date +%s); $(MAKE) --no-print-directory $$step || exit 1; \
 	    echo "make test: $$step took $$(( $$(date +%s) - start )) s"; done
@@ -145,6 +146,10 @@ demo: $(BUILD)/release/build.ninja
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
+
+# Every C++ file as .clang-format lays it out (make format rewrites them).
+format-check: | deps
+	git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
 
 clean:
 	rm -rf $(BUILD)
