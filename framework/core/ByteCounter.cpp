@@ -11,7 +11,8 @@ RCPtr<ByteCounter> ByteCounter::instance(const std::string& name) {
     static auto* counters = new std::map<std::string, RCPtr<ByteCounter>>;
     std::lock_guard<std::mutex> lock(*mutex);
     auto& slot = (*counters)[name];
-    if (!slot) slot = new ByteCounter(name);
+    if (!slot)
+        slot = new ByteCounter(name);
     return slot;
 }
 

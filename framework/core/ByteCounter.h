@@ -10,7 +10,7 @@
 namespace core {
 
 class ByteCounter : public RCObject {
-public:
+  public:
     // The counter of that name, made on first use and shared by every caller afterwards.
     static RCPtr<ByteCounter> instance(const std::string& name);
 
@@ -19,7 +19,7 @@ public:
     void reset() { m_bytes = 0; }
     const std::string& getName() const { return m_name; }
 
-private:
+  private:
     explicit ByteCounter(std::string name) : m_name(std::move(name)) {}
     std::string m_name;
     std::atomic<std::uint64_t> m_bytes{0};

@@ -16,7 +16,8 @@ Pipe::Pipe(std::size_t maxBytes) : m_maxBytes(maxBytes), m_sync(this) {}
 Pipe::~Pipe() = default;
 
 bool Pipe::write(const RCPtr<RCObject>& block) {
-    if (!block) return false;
+    if (!block)
+        return false;
     std::size_t n = weight(block.get());
     {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -24,7 +25,8 @@ bool Pipe::write(const RCPtr<RCObject>& block) {
             ++m_refused;
             std::size_t queued = m_bytes;
             std::size_t limit = m_maxBytes;
-            ToggleTrace(20, "Pipe::write refused a block of %zu bytes (%zu bytes queued, limit %zu)\n",
+            ToggleTrace(20,
+                        "Pipe::write refused a block of %zu bytes (%zu bytes queued, limit %zu)\n",
                         n, queued, limit);
             return false;
         }
@@ -37,7 +39,8 @@ bool Pipe::write(const RCPtr<RCObject>& block) {
 
 RCPtr<RCObject> Pipe::read() {
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (m_blocks.empty()) return {};
+    if (m_blocks.empty())
+        return {};
     RCPtr<RCObject> block = std::move(m_blocks.front());
     m_blocks.pop_front();
     m_bytes -= weight(block.get());

@@ -15,7 +15,7 @@
 namespace core {
 
 class Pipe : public RCObject {
-public:
+  public:
     // Largest number of queued bytes a pipe accepts by default.
     static constexpr std::size_t kDefaultMaxBytes = 64u << 20;
 
@@ -38,21 +38,22 @@ public:
     std::size_t getMaxBytes() const;
     std::uint64_t getRefusedCount() const;
 
-private:
+  private:
     class PipeSync : public SyncObject {
-    public:
+      public:
         explicit PipeSync(Pipe* pipe) : m_pipe(pipe) {}
         ~PipeSync() override { detachFromWorker(); }
         void notify() { signal(); }
 
-    protected:
+      protected:
         bool acquire() override { return m_pipe->getCount() != 0; }
         bool isPending() override { return m_pipe->getCount() != 0; }
         void onAdded() override {
-            if (m_pipe->getCount() != 0) signal();
+            if (m_pipe->getCount() != 0)
+                signal();
         }
 
-    private:
+      private:
         Pipe* m_pipe;
     };
 
@@ -66,18 +67,18 @@ private:
 
 // The pipe that a worker's reader waits on.
 class AsyncPipe : public Pipe {
-public:
+  public:
     explicit AsyncPipe(std::size_t maxBytes = kDefaultMaxBytes) : Pipe(maxBytes) {}
 };
 
 // A producer's end of a pipe: what is put in comes out of getPipe().
 class DataChannel {
-public:
+  public:
     explicit DataChannel(bool async = true);
     bool put(const RCPtr<RCObject>& object) { return m_pipe->write(object); }
     const RCPtr<Pipe>& getPipe() const { return m_pipe; }
 
-private:
+  private:
     RCPtr<Pipe> m_pipe;
 };
 

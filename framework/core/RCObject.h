@@ -15,7 +15,7 @@ namespace core {
 // Root of every framework class. Carries the run-time class name and the process-wide
 // registry of creators by class name.
 class Object {
-public:
+  public:
     using Creator = Object* (*)();
 
     Object() = default;
@@ -43,7 +43,7 @@ std::string demangle(const char* mangled);
 // An object with an intrusive, atomic reference count. onFinalRelease runs when the count
 // drops to zero; by default it deletes the object.
 class RCObject : public Object {
-public:
+  public:
     RCObject() = default;
     RCObject(const RCObject& other) : Object(other) {}
     RCObject& operator=(const RCObject&) { return *this; }
@@ -51,7 +51,8 @@ public:
     long addref() const { return m_refs.fetch_add(1, std::memory_order_relaxed) + 1; }
     long release() const {
         long left = m_refs.fetch_sub(1, std::memory_order_acq_rel) - 1;
-        if (left == 0) const_cast<RCObject*>(this)->onFinalRelease();
+        if (left == 0)
+            const_cast<RCObject*>(this)->onFinalRelease();
         return left;
     }
     long getRefCount() const { return m_refs.load(std::memory_order_relaxed); }
@@ -64,28 +65,30 @@ public:
     bool tryAddref() const {
         long n = m_refs.load(std::memory_order_relaxed);
         while (n > 0)
-            if (m_refs.compare_exchange_weak(n, n + 1, std::memory_order_relaxed)) return true;
+            if (m_refs.compare_exchange_weak(n, n + 1, std::memory_order_relaxed))
+                return true;
         return false;
     }
 
-protected:
+  protected:
     ~RCObject() override = default;
     virtual void onFinalRelease() { delete this; }
 
-private:
+  private:
     mutable std::atomic<long> m_refs{0};
 };
 
 // Counted pointer to an RCObject (or anything with addref/release).
 template <class T>
 class RCPtr {
-public:
+  public:
     using element_type = T;
 
     RCPtr() noexcept = default;
     RCPtr(std::nullptr_t) noexcept {}
     RCPtr(T* p) : m_p(p) {
-        if (m_p) m_p->addref();
+        if (m_p)
+            m_p->addref();
     }
     RCPtr(const RCPtr& o) : RCPtr(o.m_p) {}
     RCPtr(RCPtr&& o) noexcept : m_p(o.m_p) { o.m_p = nullptr; }
@@ -94,7 +97,8 @@ public:
     template <class U, class = std::enable_if_t<std::is_convertible_v<U*, T*>>>
     RCPtr(RCPtr<U>&& o) noexcept : m_p(o.detach()) {}
     ~RCPtr() {
-        if (m_p) m_p->release();
+        if (m_p)
+            m_p->release();
     }
 
     RCPtr& operator=(const RCPtr& o) {
@@ -106,7 +110,8 @@ public:
             T* old = m_p;
             m_p = o.m_p;
             o.m_p = nullptr;
-            if (old) old->release();
+            if (old)
+                old->release();
         }
         return *this;
     }
@@ -116,10 +121,12 @@ public:
     }
 
     void reset(T* p = nullptr) {
-        if (p) p->addref();
+        if (p)
+            p->addref();
         T* old = m_p;
         m_p = p;
-        if (old) old->release();
+        if (old)
+            old->release();
     }
     // Gives up the reference without releasing it.
     T* detach() noexcept {
@@ -140,7 +147,7 @@ public:
         return RCPtr<U>(dynamic_cast<U*>(m_p));
     }
 
-private:
+  private:
     T* m_p = nullptr;
 };
 
@@ -166,7 +173,7 @@ RCPtr<U> rcCast(T* p) {
 // A counted, ordered map. insert never replaces an entry that has the same key.
 template <class K, class V, class Compare = std::less<K>>
 class RCMap : public RCObject {
-public:
+  public:
     using map_type = std::map<K, V, Compare>;
     using iterator = typename map_type::iterator;
     using const_iterator = typename map_type::const_iterator;
@@ -186,14 +193,14 @@ public:
     const_iterator begin() const { return m_map.begin(); }
     const_iterator end() const { return m_map.end(); }
 
-private:
+  private:
     map_type m_map;
 };
 
 // Base of the COM creators registered by class name: create makes the COM object and hands
 // out its IUnknown with one reference.
 class CreatorClass : public Object {
-public:
+  public:
     virtual bool create(IUnknown** out) = 0;
 };
 

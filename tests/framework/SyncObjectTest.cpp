@@ -21,7 +21,7 @@ using namespace std::chrono_literals;
 
 // Runs functions on a worker and counts callbacks, with bounded waits for the test thread.
 class Host {
-public:
+  public:
     Host() : worker(new core::SyncObjectMgr("SyncTest", 0)) { worker->start(2000); }
     ~Host() { worker->stop(INFINITE); }
 
@@ -220,7 +220,8 @@ struct Reader {
     std::vector<std::size_t> sizes;
     void onPipe() {
         // One block per signal.
-        if (auto block = pipe->readData()) sizes.push_back(block->size());
+        if (auto block = pipe->readData())
+            sizes.push_back(block->size());
         host->hit();
     }
 };
@@ -243,7 +244,8 @@ TEST(Pipe, ReaderCalledOnceForEveryBlockWritten) {
     ASSERT_TRUE(h.waitHits(n + 1, 20s));
     h.onWorker([&] { h.worker->removeSyncObject(r.pipe->getSyncObject()); });
     ASSERT_EQ(r.sizes.size(), static_cast<std::size_t>(n + 1));
-    for (int i = 1; i <= n; ++i) ASSERT_EQ(r.sizes[i], static_cast<std::size_t>(i % 100 + 1));
+    for (int i = 1; i <= n; ++i)
+        ASSERT_EQ(r.sizes[i], static_cast<std::size_t>(i % 100 + 1));
     EXPECT_EQ(r.pipe->getCount(), 0u);
 }
 
@@ -251,10 +253,12 @@ TEST(Pipe, RefusesOnlyAboveItsBoundAndSaysSo) {
     core::TraceCapture trace;
     RCPtr<core::Pipe> pipe(new core::AsyncPipe(10));
     std::vector<unsigned char> big(64, 1);
-    EXPECT_TRUE(pipe->write(new core::Data(big.data(), big.size()))) << "an empty pipe takes any block";
+    EXPECT_TRUE(pipe->write(new core::Data(big.data(), big.size())))
+        << "an empty pipe takes any block";
     EXPECT_FALSE(pipe->write(new core::Data("x", 1)));
     EXPECT_EQ(pipe->getRefusedCount(), 1u);
-    EXPECT_TRUE(trace.has(20, "Pipe::write refused a block of 1 bytes (64 bytes queued, limit 10)\n"));
+    EXPECT_TRUE(
+        trace.has(20, "Pipe::write refused a block of 1 bytes (64 bytes queued, limit 10)\n"));
     EXPECT_EQ(pipe->readData()->size(), 64u);
     EXPECT_TRUE(pipe->write(new core::Data("x", 1)));
     pipe->setMaxBytes(core::Pipe::kDefaultMaxBytes);

@@ -30,7 +30,8 @@ TEST(ENumber, ParsesWithinRangeOnly) {
 }
 
 TEST(EString, Utf16RoundTrip) {
-    core::EString text("UE\xE2\x80\x99s \xF0\x9F\x93\xB1");  // typographic apostrophe, a phone emoji
+    core::EString text(
+        "UE\xE2\x80\x99s \xF0\x9F\x93\xB1");  // typographic apostrophe, a phone emoji
     std::basic_string<OLECHAR> wide = text.toUtf16();
     EXPECT_EQ(wide[2], static_cast<OLECHAR>(0x2019));
     EXPECT_EQ(wide.size(), 7u);  // the emoji is a surrogate pair
