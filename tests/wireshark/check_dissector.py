@@ -306,6 +306,20 @@ class CatalogueNames(unittest.TestCase):
         done = run([sys.executable, ARGS.generator, "--check", "--lua", ARGS.lua], 60)
         self.assertEqual(done.returncode, 0, done.stderr.decode())
 
+    def test_a_command_id_changed_in_the_component_is_found(self):
+        # The command tables come from the frame classes: an acknowledgement id that moves in
+        # the component makes the check fail until the dissector is generated again.
+        source = open(os.path.join(ARGS.root, "protocol", "TvpCommandAck.h")).read()
+        moved = source.replace("SET_TIME_STAMP = 8,", "SET_TIME_STAMP = 9,")
+        self.assertNotEqual(moved, source)
+        path = os.path.join(ARGS.work, "TvpCommandAck.h")
+        with open(path, "w") as f:
+            f.write(moved)
+        done = run([sys.executable, ARGS.generator, "--check", "--lua", ARGS.lua, "--acks", path],
+                   60)
+        self.assertEqual(done.returncode, 1, done.stdout.decode())
+        self.assertIn("command tables", done.stderr.decode())
+
     def test_every_probe_id_named_as_the_component_names_it(self):
         # Every value of every catalogue item (probe ids, Phy values, capability bits), the
         # Phy gate, the simulated Phy reports and ids outside the catalogue, as probes and as
