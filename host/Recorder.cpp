@@ -12,20 +12,9 @@ namespace host {
 
 namespace {
 
-constexpr unsigned char kDataIdProbeInject = vela::TvpLayout::kDataIdProbeInject;
 constexpr unsigned char kDataIdError = vela::TvpLayout::kDataIdError;
 constexpr std::size_t kProbeFixedSize = vela::TvpLayout::kProbeFixedSize;
 constexpr std::size_t kHeaderSize = vela::TvpLayout::kHeaderSize;
-
-// The data id: the top bits of the header word, whose last byte is the frame's fourth.
-unsigned char dataIdOf(const unsigned char* bytes) {
-    return static_cast<unsigned char>((core::readU4(bytes) >> vela::TvpLayout::kDataIdShift) &
-                                      vela::TvpLayout::kFieldMask);
-}
-
-std::uint16_t u16(const unsigned char* p) {
-    return static_cast<std::uint16_t>(p[0] | p[1] << 8);
-}
 
 }  // namespace
 
@@ -110,19 +99,18 @@ void Recorder::countTvp(const unsigned char* bytes, std::size_t length, CaptureR
         ++m_figures.otherFrames;
         return;
     }
-    const unsigned char dataId = dataIdOf(bytes);
+    const auto dataId = vela::TvpLayout::dataId(bytes);
     if (dataId == kDataIdError) {
         ++m_figures.errorFrames;
         return;
     }
     // A probe report: probe/inject id 0 after the header, then time stamp, sequence number and
     // probe id.
-    if (dataId != kDataIdProbeInject || length < kProbeFixedSize ||
-        bytes[vela::TvpLayout::kProbeInjectIdOffset] != 0) {
+    if (!vela::TvpLayout::isProbe(bytes, static_cast<std::uint32_t>(length))) {
         ++m_figures.otherFrames;
         return;
     }
-    const std::uint16_t probeId = u16(bytes + vela::TvpLayout::kProbeIdOffset);
+    const std::uint16_t probeId = vela::TvpLayout::probeId(bytes);
     if (!m_lastProbeCount || probeId != m_lastProbeId) {
         m_lastProbeCount = &m_figures.probeFrames[probeId];
         m_lastProbeId = probeId;
