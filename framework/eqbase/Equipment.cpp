@@ -10,11 +10,10 @@ Equipment::Equipment(const std::string& name)
     : m_name(name), m_worker(new core::SyncObjectMgr("EquipmentThread", 0)) {
     m_worker->attachBegin(core::BoolCallBack(this, &Equipment::beginThread));
     m_worker->attachEnd(core::BoolCallBack(this, &Equipment::endThread));
+    bindWorker(m_worker);
 }
 
-Equipment::~Equipment() {
-    m_worker->stop(INFINITE);
-}
+Equipment::~Equipment() = default;
 
 bool Equipment::startWorkThread() {
     return m_worker->start(5000);

@@ -8,13 +8,16 @@
 #include "framework/core/Property.h"
 #include "framework/core/ServiceChannel.h"
 #include "framework/core/SyncObjectMgr.h"
+#include "framework/core/WorkerBound.h"
 #include "framework/dsrc/DataSourceSink.h"
 #include "framework/eqbase/Channel.h"
 #include "framework/equip/EquipmentInfo.h"
 
 namespace eqbase {
 
-class Equipment : public core::RCObject {
+// Its last release ends its worker (core::WorkerBound); its owner may end it earlier with
+// stopWorkThread.
+class Equipment : public core::WorkerBound {
   public:
     using ChannelMap = std::map<GUID, core::RCPtr<Channel>>;
     using Identity = core::PropertyNode::Identity;
