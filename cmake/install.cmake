@@ -2,6 +2,8 @@
 # against, and the Debian package (cpack, `make deb`).
 #
 #   bin/vela-host                                  the command-line host
+#   lib[/<triplet>]/wireshark/extcap/vela-extcap   the capture program, in Wireshark's global
+#                                                  extcap folder
 #   lib[/<triplet>]/libvela_{platform,framework,sim}.so*  the shared libraries hosts link
 #   lib[/<triplet>]/vela/libvela.so                the plug-in, loaded with dlopen
 #   lib[/<triplet>]/cmake/Vela/                    find_package(Vela): Vela::platform,
@@ -22,6 +24,7 @@ install(TARGETS vela_platform vela_framework vela_sim
     LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
 install(TARGETS vela EXPORT VelaTargets LIBRARY DESTINATION ${VELA_INSTALL_PLUGINDIR})
 install(TARGETS vela-host RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS vela-extcap RUNTIME DESTINATION ${VELA_INSTALL_EXTCAPDIR})
 
 # The headers a host needs: the framework's interfaces and the platform layer beneath them, the
 # component's entry points and class identities, and the simulated service for hosts that run
@@ -67,7 +70,8 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Vela phone component, its framework and t
 set(CPACK_PACKAGE_DESCRIPTION "The Vela component (a plug-in that radio-measurement hosts load to work with phones of the
 Vela chipset platform), the framework and platform libraries it runs on, a simulated
 debug-multiplexer service, the vela-host command-line host, headers, CMake and
-pkg-config files for building hosts, and a Wireshark dissector for its captures.")
+pkg-config files for building hosts, a Wireshark dissector for its captures and
+vela-extcap, which shows the phones as live capture interfaces in Wireshark.")
 set(CPACK_PACKAGING_INSTALL_PREFIX ${CMAKE_INSTALL_PREFIX})
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION science)

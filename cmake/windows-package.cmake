@@ -2,6 +2,8 @@
 # folder runs where it is unpacked:
 #
 #   vela-host.exe, vela.dll                        the command-line host and the plug-in
+#   vela-extcap.exe, install-extcap.cmd            the capture program of Wireshark, and what
+#                                                  copies it into Wireshark's extcap folder
 #   libvela_platform.dll, libvela_framework.dll,   the libraries the host and the plug-in share
 #   libvela_sim.dll                                (one copy of the process-wide registries)
 #   libstdc++-6.dll, libgcc_s_seh-1.dll,           the compiler's runtime, one copy for every
@@ -19,7 +21,7 @@ set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
 
 # The programs and DLLs (the import libraries of the DLLs are for building hosts, not in the
 # package).
-install(TARGETS vela-host vela vela_platform vela_framework vela_sim
+install(TARGETS vela-host vela-extcap vela vela_platform vela_framework vela_sim
     RUNTIME DESTINATION . LIBRARY DESTINATION .
     ARCHIVE DESTINATION lib COMPONENT import-libraries EXCLUDE_FROM_ALL)
 
@@ -41,8 +43,11 @@ endforeach()
 
 configure_file(${CMAKE_SOURCE_DIR}/docs/INSTALL-windows.txt ${CMAKE_BINARY_DIR}/INSTALL.txt
     @ONLY NEWLINE_STYLE CRLF)
+configure_file(${CMAKE_SOURCE_DIR}/docs/install-extcap.cmd ${CMAKE_BINARY_DIR}/install-extcap.cmd
+    @ONLY NEWLINE_STYLE CRLF)
 install(FILES ${CMAKE_BINARY_DIR}/INSTALL.txt ${CMAKE_SOURCE_DIR}/README.md
-    ${CMAKE_SOURCE_DIR}/tools/wireshark/vela.lua DESTINATION .)
+    ${CMAKE_SOURCE_DIR}/tools/wireshark/vela.lua ${CMAKE_BINARY_DIR}/install-extcap.cmd
+    DESTINATION .)
 
 set(CPACK_GENERATOR ZIP)
 set(CPACK_PACKAGE_NAME vela)

@@ -10,7 +10,8 @@ PrintServerChannel::~PrintServerChannel() = default;
 
 void PrintServerChannel::onDataFromUE(const core::RCPtr<core::Data>& block) {
     core::RCPtr<dsrc::DataSourceFrame> frame(new PrintServerFrame(block));
-    if (getChannelActiveState() == dsrc::CHANNEL_STATE_ACTIVATING) setChannelActiveState(dsrc::CHANNEL_STATE_ACTIVE);
+    if (getChannelActiveState() == dsrc::CHANNEL_STATE_ACTIVATING)
+        setChannelActiveState(dsrc::CHANNEL_STATE_ACTIVE);
     sendDataSourceFrame(frame);
 }
 

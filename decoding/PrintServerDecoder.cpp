@@ -4,9 +4,12 @@
 
 namespace vela {
 
-PrintServerDecoder::PrintServerDecoder() : m_spCounter(core::ByteCounter::instance("VelaMeasBytes.log")) {}
+PrintServerDecoder::PrintServerDecoder()
+    : m_spCounter(core::ByteCounter::instance("VelaMeasBytes.log")) {}
 
-PrintServerDecoder::~PrintServerDecoder() { m_spCounter.reset(); }
+PrintServerDecoder::~PrintServerDecoder() {
+    m_spCounter.reset();
+}
 
 void PrintServerDecoder::onData(core::RCObject* object) {
     if (auto* frame = dynamic_cast<dsrc::DataSourceFrame*>(object))

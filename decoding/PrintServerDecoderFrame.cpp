@@ -15,7 +15,8 @@ const core::RCPtr<core::Data>& key() {
 bool addLine(IEEInformationElements* elements, std::uint16_t& identity, const std::string& line,
              std::int32_t& result) {
     ATL::CComObject<EEInformationElement>* element = nullptr;
-    if (FAILED(ATL::CComObject<EEInformationElement>::CreateInstance(&element))) return false;
+    if (FAILED(ATL::CComObject<EEInformationElement>::CreateInstance(&element)))
+        return false;
     element->AddRef();
     element->SetInfo(identity, _bstr_t("Info"), _bstr_t("PrintServerChannel Info"));
     ++identity;
@@ -23,8 +24,10 @@ bool addLine(IEEInformationElements* elements, std::uint16_t& identity, const st
     element->SetValue(value);
     SysFreeString(value);
     VARIANT_BOOL added = VARIANT_FALSE;
-    if (elements) elements->Add(element, &added);
-    if (added != VARIANT_FALSE) ++result;
+    if (elements)
+        elements->Add(element, &added);
+    if (added != VARIANT_FALSE)
+        ++result;
     element->Release();
     return true;
 }
@@ -36,11 +39,15 @@ static const bool g_keyMade = (key(), true);
 
 PrintServerDecoderFrame::~PrintServerDecoderFrame() = default;
 
-core::RCPtr<core::Data> PrintServerDecoderFrame::getKey() const { return key(); }
+core::RCPtr<core::Data> PrintServerDecoderFrame::getKey() const {
+    return key();
+}
 
-std::int32_t PrintServerDecoderFrame::decode(IEEInformationElements* elements, const core::RCPtr<core::Data>& data) {
+std::int32_t PrintServerDecoderFrame::decode(IEEInformationElements* elements,
+                                             const core::RCPtr<core::Data>& data) {
     std::int32_t result = dsrc::DecoderFrame::decode(elements, data);
-    if (!data || data->empty()) return result;
+    if (!data || data->empty())
+        return result;
     std::string text(reinterpret_cast<const char*>(data->getInternalData()), data->size());
     std::size_t pos = text[0] == '\n' ? 1 : 0;
     std::uint16_t identity = 100;
@@ -48,7 +55,8 @@ std::int32_t PrintServerDecoderFrame::decode(IEEInformationElements* elements, c
     for (std::size_t lf; made && (lf = text.find('\n', pos)) != std::string::npos; pos = lf + 1)
         made = addLine(elements, identity, text.substr(pos, lf - pos), result);
     // Text after the last line feed, or all that is left after an element could not be made.
-    if (pos < text.size()) addLine(elements, identity, text.substr(pos), result);
+    if (pos < text.size())
+        addLine(elements, identity, text.substr(pos), result);
     return result;
 }
 

@@ -15,7 +15,8 @@ class PrintServerDecoderFrame : public dsrc::DecoderFrame {
     // data: the frame's text bytes. Adds one element per line (identities from 100, a
     // leading line feed dropped, text after the last line feed one more element) and returns
     // the base result plus the number of elements the collection took.
-    std::int32_t decode(IEEInformationElements* elements, const core::RCPtr<core::Data>& data) override;
+    std::int32_t decode(IEEInformationElements* elements,
+                        const core::RCPtr<core::Data>& data) override;
     // "PSDF".
     core::RCPtr<core::Data> getKey() const override;
 };

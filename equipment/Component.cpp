@@ -15,6 +15,7 @@
 #include "framework/eqbase/Equipment.h"
 #include "framework/eqbase/EquipmentDetector.h"
 #include "platform/win32/Export.h"
+#include "platform/win32/Library.h"
 #include "protocol/CommonControl.h"
 #include "protocol/TvpTestCodeArgument.h"
 #include "protocol/TvpTestCodeArguments.h"
@@ -77,13 +78,12 @@ struct Registrations {
         eqbase::EquipmentDetector::unRegisterClass(kDetectorKey, 0);
         eqbase::CLSIDToEquipment::instance().removeItem(CLSID_VelaComponent);
         core::Object::unRegisterClass("EEVelaEquipment");
-#ifndef _WIN32
         // No worker that ended on its own still runs the library's code once it is gone.
         // The last component release did this already; workers released after it are waited
-        // for here. Not on Windows: the loader lock held while a DLL unloads keeps a thread
-        // from ending, so a wait there never returns.
-        core::SyncObjectMgr::joinEndedWorkers();
-#endif
+        // for here. Not where the loader lock held while a library unloads keeps a thread
+        // from ending (Windows): a wait there never returns.
+        if (platform::threadsEndWhileUnloading())
+            core::SyncObjectMgr::joinEndedWorkers();
     }
 } g_registrations;
 

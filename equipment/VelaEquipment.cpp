@@ -57,7 +57,7 @@ RCPtr<eqbase::Channel> VelaEquipment::createChannel(
 
 void VelaEquipment::detachFromMultiplexer() {
     if (m_spDebugMux && !m_attachedPort.empty())
-        m_spDebugMux->detachEquipment(m_attachedPort);
+        m_spDebugMux->detachEquipment(m_attachedPort, this);
     m_attachedPort.clear();
 }
 

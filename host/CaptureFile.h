@@ -1,6 +1,15 @@
-// Capture files of recorded sessions: classic pcap with a user link type, one packet per
-// data-source frame. Each packet holds a fixed record header and then the frame's bytes as
-// the component delivered them (TVP bytes, or print-server text).
+// Capture files of recorded sessions: one packet per data-source frame, each a fixed record
+// header and then the frame's bytes as the component delivered them (TVP bytes, or print-server
+// text). Two file formats carry them, with link type 147 (DLT_USER0):
+//
+// - pcapng (the default): a section header block naming the application and the system, one
+//   interface description block per phone (its port, its model family, what it reports of
+//   itself), an enhanced packet block per record (interface = the phone, the direction in
+//   epb_flags, reports lost just before it in epb_dropcount, comments where a fault or a
+//   comeback happened), and at the end of a file an interface statistics block per phone
+//   (records received, reports lost, comments that found no later record).
+// - classic pcap, little-endian with microsecond stamps (a file with nanosecond stamps, or of
+//   the other byte order, is read too).
 //
 // Record header, little-endian, 20 bytes:
 //   0  u8  format version (1)
@@ -12,27 +21,22 @@
 //   16 u32 length of the frame bytes that follow
 #pragma once
 
-#include <chrono>
 #include <cstdint>
-#include <functional>
-#include <memory>
 #include <string>
 #include <vector>
 
 namespace host {
 
-// The file: the classic capture format, little-endian, microsecond stamps (a file with
-// nanosecond stamps, or of the other byte order, is read too). Its header is 24 bytes; each
-// packet has a 16-byte header (seconds, microseconds, captured and original length) before
-// its bytes.
 // DLT_USER0: a link type for private use.
 constexpr int kCaptureLinkType = 147;
 // A whole TVP frame (up to 131071 bytes) and the record header.
 constexpr std::uint32_t kCaptureSnapLength = 262144;
-constexpr std::size_t kFileHeaderSize = 24;
-constexpr std::size_t kPacketHeaderSize = 16;
+constexpr std::size_t kFileHeaderSize = 24;    // classic pcap
+constexpr std::size_t kPacketHeaderSize = 16;  // classic pcap
 constexpr std::size_t kRecordHeaderSize = 20;
 constexpr std::uint8_t kCaptureVersion = 1;
+
+enum class CaptureFormat { Pcapng, Pcap };
 
 struct CaptureRecord {
     std::uint8_t channelType = 0;
@@ -41,6 +45,34 @@ struct CaptureRecord {
     std::uint32_t recordNumber = 0;
     std::uint64_t timeMicros = 0;
     std::vector<unsigned char> bytes;
+    // pcapng only: reports of the phone lost just before this one (0: none, or not known), and
+    // comments on what happened before it.
+    std::uint64_t dropCount = 0;
+    std::vector<std::string> comments;
+};
+
+// What a pcapng section says of where it was made.
+struct CaptureSection {
+    std::string application;  // shb_userappl: "vela-host 0.1.0"
+    std::string os;           // shb_os
+    std::string hardware;     // shb_hardware
+};
+
+// A phone as a pcapng interface.
+struct CaptureInterface {
+    std::string name;         // if_name: the phone's port, "COM5"
+    std::string description;  // if_description: "Vela phone (simulated) 1, model family 1"
+    std::string hardware;     // if_hardware: what the phone reports of itself
+};
+
+// What a pcapng interface statistics block says of a phone at the end of a file.
+struct CaptureStatistics {
+    std::uint32_t interfaceId = 0;
+    std::uint64_t timeMicros = 0;
+    std::uint64_t startMicros = 0;  // when the capture began, 0 when not said
+    std::uint64_t received = 0;     // records of the phone offered to the capture
+    std::uint64_t dropped = 0;      // reports of the phone lost, as far as known
+    std::vector<std::string> comments;
 };
 
 // Encodes a record as the bytes of one packet.
@@ -48,83 +80,20 @@ std::vector<unsigned char> encodeRecord(const CaptureRecord& record);
 // Decodes one packet; false (and an explanation) when it is not a record of this format.
 bool decodeRecord(const unsigned char* packet, std::size_t length, CaptureRecord& record,
                   std::string* error = nullptr);
-// The file header, and a record as it stands in the file (packet header, then the packet).
+
+// Classic pcap: the file header, and a record as it stands in the file (packet header, then
+// the packet).
 std::vector<unsigned char> encodeFileHeader();
 void appendPacket(std::vector<unsigned char>& out, const CaptureRecord& record);
 
-// Writes a capture file. Records are buffered and written out in whole records at most
-// kFlushInterval after they were taken (by the write that finds the interval passed, or by
-// flushIfDue from the owner's own wake-ups), so that a process that dies abruptly leaves a
-// readable file that lacks at most the last interval.
-//
-// Every write, flush and the close are checked. The first failure ends the recording: the
-// writer takes no more records, cuts the file back to the last whole record (for a regular
-// file) and keeps the reason; getRecordCount() then tells how many records the file holds. A
-// file that is deleted while it is written (its folder removed, say) is a failure too: its
-// records go with it when the writer closes it.
-class CaptureWriter {
-  public:
-    static constexpr std::chrono::milliseconds kFlushInterval{1000};
+// pcapng: the blocks as they stand in the file.
+std::vector<unsigned char> encodeSectionHeader(const CaptureSection& section);
+std::vector<unsigned char> encodeInterface(const CaptureInterface& phone);
+// An enhanced packet block of the record, on the interface of its equipment number.
+void appendRecordBlock(std::vector<unsigned char>& out, const CaptureRecord& record);
+std::vector<unsigned char> encodeStatistics(const CaptureStatistics& statistics);
 
-    CaptureWriter();
-    ~CaptureWriter();
-    CaptureWriter(const CaptureWriter&) = delete;
-    CaptureWriter& operator=(const CaptureWriter&) = delete;
-
-    // Creates the file and writes its header out at once: a file that cannot take it (a full
-    // device) fails here.
-    bool open(const std::string& path, std::string* error = nullptr);
-    // Appends one record; safe from several threads at once. False once the recording failed
-    // or the writer is closed.
-    bool write(const CaptureRecord& record);
-    // Writes out what is buffered; false when that fails or the recording failed before.
-    bool flush();
-    // Flushes when kFlushInterval has passed since the last flush and records are waiting.
-    bool flushIfDue();
-    // When flushIfDue will next have work (far in the future when nothing waits).
-    std::chrono::steady_clock::time_point nextFlushDue() const;
-    // Flushes, syncs and closes; false when any of it fails (the reason in failure()). The
-    // file is complete and readable afterwards.
-    bool close();
-    bool isOpen() const;
-    // Records taken; after a failure, the records the file holds.
-    std::uint64_t getRecordCount() const;
-    // Records offered to write(), taken or not.
-    std::uint64_t getOfferedCount() const;
-    // Records taken when the recording failed: those the file holds, or those lost with a
-    // deleted file.
-    std::uint64_t getFailedAfterCount() const;
-    // The first failure's reason, empty while there was none.
-    std::string failure() const;
-    bool failed() const;
-    // Called once, on the thread that met the first failure, outside the writer's lock.
-    void setFailureHandler(std::function<void()> handler);
-
-  private:
-    struct State;
-    std::unique_ptr<State> m_state;
-};
-
-class CaptureReader {
-  public:
-    CaptureReader();
-    ~CaptureReader();
-    CaptureReader(const CaptureReader&) = delete;
-    CaptureReader& operator=(const CaptureReader&) = delete;
-
-    bool open(const std::string& path, std::string* error = nullptr);
-    // The next record: 1 read, 0 end of file, -1 a packet that is not a record or a file that
-    // cannot be read on (error says why; after a read error the next call gives 0).
-    int next(CaptureRecord& record, std::string* error = nullptr);
-    // True once a read error ended the file early (cut short or damaged): what follows, if
-    // anything, could not be read.
-    bool endedEarly() const { return m_endedEarly; }
-    void close();
-
-  private:
-    struct State;
-    std::unique_ptr<State> m_state;
-    bool m_endedEarly = false;
-};
+// The bytes a record takes in a file of the format.
+std::size_t recordFileSize(CaptureFormat format, const CaptureRecord& record);
 
 }  // namespace host

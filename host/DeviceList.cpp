@@ -6,6 +6,7 @@
 #include "framework/dsrc/DataSourceInfo.h"
 #include "framework/equip/EquipmentInfo.h"
 #include "host/ComponentEquipment.h"
+#include "host/JsonWriter.h"
 #include "host/Plugin.h"
 
 namespace host {
@@ -90,6 +91,52 @@ void printDevices(const UsbScan& scan, std::ostream& out) {
         printDevice(*device, out);
 }
 
+void printDevicesJson(const UsbScan& scan, std::ostream& out) {
+    JsonWriter json;
+    json.beginObject();
+    json.key("looked").value(scan.looked);
+    json.key("devices").beginArray();
+    for (const auto& device : scan.devices) {
+        json.beginObject();
+        json.key("vendor_id").value(device->vendorId);
+        json.key("product_id").value(device->productId);
+        json.key("vendor").value(device->vendor);
+        json.key("product").value(device->product);
+        json.key("serial").value(device->serialNumber);
+        json.key("ports").beginArray();
+        for (const auto& port : device->ports)
+            json.beginObject()
+                .key("port")
+                .value(port.portName)
+                .key("role")
+                .value(port.role)
+                .endObject();
+        json.endArray();
+        json.key("phone");
+        const auto info = ComponentEquipment::describe(*device);
+        if (!info || !info->getChannelInfo(dsrc::CHANNEL_TYPE_TVP)) {
+            json.null();
+        } else {
+            json.beginObject();
+            json.key("family").value(familyName(info->getClassIdentity()));
+            json.key("channels").beginArray();
+            for (const auto& channel : info->getChannelInfos()) {
+                json.beginObject().key("type").value(channelName(channel->getChannelType()));
+                auto* port = dynamic_cast<equip::EquipmentChannelInfo*>(channel.get());
+                if (port && !port->getPortName().empty())
+                    json.key("port").value(port->getPortName());
+                json.endObject();
+            }
+            json.endArray();
+            json.endObject();
+        }
+        json.endObject();
+    }
+    json.endArray();
+    json.endObject();
+    out << json.text() << '\n';
+}
+
 int listDevices(const Options& options, std::ostream& out, std::ostream& error) {
     ATL::CAtlModule module;
     Plugin plugin;
@@ -105,7 +152,10 @@ int listDevices(const Options& options, std::ostream& out, std::ostream& error) 
         error << "vela-host: cannot look for USB serial devices: " << scan.error << '\n';
         return 1;
     }
-    printDevices(scan, out);
+    if (options.json)
+        printDevicesJson(scan, out);
+    else
+        printDevices(scan, out);
     return 0;
 }
 

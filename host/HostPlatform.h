@@ -1,10 +1,12 @@
 // What the host does differently on Linux and on Windows: the flags that end its waits, the
 // handlers of Ctrl-C and of the end of the console, whether its status goes to a terminal,
-// and the simulated phone's AT port. One backend file per side:
-// HostPlatform_posix.cpp and HostPlatform_windows.cpp.
+// the simulated phone's AT port and where a build tree keeps the plug-in. One backend file per
+// side: HostPlatform_posix.cpp and HostPlatform_windows.cpp.
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -41,6 +43,24 @@ void installStopHandlers();
 // console waits for that, so that the recording is complete before the process goes).
 void sessionEnded();
 bool statusIsTerminal();
+
+// The system, for the capture's section header: "Linux 6.1.0-18-amd64 x86_64", "Windows 10.0.19045
+// x64".
+std::string systemDescription();
+
+// Whether standard output is a terminal (a capture is not written to one).
+bool standardOutputIsTerminal();
+
+// Whether the simulated service can run in a process of its own (a COM local server, as the
+// phone platform's service does): on Windows.
+bool simulatedServiceProcessSupported();
+
+// The process's standard input, in binary mode (a capture read from a pipe).
+std::FILE* standardInput();
+
+// Where a build tree keeps the plug-in, given the folder of the program: lib/ beside bin/ on
+// Linux; on Windows the program's own folder, where the system looks for the DLLs it needs too.
+std::filesystem::path buildTreePluginFolder(const std::filesystem::path& programFolder);
 
 // The simulated phone's AT port: a port that the component reaches as COM<number>, with the
 // phone at its other end, or the reason why there is none.

@@ -2,6 +2,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
+#include <sys/utsname.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -81,6 +82,29 @@ void sessionEnded() {}
 
 bool statusIsTerminal() {
     return ::isatty(STDERR_FILENO) != 0;
+}
+
+std::string systemDescription() {
+    utsname name{};
+    if (::uname(&name) != 0)
+        return "Linux";
+    return std::string(name.sysname) + ' ' + name.release + ' ' + name.machine;
+}
+
+bool standardOutputIsTerminal() {
+    return ::isatty(STDOUT_FILENO) != 0;
+}
+
+bool simulatedServiceProcessSupported() {
+    return false;
+}
+
+std::FILE* standardInput() {
+    return stdin;
+}
+
+std::filesystem::path buildTreePluginFolder(const std::filesystem::path& programFolder) {
+    return programFolder.parent_path() / "lib";
 }
 
 SimAtPort::~SimAtPort() {

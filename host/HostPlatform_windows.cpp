@@ -1,3 +1,5 @@
+#include <fcntl.h>
+#include <io.h>
 #include <windows.h>
 
 #include <psapi.h>
@@ -103,6 +105,48 @@ bool statusIsTerminal() {
     if (err == INVALID_HANDLE_VALUE || !GetConsoleMode(err, &mode))
         return false;
     return SetConsoleMode(err, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
+}
+
+std::string systemDescription() {
+    // The version the system reports of itself, not the one it shows a program without a
+    // manifest.
+    using RtlGetVersion = LONG(WINAPI*)(OSVERSIONINFOW*);
+    OSVERSIONINFOW version{};
+    version.dwOSVersionInfoSize = sizeof version;
+    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    auto get = ntdll ? reinterpret_cast<RtlGetVersion>(
+                           reinterpret_cast<void*>(GetProcAddress(ntdll, "RtlGetVersion")))
+                     : nullptr;
+    std::string text = "Windows";
+    if (get && get(&version) == 0)
+        text += ' ' + std::to_string(version.dwMajorVersion) + '.' +
+                std::to_string(version.dwMinorVersion) + '.' +
+                std::to_string(version.dwBuildNumber);
+    SYSTEM_INFO system{};
+    GetNativeSystemInfo(&system);
+    if (system.wProcessorArchitecture == PROCESSOR_ARCHITECTURE_AMD64)
+        text += " x64";
+    else if (system.wProcessorArchitecture == PROCESSOR_ARCHITECTURE_ARM64)
+        text += " ARM64";
+    return text;
+}
+
+bool standardOutputIsTerminal() {
+    DWORD mode = 0;
+    return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
+}
+
+bool simulatedServiceProcessSupported() {
+    return true;
+}
+
+std::FILE* standardInput() {
+    _setmode(_fileno(stdin), _O_BINARY);
+    return stdin;
+}
+
+std::filesystem::path buildTreePluginFolder(const std::filesystem::path& programFolder) {
+    return programFolder;
 }
 
 SimAtPort::~SimAtPort() = default;

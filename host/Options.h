@@ -1,4 +1,5 @@
-// The command line of vela-host.
+// The command line of vela-host: what it asks for. OptionTable.cpp describes every option and
+// sets these fields; parseOptions reads a command line with it.
 #pragma once
 
 #include <cstddef>
@@ -7,10 +8,20 @@
 #include <string>
 #include <vector>
 
+#include "host/CaptureFile.h"
+#include "host/FileSeries.h"
+
 namespace host {
 
 struct Options {
-    enum class Command { Run, Replay, ListProbes, ListDevices, Help } command = Command::Help;
+    enum class Command {
+        Run,
+        Replay,
+        ListProbes,
+        ListDevices,
+        Help,
+        Version
+    } command = Command::Help;
 
     // run
     int simPhones = 0;                // simulated phones to run (0: the phones found on USB)
@@ -37,13 +48,32 @@ struct Options {
     double killServiceAfter = 0;  // with simServer: the service's process is killed this long
                                   // after the session is up (and again after it came back)
     bool reportMemory = false;    // the process's memory after warm-up and at the end
+    // The first option of the simulated phones given (they are vela-mux-sim's with simServer).
+    std::string firstPhoneOption;
+    std::string phonePort;  // only the phone on USB whose TVP port this is
+    CaptureFormat captureFormat = CaptureFormat::Pcapng;
+    Rotation rotation;             // -b: a series of capture files
+    std::uint64_t frameLimit = 0;  // -c: > 0, stop after this many frames
+    bool jsonStatus = false;       // --jsonl: a status object per second per phone on stdout
+    // Only failures are told, not the summary (a capture program under Wireshark, whose
+    // standard error shows as an error).
+    bool quiet = false;
+    // The capture goes into a fifo that the caller made (a capture program's --fifo): one that
+    // cannot be opened is a bad argument (exit 2).
+    bool recordIsFifo = false;
+    std::string program = "vela-host";  // the name its messages begin with
 
     // replay
-    std::string replayFile;
+    std::string replayFile;  // "-": standard input
+    bool jsonLines = false;  // --format jsonl: one JSON object per record
+
+    // probes, devices
+    bool json = false;  // --json: one JSON document
 };
 
 // Parses the arguments after the program name. False with a message for bad input.
 bool parseOptions(const std::vector<std::string>& args, Options& options, std::string& error);
+// The text of --help.
 std::string usage();
 
 }  // namespace host

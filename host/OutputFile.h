@@ -17,8 +17,11 @@ class OutputFile {
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
 
-    // Creates the file, or empties one that exists.
+    // Creates the file, or empties one that exists; a fifo or a named pipe that exists is
+    // opened for writing (on Linux the open waits for its reader).
     int create(const std::string& path);
+    // The process's standard output, in binary mode; closed by close() like a file.
+    int openStandardOutput();
     // Writes all the bytes; `written` tells how many the file took before an error.
     int write(const void* data, std::size_t length, std::size_t& written);
     // Cuts the file back to `size` bytes (a regular file only).
@@ -34,7 +37,12 @@ class OutputFile {
     // the close.
     bool isDeleted() const;
 
+    // True when a pipe's reader is known to have gone (a write would fail); a file is never.
+    bool readerClosed() const;
+
     static std::string describe(int error);
+    // True when the error of a write means that the reader of a pipe went away.
+    static bool isReaderGone(int error);
 
   private:
     static constexpr std::intptr_t kClosed = -1;

@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -27,6 +28,16 @@ int OutputFile::create(const std::string& path) {
     struct stat st {};
     m_regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
     m_handle = fd;
+    return 0;
+}
+
+int OutputFile::openStandardOutput() {
+    close();
+    struct stat st {};
+    if (::fstat(STDOUT_FILENO, &st) != 0)
+        return errno;
+    m_regular = S_ISREG(st.st_mode);
+    m_handle = STDOUT_FILENO;
     return 0;
 }
 
@@ -75,6 +86,18 @@ bool OutputFile::isDeleted() const {
     // is closed.
     struct stat st {};
     return m_regular && ::fstat(fdOf(m_handle), &st) == 0 && st.st_nlink == 0;
+}
+
+bool OutputFile::readerClosed() const {
+    if (!isOpen() || m_regular)
+        return false;
+    // The write end of a pipe whose reader is gone polls as an error.
+    pollfd p{fdOf(m_handle), POLLOUT, 0};
+    return ::poll(&p, 1, 0) > 0 && (p.revents & POLLERR) != 0;
+}
+
+bool OutputFile::isReaderGone(int error) {
+    return error == EPIPE;
 }
 
 std::string OutputFile::describe(int error) {

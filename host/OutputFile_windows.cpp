@@ -1,5 +1,8 @@
+#include <fcntl.h>
+#include <io.h>
 #include <windows.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -31,13 +34,28 @@ OutputFile::~OutputFile() {
 int OutputFile::create(const std::string& path) {
     close();
     // Readers may look at the file while it is written; nobody may delete or rename it
-    // meanwhile, so that the recording cannot vanish under the writer.
+    // meanwhile, so that the recording cannot vanish under the writer. A named pipe (the fifo
+    // of a capture program) exists already and is only opened.
+    const bool pipe = path.rfind("\\\\.\\pipe\\", 0) == 0;
     HANDLE file = CreateFileW(widePath(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+                              pipe ? OPEN_EXISTING : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return static_cast<int>(GetLastError());
     m_regular = GetFileType(file) == FILE_TYPE_DISK;
     m_handle = reinterpret_cast<std::intptr_t>(file);
+    return 0;
+}
+
+int OutputFile::openStandardOutput() {
+    close();
+    // The C runtime's stream too, so that no line end is ever translated on it.
+    std::fflush(stdout);
+    _setmode(_fileno(stdout), _O_BINARY);
+    HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    if (out == INVALID_HANDLE_VALUE || out == nullptr)
+        return out ? static_cast<int>(GetLastError()) : ERROR_INVALID_HANDLE;
+    m_regular = GetFileType(out) == FILE_TYPE_DISK;
+    m_handle = reinterpret_cast<std::intptr_t>(out);
     return 0;
 }
 
@@ -88,6 +106,16 @@ int OutputFile::close() {
 bool OutputFile::isDeleted() const {
     // The file is opened without FILE_SHARE_DELETE: it cannot lose its name while it is open.
     return false;
+}
+
+bool OutputFile::readerClosed() const {
+    // A pipe's reader is found gone by the next write.
+    return false;
+}
+
+bool OutputFile::isReaderGone(int error) {
+    return error == ERROR_NO_DATA || error == ERROR_BROKEN_PIPE ||
+           error == ERROR_PIPE_NOT_CONNECTED;
 }
 
 std::string OutputFile::describe(int error) {

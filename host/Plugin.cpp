@@ -2,6 +2,7 @@
 
 #include <filesystem>
 
+#include "host/HostPlatform.h"
 #include "platform/win32/Library.h"
 
 namespace host {
@@ -19,22 +20,19 @@ std::string Plugin::defaultPath() {
     std::filesystem::path program =
         self.empty() ? std::filesystem::path("vela-host") : std::filesystem::path(self);
     const auto folder = program.parent_path();
-#ifdef VELA_INSTALLED_PLUGIN
-    // An installed program: the plug-in folder relative to the program's folder, so that an
-    // installed tree works wherever it was unpacked.
-    const auto installed = (folder / VELA_INSTALLED_PLUGIN).lexically_normal();
-    std::error_code error;
-    if (std::filesystem::exists(installed, error))
-        return installed.string();
+#if defined(VELA_INSTALLED_PLUGIN) && defined(VELA_EXTCAP_INSTALLED_PLUGIN)
+    // An installed program (in bin/, or the capture program in Wireshark's extcap folder): the
+    // plug-in folder relative to the program's folder, so that an installed tree works wherever
+    // it was unpacked.
+    for (const char* relative : {VELA_INSTALLED_PLUGIN, VELA_EXTCAP_INSTALLED_PLUGIN}) {
+        const auto installed = (folder / relative).lexically_normal();
+        std::error_code error;
+        if (std::filesystem::exists(installed, error))
+            return installed.string();
+    }
 #endif
-    // The build tree: the plug-in in lib/ on Linux; on Windows next to the program, where the
-    // system looks for the DLLs it needs too.
-    const std::string file = platform::libraryFileName("vela");
-#if defined(_WIN32)
-    return (folder / file).string();
-#else
-    return (folder.parent_path() / "lib" / file).string();
-#endif
+    // The build tree's layout.
+    return (buildTreePluginFolder(folder) / platform::libraryFileName("vela")).string();
 }
 
 bool Plugin::load(const std::string& path, ATL::CAtlModule& module, std::string& error) {

@@ -12,20 +12,9 @@ namespace host {
 
 namespace {
 
-constexpr unsigned char kDataIdProbeInject = vela::TvpLayout::kDataIdProbeInject;
 constexpr unsigned char kDataIdError = vela::TvpLayout::kDataIdError;
 constexpr std::size_t kProbeFixedSize = vela::TvpLayout::kProbeFixedSize;
 constexpr std::size_t kHeaderSize = vela::TvpLayout::kHeaderSize;
-
-// The data id: the top bits of the header word, whose last byte is the frame's fourth.
-unsigned char dataIdOf(const unsigned char* bytes) {
-    return static_cast<unsigned char>((core::readU4(bytes) >> vela::TvpLayout::kDataIdShift) &
-                                      vela::TvpLayout::kFieldMask);
-}
-
-std::uint16_t u16(const unsigned char* p) {
-    return static_cast<std::uint16_t>(p[0] | p[1] << 8);
-}
 
 }  // namespace
 
@@ -35,8 +24,12 @@ std::uint64_t nowMicros() {
         duration_cast<microseconds>(system_clock::now().time_since_epoch()).count());
 }
 
-Recorder::Recorder(std::uint8_t equipment, CaptureWriter* capture, bool checkRunningNumbers)
-    : m_equipment(equipment), m_capture(capture), m_checkRunningNumbers(checkRunningNumbers) {}
+Recorder::Recorder(std::uint8_t equipment, CaptureWriter* capture, bool checkRunningNumbers,
+                   FrameLimit* limit)
+    : m_equipment(equipment),
+      m_capture(capture),
+      m_checkRunningNumbers(checkRunningNumbers),
+      m_limit(limit) {}
 
 void Recorder::setDecoders(const core::RCPtr<dsrc::DataDecoder>& tvp,
                            const core::RCPtr<dsrc::DataDecoder>& print,
@@ -51,6 +44,9 @@ bool Recorder::onDataSourceFrame(const dsrc::DataSourceChannelInfo* channel,
                                  const core::RCPtr<dsrc::DataSourceFrame>& frame) {
     if (!frame)
         return false;
+    // Beyond the run's number of frames nothing is counted or recorded.
+    if (m_limit && !m_limit->take())
+        return true;
     const int type = channel ? channel->getChannelType() : 0;
     // The frames cut from one block arrived together: their channel gives them the block's
     // arrival time, so that the clock is read once per block (and the time does not depend on
@@ -71,9 +67,9 @@ bool Recorder::onDataSourceFrame(const dsrc::DataSourceChannelInfo* channel,
     frame->setTime(time);
     const unsigned char* bytes = frame->getDataSourceFrameData();
     const std::size_t length = frame->getDataSourceFrameDataSize();
-
+    CaptureRecord record;
     if (type == dsrc::CHANNEL_TYPE_TVP) {
-        countTvp(bytes, length);
+        countTvp(bytes, length, record);
         if (m_tvpDecoder)
             m_tvpDecoder->data(frame.get());
     } else if (type == dsrc::CHANNEL_TYPE_PRINT_SERVER) {
@@ -84,7 +80,6 @@ bool Recorder::onDataSourceFrame(const dsrc::DataSourceChannelInfo* channel,
         countPrint(frame);
     }
     if (m_capture) {
-        CaptureRecord record;
         record.channelType = static_cast<std::uint8_t>(type);
         record.direction = 0;
         record.equipment = m_equipment;
@@ -97,26 +92,25 @@ bool Recorder::onDataSourceFrame(const dsrc::DataSourceChannelInfo* channel,
     return true;
 }
 
-void Recorder::countTvp(const unsigned char* bytes, std::size_t length) {
+void Recorder::countTvp(const unsigned char* bytes, std::size_t length, CaptureRecord& record) {
     ++m_figures.tvpFrames;
     m_figures.tvpBytes += length;
     if (length < kHeaderSize) {
         ++m_figures.otherFrames;
         return;
     }
-    const unsigned char dataId = dataIdOf(bytes);
+    const auto dataId = vela::TvpLayout::dataId(bytes);
     if (dataId == kDataIdError) {
         ++m_figures.errorFrames;
         return;
     }
     // A probe report: probe/inject id 0 after the header, then time stamp, sequence number and
     // probe id.
-    if (dataId != kDataIdProbeInject || length < kProbeFixedSize ||
-        bytes[vela::TvpLayout::kProbeInjectIdOffset] != 0) {
+    if (!vela::TvpLayout::isProbe(bytes, static_cast<std::uint32_t>(length))) {
         ++m_figures.otherFrames;
         return;
     }
-    const std::uint16_t probeId = u16(bytes + vela::TvpLayout::kProbeIdOffset);
+    const std::uint16_t probeId = vela::TvpLayout::probeId(bytes);
     if (!m_lastProbeCount || probeId != m_lastProbeId) {
         m_lastProbeCount = &m_figures.probeFrames[probeId];
         m_lastProbeId = probeId;
@@ -129,8 +123,12 @@ void Recorder::countTvp(const unsigned char* bytes, std::size_t length) {
         const std::uint64_t expected = m_lastRunningNumber + 1;
         if (number == 0 && m_lastRunningNumber != 0) {
             ++m_figures.restarts;
+            record.comments.push_back("the phone numbers its reports from 0 again: it restarted");
         } else if (number > expected) {
             m_figures.lostReports += number - expected;
+            record.dropCount = number - expected;
+            record.comments.push_back("reports " + std::to_string(expected) + " to " +
+                                      std::to_string(number - 1) + " of the phone were lost");
             core::ToggleTrace(20, "Recorder: phone %u reports %llu to %llu lost\n",
                               static_cast<unsigned>(m_equipment) + 1,
                               static_cast<unsigned long long>(expected),

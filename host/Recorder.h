@@ -10,14 +10,16 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
 
 #include "framework/dsrc/DataDecoder.h"
 #include "framework/dsrc/DataSourceSink.h"
-#include "host/CaptureFile.h"
+#include "host/CaptureWriter.h"
 
 namespace host {
 
@@ -37,11 +39,34 @@ struct RecorderFigures {
     std::string lastPrintLine;
 };
 
+// How many frames a run takes (-c), shared by the recorders of its phones.
+class FrameLimit {
+  public:
+    FrameLimit(std::uint64_t limit, std::function<void()> onReached)
+        : m_limit(limit), m_onReached(std::move(onReached)) {}
+    // True for each frame within the limit; the frame that reaches it calls onReached.
+    bool take() {
+        const std::uint64_t n = ++m_taken;
+        if (n == m_limit && m_onReached)
+            m_onReached();
+        return n <= m_limit;
+    }
+    bool reached() const { return m_taken.load() >= m_limit; }
+    std::uint64_t limit() const { return m_limit; }
+
+  private:
+    std::atomic<std::uint64_t> m_taken{0};
+    const std::uint64_t m_limit;
+    std::function<void()> m_onReached;
+};
+
 class Recorder : public dsrc::DataSourceSink {
   public:
     // equipment: the phone's number in the capture file's records; capture may be null.
-    // checkRunningNumbers: the phone numbers its reports (the simulated phone does).
-    Recorder(std::uint8_t equipment, CaptureWriter* capture, bool checkRunningNumbers);
+    // checkRunningNumbers: the phone numbers its reports (the simulated phone does). limit:
+    // the frames the run takes, or null.
+    Recorder(std::uint8_t equipment, CaptureWriter* capture, bool checkRunningNumbers,
+             FrameLimit* limit = nullptr);
 
     // The component's decoders for the two streams; either may be empty.
     void setDecoders(const core::RCPtr<dsrc::DataDecoder>& tvp,
@@ -57,12 +82,15 @@ class Recorder : public dsrc::DataSourceSink {
     bool lastRunningNumber(std::uint64_t& number) const;
 
   private:
-    void countTvp(const unsigned char* bytes, std::size_t length);
+    // Counts the frame; the reports lost just before it (by the running numbers), and what
+    // the capture should say of it, are added to `record`.
+    void countTvp(const unsigned char* bytes, std::size_t length, CaptureRecord& record);
     void countPrint(const core::RCPtr<dsrc::DataSourceFrame>& frame);
 
     const std::uint8_t m_equipment;
     CaptureWriter* const m_capture;
     const bool m_checkRunningNumbers;
+    FrameLimit* const m_limit;
     mutable std::mutex m_mutex;
     core::RCPtr<dsrc::DataDecoder> m_tvpDecoder;
     core::RCPtr<dsrc::DataDecoder> m_printDecoder;

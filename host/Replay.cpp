@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <sstream>
 
+#include "host/JsonWriter.h"
 #include "protocol/TvpCommandAck.h"
 #include "protocol/TvpCommandReq.h"
 #include "protocol/TvpIoProtocolFactory.h"
@@ -34,6 +35,17 @@ std::string hex(const unsigned char* bytes, std::size_t length, std::size_t most
     }
     if (length > most)
         text += " ...";
+    return text;
+}
+
+std::string compactHex(const std::vector<unsigned char>& bytes) {
+    static const char digits[] = "0123456789abcdef";
+    std::string text;
+    text.reserve(bytes.size() * 2);
+    for (unsigned char b : bytes) {
+        text += digits[b >> 4];
+        text += digits[b & 15];
+    }
     return text;
 }
 
@@ -71,56 +83,93 @@ const char* ackName(unsigned id) {
     }
 }
 
-std::string describeTvp(const std::vector<unsigned char>& bytes) {
+const char* channelName(std::uint8_t type) {
+    return type == 2 ? "TVP" : type == 5 ? "print server" : nullptr;
+}
+
+}  // namespace
+
+FrameFacts describeTvpFrame(const std::vector<unsigned char>& bytes, std::string* text) {
+    FrameFacts facts;
     std::ostringstream out;
     TvpIoProtocolFactory factory(TvpIoProtocol::FROM_UE);
     auto frame = factory.create(bytes.data(), static_cast<unsigned>(bytes.size()));
     if (!frame) {
+        facts.kind = "malformed";
         out << "malformed " << bytes.size() << " bytes: " << hex(bytes.data(), bytes.size());
-        return out.str();
+        if (text)
+            *text = out.str();
+        return facts;
     }
     if (auto* probe = dynamic_cast<TvpProbe*>(frame.get())) {
+        facts.kind = "probe";
+        facts.probeId = probe->getProbeId();
+        facts.seq = probe->getSeqNo();
         out << "probe " << probeText(probe->getProbeId()) << " seq=" << probe->getSeqNo()
             << " time=" << probe->getTimeStamp() << " payload=" << probe->getProbeDataSize();
-    } else if (auto* inject = dynamic_cast<TvpInject*>(frame.get())) {
-        (void)inject;
+    } else if (dynamic_cast<TvpInject*>(frame.get())) {
+        facts.kind = "inject";
         out << "inject";
     } else if (auto* ack = dynamic_cast<TvpCommandSetProbeModeAck*>(frame.get())) {
+        facts.kind = "ack";
+        facts.command = "SetProbeMode";
+        facts.seq = ack->getSeqNo();
+        facts.probeId = ack->getProbeId();
+        facts.result = ack->getResult();
         out << "ack SetProbeMode seq=" << unsigned(ack->getSeqNo()) << " probe "
             << probeText(ack->getProbeId()) << " result=" << ack->getResult();
     } else if (auto* ack = dynamic_cast<TvpCommandSetTimeStampAck*>(frame.get())) {
+        facts.kind = "ack";
+        facts.command = "SetTimeStamp";
+        facts.seq = ack->getSeqNo();
+        facts.result = ack->getResult();
         out << "ack SetTimeStamp seq=" << unsigned(ack->getSeqNo())
             << " result=" << ack->getResult();
     } else if (auto* ack = dynamic_cast<TvpCommandExecuteTestCodeAck*>(frame.get())) {
+        facts.kind = "ack";
+        facts.command = "ExecuteTestCode";
+        facts.seq = ack->getSeqNo();
+        facts.result = ack->getResult();
         out << "ack ExecuteTestCode seq=" << unsigned(ack->getSeqNo())
             << " callback=" << unsigned(ack->getCallbackId())
             << " testcode=" << ack->getTestCodeNumber() << " result=" << ack->getResult()
             << " args=" << ack->getNumberOfArgs();
     } else if (auto* ack = dynamic_cast<TvpCommandAck*>(frame.get())) {
+        facts.kind = "ack";
+        facts.command = ackName(ack->getCommandAckId());
+        facts.seq = ack->getSeqNo();
         out << "ack " << ackName(ack->getCommandAckId()) << " seq=" << unsigned(ack->getSeqNo());
     } else if (auto* req = dynamic_cast<TvpCommandReq*>(frame.get())) {
+        facts.kind = "request";
+        facts.command = requestName(req->getCommandReqId());
+        facts.seq = req->getSeqNo();
         out << "request " << requestName(req->getCommandReqId())
             << " seq=" << unsigned(req->getSeqNo());
     } else {
         auto* tvp = dynamic_cast<TvpIoProtocol*>(frame.get());
         unsigned id = tvp ? tvp->getDataId() : 0;
-        if (id == TvpIoProtocol::TVP_ERROR)
+        if (id == TvpIoProtocol::TVP_ERROR) {
+            facts.kind = "error";
             out << "error frame: " << hex(bytes.data() + 4, bytes.size() - 4);
-        else
+        } else {
+            facts.kind = "other";
             out << "frame of kind " << id;
+        }
     }
     out << " size=" << bytes.size();
-    return out.str();
+    if (text)
+        *text = out.str();
+    return facts;
 }
-
-}  // namespace
 
 std::string describeRecord(const CaptureRecord& record) {
     std::ostringstream out;
     out << '#' << record.recordNumber << ' ' << timeText(record.timeMicros) << " phone"
         << unsigned(record.equipment) << (record.direction ? " to-phone " : " ");
     if (record.channelType == 2) {
-        out << "TVP " << describeTvp(record.bytes) << '\n';
+        std::string text;
+        describeTvpFrame(record.bytes, &text);
+        out << "TVP " << text << '\n';
     } else if (record.channelType == 5) {
         out << "PS  text " << record.bytes.size() << " bytes\n";
         std::string text(record.bytes.begin(), record.bytes.end());
@@ -142,34 +191,127 @@ std::string describeRecord(const CaptureRecord& record) {
     return out.str();
 }
 
-bool replayCapture(const std::string& path, std::ostream& out, std::string& error) {
+std::string recordJson(const CaptureRecord& record, const std::string& port) {
+    JsonWriter json;
+    json.beginObject();
+    json.key("record").value(record.recordNumber);
+    json.key("time").value(isoTime(record.timeMicros));
+    json.key("time_us").value(record.timeMicros);
+    json.key("phone").value(record.equipment + 1);
+    json.key("equipment").value(unsigned(record.equipment));
+    if (!port.empty())
+        json.key("port").value(port);
+    if (const char* name = channelName(record.channelType))
+        json.key("channel").value(name);
+    else
+        json.key("channel").value(unsigned(record.channelType));
+    json.key("direction").value(record.direction ? "to phone" : "from phone");
+    if (record.channelType == 2) {
+        const FrameFacts facts = describeTvpFrame(record.bytes);
+        json.key("kind").value(facts.kind);
+        if (!facts.command.empty())
+            json.key("command").value(facts.command);
+        if (facts.probeId) {
+            json.key("probe_id").value(unsigned(*facts.probeId));
+            const char* name = catalogue::probeName(*facts.probeId);
+            if (name)
+                json.key("probe_name").value(name);
+        }
+        if (facts.seq)
+            json.key("seq").value(*facts.seq);
+        if (facts.result)
+            json.key("result").value(static_cast<std::int64_t>(*facts.result));
+    } else if (record.channelType == 5) {
+        json.key("kind").value("text");
+        json.key("text").value(std::string_view(reinterpret_cast<const char*>(record.bytes.data()),
+                                                record.bytes.size()));
+    } else {
+        json.key("kind").value("other");
+    }
+    json.key("length").value(static_cast<std::uint64_t>(record.bytes.size()));
+    json.key("data").value(compactHex(record.bytes));
+    if (record.dropCount)
+        json.key("lost_before").value(record.dropCount);
+    if (!record.comments.empty()) {
+        json.key("comments").beginArray();
+        for (const auto& comment : record.comments)
+            json.value(comment);
+        json.endArray();
+    }
+    json.endObject();
+    return json.text();
+}
+
+bool replayCapture(const std::string& path, std::ostream& out, std::string& error, bool jsonLines) {
     CaptureReader reader;
     if (!reader.open(path, &error))
         return false;
+    const std::string name = path == "-" ? "standard input" : path;
+    if (!jsonLines && reader.format() == CaptureFormat::Pcapng &&
+        !reader.section().application.empty())
+        out << "capture of " << reader.section().application
+            << (reader.section().os.empty() ? std::string() : " on " + reader.section().os) << '\n';
     CaptureRecord record;
     std::uint64_t records = 0, bad = 0;
+    std::size_t interfacesShown = 0;
     std::string readError;
     for (;;) {
         std::string why;
         int got = reader.next(record, &why);
+        // The phones' interfaces as they were described, before their first record.
+        const auto& interfaces = reader.interfaces();
+        for (; !jsonLines && interfacesShown < interfaces.size(); ++interfacesShown) {
+            const auto& phone = interfaces[interfacesShown];
+            out << "interface " << interfacesShown << ": " << phone.name;
+            if (!phone.description.empty())
+                out << ", " << phone.description;
+            if (!phone.hardware.empty())
+                out << ", " << phone.hardware;
+            out << '\n';
+        }
         if (got == 0)
             break;
         if (got < 0) {
             ++bad;
-            out << "(not a record: " << why << ")\n";
+            if (jsonLines) {
+                JsonWriter json;
+                json.beginObject().key("not_a_record").value(why).endObject();
+                out << json.text() << '\n';
+            } else {
+                out << "(not a record: " << why << ")\n";
+            }
             if (reader.endedEarly())
                 readError = why;
             continue;
         }
         ++records;
+        if (jsonLines) {
+            const std::string port = record.equipment < interfaces.size()
+                                         ? interfaces[record.equipment].name
+                                         : std::string();
+            out << recordJson(record, port) << '\n';
+            continue;
+        }
+        for (const auto& comment : record.comments)
+            out << "  comment: " << comment << '\n';
+        if (record.dropCount)
+            out << "  " << record.dropCount << " reports lost before this one\n";
         out << describeRecord(record);
     }
-    out << records << " records"
-        << (bad ? ", " + std::to_string(bad) + " unreadable packets" : std::string()) << '\n';
+    if (!jsonLines) {
+        for (const auto& s : reader.statistics()) {
+            out << "interface " << s.interfaceId << " at the end: " << s.received << " records, "
+                << s.dropped << " reports lost\n";
+            for (const auto& comment : s.comments)
+                out << "  comment: " << comment << '\n';
+        }
+        out << records << " records"
+            << (bad ? ", " + std::to_string(bad) + " unreadable packets" : std::string()) << '\n';
+    }
     // A packet that is not a record is shown as such; a file that could not be read to its end
     // is a failure, after what could be read is out.
     if (reader.endedEarly()) {
-        error = path + ": cut short or damaged after " + std::to_string(records) + " records (" +
+        error = name + ": cut short or damaged after " + std::to_string(records) + " records (" +
                 readError + ")";
         return false;
     }

@@ -12,17 +12,12 @@ namespace host {
 
 // Runs the session; the process's exit code: 0 when every phone's session came up and every
 // setting applied, 1 otherwise (also when no phone was found: nothing is recorded then). Progress
-// on `status` (one line redrawn when it is a terminal), the summary on `out`.
+// on `status` (one line redrawn when it is a terminal), the summary on `out`, the JSON lines of
+// --jsonl on `data`.
 int runSession(const Options& options, std::ostream& out, std::ostream& status,
-               bool statusIsTerminal);
+               bool statusIsTerminal, std::ostream* data = nullptr);
 
 // Makes the next run stop as after its duration; safe from a signal handler.
 void requestStop();
-
-// Lists the settings that --probes accepts, from the component's catalogue.
-void listSettings(std::ostream& out);
-
-// Checks that every name is the label of a catalogue item or the name of one of its values.
-bool checkSettingNames(const std::vector<std::string>& names, std::string& error);
 
 }  // namespace host

@@ -23,11 +23,10 @@ struct UsbScan {
 // Scans this machine.
 UsbScan scanUsbSerialDevices();
 
-#if !defined(_WIN32)
-// The USB serial devices of a sysfs tree. sysRoot is "/sys" on a live system; tests give a
-// folder laid out the same way. `examined`, when given, counts the USB devices looked at.
+// Linux (UsbDevices_posix.cpp): the USB serial devices of a sysfs tree. sysRoot is "/sys" on a live
+// system; tests give a folder laid out the same way. `examined`, when given, counts the USB devices
+// looked at.
 std::vector<core::RCPtr<equip::DeviceInfoData>> enumerateUsbSerialDevices(
     const std::string& sysRoot = "/sys", std::size_t* examined = nullptr);
-#endif
 
 }  // namespace host

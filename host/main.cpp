@@ -1,5 +1,5 @@
 // vela-host: runs a session with Vela phones through the plug-in, replays a recorded one, or
-// lists the USB serial devices and what the plug-in makes of them.
+// lists the probes and the USB serial devices and what the plug-in makes of them.
 #include <iostream>
 #include <string>
 #include <vector>
@@ -7,6 +7,7 @@
 #include "host/DeviceList.h"
 #include "host/HostPlatform.h"
 #include "host/Options.h"
+#include "host/ProbeSelection.h"
 #include "host/Replay.h"
 #include "host/Session.h"
 #include "platform/com/ClassRegistry.h"
@@ -16,26 +17,39 @@ int main(int argc, char** argv) {
     host::Options options;
     std::string error;
     if (!host::parseOptions(args, options, error)) {
-        std::cerr << "vela-host: " << error << "\n\n" << host::usage();
+        std::cerr << "vela-host: " << error
+                  << "\n(vela-host help lists the commands and options)\n";
         return 2;
     }
     switch (options.command) {
         case host::Options::Command::Help:
             std::cout << host::usage();
             return 0;
+        case host::Options::Command::Version:
+            std::cout << "vela-host " << VELA_VERSION << '\n';
+            return 0;
         case host::Options::Command::ListProbes:
-            host::listSettings(std::cout);
+            if (options.json)
+                host::listSettingsJson(std::cout);
+            else
+                host::listSettings(std::cout);
             return 0;
         case host::Options::Command::ListDevices:
             return host::listDevices(options, std::cout, std::cerr);
         case host::Options::Command::Replay:
-            if (!host::replayCapture(options.replayFile, std::cout, error)) {
+            if (!host::replayCapture(options.replayFile, std::cout, error, options.jsonLines)) {
                 std::cerr << "vela-host: " << error << '\n';
                 return 1;
             }
             return 0;
         case host::Options::Command::Run:
             break;
+    }
+    // A capture is binary: it goes to a pipe or a file, never to a terminal.
+    if (options.recordFile == "-" && host::standardOutputIsTerminal()) {
+        std::cerr << "vela-host: --record - writes a capture to standard output, which is a "
+                     "terminal (pipe it into a program: --record - | tshark -r -)\n";
+        return 2;
     }
     host::installStopHandlers();
     // The component expects its host's thread in the multithreaded apartment: there it reaches
@@ -46,7 +60,11 @@ int main(int argc, char** argv) {
                   << static_cast<unsigned long>(apartment) << std::dec << ")\n";
         return 1;
     }
-    const int code = host::runSession(options, std::cout, std::cerr, host::statusIsTerminal());
+    // When standard output carries a capture or JSON lines, every line for people goes to
+    // standard error.
+    const bool dataOnStdout = options.recordFile == "-" || options.jsonStatus;
+    const int code = host::runSession(options, dataOnStdout ? std::cerr : std::cout, std::cerr,
+                                      host::statusIsTerminal(), &std::cout);
     host::sessionEnded();
     CoUninitialize();
     return code;

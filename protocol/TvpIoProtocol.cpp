@@ -112,7 +112,7 @@ void TvpIoProtocol::layMembers() {
 }
 
 std::uint32_t TvpIoProtocol::headerWord() const {
-    return core::readU4(m_pTvpIoProtocolHeader);
+    return TvpLayout::headerWord(m_pTvpIoProtocolHeader);
 }
 
 void TvpIoProtocol::setHeaderBits(unsigned int shift, unsigned int width, std::uint32_t value) {
@@ -123,7 +123,7 @@ void TvpIoProtocol::setHeaderBits(unsigned int shift, unsigned int width, std::u
 }
 
 unsigned long TvpIoProtocol::getTvpIoProtocolSize() const {
-    return headerWord() & ((1u << kSizeWidth) - 1u);
+    return TvpLayout::frameSize(m_pTvpIoProtocolHeader);
 }
 
 void TvpIoProtocol::setTvpIoProtocolSize(unsigned long dataLength) {
@@ -145,7 +145,7 @@ unsigned int TvpIoProtocol::getTvpIoProtocolDataSize() const {
 }
 
 TvpIoProtocol::TvpIoProtocolDataId TvpIoProtocol::getDataId() const {
-    return static_cast<TvpIoProtocolDataId>(headerWord() >> kDataIdShift);
+    return static_cast<TvpIoProtocolDataId>(TvpLayout::dataId(m_pTvpIoProtocolHeader));
 }
 
 void TvpIoProtocol::setDataId(TvpIoProtocolDataId dataId) {

@@ -3,7 +3,6 @@
 #include <new>
 #include <utility>
 
-#include "framework/core/Bytes.h"
 #include "framework/core/Trace.h"
 #include "protocol/TvpCommandAck.h"
 #include "protocol/TvpCommandReq.h"
@@ -29,7 +28,7 @@ TvpIoProtocolFactory::~TvpIoProtocolFactory() = default;
 core::RCPtr<dsrc::DataSourceFrame> TvpIoProtocolFactory::create(const unsigned char* block,
                                                                 unsigned int length) {
     if (!block || length < skip() + TvpIoProtocol::kHeaderBytes ||
-        length - skip() != (core::readU4(block + skip()) & TvpIoProtocol::kMaxFrameSize))
+        length - skip() != TvpLayout::frameSize(block + skip()))
         return {};
     try {
         // The one copy of the bytes, which the frame then owns alone.
@@ -47,13 +46,12 @@ core::RCPtr<dsrc::DataSourceFrame> TvpIoProtocolFactory::create(
         length < offset + TvpIoProtocol::kHeaderBytes)
         return frame;
     const unsigned char* block = source->getInternalData() + at;
-    const std::uint32_t header = core::readU4(block + offset);
     const unsigned int tvpLength = length - offset;
-    if (tvpLength != (header & TvpIoProtocol::kMaxFrameSize))
+    if (tvpLength != TvpLayout::frameSize(block + offset))
         return frame;
 
     try {
-        const unsigned int dataId = (header >> TvpLayout::kDataIdShift) & TvpLayout::kFieldMask;
+        const unsigned int dataId = TvpLayout::dataId(block + offset);
         // Probe reports, nearly every frame, see the block through the frame object itself;
         // the rarer kinds get a counted slice.
         core::RCPtr<core::Data> bytes;

@@ -1,8 +1,9 @@
-// The byte layout of a TVP frame as plain numbers: the header's bit fields, the frame kinds,
-// and the fixed parts of the command and probe frames. No code, no dependencies, so that
-// every reader of TVP bytes (the frame classes, the simulated phone, the recorder, the fuzz
-// targets, the tests) names the same numbers; tools/wireshark/gen_probe_names.py copies them
-// into the dissector. All fields are little-endian; offsets are from the frame's first byte.
+// The byte layout of a TVP frame: the header's bit fields, the frame kinds, the fixed parts of
+// the command and probe frames as plain numbers, and the readers of those fields from a
+// frame's bytes. No dependencies, so that every reader of TVP bytes (the frame classes, the
+// factory, the channel's cutter, the recorder, the fuzz targets, the tests) reads them one way;
+// tools/wireshark/gen_probe_names.py copies the numbers into the dissector. All fields are
+// little-endian; offsets are from the frame's first byte.
 #pragma once
 
 #include <cstdint>
@@ -41,6 +42,35 @@ struct TvpLayout {
     static constexpr std::uint32_t kProbeNumberOfDataElemOffset = 18;
     static constexpr std::uint32_t kProbeFixedSize = 20;
     static constexpr std::uint32_t kInjectFixedSize = 14;
+
+    // Readers of a frame's fields; the caller has checked that the bytes are there (the
+    // header's kHeaderSize, a probe's kProbeFixedSize).
+    static constexpr std::uint32_t headerWord(const unsigned char* frame) {
+        return static_cast<std::uint32_t>(frame[0]) | static_cast<std::uint32_t>(frame[1]) << 8 |
+               static_cast<std::uint32_t>(frame[2]) << 16 |
+               static_cast<std::uint32_t>(frame[3]) << 24;
+    }
+    // The whole frame's size, header included.
+    static constexpr std::uint32_t frameSize(const unsigned char* frame) {
+        return headerWord(frame) & kSizeMask;
+    }
+    static constexpr std::uint32_t dataId(const unsigned char* frame) {
+        return (headerWord(frame) >> kDataIdShift) & kFieldMask;
+    }
+    static constexpr std::uint16_t u16At(const unsigned char* frame, std::uint32_t offset) {
+        return static_cast<std::uint16_t>(frame[offset] | frame[offset + 1] << 8);
+    }
+    // A probe report: a probe/inject frame whose selector byte is 0.
+    static constexpr bool isProbe(const unsigned char* frame, std::uint32_t size) {
+        return size >= kProbeFixedSize && dataId(frame) == kDataIdProbeInject &&
+               frame[kProbeInjectIdOffset] == 0;
+    }
+    static constexpr std::uint16_t probeId(const unsigned char* frame) {
+        return u16At(frame, kProbeIdOffset);
+    }
+    static constexpr std::uint16_t probeSeqNo(const unsigned char* frame) {
+        return u16At(frame, kProbeSeqNoOffset);
+    }
 };
 
 }  // namespace vela

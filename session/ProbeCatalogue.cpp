@@ -40,11 +40,13 @@ const Value kPhyValues[] = {
 };
 
 const Value kCasValues[] = {
-    {0x0093, "CC State Message"},  {0x0100, "LAC Update Rpt"},     {0x0094, "MM State Message"},
-    {0x0102, "PLMN List Rpt"},     {0x0103, "Available PLMN List"}, {0x0097, "GMM State Message"},
-    {0x0095, "SMS State Message"}, {0x00C1, "SM State Message"},    {0x00AE, "SL State Message"},
-    {0x0098, "Routing Area Update Rpt"}, {0x0160, "CC Event Rpt"},  {0x0163, "GMM Event Rpt"},
-    {0x0162, "MM Event Rpt"},      {0x0161, "SM Event Rpt"},
+    {0x0093, "CC State Message"},    {0x0100, "LAC Update Rpt"},
+    {0x0094, "MM State Message"},    {0x0102, "PLMN List Rpt"},
+    {0x0103, "Available PLMN List"}, {0x0097, "GMM State Message"},
+    {0x0095, "SMS State Message"},   {0x00C1, "SM State Message"},
+    {0x00AE, "SL State Message"},    {0x0098, "Routing Area Update Rpt"},
+    {0x0160, "CC Event Rpt"},        {0x0163, "GMM Event Rpt"},
+    {0x0162, "MM Event Rpt"},        {0x0161, "SM Event Rpt"},
 };
 
 const Value kGsmModeValues[] = {
@@ -126,14 +128,10 @@ const Value kGsmLayer3Values[] = {
 };
 
 const Value kWcdmaLayer3Values[] = {
-    {0x0190, "RRC DL UL DCCH"},
-    {0x0191, "RRC DL UL CCCH"},
-    {0x0192, "RRC_PCCH"},
-    {0x0193, "System Info Msg"},
-    {0x00BD, "NAS Message"},
-    {0x01A4, "Cell Search Rpt"},
-    {0x0195, "WAS BCCH Message"},
-    {0x0197, "WAS NAS System Information"},
+    {0x0190, "RRC DL UL DCCH"},   {0x0191, "RRC DL UL CCCH"},
+    {0x0192, "RRC_PCCH"},         {0x0193, "System Info Msg"},
+    {0x00BD, "NAS Message"},      {0x01A4, "Cell Search Rpt"},
+    {0x0195, "WAS BCCH Message"}, {0x0197, "WAS NAS System Information"},
 };
 
 const Value kGsmLayer2Values[] = {{0x0498, "DL IFrame Message"}};
@@ -149,7 +147,8 @@ const Value kWcdmaLayer2Values[] = {
 // The description of the capability item holds a typographic apostrophe (U+2019).
 const std::vector<Item> kItems = {
     {kSystemCapability, "System Capability Control",
-     "Modifies and reports the UE\xE2\x80\x99s System Capability.", 1000, VALUES(kCapabilityValues)},
+     "Modifies and reports the UE\xE2\x80\x99s System Capability.", 1000,
+     VALUES(kCapabilityValues)},
     {kPhy, "Phy", "Phy probes.", 2000, VALUES(kPhyValues)},
     {kCasProbes, "CAS", "C A S Description", 1000, VALUES(kCasValues)},
     {kGsmModeReports, "GSM", "GSM Mode Reports", 2000, VALUES(kGsmModeValues)},
@@ -169,18 +168,21 @@ RCPtr<ItemClass> makeItem(unsigned long identity, CatalogueHandlers* h, Apply ap
                           bool selected) {
     const Item* data = findItem(identity);
     RCPtr<ItemClass> item(new ItemClass(identity, data->name, data->description));
-    if (validate) item->attachValidate(h, validate);
+    if (validate)
+        item->attachValidate(h, validate);
     item->attachApply(h, apply);
-    if (data->applyTimeout) item->setApplyTimeout(data->applyTimeout);
+    if (data->applyTimeout)
+        item->setApplyTimeout(data->applyTimeout);
     item->setStyle(kStyle, true);
     for (std::size_t i = 0; i < data->count; ++i)
-        item->add(static_cast<typename ItemClass::value_type>(data->values[i].value), data->values[i].name,
-                  selected);
+        item->add(static_cast<typename ItemClass::value_type>(data->values[i].value),
+                  data->values[i].name, selected);
     return item;
 }
 
 RCPtr<core::PropertyNode> probeItem(unsigned long identity, CatalogueHandlers* h) {
-    return makeItem<core::UShortPropertyItem>(identity, h, &CatalogueHandlers::onApplyProbeMode, nullptr, false);
+    return makeItem<core::UShortPropertyItem>(identity, h, &CatalogueHandlers::onApplyProbeMode,
+                                              nullptr, false);
 }
 
 // A group category ("Mode Reports", "Layer 3", "Layer 2") with its GSM and WCDMA items.
@@ -194,11 +196,14 @@ RCPtr<core::PropertyNode> group(unsigned long identity, const char* name, const 
 
 }  // namespace
 
-const std::vector<Item>& items() { return kItems; }
+const std::vector<Item>& items() {
+    return kItems;
+}
 
 const Item* findItem(unsigned long identity) {
     for (auto& item : kItems)
-        if (item.identity == identity) return &item;
+        if (item.identity == identity)
+            return &item;
     return nullptr;
 }
 
@@ -206,8 +211,10 @@ const char* probeName(unsigned short probeId) {
     static const auto* names = [] {
         auto* m = new std::map<unsigned short, const char*>;
         for (auto& item : kItems) {
-            if (item.identity == kSystemCapability || item.identity == kPhy) continue;
-            for (std::size_t i = 0; i < item.count; ++i) m->emplace(item.values[i].value, item.values[i].name);
+            if (item.identity == kSystemCapability || item.identity == kPhy)
+                continue;
+            for (std::size_t i = 0; i < item.count; ++i)
+                m->emplace(item.values[i].value, item.values[i].name);
         }
         return m;
     }();
@@ -228,18 +235,22 @@ std::string itemLabel(const Item& item) {
 }
 
 RCPtr<core::PropertyCategory> buildCommonControl(CatalogueHandlers* h) {
-    RCPtr<core::PropertyCategory> top(new core::PropertyCategory(kCommonControl, "Common Control",
-                                                                 "Common Control Description"));
-    RCPtr<core::PropertyCategory> cas(new core::PropertyCategory(kCasCategory, "CAS", "C A S Description"));
-    cas->insert(makeItem<core::BytePropertyItem>(kSystemCapability, h, &CatalogueHandlers::onApplyCapability,
+    RCPtr<core::PropertyCategory> top(
+        new core::PropertyCategory(kCommonControl, "Common Control", "Common Control Description"));
+    RCPtr<core::PropertyCategory> cas(
+        new core::PropertyCategory(kCasCategory, "CAS", "C A S Description"));
+    cas->insert(makeItem<core::BytePropertyItem>(kSystemCapability, h,
+                                                 &CatalogueHandlers::onApplyCapability,
                                                  &CatalogueHandlers::onValidateCapability, true));
     top->insert(cas);
     return top;
 }
 
 RCPtr<core::PropertyCategory> buildProbes(CatalogueHandlers* h) {
-    RCPtr<core::PropertyCategory> top(new core::PropertyCategory(kProbes, "Probes", "Probes Description"));
-    top->insert(makeItem<core::UShortPropertyItem>(kPhy, h, &CatalogueHandlers::onApplyPhyProbe, nullptr, false));
+    RCPtr<core::PropertyCategory> top(
+        new core::PropertyCategory(kProbes, "Probes", "Probes Description"));
+    top->insert(makeItem<core::UShortPropertyItem>(kPhy, h, &CatalogueHandlers::onApplyPhyProbe,
+                                                   nullptr, false));
     top->insert(probeItem(kCasProbes, h));
     top->insert(group(kModeReports, "Mode Reports", "Mode Reports", h));
     top->insert(group(kLayer3, "Layer 3", "Layer 3 Reports", h));

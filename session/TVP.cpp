@@ -1,6 +1,5 @@
 #include "session/TVP.h"
 
-#include "framework/core/Bytes.h"
 #include "framework/core/Clock.h"
 #include "framework/core/Trace.h"
 #include "protocol/CommonControl.h"
@@ -16,10 +15,8 @@ namespace {
 // Test-code arguments of the "Phy" item.
 constexpr unsigned char kPhyCallbackId = 160;
 
-// The whole frame's length, header included, from the first four bytes of its header.
-std::size_t lengthField(const unsigned char* header) {
-    return core::readU4(header) & TvpLayout::kSizeMask;
-}
+// No frame is shorter than its header.
+constexpr std::size_t kHeader = TvpLayout::kHeaderSize;
 }  // namespace
 
 TVP::TVP() : VelaChannel("Tvp"), m_queue(this) {}
@@ -195,11 +192,11 @@ std::size_t TVP::completePending(const core::Data& block) {
     std::size_t pos = 0;
     for (;;) {
         const std::size_t have = m_spBuffer->size();
-        std::size_t need = 4 - std::min<std::size_t>(have, 4);
-        if (have >= 4) {
+        std::size_t need = kHeader - std::min(have, kHeader);
+        if (have >= kHeader) {
             if (pendingHeadInvalid())
                 return pos;
-            const std::size_t length = lengthField(m_spBuffer->getInternalData());
+            const std::size_t length = TvpLayout::frameSize(m_spBuffer->getInternalData());
             need = length > have ? length - have : 0;
         }
         const std::size_t take = std::min(need, n - pos);
@@ -207,7 +204,7 @@ std::size_t TVP::completePending(const core::Data& block) {
         pos += take;
         if (take < need)
             return pos;  // the block is used up and the frame needs more
-        if (have < 4)
+        if (have < kHeader)
             continue;  // the length has just become readable: a frame of only its header
                        // is complete now, even with the block used up
         // Complete: the frame takes the buffer's bytes, and the buffer is used again when no
@@ -223,8 +220,8 @@ std::size_t TVP::completePending(const core::Data& block) {
 }
 
 bool TVP::pendingHeadInvalid() const {
-    return m_spBuffer && m_spBuffer->size() >= 4 &&
-           (lengthField(m_spBuffer->getInternalData())) < 4;
+    return m_spBuffer && m_spBuffer->size() >= kHeader &&
+           TvpLayout::frameSize(m_spBuffer->getInternalData()) < kHeader;
 }
 
 void TVP::keepTail(const RCPtr<core::Data>& bytes, std::size_t used) {
@@ -233,7 +230,7 @@ void TVP::keepTail(const RCPtr<core::Data>& bytes, std::size_t used) {
         return;
     const unsigned char* tail = bytes->getInternalData() + used;
     if (!m_spBuffer) {
-        std::size_t pending = rest >= 4 ? lengthField(tail) : 4;
+        std::size_t pending = rest >= kHeader ? TvpLayout::frameSize(tail) : kHeader;
         m_spBuffer = new core::Data(std::max(pending, rest));
     }
     m_spBuffer->addData(tail, rest);
@@ -245,9 +242,9 @@ std::size_t TVP::cut(const RCPtr<core::Data>& bytes, std::size_t from) {
     std::size_t pos = from;
     std::size_t skipped = 0;
     std::uint64_t shed = 0;
-    while (length - pos >= 4) {
-        std::size_t frameLength = lengthField(data + pos);
-        if (frameLength < 4) {
+    while (length - pos >= kHeader) {
+        std::size_t frameLength = TvpLayout::frameSize(data + pos);
+        if (frameLength < kHeader) {
             // No frame is shorter than its header: this is not the start of a frame. Skip a
             // byte and look again, so that one bad length neither stalls nor loops the stream.
             ++pos;
@@ -256,8 +253,7 @@ std::size_t TVP::cut(const RCPtr<core::Data>& bytes, std::size_t from) {
         }
         if (length - pos < frameLength)
             break;
-        if (m_shedding && ((core::readU4(data + pos) >> TvpLayout::kDataIdShift) &
-                           TvpLayout::kFieldMask) == TvpLayout::kDataIdProbeInject)
+        if (m_shedding && TvpLayout::dataId(data + pos) == TvpLayout::kDataIdProbeInject)
             ++shed;
         else
             processFrame(bytes, pos, frameLength);

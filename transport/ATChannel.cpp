@@ -38,7 +38,7 @@ bool ATChannel::onEndWorkThread() {
     CORE_ASSERT_ON_WORKER(getWorker());
     if (m_spSerialPort) {
         closePort();
-        // The last reference: the serial port's destructor ends its worker.
+        // The last reference: its release ends the serial port's worker.
         m_spSerialPort.reset();
     }
     return eqbase::Channel::onEndWorkThread();

@@ -51,7 +51,7 @@ bool DataProvider::onBeginWorkThread() {
     attach("GetPortName", &DataProvider::onGetPortNameReq);
     attach("Connect", &DataProvider::onConnectReq);
     attach("Disconnect", &DataProvider::onDisconnectReq);
-    attach("Dropped", &DataProvider::onDroppedReq);
+    attach("DataAvailable", &DataProvider::onDataAvailableReq);
     attach("Disconnected", &DataProvider::onDisconnectedReq);
     return true;
 }
@@ -137,7 +137,7 @@ void DataProvider::deliver(const RCPtr<core::Data>& block, std::size_t bytes) {
     if (RCPtr<ReceiveBacklog::Mark> mark = m_spBacklog->takeMark(core::Clock::now())) {
         m_spOutPipe->write(mark);
         if (mark->blocks() != 0)
-            post(new core::RCObjectReq(requestName("Dropped"), mark));
+            post(new core::RCObjectReq(requestName("DataAvailable"), mark));
     }
     if (m_spOutPipe->write(block))
         return;
@@ -167,13 +167,13 @@ void DataProvider::refused(std::size_t bytes) {
     if (reader == Reading) {
         // The pipe is bounded by the backlog: a refusal is a fault of the framework's pipe,
         // and the block is dropped rather than offered again.
-        post(new core::RCObjectReq(requestName("Dropped"), new Unread(true, bytes, dropped)));
+        post(new core::RCObjectReq(requestName("DataAvailable"), new Unread(true, bytes, dropped)));
         return;
     }
     if ((dropped - 1) % 1000 != 0)
         return;
     if (reader == Left &&
-        post(new core::RCObjectReq(requestName("Dropped"), new Unread(false, bytes, dropped))))
+        post(new core::RCObjectReq(requestName("DataAvailable"), new Unread(false, bytes, dropped))))
         return;
     // The worker is ending (the provider went away): the block has nowhere to go.
     core::ToggleTrace(20,
@@ -331,8 +331,15 @@ void DataProvider::readIdentity() {
     }
 }
 
-void DataProvider::onDroppedReq(core::Request& request) {
+void DataProvider::onDataAvailableReq(core::Request& request) {
     CORE_ASSERT_ON_WORKER(m_spWorker);
+    // The sink writes received blocks into the pipe itself; a block posted here takes the
+    // same way (admitted to the backlog, then written).
+    if (RCPtr<core::Data> block = client::objectOf<core::Data>(request)) {
+        dataAvailable(block);
+        return;
+    }
+    // Otherwise the request reports drops: a gap in the stream, or a block nobody reads.
     if (RCPtr<ReceiveBacklog::Mark> mark = client::objectOf<ReceiveBacklog::Mark>(request)) {
         ++m_gapsUntraced;
         m_blocksUntraced += mark->blocks();

@@ -91,7 +91,7 @@ class DataProvider : public client::ClientObject<DataProvider> {
     void onGetPortNameReq(core::Request& request);
     void onConnectReq(core::Request& request);
     void onDisconnectReq(core::Request& request);
-    void onDroppedReq(core::Request& request);
+    void onDataAvailableReq(core::Request& request);
     void onDisconnectedReq(core::Request& request);
     // Any thread: an admitted block goes into the pipe, after the mark the backlog has for it.
     void deliver(const core::RCPtr<core::Data>& block, std::size_t bytes);

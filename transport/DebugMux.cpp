@@ -36,6 +36,18 @@ std::mutex& instanceMutex() {
     return mutex;
 }
 
+// "DetachEquipment" from the equipment that holds the port: names it by its address.
+class DetachOwnEquipmentReq : public core::StringReq {
+  public:
+    DetachOwnEquipmentReq(const core::EString& portName, const core::RCObject* equipment)
+        : core::StringReq("DetachEquipment", portName), m_equipment(equipment) {}
+    Object* copy() const override { return new DetachOwnEquipmentReq(*this); }
+    const core::RCObject* equipment() const { return m_equipment; }
+
+  private:
+    const core::RCObject* m_equipment;
+};
+
 }  // namespace
 
 RCPtr<DebugMux> DebugMux::getInstance() {
@@ -212,8 +224,11 @@ void DebugMux::attachEquipment(const core::EString& portName,
     post(new StringRCObjectReq("AttachEquipment", portName, equipment));
 }
 
-void DebugMux::detachEquipment(const core::EString& portName) {
-    call(new core::StringReq("DetachEquipment", portName));
+void DebugMux::detachEquipment(const core::EString& portName, const core::RCObject* equipment) {
+    if (equipment)
+        call(new DetachOwnEquipmentReq(portName, equipment));
+    else
+        call(new core::StringReq("DetachEquipment", portName));
 }
 
 RCPtr<Target> DebugMux::getTarget(const core::EString& portName) {
@@ -386,8 +401,13 @@ void DebugMux::onAttachEquipmentReq(core::Request& request) {
 void DebugMux::onDetachEquipmentReq(core::Request& request) {
     CORE_ASSERT_ON_WORKER(m_spWorker);
     auto* detached = client::requestAs<core::StringReq>(request);
-    if (detached && m_spEquipments)
-        m_spEquipments->erase(detached->getString());
+    if (detached && m_spEquipments) {
+        // An equipment that names itself lets the port go only when it is the one holding it.
+        auto* own = dynamic_cast<DetachOwnEquipmentReq*>(detached);
+        core::RCObject** entry = m_spEquipments->find(detached->getString());
+        if (entry && (!own || *entry == own->equipment()))
+            m_spEquipments->erase(detached->getString());
+    }
     core::ServiceChannel::sendResponse(new core::Response(request));
 }
 

@@ -38,8 +38,10 @@ class DebugMux : public client::ClientObject<DebugMux> {
     // Posted: an equipment (a TargetUser) on a port ("COM7"); it is given the phone's target.
     void attachEquipment(const core::EString& portName,
                          const core::RCPtr<core::RCObject>& equipment);
-    // Waited for: forgets the equipment on that port.
-    void detachEquipment(const core::EString& portName);
+    // Waited for: forgets the equipment on that port. Given the equipment, only that one: an
+    // equipment that was refused the port (another held it) leaves the holder attached. The
+    // equipment is named by its address, not a counted reference, since it may be ending.
+    void detachEquipment(const core::EString& portName, const core::RCObject* equipment = nullptr);
     // Waited for: the target whose providers sit on that port, or none.
     core::RCPtr<Target> getTarget(const core::EString& portName);
     // Posted, by the event sink.

@@ -65,12 +65,12 @@ SerialPort::SerialPort()
     m_readAgain->registerCallBack(this, &SerialPort::onReadAgain);
     m_writePipe->getSyncObject()->registerCallBack(core::CallBack(this, &SerialPort::onWritePipe));
 
+    // The last release ends the worker (onEndThread closes the port), then deletes.
+    bindWorker(m_worker);
     m_worker->start(2000);
 }
 
 SerialPort::~SerialPort() {
-    disconnectPort();
-    m_worker->stop(INFINITE);
     // The worker has ended: nothing of ours is dispatched any more.
     m_worker->removeSyncObject(&m_writeOv.getEvent());
     m_worker->removeSyncObject(&m_readOv.getEvent());
@@ -89,6 +89,7 @@ bool SerialPort::onBeginThread() {
 }
 
 bool SerialPort::onEndThread() {
+    closePort();
     m_worker->removeSyncObject(m_writePipe->getSyncObject());
     m_worker->removeSyncObject(m_readAgain.get());
     return true;
@@ -342,6 +343,12 @@ core::Status SerialPort::updateSettings() {
 
 void SerialPort::onDisconnectReq(core::Request& request) {
     CORE_ASSERT_ON_WORKER(m_worker);
+    closePort();
+    answer(request, core::Status(1));
+}
+
+void SerialPort::closePort() {
+    CORE_ASSERT_ON_WORKER(m_worker);
     if (isOpen()) {
         if (!EscapeCommFunction(m_hPort, CLRDTR)) {
             traceWin32("SerialPort::onDisconnectReq / ::EscapeCommFunction(%s) failed - %ld %s",
@@ -358,7 +365,6 @@ void SerialPort::onDisconnectReq(core::Request& request) {
         }
         setHandle(nullptr);
     }
-    answer(request, core::Status(1));
     m_worker->removeSyncObject(&m_statusOv.getEvent());
     m_maskChangePending = false;
 }

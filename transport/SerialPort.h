@@ -32,9 +32,10 @@
 #include "framework/core/Status.h"
 #include "framework/core/SyncObject.h"
 #include "framework/core/SyncObjectMgr.h"
+#include "framework/core/WorkerBound.h"
 #include "transport/SerialPortSettings.h"
 
-class SerialPort : public core::RCObject {
+class SerialPort : public core::WorkerBound {
   public:
     // The status code of a "Connect" to a port that is open already.
     static constexpr long kAlreadyOpen = -3;
@@ -77,7 +78,10 @@ class SerialPort : public core::RCObject {
 
   private:
     bool onBeginThread();
+    // Closes a port still open (as "Disconnect" does) when the last reference goes.
     bool onEndThread();
+    // Closes the port, its settings restored (on the worker).
+    void closePort();
 
     void onConnectReq(core::Request& request);
     void onDisconnectReq(core::Request& request);

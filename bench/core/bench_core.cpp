@@ -31,7 +31,8 @@ struct Target : core::RCObject {
     ~Target() override { worker->stop(INFINITE); }
     bool begin() {
         channel = new core::ServiceChannel(worker, false);
-        channel->attach("Count", [this](core::Request&) { count.fetch_add(1, std::memory_order_relaxed); });
+        channel->attach("Count",
+                        [this](core::Request&) { count.fetch_add(1, std::memory_order_relaxed); });
         channel->attach("Ping", [](core::Request& r) {
             core::ServiceChannel::sendResponse(new core::Response(r));
         });
@@ -58,7 +59,8 @@ int main() {
         r->setSyncType(core::Request::POSTED);
         target->channel->doRequest(r);
     }
-    while (target->count.load() < n) std::this_thread::yield();
+    while (target->count.load() < n)
+        std::this_thread::yield();
     double secs = std::chrono::duration<double>(Clock::now() - t0).count();
     std::printf("posted requests: %.0f per second (%ld in %.3f s)\n", n / secs, n, secs);
 

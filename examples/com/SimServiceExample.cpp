@@ -22,16 +22,21 @@ class DataSink
         IDataBlockPtr block(argument);
         if (!block)
             return;
-        SAFEARRAY* data = block->GetData();  // the block's own array: not destroyed here
+        // The caller owns what an out parameter gives: a copy of the block's bytes, destroyed
+        // here (across processes it is the marshalled copy).
+        SAFEARRAY* data = block->GetData();
         LONG size = block->GetSize();
         void* bytes = nullptr;
-        if (FAILED(SafeArrayAccessData(data, &bytes)))
+        if (FAILED(SafeArrayAccessData(data, &bytes))) {
+            SafeArrayDestroy(data);
             return;
+        }
         std::printf("received %d bytes:", static_cast<int>(size));
         for (LONG i = 0; i < size; ++i)
             std::printf(" %02X", static_cast<BYTE*>(bytes)[i]);
         std::printf("\n");
         SafeArrayUnaccessData(data);
+        SafeArrayDestroy(data);
     }
     void __stdcall OnDisconnected() { std::printf("stream closed\n"); }
 };
@@ -48,8 +53,11 @@ int main() {
 
     {
         IDebugMuxPtr mux;
-        if (FAILED(mux.CreateInstance(CLSID_DebugMuxServer, nullptr, 0x17)))
+        HRESULT hr = mux.CreateInstance(CLSID_DebugMuxServer, nullptr, 0x17);
+        if (FAILED(hr)) {
+            std::printf("the service could not be created: %s\n", _com_error(hr).ErrorMessage());
             return 1;
+        }
         ITargetsPtr targets(mux->GetTargets());
         IEnumVARIANTPtr items = targets->Get_NewEnum();
         VARIANT item;

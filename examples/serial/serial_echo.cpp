@@ -68,6 +68,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     std::printf("echoing on %s\n", port->getPortName().c_str());
+    std::fflush(stdout);  // also when stdout is a pipe: whoever reads it knows the port is open
 
     Echo echo(port);
     core::RCPtr<core::SyncObjectMgr> worker(new core::SyncObjectMgr("Echo", 0));

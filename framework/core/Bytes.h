@@ -14,14 +14,16 @@ inline std::uint32_t readU4(const unsigned char* p) {
            (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
 }
 inline std::uint64_t readU8(const unsigned char* p) {
-    return static_cast<std::uint64_t>(readU4(p)) | (static_cast<std::uint64_t>(readU4(p + 4)) << 32);
+    return static_cast<std::uint64_t>(readU4(p)) |
+           (static_cast<std::uint64_t>(readU4(p + 4)) << 32);
 }
 inline void writeU2(unsigned char* p, std::uint16_t v) {
     p[0] = static_cast<unsigned char>(v);
     p[1] = static_cast<unsigned char>(v >> 8);
 }
 inline void writeU4(unsigned char* p, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = static_cast<unsigned char>(v >> (8 * i));
+    for (int i = 0; i < 4; ++i)
+        p[i] = static_cast<unsigned char>(v >> (8 * i));
 }
 inline void writeU8(unsigned char* p, std::uint64_t v) {
     writeU4(p, static_cast<std::uint32_t>(v));

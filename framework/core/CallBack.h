@@ -10,14 +10,15 @@ namespace core {
 // isValid tells whether both are set.
 template <class R, class... Args>
 class MemberCallBack {
-public:
+  public:
     MemberCallBack() = default;
     template <class T>
     MemberCallBack(T* object, R (T::*member)(Args...))
-        : m_object(object), m_fn(object && member ? Fn([object, member](Args... args) -> R {
+        : m_object(object),
+          m_fn(object && member ? Fn([object, member](Args... args) -> R {
               return (object->*member)(std::forward<Args>(args)...);
           })
-                                                  : Fn()) {}
+                                : Fn()) {}
     // A callback bound to any callable; the object pointer identifies its owner.
     MemberCallBack(void* owner, std::function<R(Args...)> fn)
         : m_object(owner), m_fn(std::move(fn)) {}
@@ -30,7 +31,7 @@ public:
         m_fn = nullptr;
     }
 
-private:
+  private:
     using Fn = std::function<R(Args...)>;
     void* m_object = nullptr;
     Fn m_fn;

@@ -14,7 +14,7 @@
 namespace core {
 
 class ObjectPool {
-public:
+  public:
     // Sizes above this come from the heap directly.
     static constexpr std::size_t kLargest = 512;
     static constexpr std::size_t kGranule = 32;

@@ -33,12 +33,17 @@ std::string demangle(const char* mangled) {
 
 Object::~Object() = default;
 
-Object* Object::copy() const { return nullptr; }
+Object* Object::copy() const {
+    return nullptr;
+}
 
-std::string Object::getClassName() const { return demangle(typeid(*this).name()); }
+std::string Object::getClassName() const {
+    return demangle(typeid(*this).name());
+}
 
 bool Object::registerClass(const std::string& name, Creator creator) {
-    if (name.empty() || creator == nullptr) return false;
+    if (name.empty() || creator == nullptr)
+        return false;
     auto& r = registry();
     std::lock_guard<std::mutex> lock(r.mutex);
     return r.creators.emplace(name, creator).second;
@@ -62,7 +67,8 @@ Object* Object::createObject(const std::string& name) {
         auto& r = registry();
         std::lock_guard<std::mutex> lock(r.mutex);
         auto it = r.creators.find(name);
-        if (it != r.creators.end()) creator = it->second;
+        if (it != r.creators.end())
+            creator = it->second;
     }
     return creator ? creator() : nullptr;
 }

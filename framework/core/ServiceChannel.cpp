@@ -5,7 +5,8 @@ namespace core {
 ServiceChannel::ServiceChannel(const RCPtr<SyncObjectMgr>& worker, bool) : m_worker(worker) {}
 
 bool ServiceChannel::attach(const std::string& name, Handler handler) {
-    if (!handler) return false;
+    if (!handler)
+        return false;
     auto entry = std::make_shared<detail::HandlerEntry>();
     entry->fn = std::move(handler);
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -15,7 +16,8 @@ bool ServiceChannel::attach(const std::string& name, Handler handler) {
 bool ServiceChannel::detach(const std::string& name) {
     std::lock_guard<std::mutex> lock(m_mutex);
     auto it = m_handlers.find(name);
-    if (it == m_handlers.end()) return false;
+    if (it == m_handlers.end())
+        return false;
     it->second->attached = false;  // a request already queued for it will not run it
     m_handlers.erase(it);
     return true;
@@ -27,12 +29,14 @@ bool ServiceChannel::isAttached(const std::string& name) const {
 }
 
 bool ServiceChannel::doRequest(const RCPtr<Request>& request, RCPtr<Response>* response) {
-    if (!request || !m_worker) return false;
+    if (!request || !m_worker)
+        return false;
     std::shared_ptr<detail::HandlerEntry> handler;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         auto it = m_handlers.find(request->getName());
-        if (it == m_handlers.end()) return false;
+        if (it == m_handlers.end())
+            return false;
         handler = it->second;
     }
     if (request->getSyncType() == Request::POSTED) {
@@ -47,21 +51,25 @@ bool ServiceChannel::doRequest(const RCPtr<Request>& request, RCPtr<Response>* r
         // keeps the response to answer later cannot be waited for, so that fails.
         handler->fn(*request);
         completion->handlerReturned();
-        if (!completion->isDone()) completion->fail();
+        if (!completion->isDone())
+            completion->fail();
     } else if (!m_worker->postRequest(request, std::move(handler), completion)) {
         request->m_completion.reset();
         return false;
     }
     RCPtr<Response> answer;
     bool ok = completion->wait(&answer);
-    if (ok && response) *response = answer;
+    if (ok && response)
+        *response = answer;
     return ok;
 }
 
 bool ServiceChannel::sendResponse(const RCPtr<Response>& response) {
-    if (!response) return false;
+    if (!response)
+        return false;
     auto completion = std::move(response->m_completion);
-    if (!completion) return true;
+    if (!completion)
+        return true;
     completion->complete(response);
     return true;
 }

@@ -21,7 +21,7 @@ struct HandlerEntry {
 }  // namespace detail
 
 class ServiceChannel : public RCObject {
-public:
+  public:
     using Handler = std::function<void(Request&)>;
 
     // The second argument is kept for the caller; every channel behaves the same.
@@ -48,7 +48,7 @@ public:
 
     const RCPtr<SyncObjectMgr>& getWorker() const { return m_worker; }
 
-private:
+  private:
     RCPtr<SyncObjectMgr> m_worker;
     mutable std::mutex m_mutex;
     std::unordered_map<std::string, std::shared_ptr<detail::HandlerEntry>> m_handlers;

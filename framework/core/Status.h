@@ -9,7 +9,7 @@
 namespace core {
 
 class Status : public RCObject {
-public:
+  public:
     explicit Status(long code = 1, long value2 = 0, long value3 = 0)
         : m_code(code), m_value2(value2), m_value3(value3) {}
 
@@ -32,7 +32,7 @@ public:
 
     Object* copy() const override { return new Status(*this); }
 
-private:
+  private:
     long m_code;
     long m_value2;
     long m_value3;

@@ -16,7 +16,7 @@ namespace core {
 class SyncObjectMgr;
 
 class SyncObject {
-public:
+  public:
     SyncObject() = default;
     SyncObject(const SyncObject&) = delete;
     SyncObject& operator=(const SyncObject&) = delete;
@@ -32,7 +32,7 @@ public:
     // The worker this object is added to, or null.
     SyncObjectMgr* getWorker() const;
 
-protected:
+  protected:
     // Tells the worker, if any, that this object wants its callback run.
     void signal();
     // Removes the object from its worker. Every final class calls it first in its destructor,
@@ -48,7 +48,7 @@ protected:
     // Right after the object was added to a worker.
     virtual void onAdded() {}
 
-private:
+  private:
     friend class SyncObjectMgr;
     void setCallBack(const CallBack& callback);
     std::shared_ptr<const CallBack> getCallBack() const;
@@ -62,7 +62,7 @@ private:
 // A Win32-style event over a platform event handle, which can also serve as the event of an
 // OVERLAPPED operation.
 class Event : public SyncObject {
-public:
+  public:
     explicit Event(bool manualReset = false, bool initialState = false, const char* name = nullptr,
                    LPSECURITY_ATTRIBUTES sa = nullptr);
     ~Event() override;
@@ -74,12 +74,12 @@ public:
     HANDLE getHandle() const { return m_handle; }
     bool isManualReset() const { return m_manual; }
 
-protected:
+  protected:
     bool acquire() override;
     bool isPending() override;
     void onAdded() override;
 
-private:
+  private:
     static void onNotify(void* context);
     HANDLE m_handle;
     bool m_manual;
@@ -88,7 +88,7 @@ private:
 // A one-shot timer: after setTimer(ms) it is signalled once, ms later, unless cancelled or set
 // again first. Type 1 is a synchronization timer (reset when its callback runs).
 class WaitableTimer : public SyncObject {
-public:
+  public:
     explicit WaitableTimer(int type = 1, const char* name = nullptr,
                            LPSECURITY_ATTRIBUTES sa = nullptr);
     ~WaitableTimer() override;
@@ -99,10 +99,10 @@ public:
     // set.
     std::int64_t getDeadline() const { return m_deadline.load(); }
 
-protected:
+  protected:
     bool acquire() override;
 
-private:
+  private:
     friend class SyncObjectMgr;
     int m_type;
     std::atomic<std::int64_t> m_deadline{0};

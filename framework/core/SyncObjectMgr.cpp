@@ -12,6 +12,7 @@
 #include "framework/core/ServiceChannel.h"
 #include "framework/core/SyncObject.h"
 #include "platform/com/ClassRegistry.h"
+#include "platform/win32/Library.h"
 
 namespace core {
 
@@ -262,15 +263,15 @@ bool SyncObjectMgr::isRunning() const {
 }
 
 bool SyncObjectMgr::start(unsigned long milliseconds) {
-#ifndef _WIN32
     // A process that ends without releasing its last component object still joins the threads
     // of workers that ended on their own (in a plug-in, at its unload). The handler is
-    // registered before the first thread starts, so that it runs whenever one ends. Windows
-    // runs these handlers under the loader lock, where a join could deadlock: there the last
+    // registered before the first thread starts, so that it runs whenever one ends. Where exit
+    // handlers run under the loader lock (Windows), a join there could deadlock: there the last
     // component object's release joins them.
-    static const bool atExit = [] { return std::atexit(&SyncObjectMgr::joinAtExit) == 0; }();
-    (void)atExit;
-#endif
+    if (platform::threadsEndWhileUnloading()) {
+        static const bool atExit = [] { return std::atexit(&SyncObjectMgr::joinAtExit) == 0; }();
+        (void)atExit;
+    }
     joinEnded(Join::Returned);
     std::unique_lock<std::mutex> lock(m_mutex);
     if (m_state != State::Created)

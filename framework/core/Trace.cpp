@@ -28,7 +28,8 @@ TraceState& state() {
 
 ToggleTrace::ToggleTrace(int level, const char* format, ...) {
     auto& s = state();
-    if (!s.active.load(std::memory_order_relaxed) || level > s.maxLevel.load()) return;
+    if (!s.active.load(std::memory_order_relaxed) || level > s.maxLevel.load())
+        return;
     char small[512];
     va_list args;
     va_start(args, format);
@@ -58,9 +59,15 @@ ToggleTrace::ToggleTrace(int level, const char* format, ...) {
     }
 }
 
-void ToggleTrace::setActive(bool active) { state().active = active; }
-bool ToggleTrace::isActiveFlagSet() { return state().active; }
-void ToggleTrace::setMaxLevel(int level) { state().maxLevel = level; }
+void ToggleTrace::setActive(bool active) {
+    state().active = active;
+}
+bool ToggleTrace::isActiveFlagSet() {
+    return state().active;
+}
+void ToggleTrace::setMaxLevel(int level) {
+    state().maxLevel = level;
+}
 
 void ToggleTrace::setSink(Sink sink) {
     auto& s = state();
@@ -70,16 +77,22 @@ void ToggleTrace::setSink(Sink sink) {
 
 bool ToggleTrace::setFile(const std::string& path) {
     FILE* f = std::fopen(path.c_str(), "a");
-    if (!f) return false;
+    if (!f)
+        return false;
     auto& s = state();
     std::lock_guard<std::mutex> lock(s.mutex);
-    if (s.file) std::fclose(s.file);
+    if (s.file)
+        std::fclose(s.file);
     s.file = f;
     return true;
 }
 
-void FormatTrace::setCipher(bool cipher) { state().cipher = cipher; }
-bool FormatTrace::isCipherSet() { return state().cipher; }
+void FormatTrace::setCipher(bool cipher) {
+    state().cipher = cipher;
+}
+bool FormatTrace::isCipherSet() {
+    return state().cipher;
+}
 
 struct TraceCapture::State {
     mutable std::mutex mutex;
@@ -109,14 +122,16 @@ std::vector<std::pair<int, std::string>> TraceCapture::lines() const {
 std::size_t TraceCapture::count(const std::string& text) const {
     std::lock_guard<std::mutex> lock(m_state->mutex);
     std::size_t n = 0;
-    for (auto& l : m_state->lines) n += l.second.find(text) != std::string::npos;
+    for (auto& l : m_state->lines)
+        n += l.second.find(text) != std::string::npos;
     return n;
 }
 
 bool TraceCapture::has(int level, const std::string& line) const {
     std::lock_guard<std::mutex> lock(m_state->mutex);
     for (auto& l : m_state->lines)
-        if (l.first == level && l.second == line) return true;
+        if (l.first == level && l.second == line)
+            return true;
     return false;
 }
 
@@ -128,7 +143,8 @@ void TraceCapture::clear() {
 std::string TraceCapture::text() const {
     std::lock_guard<std::mutex> lock(m_state->mutex);
     std::string all;
-    for (auto& l : m_state->lines) all += l.second;
+    for (auto& l : m_state->lines)
+        all += l.second;
     return all;
 }
 

@@ -18,9 +18,10 @@ namespace core {
 
 // Level 20: failures. Level 40: success notes and routine reports.
 class ToggleTrace {
-public:
+  public:
     // Writes one line (the formatted text as given; callers end it with a line feed).
-    ToggleTrace(int level, const char* format, ...) __attribute__((format(CORE_TRACE_PRINTF, 3, 4)));
+    ToggleTrace(int level, const char* format, ...)
+        __attribute__((format(CORE_TRACE_PRINTF, 3, 4)));
 
     static void setActive(bool active);
     static bool isActiveFlagSet();
@@ -36,7 +37,7 @@ public:
 
 // The host's choice of whether traces are enciphered; kept for the host to read back.
 class FormatTrace {
-public:
+  public:
     static void setCipher(bool cipher);
     static bool isCipherSet();
 };
@@ -44,7 +45,7 @@ public:
 // Captures every trace line while it exists (tracing switched on), for tests. Restores the
 // earlier sink and active flag when it goes.
 class TraceCapture {
-public:
+  public:
     TraceCapture();
     ~TraceCapture();
     TraceCapture(const TraceCapture&) = delete;
@@ -59,7 +60,7 @@ public:
     void clear();
     std::string text() const;
 
-private:
+  private:
     struct State;
     State* m_state;
     bool m_wasActive;

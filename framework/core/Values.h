@@ -16,7 +16,7 @@ namespace core {
 
 // A narrow (UTF-8) string. Converts from UTF-16 text, as COM strings come.
 class EString : public std::string {
-public:
+  public:
     using std::string::string;
     EString() = default;
     EString(const std::string& s) : std::string(s) {}
@@ -30,7 +30,7 @@ public:
 // Base of the number classes. stringValue (base, width): base 0 or 10 decimal, 16
 // hexadecimal; width 0 for no padding.
 class ENumber : public RCObject {
-public:
+  public:
     virtual std::string stringValue(int base = 0, int width = 0) const = 0;
     virtual long long toLongLong() const = 0;
     virtual unsigned long long toULongLong() const = 0;
@@ -43,7 +43,7 @@ public:
 
 template <class T>
 class ENumberT : public ENumber {
-public:
+  public:
     using value_type = T;
     ENumberT(T value = T()) : m_value(value) {}
     T getValue() const { return m_value; }
@@ -60,7 +60,7 @@ public:
     void setFromLongLong(long long v) override { m_value = static_cast<T>(v); }
     Object* copy() const override { return new ENumberT(m_value); }
 
-private:
+  private:
     T m_value;
 };
 
@@ -88,7 +88,7 @@ extern template class ENumberT<double>;
 
 // A GUID with its text form "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}".
 class EGUID {
-public:
+  public:
     EGUID(const GUID& g = GUID_NULL) : m_guid(g) {}
     const GUID& get() const { return m_guid; }
     operator const GUID&() const { return m_guid; }
@@ -96,42 +96,42 @@ public:
     // Parses the text form, braces optional; false on malformed text.
     static bool fromString(const std::string& text, GUID& out);
 
-private:
+  private:
     GUID m_guid;
 };
 
 // An HRESULT with its text ("0x80004005 E_FAIL").
 class HResult {
-public:
+  public:
     explicit HResult(HRESULT hr) : m_hr(hr) {}
     HRESULT get() const { return m_hr; }
     std::string stringValue() const;
 
-private:
+  private:
     HRESULT m_hr;
 };
 
 // A Win32 error code (GetLastError) with its text.
 class LastError {
-public:
+  public:
     LastError() : m_code(GetLastError()) {}
     explicit LastError(DWORD code) : m_code(code) {}
     DWORD get() const { return m_code; }
     std::string stringValue() const;
 
-private:
+  private:
     DWORD m_code;
 };
 
 // A process-wide map from GUIDs to names (class identities to class names).
 class GUIDToString {
-public:
+  public:
     bool addItem(const GUID& guid, const std::string& name);  // false if present
     bool removeItem(const GUID& guid);
     bool find(const GUID& guid, std::string& name) const;
     std::size_t size() const;
 
-private:
+  private:
     mutable std::mutex m_mutex;
     std::map<GUID, std::string> m_items;
 };

@@ -31,18 +31,21 @@ bool XMLElement::getAttribute(const std::string& name, std::string& value) const
 
 bool XMLElement::getAttribute(const std::string& name, long long& value) const {
     std::string text;
-    if (!getAttribute(name, text) || text.empty()) return false;
+    if (!getAttribute(name, text) || text.empty())
+        return false;
     char* end = nullptr;
     errno = 0;
     long long v = std::strtoll(text.c_str(), &end, 0);
-    if (*end != '\0' || errno == ERANGE) return false;
+    if (*end != '\0' || errno == ERANGE)
+        return false;
     value = v;
     return true;
 }
 
 bool XMLElement::hasAttribute(const std::string& name) const {
     for (auto& a : m_attributes)
-        if (a.first == name) return true;
+        if (a.first == name)
+            return true;
     return false;
 }
 
@@ -53,13 +56,15 @@ XMLElement& XMLElement::addChild(XMLElement child) {
 
 const XMLElement* XMLElement::findChild(const std::string& name) const {
     for (auto& c : m_children)
-        if (c.m_name == name) return &c;
+        if (c.m_name == name)
+            return &c;
     return nullptr;
 }
 
 RCPtr<XMLObject> XMLElement::toXMLObject() const {
     std::string cls;
-    if (!getAttribute("CLASS", cls)) cls = m_name;
+    if (!getAttribute("CLASS", cls))
+        cls = m_name;
     Object* raw = Object::createObject(cls);
     auto* xml = dynamic_cast<XMLObject*>(raw);
     if (!xml) {
@@ -67,17 +72,21 @@ RCPtr<XMLObject> XMLElement::toXMLObject() const {
         return {};
     }
     RCPtr<XMLObject> object(xml);
-    if (!object->fromXMLElement(*this)) return {};
+    if (!object->fromXMLElement(*this))
+        return {};
     return object;
 }
 
 bool XMLObject::toXMLElement(XMLElement& element) const {
-    if (element.getName().empty()) element.setName(getElementName());
+    if (element.getName().empty())
+        element.setName(getElementName());
     element.setAttribute("CLASS", getClassName());
     return attributesToElement(element);
 }
 
-bool XMLObject::fromXMLElement(const XMLElement& element) { return attributesFromElement(element); }
+bool XMLObject::fromXMLElement(const XMLElement& element) {
+    return attributesFromElement(element);
+}
 
 std::string XMLObject::getElementName() const {
     // Element names cannot hold "::".
@@ -94,7 +103,11 @@ std::string XMLObject::getElementName() const {
     return name;
 }
 
-bool XMLObject::attributesToElement(XMLElement&) const { return true; }
-bool XMLObject::attributesFromElement(const XMLElement&) { return true; }
+bool XMLObject::attributesToElement(XMLElement&) const {
+    return true;
+}
+bool XMLObject::attributesFromElement(const XMLElement&) {
+    return true;
+}
 
 }  // namespace core

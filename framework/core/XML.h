@@ -13,7 +13,7 @@ namespace core {
 class XMLObject;
 
 class XMLElement {
-public:
+  public:
     XMLElement() = default;
     explicit XMLElement(std::string name) : m_name(std::move(name)) {}
 
@@ -49,7 +49,7 @@ public:
     bool save(const std::string& path) const;
     static bool load(const std::string& path, XMLElement& out, std::string* error = nullptr);
 
-private:
+  private:
     std::string m_name;
     std::vector<std::pair<std::string, std::string>> m_attributes;
     std::string m_text;
@@ -57,14 +57,14 @@ private:
 };
 
 class XMLObject : public RCObject {
-public:
+  public:
     // Fills an element: names it getElementName() unless it already has a name, records the
     // class in "CLASS", then writes the attributes.
     virtual bool toXMLElement(XMLElement& element) const;
     virtual bool fromXMLElement(const XMLElement& element);
     virtual std::string getElementName() const;
 
-protected:
+  protected:
     virtual bool attributesToElement(XMLElement& element) const;
     virtual bool attributesFromElement(const XMLElement& element);
 };

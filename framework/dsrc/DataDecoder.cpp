@@ -2,6 +2,8 @@
 
 namespace dsrc {
 
-std::int32_t DecoderFrame::decode(IEEInformationElements*, const core::RCPtr<core::Data>&) { return 0; }
+std::int32_t DecoderFrame::decode(IEEInformationElements*, const core::RCPtr<core::Data>&) {
+    return 0;
+}
 
 }  // namespace dsrc

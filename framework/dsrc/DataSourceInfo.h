@@ -33,7 +33,7 @@ enum ChannelActiveState : int {
 const char* channelActiveStateName(int state);
 
 class DataSourceChannelInfo : public core::RCObject {
-public:
+  public:
     explicit DataSourceChannelInfo(int channelType = 0);
     DataSourceChannelInfo(const DataSourceChannelInfo& other) = default;
     DataSourceChannelInfo& operator=(const DataSourceChannelInfo& other) = default;
@@ -50,7 +50,7 @@ public:
 
     core::Object* copy() const override { return new DataSourceChannelInfo(*this); }
 
-private:
+  private:
     int m_type;
     GUID m_guid;
     bool m_visible = true;
@@ -59,15 +59,17 @@ private:
 };
 
 class DataSourceInfo : public core::RCObject {
-public:
+  public:
     // The first channel info of the type, or empty.
     core::RCPtr<DataSourceChannelInfo> getChannelInfo(int channelType) const;
-    const std::vector<core::RCPtr<DataSourceChannelInfo>>& getChannelInfos() const { return m_channels; }
+    const std::vector<core::RCPtr<DataSourceChannelInfo>>& getChannelInfos() const {
+        return m_channels;
+    }
     void addChannelInfo(const core::RCPtr<DataSourceChannelInfo>& info);
     void setClassIdentity(const GUID& identity) { m_classIdentity = identity; }
     const GUID& getClassIdentity() const { return m_classIdentity; }
 
-private:
+  private:
     std::vector<core::RCPtr<DataSourceChannelInfo>> m_channels;
     GUID m_classIdentity = GUID_NULL;
 };
@@ -80,7 +82,7 @@ GUID newGuid();
 namespace dsrc {
 // The process-wide map from data-source class identities to registered class names.
 class CLSIDToDataSource : public core::GUIDToString {
-public:
+  public:
     static CLSIDToDataSource& instance();
 };
 }  // namespace dsrc

@@ -8,7 +8,7 @@
 namespace dsrc {
 
 class DataSourceSink : public core::RCObject {
-public:
+  public:
     // Called on the channel's worker, once per frame, in order, with the channel's info (null
     // for a channel that has none). False when the frame was not taken.
     virtual bool onDataSourceFrame(const DataSourceChannelInfo* channel,

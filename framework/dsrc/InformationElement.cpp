@@ -5,7 +5,8 @@ BSTR byteString(const std::string& bytes) {
     return SysAllocStringByteLen(bytes.data(), static_cast<UINT>(bytes.size()));
 }
 std::string byteStringBytes(BSTR value) {
-    if (!value) return {};
+    if (!value)
+        return {};
     return std::string(reinterpret_cast<const char*>(value), SysStringByteLen(value));
 }
 }  // namespace dsrc
@@ -25,28 +26,32 @@ STDMETHODIMP EEInformationElement::SetValue(BSTR value) {
 }
 
 STDMETHODIMP EEInformationElement::GetId(LONG* id) {
-    if (!id) return E_POINTER;
+    if (!id)
+        return E_POINTER;
     std::lock_guard<std::mutex> lock(m_mutex);
     *id = m_id;
     return S_OK;
 }
 
 STDMETHODIMP EEInformationElement::GetName(BSTR* name) {
-    if (!name) return E_POINTER;
+    if (!name)
+        return E_POINTER;
     std::lock_guard<std::mutex> lock(m_mutex);
     *name = m_name.copy();
     return S_OK;
 }
 
 STDMETHODIMP EEInformationElement::GetDescription(BSTR* description) {
-    if (!description) return E_POINTER;
+    if (!description)
+        return E_POINTER;
     std::lock_guard<std::mutex> lock(m_mutex);
     *description = m_description.copy();
     return S_OK;
 }
 
 STDMETHODIMP EEInformationElement::GetValue(BSTR* value) {
-    if (!value) return E_POINTER;
+    if (!value)
+        return E_POINTER;
     std::lock_guard<std::mutex> lock(m_mutex);
     *value = dsrc::byteString(m_value);
     return S_OK;
@@ -58,27 +63,34 @@ std::string EEInformationElement::valueBytes() {
 }
 
 STDMETHODIMP EEInformationElements::Add(IEEInformationElement* element, VARIANT_BOOL* added) {
-    if (added) *added = VARIANT_FALSE;
-    if (!element) return E_POINTER;
+    if (added)
+        *added = VARIANT_FALSE;
+    if (!element)
+        return E_POINTER;
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (m_capacity && m_elements.size() >= m_capacity) return S_FALSE;
+    if (m_capacity && m_elements.size() >= m_capacity)
+        return S_FALSE;
     m_elements.emplace_back(element);
-    if (added) *added = VARIANT_TRUE;
+    if (added)
+        *added = VARIANT_TRUE;
     return S_OK;
 }
 
 STDMETHODIMP EEInformationElements::GetCount(LONG* count) {
-    if (!count) return E_POINTER;
+    if (!count)
+        return E_POINTER;
     std::lock_guard<std::mutex> lock(m_mutex);
     *count = static_cast<LONG>(m_elements.size());
     return S_OK;
 }
 
 STDMETHODIMP EEInformationElements::GetItem(LONG index, IEEInformationElement** element) {
-    if (!element) return E_POINTER;
+    if (!element)
+        return E_POINTER;
     *element = nullptr;
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (index < 0 || static_cast<std::size_t>(index) >= m_elements.size()) return E_INVALIDARG;
+    if (index < 0 || static_cast<std::size_t>(index) >= m_elements.size())
+        return E_INVALIDARG;
     *element = m_elements[static_cast<std::size_t>(index)];
     (*element)->AddRef();
     return S_OK;

@@ -10,12 +10,17 @@ Equipment::Equipment(const std::string& name)
     : m_name(name), m_worker(new core::SyncObjectMgr("EquipmentThread", 0)) {
     m_worker->attachBegin(core::BoolCallBack(this, &Equipment::beginThread));
     m_worker->attachEnd(core::BoolCallBack(this, &Equipment::endThread));
+    bindWorker(m_worker);
 }
 
-Equipment::~Equipment() { m_worker->stop(INFINITE); }
+Equipment::~Equipment() = default;
 
-bool Equipment::startWorkThread() { return m_worker->start(5000); }
-bool Equipment::stopWorkThread() { return m_worker->stop(INFINITE); }
+bool Equipment::startWorkThread() {
+    return m_worker->start(5000);
+}
+bool Equipment::stopWorkThread() {
+    return m_worker->stop(INFINITE);
+}
 
 bool Equipment::beginThread() {
     m_service = new core::ServiceChannel(m_worker, false);
@@ -49,7 +54,8 @@ bool Equipment::call(const std::function<void()>& f) {
 bool Equipment::setEquipmentInfo(const RCPtr<equip::EquipmentInfo>& info) {
     return call([&] {
         onSetEquipmentInfo(info);
-        if (info) onCreateChannels(info);
+        if (info)
+            onCreateChannels(info);
     });
 }
 
@@ -61,7 +67,8 @@ void Equipment::setChannelObserver(const RCPtr<ChannelObserver>& observer) {
     call([&] {
         m_observer = observer;
         // Channels made before the observer came are told of it too.
-        for (auto& [guid, channel] : m_channels) channel->setObserver(observer);
+        for (auto& [guid, channel] : m_channels)
+            channel->setObserver(observer);
     });
 }
 
@@ -75,10 +82,12 @@ bool Equipment::deactivateChannel(const GUID& channel) {
     return call([&] { onDeactivateChannel(channel); });
 }
 
-std::vector<std::pair<RCPtr<dsrc::DataSourceChannelInfo>, RCPtr<Channel>>> Equipment::listChannels() {
+std::vector<std::pair<RCPtr<dsrc::DataSourceChannelInfo>, RCPtr<Channel>>>
+Equipment::listChannels() {
     std::vector<std::pair<RCPtr<dsrc::DataSourceChannelInfo>, RCPtr<Channel>>> list;
     call([&] {
-        if (!m_info) return;
+        if (!m_info)
+            return;
         for (auto& info : m_info->getChannelInfos()) {
             auto it = m_channels.find(info->getChannelGuid());
             list.emplace_back(info, it == m_channels.end() ? nullptr : it->second);
@@ -91,15 +100,22 @@ RCPtr<core::PropertyStore> Equipment::getPropertyStore() {
     RCPtr<core::PropertyStore> store;
     call([&] {
         store = onGetPropertyStore();
-        if (!store) store = onCreatePropertyStore();
+        if (!store)
+            store = onCreatePropertyStore();
     });
     return store;
 }
 
-bool Equipment::setProperty(const std::string&, const std::string&) { return false; }
-bool Equipment::getProperty(const std::string&, std::string&) { return false; }
+bool Equipment::setProperty(const std::string&, const std::string&) {
+    return false;
+}
+bool Equipment::getProperty(const std::string&, std::string&) {
+    return false;
+}
 
-bool Equipment::onBeginWorkThread() { return true; }
+bool Equipment::onBeginWorkThread() {
+    return true;
+}
 
 bool Equipment::onEndWorkThread() {
     for (auto& [guid, channel] : m_channels) {
@@ -113,9 +129,11 @@ bool Equipment::onEndWorkThread() {
 }
 
 RCPtr<Channel> Equipment::createChannel(const RCPtr<dsrc::DataSourceChannelInfo>& info) {
-    if (!info) return {};
+    if (!info)
+        return {};
     auto it = m_creators.find(info->getChannelType());
-    if (it == m_creators.end()) return {};
+    if (it == m_creators.end())
+        return {};
     core::Object* made = it->second();
     auto* raw = dynamic_cast<Channel*>(made);
     if (!raw) {
@@ -127,18 +145,22 @@ RCPtr<Channel> Equipment::createChannel(const RCPtr<dsrc::DataSourceChannelInfo>
         channel->stopWorkThread();
         return {};
     }
-    if (m_observer) channel->setObserver(m_observer);
+    if (m_observer)
+        channel->setObserver(m_observer);
     channel->setParent(this);
     channel->setChannelInfo(info);
     m_channels[info->getChannelGuid()] = channel;
     return channel;
 }
 
-void Equipment::onSetEquipmentInfo(const RCPtr<equip::EquipmentInfo>& info) { m_info = info; }
+void Equipment::onSetEquipmentInfo(const RCPtr<equip::EquipmentInfo>& info) {
+    m_info = info;
+}
 
 void Equipment::onCreateChannels(const RCPtr<equip::EquipmentInfo>& info) {
     for (auto& ci : info->getChannelInfos())
-        if (ci->isVisible() && ci->isSelected() && !m_channels.count(ci->getChannelGuid())) createChannel(ci);
+        if (ci->isVisible() && ci->isSelected() && !m_channels.count(ci->getChannelGuid()))
+            createChannel(ci);
 }
 
 RCPtr<core::RCObject> Equipment::onActivateChannel(const GUID& channel) {
@@ -147,7 +169,8 @@ RCPtr<core::RCObject> Equipment::onActivateChannel(const GUID& channel) {
 }
 
 void Equipment::onDeactivateChannel(const GUID& channel) {
-    if (auto c = getChannel(channel)) c->deactivate();
+    if (auto c = getChannel(channel))
+        c->deactivate();
 }
 
 bool Equipment::onValidatePropertyItem(core::PropertyItem& item, core::Status& status) {
@@ -157,18 +180,29 @@ bool Equipment::onApplyPropertyItem(core::PropertyItem& item, core::Status& stat
     return item.apply(status);
 }
 void Equipment::onAppliedPropertyItem(core::PropertyItem&, const core::Status&) {}
-RCPtr<core::PropertyStore> Equipment::onCreatePropertyStore() { return {}; }
-RCPtr<core::PropertyStore> Equipment::onGetPropertyStore() { return {}; }
-Equipment::Identity Equipment::onRemovePropertyStore() { return 0; }
+RCPtr<core::PropertyStore> Equipment::onCreatePropertyStore() {
+    return {};
+}
+RCPtr<core::PropertyStore> Equipment::onGetPropertyStore() {
+    return {};
+}
+Equipment::Identity Equipment::onRemovePropertyStore() {
+    return 0;
+}
 
 bool Equipment::addChannelCreator(int channelType, core::Object::Creator creator) {
-    if (!creator) return false;
+    if (!creator)
+        return false;
     return m_creators.emplace(channelType, creator).second;
 }
 
-bool Equipment::removeChannelCreator(int channelType) { return m_creators.erase(channelType) != 0; }
+bool Equipment::removeChannelCreator(int channelType) {
+    return m_creators.erase(channelType) != 0;
+}
 
-bool Equipment::detachServiceRequest(const std::string& name) { return m_service && m_service->detach(name); }
+bool Equipment::detachServiceRequest(const std::string& name) {
+    return m_service && m_service->detach(name);
+}
 
 bool Equipment::doRequest(const RCPtr<core::Request>& request, RCPtr<core::Response>* response) {
     return m_service && m_service->doRequest(request, response);

@@ -8,14 +8,17 @@
 #include "framework/core/Property.h"
 #include "framework/core/ServiceChannel.h"
 #include "framework/core/SyncObjectMgr.h"
+#include "framework/core/WorkerBound.h"
 #include "framework/dsrc/DataSourceSink.h"
 #include "framework/eqbase/Channel.h"
 #include "framework/equip/EquipmentInfo.h"
 
 namespace eqbase {
 
-class Equipment : public core::RCObject {
-public:
+// Its last release ends its worker (core::WorkerBound); its owner may end it earlier with
+// stopWorkThread.
+class Equipment : public core::WorkerBound {
+  public:
     using ChannelMap = std::map<GUID, core::RCPtr<Channel>>;
     using Identity = core::PropertyNode::Identity;
 
@@ -37,24 +40,27 @@ public:
     core::RCPtr<core::RCObject> activateChannel(const GUID& channel);
     bool deactivateChannel(const GUID& channel);
     // The channels and their infos, as they are now.
-    std::vector<std::pair<core::RCPtr<dsrc::DataSourceChannelInfo>, core::RCPtr<Channel>>> listChannels();
+    std::vector<std::pair<core::RCPtr<dsrc::DataSourceChannelInfo>, core::RCPtr<Channel>>>
+    listChannels();
     core::RCPtr<core::PropertyStore> getPropertyStore();
     // A request to the equipment's own requests (posted, or waited for when synchronous).
-    bool request(const core::RCPtr<core::Request>& request, core::RCPtr<core::Response>* response = nullptr) {
+    bool request(const core::RCPtr<core::Request>& request,
+                 core::RCPtr<core::Response>* response = nullptr) {
         return doRequest(request, response);
     }
 
     virtual bool setProperty(const std::string& key, const std::string& value);
     virtual bool getProperty(const std::string& key, std::string& value);
 
-protected:
+  protected:
     virtual void onFinalConstruct() {}
     virtual bool onBeginWorkThread();
     // The base deactivates active channels and ends their workers.
     virtual bool onEndWorkThread();
     // The base makes the channel with the creator registered for the info's type, starts its
     // worker and gives it this equipment and the info. Empty for none, or without a creator.
-    virtual core::RCPtr<Channel> createChannel(const core::RCPtr<dsrc::DataSourceChannelInfo>& info);
+    virtual core::RCPtr<Channel> createChannel(
+        const core::RCPtr<dsrc::DataSourceChannelInfo>& info);
     virtual void onSetEquipmentInfo(const core::RCPtr<equip::EquipmentInfo>& info);
     // The base creates a channel for every visible and selected channel info.
     virtual void onCreateChannels(const core::RCPtr<equip::EquipmentInfo>& info);
@@ -81,7 +87,7 @@ protected:
     const core::RCPtr<equip::EquipmentInfo>& getEquipmentInfo() const { return m_info; }
     const core::RCPtr<core::SyncObjectMgr>& getWorker() const { return m_worker; }
 
-private:
+  private:
     bool beginThread();
     bool endThread();
     bool call(const std::function<void()>& f);
@@ -98,7 +104,7 @@ private:
 
 // The process-wide map from equipment class identities to registered class names.
 class CLSIDToEquipment : public core::GUIDToString {
-public:
+  public:
     static CLSIDToEquipment& instance();
 };
 

@@ -18,8 +18,12 @@ Registry& registry() {
 }
 }  // namespace
 
-bool EquipmentDetector::setProperty(const std::string&, const std::string&) { return false; }
-bool EquipmentDetector::getProperty(const std::string&, std::string&) { return false; }
+bool EquipmentDetector::setProperty(const std::string&, const std::string&) {
+    return false;
+}
+bool EquipmentDetector::getProperty(const std::string&, std::string&) {
+    return false;
+}
 
 RCPtr<equip::EquipmentInfo> EquipmentDetector::createInfo(const equip::DeviceInfoData& device) {
     RCPtr<equip::EquipmentInfo> info(new equip::EquipmentInfo);
@@ -30,41 +34,49 @@ RCPtr<equip::EquipmentInfo> EquipmentDetector::createInfo(const equip::DeviceInf
     return info;
 }
 
-RCPtr<equip::EquipmentInfo> EquipmentDetector::createEquipmentInfo(const equip::DeviceInfoData& device, void*) {
+RCPtr<equip::EquipmentInfo> EquipmentDetector::createEquipmentInfo(
+    const equip::DeviceInfoData& device, void*) {
     auto info = createInfo(device);
     for (auto& port : device.ports) {
         auto channel = createChannelInfo(port.role);
-        if (!channel) continue;
+        if (!channel)
+            continue;
         updateChannelInfo(*channel, port);
         info->addChannelInfo(channel);
     }
     return info->getChannelInfos().empty() ? nullptr : info;
 }
 
-bool EquipmentDetector::updateInfo(equip::EquipmentInfo& info, const equip::DeviceInfoData& device, void*) {
+bool EquipmentDetector::updateInfo(equip::EquipmentInfo& info, const equip::DeviceInfoData& device,
+                                   void*) {
     info.vendor = device.vendor;
     info.product = device.product;
     info.serialNumber = device.serialNumber;
     return true;
 }
 
-bool EquipmentDetector::updateChannelInfo(dsrc::DataSourceChannelInfo& info, const equip::DevicePort& port) {
+bool EquipmentDetector::updateChannelInfo(dsrc::DataSourceChannelInfo& info,
+                                          const equip::DevicePort& port) {
     auto* e = dynamic_cast<equip::EquipmentChannelInfo*>(&info);
-    if (!e) return false;
+    if (!e)
+        return false;
     e->setPortName(port.portName);
     e->setDescription(port.role);
     e->setDevicePath(port.devicePath);
     return true;
 }
 
-RCPtr<equip::EquipmentInfo> EquipmentDetector::detect(const equip::DeviceInfoData& device, void* context) {
+RCPtr<equip::EquipmentInfo> EquipmentDetector::detect(const equip::DeviceInfoData& device,
+                                                      void* context) {
     auto info = createEquipmentInfo(device, context);
-    if (!info || !updateInfo(*info, device, context)) return {};
+    if (!info || !updateInfo(*info, device, context))
+        return {};
     return info;
 }
 
 bool EquipmentDetector::registerClass(const std::string& key, Creator creator, int factoryType) {
-    if (!creator) return false;
+    if (!creator)
+        return false;
     auto& r = registry();
     std::lock_guard<std::mutex> lock(r.mutex);
     return r.creators.emplace(std::make_pair(factoryType, key), creator).second;
@@ -81,7 +93,8 @@ std::vector<std::string> EquipmentDetector::getKeys(int factoryType) {
     std::lock_guard<std::mutex> lock(r.mutex);
     std::vector<std::string> keys;
     for (auto& [k, c] : r.creators)
-        if (k.first == factoryType) keys.push_back(k.second);
+        if (k.first == factoryType)
+            keys.push_back(k.second);
     return keys;
 }
 
@@ -91,9 +104,11 @@ RCPtr<EquipmentDetector> EquipmentDetector::create(const std::string& key, int f
         auto& r = registry();
         std::lock_guard<std::mutex> lock(r.mutex);
         auto it = r.creators.find(std::make_pair(factoryType, key));
-        if (it != r.creators.end()) creator = it->second;
+        if (it != r.creators.end())
+            creator = it->second;
     }
-    if (!creator) return {};
+    if (!creator)
+        return {};
     core::Object* made = creator();
     auto* detector = dynamic_cast<EquipmentDetector*>(made);
     if (!detector) {

@@ -12,7 +12,7 @@
 namespace eqbase {
 
 class EquipmentDetector : public core::RCObject {
-public:
+  public:
     explicit EquipmentDetector(const std::string& name) : m_name(name) {}
     const std::string& getName() const { return m_name; }
 
@@ -23,20 +23,25 @@ public:
     virtual bool isPeriodicDetected() const { return false; }
     // The base: an info from createInfo with one channel info per port whose role
     // createChannelInfo knows; empty when no port gave a channel info.
-    virtual core::RCPtr<equip::EquipmentInfo> createEquipmentInfo(const equip::DeviceInfoData& device,
-                                                                  void* context);
-    virtual std::string getFamily(const equip::DeviceInfoData& device) const { return device.family; }
+    virtual core::RCPtr<equip::EquipmentInfo> createEquipmentInfo(
+        const equip::DeviceInfoData& device, void* context);
+    virtual std::string getFamily(const equip::DeviceInfoData& device) const {
+        return device.family;
+    }
     // An info carrying the device's identification strings.
     virtual core::RCPtr<equip::EquipmentInfo> createInfo(const equip::DeviceInfoData& device);
     // The base refreshes the identification strings and answers true.
-    virtual bool updateInfo(equip::EquipmentInfo& info, const equip::DeviceInfoData& device, void* context);
+    virtual bool updateInfo(equip::EquipmentInfo& info, const equip::DeviceInfoData& device,
+                            void* context);
     virtual core::RCPtr<dsrc::DataSourceChannelInfo> createChannelInfo(const std::string& role) = 0;
     // The base gives an equipment channel info the port's name and path.
-    virtual bool updateChannelInfo(dsrc::DataSourceChannelInfo& info, const equip::DevicePort& port);
+    virtual bool updateChannelInfo(dsrc::DataSourceChannelInfo& info,
+                                   const equip::DevicePort& port);
 
     // What the host does with a device: createEquipmentInfo, then updateInfo. Empty when the
     // device is not this detector's or updateInfo failed.
-    core::RCPtr<equip::EquipmentInfo> detect(const equip::DeviceInfoData& device, void* context = nullptr);
+    core::RCPtr<equip::EquipmentInfo> detect(const equip::DeviceInfoData& device,
+                                             void* context = nullptr);
 
     using Creator = core::Object::Creator;
     static bool registerClass(const std::string& key, Creator creator, int factoryType);
@@ -44,7 +49,7 @@ public:
     static std::vector<std::string> getKeys(int factoryType);
     static core::RCPtr<EquipmentDetector> create(const std::string& key, int factoryType);
 
-private:
+  private:
     std::string m_name;
 };
 

@@ -11,9 +11,10 @@
 namespace equip {
 
 class EquipmentChannelInfo : public dsrc::DataSourceChannelInfo {
-public:
+  public:
     explicit EquipmentChannelInfo(int channelType = 0, const std::string& portName = {},
-                                  const std::string& description = {}, const std::string& devicePath = {})
+                                  const std::string& description = {},
+                                  const std::string& devicePath = {})
         : dsrc::DataSourceChannelInfo(channelType),
           m_portName(portName),
           m_description(description),
@@ -29,26 +30,26 @@ public:
 
     core::Object* copy() const override { return new EquipmentChannelInfo(*this); }
 
-private:
+  private:
     std::string m_portName;
     std::string m_description;
     std::string m_devicePath;
 };
 
 class EquipmentInfo : public dsrc::DataSourceInfo {
-public:
+  public:
     std::string vendor, product, model, revision, imei, serialNumber, family;
 };
 
 // One port of a device as the host enumerated it: its name and its role.
 struct DevicePort {
-    std::string portName;     // "COM5", or a device path
-    std::string role;         // "Modem", "Device Management", ...
-    std::string devicePath;   // where the port is reached, if known
+    std::string portName;    // "COM5", or a device path
+    std::string role;        // "Modem", "Device Management", ...
+    std::string devicePath;  // where the port is reached, if known
 };
 
 class DeviceInfoData : public core::RCObject {
-public:
+  public:
     std::string vendorId;   // four upper-case hexadecimal digits
     std::string productId;  // four upper-case hexadecimal digits
     std::string vendor;

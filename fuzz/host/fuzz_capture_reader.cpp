@@ -1,4 +1,5 @@
-// The host's capture-file reader: a fuzzed block as a whole capture file and as one packet.
+// The host's capture-file reader: a fuzzed block as a whole capture file (classic pcap or
+// pcapng, told apart by its first bytes) and as one packet.
 // Reading must end (every call either moves on through the file or ends it), never read past
 // what it was given, and a record it decodes must encode to the packet it came from.
 #include <unistd.h>
@@ -8,7 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "host/CaptureFile.h"
+#include "host/CaptureReader.h"
+#include "host/CaptureWriter.h"
 
 namespace {
 

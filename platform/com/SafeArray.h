@@ -68,7 +68,8 @@ ULONG safeArrayElementCount(const SAFEARRAY* psa);
 SAFEARRAY* safeArrayCreateVectorCopy(VARTYPE vt, const void* from, ULONG cElements);
 // A new one-dimensional array (lower bound 0) over cElements elements at data that the caller
 // owns (FADF_STATIC): no copy is made, destroying the array zeroes the elements but does not
-// free them (as oleaut32 does), and they must outlive the array. With no elements, an ordinary empty array. Null when the type is not
-// offered, data is null for some elements, or memory runs out.
+// free them (as oleaut32 does), and they must outlive the array. With no elements, an ordinary
+// empty array. Null when the type is not offered, data is null for some elements, or memory runs
+// out.
 SAFEARRAY* safeArrayCreateVectorOver(VARTYPE vt, void* data, ULONG cElements);
 }  // namespace platform::com

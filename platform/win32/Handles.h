@@ -9,7 +9,7 @@
 namespace platform {
 
 class HandleObject : public std::enable_shared_from_this<HandleObject> {
-public:
+  public:
     virtual ~HandleObject() = default;
     // Called by CloseHandle before the handle is forgotten.
     virtual BOOL close() { return TRUE; }
@@ -22,7 +22,8 @@ std::shared_ptr<HandleObject> lookupHandle(HANDLE handle);
 template <class T>
 std::shared_ptr<T> lookupHandleAs(HANDLE handle) {
     auto object = std::dynamic_pointer_cast<T>(lookupHandle(handle));
-    if (!object) SetLastError(ERROR_INVALID_HANDLE);
+    if (!object)
+        SetLastError(ERROR_INVALID_HANDLE);
     return object;
 }
 

@@ -17,6 +17,11 @@ void* librarySymbol(LibraryHandle library, const char* name);
 // Drops one reference to the library; false when the system refused.
 bool freeLibrary(LibraryHandle library);
 
+// Whether a thread can end, and be waited for, while a library unloads or the process runs its
+// exit handlers. Not on Windows: the loader lock, held then, keeps a thread from ending, so a
+// wait there never returns.
+bool threadsEndWhileUnloading();
+
 // The file name of a plug-in module called `name` ("vela": libvela.so, vela.dll).
 std::string libraryFileName(const std::string& name);
 // The full path of the running program.

@@ -34,4 +34,8 @@ std::string executablePath() {
     return n > 0 ? std::string(self, static_cast<std::size_t>(n)) : std::string();
 }
 
+bool threadsEndWhileUnloading() {
+    return true;
+}
+
 }  // namespace platform

@@ -64,4 +64,8 @@ std::string executablePath() {
     }
 }
 
+bool threadsEndWhileUnloading() {
+    return false;
+}
+
 }  // namespace platform

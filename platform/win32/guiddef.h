@@ -6,10 +6,14 @@
 #include <cstring>
 
 #if defined(_WIN32)
+// windows.h first: cguid.h needs its types.
 #include <windows.h>
+
 #include <cguid.h>
 
-inline bool operator<(const GUID& a, const GUID& b) { return std::memcmp(&a, &b, sizeof(GUID)) < 0; }
+inline bool operator<(const GUID& a, const GUID& b) {
+    return std::memcmp(&a, &b, sizeof(GUID)) < 0;
+}
 #else
 
 struct GUID {
@@ -24,10 +28,18 @@ using REFGUID = const GUID&;
 using REFIID = const IID&;
 using REFCLSID = const CLSID&;
 
-inline bool operator==(const GUID& a, const GUID& b) { return std::memcmp(&a, &b, sizeof(GUID)) == 0; }
-inline bool operator!=(const GUID& a, const GUID& b) { return !(a == b); }
-inline bool operator<(const GUID& a, const GUID& b) { return std::memcmp(&a, &b, sizeof(GUID)) < 0; }
-inline bool IsEqualGUID(const GUID& a, const GUID& b) { return a == b; }
+inline bool operator==(const GUID& a, const GUID& b) {
+    return std::memcmp(&a, &b, sizeof(GUID)) == 0;
+}
+inline bool operator!=(const GUID& a, const GUID& b) {
+    return !(a == b);
+}
+inline bool operator<(const GUID& a, const GUID& b) {
+    return std::memcmp(&a, &b, sizeof(GUID)) < 0;
+}
+inline bool IsEqualGUID(const GUID& a, const GUID& b) {
+    return a == b;
+}
 #define IsEqualIID(a, b) IsEqualGUID(a, b)
 #define IsEqualCLSID(a, b) IsEqualGUID(a, b)
 

@@ -90,9 +90,7 @@ class PrintServerChannelTest : public muxtest::MuxTest {
         target->getName();
         channel->getName();
     }
-    bool waitState(int state) {
-        return waitUntil([&] { return channel->getActiveStateSnapshot() == state; });
-    }
+    bool waitState(int state) { return testsupport::waitForChannelState(*channel, state); }
 
     RCPtr<vela::DebugMux> mux;
     sim::TargetHandle phone;

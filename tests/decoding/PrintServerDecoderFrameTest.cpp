@@ -10,14 +10,16 @@ namespace {
 using core::RCPtr;
 
 // Decodes a text and prints the elements as "id name|description|value" lines.
-std::string decoded(const std::string& text, std::int32_t* count = nullptr, std::size_t capacity = 0) {
+std::string decoded(const std::string& text, std::int32_t* count = nullptr,
+                    std::size_t capacity = 0) {
     ATL::CComObject<EEInformationElements>* list = nullptr;
     ATL::CComObject<EEInformationElements>::CreateInstance(&list);
     list->AddRef();
     list->setCapacity(capacity);
     RCPtr<vela::PrintServerDecoderFrame> frame(new vela::PrintServerDecoderFrame);
     std::int32_t n = frame->decode(list, new core::Data(text.data(), text.size()));
-    if (count) *count = n;
+    if (count)
+        *count = n;
     std::ostringstream out;
     LONG items = 0;
     list->GetCount(&items);
@@ -30,8 +32,8 @@ std::string decoded(const std::string& text, std::int32_t* count = nullptr, std:
         e->GetName(&name);
         e->GetDescription(&description);
         e->GetValue(&value);
-        out << id << " " << _bstr_t(name, false).utf8() << "|" << _bstr_t(description, false).utf8() << "|"
-            << dsrc::byteStringBytes(value) << "\n";
+        out << id << " " << _bstr_t(name, false).utf8() << "|" << _bstr_t(description, false).utf8()
+            << "|" << dsrc::byteStringBytes(value) << "\n";
         SysFreeString(value);
         e->Release();
     }
@@ -65,7 +67,8 @@ TEST(PrintServerDecoderFrame, ElementsNotTakenAreNotCounted) {
     EXPECT_EQ(n, 2) << "the third line was offered and refused";
     RCPtr<vela::PrintServerDecoderFrame> frame(new vela::PrintServerDecoderFrame);
     auto key = frame->getKey();
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(key->getInternalData()), key->size()), "PSDF");
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(key->getInternalData()), key->size()),
+              "PSDF");
 }
 
 }  // namespace

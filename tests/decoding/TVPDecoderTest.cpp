@@ -13,12 +13,16 @@ namespace {
 
 using core::RCPtr;
 
-std::uint64_t counted() { return core::ByteCounter::instance("VelaMeasBytes.log")->getCount(); }
+std::uint64_t counted() {
+    return core::ByteCounter::instance("VelaMeasBytes.log")->getCount();
+}
 
 RCPtr<vela::TvpError> errorFrame(std::vector<unsigned char> data) {
-    std::vector<unsigned char> bytes = {static_cast<unsigned char>(4 + data.size()), 0x00, 0x02, 0x6C};
+    std::vector<unsigned char> bytes = {static_cast<unsigned char>(4 + data.size()), 0x00, 0x02,
+                                        0x6C};
     bytes.insert(bytes.end(), data.begin(), data.end());
-    return new vela::TvpError(bytes.data(), static_cast<unsigned int>(bytes.size()), vela::TvpIoProtocol::FROM_UE);
+    return new vela::TvpError(bytes.data(), static_cast<unsigned int>(bytes.size()),
+                              vela::TvpIoProtocol::FROM_UE);
 }
 
 TEST(TVPDecoder, CountsFramesAndTracesErrorFrames) {
@@ -26,7 +30,8 @@ TEST(TVPDecoder, CountsFramesAndTracesErrorFrames) {
     RCPtr<vela::TVPDecoder> decoder(new vela::TVPDecoder);
     std::uint64_t before = counted();
 
-    RCPtr<vela::TvpIoProtocol> request(new vela::TvpCommandSetProbeModeReq(0x0102, vela::TvpCommandSetProbeModeReq::PROBE_MODE_ON));
+    RCPtr<vela::TvpIoProtocol> request(new vela::TvpCommandSetProbeModeReq(
+        0x0102, vela::TvpCommandSetProbeModeReq::PROBE_MODE_ON));
     decoder->data(request.get());
     EXPECT_EQ(counted() - before, 9u) << "TVP bytes only, without the framework header";
     EXPECT_TRUE(trace.lines().empty());

@@ -17,6 +17,7 @@
 #include "framework/eqbase/Equipment.h"
 #include "sim/SimService.h"
 #include "tests/sim/RunUntilIdle.h"
+#include "tests/support/Polling.h"
 #include "transport/ATChannelInfo.h"
 
 namespace {
@@ -76,13 +77,7 @@ void answerTimeStamps(sim::ProviderHandle tvp, std::shared_ptr<std::atomic<int>>
 }
 
 bool waitState(const RCPtr<eqbase::Channel>& channel, int state) {
-    auto until = std::chrono::steady_clock::now() + 15s;
-    while (channel->getActiveStateSnapshot() != state) {
-        if (std::chrono::steady_clock::now() > until)
-            return false;
-        std::this_thread::sleep_for(2ms);
-    }
-    return true;
+    return testsupport::waitForChannelState(*channel, state);
 }
 
 class EquipmentSessionTest : public ::testing::Test {

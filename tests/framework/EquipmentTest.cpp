@@ -3,6 +3,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "framework/core/Clock.h"
@@ -249,6 +250,42 @@ class PortDetector : public eqbase::EquipmentDetector {
         return {};
     }
 };
+
+// An equipment whose end callback needs its own (derived) members: they must still exist when
+// the worker ends.
+class EquipmentThatEnds : public TestEquipment {
+  public:
+    explicit EquipmentThatEnds(std::vector<std::string>* log) : m_log(log) {}
+
+  protected:
+    bool onEndWorkThread() override {
+        m_log->push_back(m_name + " ended");
+        return TestEquipment::onEndWorkThread();
+    }
+
+  private:
+    std::vector<std::string>* m_log;
+    std::string m_name = "derived part";
+};
+
+// Released without its owner stopping it first, with an active channel: the last release ends
+// the worker while the whole equipment exists, so its own end callback runs (with the
+// channel's deactivation), and then it is deleted (ASan shows a callback on a destroyed part).
+TEST(EquipmentEnd, LastReleaseWithoutAStopRunsTheWholeEquipmentsEnd) {
+    std::vector<std::string> log;
+    RCPtr<Recorder> rec(new Recorder);
+    RCPtr<EquipmentThatEnds> eq(new EquipmentThatEnds(&log));
+    ASSERT_TRUE(eq->startWorkThread());
+    eq->setDataSourceSink(rec);
+    ASSERT_TRUE(eq->setEquipmentInfo(makeInfo()));
+    GUID guid{};
+    for (auto& [info, c] : eq->listChannels())
+        if (c)
+            guid = info->getChannelGuid();
+    EXPECT_TRUE(eq->activateChannel(guid));
+    eq.reset();
+    EXPECT_EQ(log, std::vector<std::string>{"derived part ended"});
+}
 
 TEST(EquipmentDetector, RegistryAndDetection) {
     ASSERT_TRUE(

@@ -16,14 +16,16 @@ struct Base : core::RCObject {
 struct Derived : Base {};
 struct Other : core::RCObject {};
 struct Counted : core::RCObject {
-protected:
+  protected:
     void onFinalRelease() override {
         ++g_released;
         core::RCObject::onFinalRelease();
     }
 };
 
-core::Object* makeBase() { return new Base(); }
+core::Object* makeBase() {
+    return new Base();
+}
 
 TEST(RCPtr, CountsAndFinalRelease) {
     g_released = 0;
@@ -62,13 +64,15 @@ TEST(RCPtr, SelfAssignmentKeepsObject) {
 }
 
 TEST(RCMap, OrderedAndNeverReplaces) {
-    core::RCPtr<core::RCMap<unsigned long, std::string>> map(new core::RCMap<unsigned long, std::string>);
+    core::RCPtr<core::RCMap<unsigned long, std::string>> map(
+        new core::RCMap<unsigned long, std::string>);
     EXPECT_TRUE(map->insert(3, "c"));
     EXPECT_TRUE(map->insert(1, "a"));
     EXPECT_FALSE(map->insert(3, "x"));
     EXPECT_EQ(*map->find(3), "c");
     std::string order;
-    for (auto& [k, v] : *map) order += v;
+    for (auto& [k, v] : *map)
+        order += v;
     EXPECT_EQ(order, "ac");
     EXPECT_TRUE(map->erase(1));
     EXPECT_FALSE(map->erase(1));

@@ -7,7 +7,8 @@
 #include <filesystem>
 #include <fstream>
 
-#include "host/CaptureFile.h"
+#include "host/CaptureReader.h"
+#include "host/CaptureWriter.h"
 #include "tests/host/CaptureTestSupport.h"
 
 namespace {
@@ -92,7 +93,7 @@ TEST(CaptureFile, ClearErrors) {
 TEST(CaptureWriter, RecordsReachTheFileWholeAtAFlush) {
     std::string path = tempPath("capture-flush.pcap");
     host::CaptureWriter w;
-    ASSERT_TRUE(w.open(path));
+    ASSERT_TRUE(w.open(path, {host::CaptureFormat::Pcap, {}, {}, {}}));
     EXPECT_EQ(w.nextFlushDue(), std::chrono::steady_clock::time_point::max());
     const auto before = std::chrono::steady_clock::now();
     for (std::uint32_t i = 0; i < 3; ++i)
@@ -173,7 +174,7 @@ TEST(CaptureFormat, FileHeaderAndPacketBytes) {
     const std::string path = tempPath("capture-bytes.pcap");
     {
         host::CaptureWriter w;
-        ASSERT_TRUE(w.open(path));
+        ASSERT_TRUE(w.open(path, {host::CaptureFormat::Pcap, {}, {}, {}}));
         EXPECT_EQ(fileBytes(path), kFileHeader);
         ASSERT_TRUE(w.write(packetRecord()));
         ASSERT_TRUE(w.close());
@@ -217,9 +218,10 @@ TEST(CaptureFormat, FilesThatAreNotCapturesOfSessions) {
     Bytes otherMagic = kFileHeader;
     otherMagic[0] = 0x00;
     EXPECT_EQ(openError(otherMagic), "unknown file format");
+    // The pcapng magic number, and then no byte-order magic.
     Bytes block = kFileHeader;
     block[0] = 0x0A, block[1] = 0x0D, block[2] = 0x0D, block[3] = 0x0A;
-    EXPECT_EQ(openError(block), "a capture in the newer block format, which is not read here");
+    EXPECT_EQ(openError(block), "a section header block of unknown byte order");
     Bytes version = kFileHeader;
     version[4] = 1;
     EXPECT_EQ(openError(version), "unsupported capture file version 1.4");

@@ -1,16 +1,19 @@
 // The capture writer where the file system behaves as on Linux: a file deleted while it is
-// written, a full device, a file size limit.
+// written, a full device, a file size limit, a fifo and a pipe whose reader goes away.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
 
-#include "host/CaptureFile.h"
+#include "host/CaptureReader.h"
+#include "host/CaptureWriter.h"
 #include "tests/host/CaptureTestSupport.h"
 
 namespace {
@@ -66,7 +69,7 @@ TEST(CaptureWriter, FullDiskCutsTheFileBackToItsLastWholeRecord) {
         ::setrlimit(RLIMIT_FSIZE, &limit);
         host::CaptureWriter w;
         std::uint64_t taken = 0;
-        if (w.open(path))
+        if (w.open(path, {host::CaptureFormat::Pcap, {}, {}, {}}))
             for (std::uint32_t i = 0; i < 200; ++i) {
                 taken += w.write(numbered(i, 80));
                 if (i % 7 == 6)
@@ -94,6 +97,67 @@ TEST(CaptureWriter, FullDiskCutsTheFileBackToItsLastWholeRecord) {
     EXPECT_EQ(recordsIn(path, &unreadable), 86u);
     EXPECT_EQ(unreadable, 0u);
     std::remove(path.c_str());
+}
+
+// A fifo (a pipe that has a name, as Wireshark gives a capture program) gets each record as a
+// whole block at once, not a flush interval later; when its reader goes away the recording ends
+// without a failure.
+TEST(CaptureWriter, FifoGetsEachRecordAtOnceAndItsReaderMayGo) {
+    ::signal(SIGPIPE, SIG_IGN);  // as vela-host does: a write to a pipe without reader fails
+    const std::string path = tempPath("capture-fifo");
+    std::filesystem::remove(path);
+    ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+    // Opened for reading first, without waiting for a writer, so that the writer's open does
+    // not wait either.
+    const int reader = ::open(path.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    host::CaptureWriter w;
+    int reports = 0;
+    w.setFailureHandler([&] { ++reports; });
+    host::CaptureSettings settings;
+    settings.interfaces = {{"COM5", "", ""}};
+    ASSERT_TRUE(w.open(path, settings));
+    auto available = [&] {
+        std::vector<unsigned char> bytes(65536);
+        const ssize_t n = ::read(reader, bytes.data(), bytes.size());
+        return n > 0 ? static_cast<std::size_t>(n) : 0u;
+    };
+    EXPECT_EQ(available(), 60u) << "the section header and the phone's interface";
+    ASSERT_TRUE(w.write(numbered(0, 36)));
+    EXPECT_EQ(available(), 100u) << "the record's block, at once";
+    EXPECT_FALSE(w.checkReader());
+
+    ::close(reader);
+    EXPECT_TRUE(w.checkReader()) << "found gone while nothing is written";
+    EXPECT_FALSE(w.write(numbered(1, 36)));
+    EXPECT_TRUE(w.readerGone());
+    EXPECT_FALSE(w.failed());
+    EXPECT_EQ(w.getRecordCount(), 1u);
+    EXPECT_TRUE(w.close());
+    EXPECT_EQ(reports, 1);
+    std::filesystem::remove(path);
+}
+
+// A write that finds the reader gone ends the recording the same way.
+TEST(CaptureWriter, WriteThatFindsThePipesReaderGoneEndsTheRecording) {
+    ::signal(SIGPIPE, SIG_IGN);
+    int ends[2];
+    ASSERT_EQ(::pipe(ends), 0);
+    const int saved = ::dup(STDOUT_FILENO);
+    ::dup2(ends[1], STDOUT_FILENO);
+    ::close(ends[1]);
+    {
+        host::CaptureWriter w;
+        ASSERT_TRUE(w.open("-", {host::CaptureFormat::Pcap, {}, {}, {}}));
+        ::close(ends[0]);
+        EXPECT_FALSE(w.write(numbered(0)));
+        EXPECT_TRUE(w.readerGone());
+        EXPECT_FALSE(w.failed());
+        EXPECT_EQ(w.getRecordCount(), 0u);
+        EXPECT_TRUE(w.close());
+    }
+    ::dup2(saved, STDOUT_FILENO);
+    ::close(saved);
 }
 
 }  // namespace

@@ -7,7 +7,8 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "host/CaptureFile.h"
+#include "host/CaptureReader.h"
+#include "host/CaptureWriter.h"
 
 namespace {
 
@@ -17,7 +18,7 @@ TEST(CaptureWriter, FileBeingWrittenCannotBeDeletedAndKeepsItsRecords) {
     std::filesystem::create_directories(folder);
     const std::string path = (folder / "x.pcap").string();
     host::CaptureWriter w;
-    ASSERT_TRUE(w.open(path));
+    ASSERT_TRUE(w.open(path, {host::CaptureFormat::Pcap, {}, {}, {}}));
     host::CaptureRecord r;
     r.channelType = 2;
     r.bytes = {1, 2, 3};

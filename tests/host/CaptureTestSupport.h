@@ -10,7 +10,8 @@
 #include <filesystem>
 #include <string>
 
-#include "host/CaptureFile.h"
+#include "host/CaptureReader.h"
+#include "host/CaptureWriter.h"
 
 namespace capturetest {
 

@@ -21,7 +21,8 @@
 #include <sstream>
 #include <thread>
 
-#include "host/CaptureFile.h"
+#include "host/CaptureReader.h"
+#include "host/CaptureWriter.h"
 #include "host/Options.h"
 #include "host/Replay.h"
 #include "host/Session.h"

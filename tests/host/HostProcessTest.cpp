@@ -15,7 +15,8 @@
 #include <regex>
 #include <sstream>
 
-#include "host/CaptureFile.h"
+#include "host/CaptureReader.h"
+#include "host/CaptureWriter.h"
 #include "host/Replay.h"
 
 namespace fs = std::filesystem;

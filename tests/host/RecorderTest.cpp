@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "framework/core/Trace.h"
+#include "host/CaptureReader.h"
 #include "host/Recorder.h"
 #include "sim/SimPhoneFrames.h"
 

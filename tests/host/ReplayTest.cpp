@@ -7,7 +7,8 @@
 #include <filesystem>
 #include <sstream>
 
-#include "host/CaptureFile.h"
+#include "host/CaptureReader.h"
+#include "host/CaptureWriter.h"
 #include "host/Replay.h"
 
 namespace {
@@ -64,7 +65,7 @@ TEST(Replay, WholeFileWithARecordOfAnotherFormat) {
                                  .string();
     {
         host::CaptureWriter writer;
-        ASSERT_TRUE(writer.open(path));
+        ASSERT_TRUE(writer.open(path, {host::CaptureFormat::Pcap, {}, {}, {}}));
         ASSERT_TRUE(writer.write(tvp({0x08, 0x00, 0x02, 0x4C, 0x08, 0x01, 0x00, 0x00}, 0)));
         writer.close();
     }

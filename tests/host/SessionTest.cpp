@@ -12,7 +12,8 @@
 #include <unistd.h>
 
 #include "framework/core/Bytes.h"
-#include "host/CaptureFile.h"
+#include "host/CaptureReader.h"
+#include "host/CaptureWriter.h"
 #include "host/Options.h"
 #include "host/Session.h"
 
@@ -104,6 +105,17 @@ TEST(Session, OnePhoneLeavingAndComingBackDoesNotDisturbTheOthers) {
     const auto again = r.out.find("the session came up 2 times");
     EXPECT_NE(again, std::string::npos) << r.out;
     EXPECT_EQ(r.out.find("the session came up", again + 1), std::string::npos) << r.out;
+}
+
+TEST(Session, PhoneThatLeavesAndDoesNotComeBackFailsTheRun) {
+    // Its reports after it left are missing: the run is no complete recording.
+    Result r = run({"--sim", "--duration", "1.5", "--rate", "50", "--probes", "RR State",
+                    "--disconnect-after", "0.5"});
+    EXPECT_EQ(r.code, 1) << r.out;
+    EXPECT_NE(r.out.find("vela-host: the session with phone 1 (COM5) went down and did not come "
+                         "back: TVP channel "),
+              std::string::npos)
+        << r.out;
 }
 
 TEST(Session, FaultsOfThePhoneAreSurvivedAndCounted) {

@@ -7,6 +7,7 @@
 #include "framework/core/Trace.h"
 #include "protocol/TvpCommandAck.h"
 #include "protocol/TvpCommandReq.h"
+#include "protocol/TvpLayout.h"
 #include "protocol/TvpProbeInject.h"
 #include "protocol/TvpTestCodeArguments.h"
 
@@ -56,6 +57,32 @@ TEST(TvpHeader, HeaderOnlyFrameHasNoData) {
     TvpIoProtocol f(b.data(), 4, kFromUe);
     EXPECT_EQ(f.getTvpIoProtocolDataSize(), 0u);
     EXPECT_EQ(f.getDataId(), TvpIoProtocol::TVP_ERROR);
+}
+
+TEST(TvpHeader, LayoutReadersTakeTheFieldsFromTheBytes) {
+    // A probe report of 22 bytes: size 22 and data id 0 in the header word (every route bit
+    // set, to show the size and the data id do not take them in), selector 0, time stamp,
+    // sequence number 0x0102, probe id 0x0096.
+    const unsigned char probe[] = {0x16, 0x00, 0xFE, 0x1F, 0x00, 0x10, 0x20, 0x30,
+                                   0x40, 0x02, 0x01, 0x96, 0x00, 0x02, 0x00, 0x00,
+                                   0x00, 0x00, 0x01, 0x00, 0xAA, 0xBB};
+    EXPECT_EQ(TvpLayout::headerWord(probe), 0x1FFE0016u);
+    EXPECT_EQ(TvpLayout::frameSize(probe), 22u);
+    EXPECT_EQ(TvpLayout::dataId(probe), TvpLayout::kDataIdProbeInject);
+    EXPECT_TRUE(TvpLayout::isProbe(probe, sizeof probe));
+    EXPECT_EQ(TvpLayout::probeSeqNo(probe), 0x0102);
+    EXPECT_EQ(TvpLayout::probeId(probe), 0x0096);
+    // An inject frame (selector 1), a probe cut short, and a command acknowledgement (data id
+    // 2 in the top three bits) are no probe reports; the largest size is 17 bits.
+    unsigned char inject[sizeof probe];
+    std::copy(std::begin(probe), std::end(probe), inject);
+    inject[TvpLayout::kProbeInjectIdOffset] = 1;
+    EXPECT_FALSE(TvpLayout::isProbe(inject, sizeof inject));
+    EXPECT_FALSE(TvpLayout::isProbe(probe, TvpLayout::kProbeFixedSize - 1));
+    const unsigned char ack[] = {0xFF, 0xFF, 0x01, 0x40};
+    EXPECT_EQ(TvpLayout::dataId(ack), TvpLayout::kDataIdCommandAck);
+    EXPECT_EQ(TvpLayout::frameSize(ack), 0x1FFFFu);
+    EXPECT_FALSE(TvpLayout::isProbe(ack, 0x1FFFF));
 }
 
 TEST(TvpByteView, DependsOnDirection) {

@@ -11,7 +11,9 @@ using namespace vela::catalogue;
 
 struct NoHandlers : vela::CatalogueHandlers {
     int probeApplies = 0;
-    bool onApplyProbeMode(core::PropertyItem&, core::Status&) override { return ++probeApplies, true; }
+    bool onApplyProbeMode(core::PropertyItem&, core::Status&) override {
+        return ++probeApplies, true;
+    }
     bool onApplyPhyProbe(core::PropertyItem&, core::Status&) override { return true; }
     bool onValidateCapability(core::PropertyItem&, core::Status&) override { return true; }
     bool onApplyCapability(core::PropertyItem&, core::Status&) override { return true; }
@@ -25,12 +27,14 @@ void print(const core::PropertyNode& node, int depth, std::ostringstream& out) {
         out << " | " << item->getValueType() << " style " << item->getStyle() << " timeout "
             << item->getApplyTimeout() << " values " << item->getValueCount();
         int selected = 0;
-        for (auto& v : item->getValues()) selected += v.isSelected();
+        for (auto& v : item->getValues())
+            selected += v.isSelected();
         out << " selected " << selected;
     }
     out << "\n";
     if (auto* category = dynamic_cast<const core::PropertyCategory*>(&node))
-        for (auto& child : category->getChildren()) print(*child, depth + 1, out);
+        for (auto& child : category->getChildren())
+            print(*child, depth + 1, out);
 }
 
 TEST(ProbeCatalogue, TreeAsTheHostShowsIt) {
@@ -38,23 +42,26 @@ TEST(ProbeCatalogue, TreeAsTheHostShowsIt) {
     std::ostringstream out;
     print(*buildCommonControl(&h), 0, out);
     print(*buildProbes(&h), 0, out);
-    EXPECT_EQ(out.str(),
-              "424690 Common Control | Common Control Description\n"
-              "  424691 CAS | C A S Description\n"
-              "    424692 System Capability Control | Modifies and reports the UE\xE2\x80\x99s System "
-              "Capability. | BYTE style 2 timeout 1000 values 2 selected 2\n"
-              "424693 Probes | Probes Description\n"
-              "  424694 Phy | Phy probes. | USHORT style 2 timeout 2000 values 21 selected 0\n"
-              "  424695 CAS | C A S Description | USHORT style 2 timeout 1000 values 14 selected 0\n"
-              "  424696 Mode Reports | Mode Reports\n"
-              "    424697 GSM | GSM Mode Reports | USHORT style 2 timeout 2000 values 25 selected 0\n"
-              "    424698 WCDMA | WCDMA Mode Reports | USHORT style 2 timeout 2000 values 21 selected 0\n"
-              "  424699 Layer 3 | Layer 3 Reports\n"
-              "    424700 GSM | GSM Layer 3 Reports | USHORT style 2 timeout 2000 values 23 selected 0\n"
-              "    424701 WCDMA | WCDMA Layer 3 Reports | USHORT style 2 timeout 1000 values 8 selected 0\n"
-              "  424702 Layer 2 | Layer 2 Reports\n"
-              "    424703 GSM | GSM Layer 2 Reports | USHORT style 2 timeout 1000 values 1 selected 0\n"
-              "    424704 WCDMA | WCDMA Layer 2 Reports | USHORT style 2 timeout 5000 values 3 selected 0\n");
+    EXPECT_EQ(
+        out.str(),
+        "424690 Common Control | Common Control Description\n"
+        "  424691 CAS | C A S Description\n"
+        "    424692 System Capability Control | Modifies and reports the UE\xE2\x80\x99s System "
+        "Capability. | BYTE style 2 timeout 1000 values 2 selected 2\n"
+        "424693 Probes | Probes Description\n"
+        "  424694 Phy | Phy probes. | USHORT style 2 timeout 2000 values 21 selected 0\n"
+        "  424695 CAS | C A S Description | USHORT style 2 timeout 1000 values 14 selected 0\n"
+        "  424696 Mode Reports | Mode Reports\n"
+        "    424697 GSM | GSM Mode Reports | USHORT style 2 timeout 2000 values 25 selected 0\n"
+        "    424698 WCDMA | WCDMA Mode Reports | USHORT style 2 timeout 2000 values 21 selected 0\n"
+        "  424699 Layer 3 | Layer 3 Reports\n"
+        "    424700 GSM | GSM Layer 3 Reports | USHORT style 2 timeout 2000 values 23 selected 0\n"
+        "    424701 WCDMA | WCDMA Layer 3 Reports | USHORT style 2 timeout 1000 values 8 selected "
+        "0\n"
+        "  424702 Layer 2 | Layer 2 Reports\n"
+        "    424703 GSM | GSM Layer 2 Reports | USHORT style 2 timeout 1000 values 1 selected 0\n"
+        "    424704 WCDMA | WCDMA Layer 2 Reports | USHORT style 2 timeout 5000 values 3 selected "
+        "0\n");
 }
 
 TEST(ProbeCatalogue, ValuesInOrderWithDuplicatesKept) {
@@ -63,7 +70,8 @@ TEST(ProbeCatalogue, ValuesInOrderWithDuplicatesKept) {
     auto gsm = core::rcCast<core::UShortPropertyItem>(probes->get(kGsmModeReports));
     ASSERT_TRUE(gsm);
     std::vector<unsigned> ids;
-    for (auto* v = gsm->getFirst(); v; v = gsm->getNext()) ids.push_back(v->getUShort());
+    for (auto* v = gsm->getFirst(); v; v = gsm->getNext())
+        ids.push_back(v->getUShort());
     ASSERT_EQ(ids.size(), 25u);
     EXPECT_EQ(ids.front(), 0x00ECu);
     EXPECT_EQ(std::count(ids.begin(), ids.end(), 0x013Bu), 2);

@@ -137,7 +137,7 @@ FIELDS = ["vela.record", "vela.channel", "vela.direction", "vela.equipment", "ve
           "vela.cc.op", "vela.cc.function", "vela.cc.block", "vela.cc.function_name",
           "vela.cc.ie_bytes", "vela.cc.iei", "vela.cc.ie_length", "vela.cc.ie_value",
           "vela.cc.capability", "vela.ps.line", "vela.ps.lines", "_ws.expert.message",
-          "_ws.expert.group"]
+          "_ws.expert.group", "frame.comment", "frame.drop_count", "frame.interface_name"]
 
 
 def dissect(path):
@@ -306,6 +306,20 @@ class CatalogueNames(unittest.TestCase):
         done = run([sys.executable, ARGS.generator, "--check", "--lua", ARGS.lua], 60)
         self.assertEqual(done.returncode, 0, done.stderr.decode())
 
+    def test_a_command_id_changed_in_the_component_is_found(self):
+        # The command tables come from the frame classes: an acknowledgement id that moves in
+        # the component makes the check fail until the dissector is generated again.
+        source = open(os.path.join(ARGS.root, "protocol", "TvpCommandAck.h")).read()
+        moved = source.replace("SET_TIME_STAMP = 8,", "SET_TIME_STAMP = 9,")
+        self.assertNotEqual(moved, source)
+        path = os.path.join(ARGS.work, "TvpCommandAck.h")
+        with open(path, "w") as f:
+            f.write(moved)
+        done = run([sys.executable, ARGS.generator, "--check", "--lua", ARGS.lua, "--acks", path],
+                   60)
+        self.assertEqual(done.returncode, 1, done.stdout.decode())
+        self.assertIn("command tables", done.stderr.decode())
+
     def test_every_probe_id_named_as_the_component_names_it(self):
         # Every value of every catalogue item (probe ids, Phy values, capability bits), the
         # Phy gate, the simulated Phy reports and ids outside the catalogue, as probes and as
@@ -332,10 +346,11 @@ class CatalogueNames(unittest.TestCase):
 
 
 class RecordedSessions(unittest.TestCase):
-    """Captures that vela-host records from simulated phones dissect as replay reads them."""
+    """Captures that vela-host records from simulated phones (pcapng, and classic pcap) dissect
+    as replay reads them."""
 
     def session(self, name, *options):
-        path = os.path.join(ARGS.work, name + ".pcap")
+        path = os.path.join(ARGS.work, name + (".pcap" if "pcap" in options else ".pcapng"))
         if os.path.exists(path):
             os.remove(path)
         done = run([ARGS.host, "run", "--duration", "2", "--record", path] + list(options),
@@ -351,6 +366,10 @@ class RecordedSessions(unittest.TestCase):
         kinds = [one(p, "vela.tvp.kind") for p in packets]
         self.assertIn("probe", kinds)
         self.assertIn("error", kinds)
+        # pcapng: the phone's interface by its port, and a comment where the fault was made.
+        self.assertEqual({one(p, "frame.interface_name") for p in packets}, {"COM5"})
+        comments = [c for p in packets for c in p.get("frame.comment", [])]
+        self.assertIn("the simulated phone was told to send an error frame", comments)
         self.assertTrue(any(one(p, "vela.channel") == "5" for p in packets))
         for p in packets:
             if one(p, "vela.tvp.kind") == "probe":
@@ -361,6 +380,12 @@ class RecordedSessions(unittest.TestCase):
                 self.assertEqual(num(p, "vela.tvp.elem_type"), 4)
                 self.assertEqual(num(p, "vela.tvp.num_elem"), num(p, "vela.tvp.payload_size"))
                 self.assertEqual(one(p, "vela.tvp.probe_group"), "GSM Mode Reports")
+
+    def test_classic_pcap_as_pcapng(self):
+        packets = self.session("classic", "--sim", "--probes", "RR State", "--rate", "20",
+                               "--format", "pcap")
+        self.assertIn("probe", [one(p, "vela.tvp.kind") for p in packets])
+        self.assertIsNone(one(packets[0], "frame.interface_name"))
 
     def test_two_phones_with_split_blocks(self):
         packets = self.session("two", "--sim", "2", "--probes",

@@ -14,6 +14,11 @@ both and rewrites the block of vela.lua between the two marker lines:
 A second block, between its own marker lines, holds the TVP frame layout constants of
 protocol/TvpLayout.h as the Lua table TvpLayout (same names, same values).
 
+A third holds what the dissector knows of commands: the request and acknowledgement ids with
+their names and the fixed size of each (the enums and the frame classes' kFixedSize of
+protocol/TvpCommandReq.h and protocol/TvpCommandAck.h), the masks of the header word's 3-bit
+fields (from the layout) and of the Common Control header's fields (protocol/CommonControl.cpp).
+
     gen_probe_names.py            rewrite the blocks in place
     gen_probe_names.py --check    exit 1 (and say why) when a block is not what the
                                   sources give
@@ -30,11 +35,16 @@ DEFAULT_CATALOGUE = os.path.join(ROOT, "session", "ProbeCatalogue.cpp")
 DEFAULT_HEADER = os.path.join(ROOT, "session", "ProbeCatalogue.h")
 DEFAULT_LUA = os.path.join(HERE, "vela.lua")
 DEFAULT_LAYOUT = os.path.join(ROOT, "protocol", "TvpLayout.h")
+DEFAULT_REQUESTS = os.path.join(ROOT, "protocol", "TvpCommandReq.h")
+DEFAULT_ACKS = os.path.join(ROOT, "protocol", "TvpCommandAck.h")
+DEFAULT_COMMON_CONTROL = os.path.join(ROOT, "protocol", "CommonControl.cpp")
 
 BEGIN = "-- BEGIN GENERATED CATALOGUE (tools/wireshark/gen_probe_names.py)"
 END = "-- END GENERATED CATALOGUE"
 LAYOUT_BEGIN = "-- BEGIN GENERATED LAYOUT (tools/wireshark/gen_probe_names.py)"
 LAYOUT_END = "-- END GENERATED LAYOUT"
+COMMANDS_BEGIN = "-- BEGIN GENERATED COMMANDS (tools/wireshark/gen_probe_names.py)"
+COMMANDS_END = "-- END GENERATED COMMANDS"
 
 # Identities of the two items whose values are not probe ids.
 SYSTEM_CAPABILITY = 424692
@@ -172,6 +182,69 @@ def generate_layout(header):
     return "\n".join(lines) + "\n"
 
 
+def camel(name):
+    """SET_PROBE_MODE -> SetProbeMode."""
+    return "".join(part.capitalize() for part in name.split("_"))
+
+
+def commands(header, kind):
+    """[(id, name, fixed size)] of the command frames of one direction ("Req" or "Ack"): the
+    ids of the enum TvpCommand<kind>Id, each with the kFixedSize of class TvpCommand<Name><kind>."""
+    enum = re.search(r"enum\s+TvpCommand%sId\s*:\s*unsigned char\s*\{([^}]*)\}" % kind, header)
+    if not enum:
+        raise CatalogueError("no enum TvpCommand%sId found" % kind)
+    ids = re.findall(r"([A-Z_]+)\s*=\s*(\d+)", enum.group(1))
+    classes = {}
+    for match in re.finditer(r"^class\s+TvpCommand(\w+)%s\b" % kind, header, re.M):
+        size = re.search(r"static\s+constexpr\s+unsigned\s+int\s+kFixedSize\s*=\s*(\d+)\s*;",
+                         header[match.end():])
+        if size:
+            classes[match.group(1)] = int(size.group(1))
+    out = []
+    for name, value in ids:
+        if camel(name) not in classes:
+            raise CatalogueError("no class TvpCommand%s%s with a kFixedSize" % (camel(name), kind))
+        out.append((int(value), camel(name), classes[camel(name)]))
+    return sorted(out)
+
+
+def generate_commands(layout, requests, acks, common_control):
+    """The command tables and the bit-field masks of vela.lua."""
+    constants = dict(re.findall(
+        r"static\s+constexpr\s+std::uint32_t\s+(k\w+)\s*=\s*(0x[0-9A-Fa-f]+|\d+)\s*;", layout))
+    field = int(constants["kFieldMask"], 0)
+    tvp_masks = [(key, field << int(constants[shift], 0)) for key, shift in (
+        ("src_proc", "kSourceProcessorShift"), ("dst_proc", "kDestProcessorShift"),
+        ("src_node", "kSourceNodeShift"), ("dst_node", "kDestNodeShift"),
+        ("data_id", "kDataIdShift"))]
+    cc = {}
+    for name, shift, width in re.findall(
+            r"constexpr\s+unsigned\s+int\s+k(\w+)Shift\s*=\s*(\d+),\s*k\1Width\s*=\s*(\d+)\s*;",
+            common_control):
+        cc[name] = ((1 << int(width)) - 1) << int(shift)
+    if set(cc) != {"Operation", "Function", "Block"}:
+        raise CatalogueError("the Common Control header fields are not what the dissector shows")
+    cc_masks = [("op", cc["Operation"]), ("function_id", cc["Function"]), ("block", cc["Block"]),
+                ("spare", 0xFFFF & ~(cc["Operation"] | cc["Function"] | cc["Block"]))]
+
+    def lua_table(name, comment, items):
+        return ["-- " + comment, "local %s = { %s }" % (name, ", ".join(items))]
+
+    lines = [COMMANDS_BEGIN]
+    for kind, label in (("Req", "request"), ("Ack", "ack")):
+        found = commands(requests if kind == "Req" else acks, kind)
+        lines += lua_table(label + "_names", "command %s id -> name" % label,
+                           ['[%d] = "%s"' % (i, n) for i, n, _ in found])
+        lines += lua_table(label + "_sizes", "command %s id -> fixed size, header included" % label,
+                           ["[%d] = %d" % (i, size) for i, _, size in found])
+    lines += lua_table("tvp_masks", "the header word's 3-bit fields",
+                       ["%s = 0x%08X" % (k, v) for k, v in tvp_masks])
+    lines += lua_table("cc_masks", "the Common Control header's fields (a 16-bit word)",
+                       ["%s = 0x%04X" % (k, v) for k, v in cc_masks])
+    lines.append(COMMANDS_END)
+    return "\n".join(lines) + "\n"
+
+
 def split_lua(text, begin=BEGIN, end_marker=END):
     start = text.find(begin + "\n")
     end = text.find(end_marker + "\n")
@@ -186,6 +259,9 @@ def main():
     parser.add_argument("--header", default=DEFAULT_HEADER)
     parser.add_argument("--lua", default=DEFAULT_LUA)
     parser.add_argument("--layout", default=DEFAULT_LAYOUT)
+    parser.add_argument("--requests", default=DEFAULT_REQUESTS)
+    parser.add_argument("--acks", default=DEFAULT_ACKS)
+    parser.add_argument("--common-control", default=DEFAULT_COMMON_CONTROL)
     parser.add_argument("--check", action="store_true")
     args = parser.parse_args()
     try:
@@ -195,14 +271,22 @@ def main():
             header = f.read()
         with open(args.layout, encoding="utf-8") as f:
             layout = f.read()
+        sources = {}
+        for key in ("requests", "acks", "common_control"):
+            with open(getattr(args, key), encoding="utf-8") as f:
+                sources[key] = f.read()
         block = generate(source, header)
         layout_block = generate_layout(layout)
+        commands_block = generate_commands(layout, sources["requests"], sources["acks"],
+                                           sources["common_control"])
         with open(args.lua, encoding="utf-8") as f:
             text = f.read()
         before, current, after = split_lua(text)
         updated = before + block + after
         before, current_layout, after = split_lua(updated, LAYOUT_BEGIN, LAYOUT_END)
         updated = before + layout_block + after
+        before, current_commands, after = split_lua(updated, COMMANDS_BEGIN, COMMANDS_END)
+        updated = before + commands_block + after
     except (OSError, CatalogueError) as e:
         print("gen_probe_names: %s" % e, file=sys.stderr)
         return 2
@@ -214,6 +298,11 @@ def main():
         if current_layout != layout_block:
             print("gen_probe_names: the layout in %s differs from %s; run %s" %
                   (args.lua, args.layout, os.path.relpath(__file__, ROOT)), file=sys.stderr)
+            return 1
+        if current_commands != commands_block:
+            print("gen_probe_names: the command tables in %s differ from %s, %s and %s; run %s" %
+                  (args.lua, args.requests, args.acks, args.common_control,
+                   os.path.relpath(__file__, ROOT)), file=sys.stderr)
             return 1
         return 0
     if updated != text:

@@ -1,11 +1,12 @@
--- Dissector for vela-host capture files (pcap, link type 147, DLT_USER0).
+-- Dissector for vela-host capture files (pcapng or classic pcap, link type 147, DLT_USER0), and
+-- for live captures of vela-extcap.
 --
 -- Each packet is a 20-byte little-endian record header (format version, channel type,
 -- direction, equipment, record number, time in microseconds, length) followed by the frame
 -- bytes: a TVP frame for channel type 2, print-server text for channel type 5.
 --
 -- Load it with
---     tshark -X lua_script:tools/wireshark/vela.lua -r capture.pcap
+--     tshark -X lua_script:tools/wireshark/vela.lua -r capture.pcapng
 -- or copy it into the personal Lua plugins folder (~/.local/lib/wireshark/plugins/).
 --
 -- Every read is checked against the bytes present, so a short or inconsistent packet shows as
@@ -280,11 +281,20 @@ local direction_names = { [0] = "from the phone", [1] = "to the phone" }
 local data_id_names = { [0] = "PROBE_INJECT", [1] = "COMMAND_REQ", [2] = "COMMAND_ACK",
     [3] = "TVP_ERROR", [4] = "INJECT_DATA_REQ", [5] = "APRINT", [6] = "BPRINT", [7] = "CPRINT" }
 local pi_names = { [0] = "probe", [1] = "inject" }
+-- BEGIN GENERATED COMMANDS (tools/wireshark/gen_probe_names.py)
+-- command request id -> name
 local request_names = { [1] = "SetProbeMode", [3] = "ExecuteTestCode", [7] = "SetTimeStamp" }
-local ack_names = { [1] = "SetProbeMode", [3] = "ExecuteTestCode", [8] = "SetTimeStamp" }
--- Fixed sizes of each frame class, header included.
+-- command request id -> fixed size, header included
 local request_sizes = { [1] = 9, [3] = 11, [7] = 7 }
+-- command ack id -> name
+local ack_names = { [1] = "SetProbeMode", [3] = "ExecuteTestCode", [8] = "SetTimeStamp" }
+-- command ack id -> fixed size, header included
 local ack_sizes = { [1] = 10, [3] = 13, [8] = 8 }
+-- the header word's 3-bit fields
+local tvp_masks = { src_proc = 0x000E0000, dst_proc = 0x00700000, src_node = 0x03800000, dst_node = 0x1C000000, data_id = 0xE0000000 }
+-- the Common Control header's fields (a 16-bit word)
+local cc_masks = { op = 0x0001, function_id = 0x007E, block = 0x1F80, spare = 0xE000 }
+-- END GENERATED COMMANDS
 local probe_mode_names = { [1] = "off", [6] = "on" }
 local time_type_names = { [16] = "session time stamp" }
 local elem_type_names = { [0] = "unsigned short", [1] = "reserved (2 bytes)",
@@ -309,11 +319,11 @@ local F = {
 
     tvp_header = ProtoField.uint32("vela.tvp.header", "TVP header", base.HEX),
     tvp_size = ProtoField.uint32("vela.tvp.size", "Size", base.DEC, nil, TvpLayout.kSizeMask),
-    tvp_src_proc = ProtoField.uint32("vela.tvp.src_proc", "Source processor", base.DEC, nil, 0x000E0000),
-    tvp_dst_proc = ProtoField.uint32("vela.tvp.dst_proc", "Destination processor", base.DEC, nil, 0x00700000),
-    tvp_src_node = ProtoField.uint32("vela.tvp.src_node", "Source node", base.DEC, nil, 0x03800000),
-    tvp_dst_node = ProtoField.uint32("vela.tvp.dst_node", "Destination node", base.DEC, nil, 0x1C000000),
-    tvp_data_id = ProtoField.uint32("vela.tvp.data_id", "Data id", base.DEC, data_id_names, 0xE0000000),
+    tvp_src_proc = ProtoField.uint32("vela.tvp.src_proc", "Source processor", base.DEC, nil, tvp_masks.src_proc),
+    tvp_dst_proc = ProtoField.uint32("vela.tvp.dst_proc", "Destination processor", base.DEC, nil, tvp_masks.dst_proc),
+    tvp_src_node = ProtoField.uint32("vela.tvp.src_node", "Source node", base.DEC, nil, tvp_masks.src_node),
+    tvp_dst_node = ProtoField.uint32("vela.tvp.dst_node", "Destination node", base.DEC, nil, tvp_masks.dst_node),
+    tvp_data_id = ProtoField.uint32("vela.tvp.data_id", "Data id", base.DEC, data_id_names, tvp_masks.data_id),
     tvp_kind = ProtoField.string("vela.tvp.kind", "Frame kind"),
     tvp_accepted = ProtoField.bool("vela.tvp.accepted", "Taken by the component's frame factory"),
 
@@ -357,10 +367,10 @@ local F = {
     terminator = ProtoField.uint16("vela.args.terminator", "Terminator", base.HEX),
 
     cc_header = ProtoField.uint16("vela.cc.header", "Common Control header", base.HEX),
-    cc_op = ProtoField.uint16("vela.cc.op", "Operation type", base.DEC, cc_op_names, 0x0001),
-    cc_function = ProtoField.uint16("vela.cc.function", "Function id", base.DEC, nil, 0x007E),
-    cc_block = ProtoField.uint16("vela.cc.block", "Block id", base.DEC, cc_block_names, 0x1F80),
-    cc_spare = ProtoField.uint16("vela.cc.spare", "Spare", base.DEC, nil, 0xE000),
+    cc_op = ProtoField.uint16("vela.cc.op", "Operation type", base.DEC, cc_op_names, cc_masks.op),
+    cc_function = ProtoField.uint16("vela.cc.function", "Function id", base.DEC, nil, cc_masks.function_id),
+    cc_block = ProtoField.uint16("vela.cc.block", "Block id", base.DEC, cc_block_names, cc_masks.block),
+    cc_spare = ProtoField.uint16("vela.cc.spare", "Spare", base.DEC, nil, cc_masks.spare),
     cc_function_name = ProtoField.string("vela.cc.function_name", "Function"),
     cc_ie_bytes = ProtoField.uint16("vela.cc.ie_bytes", "IE byte count", base.DEC),
     cc_ie = ProtoField.bytes("vela.cc.ie", "Information element"),

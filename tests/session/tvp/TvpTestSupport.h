@@ -31,6 +31,7 @@
 #include "session/TVP.h"
 #include "sim/SimService.h"
 #include "tests/sim/RunUntilIdle.h"
+#include "tests/support/Polling.h"
 #include "transport/DataProvider.h"
 #include "transport/DebugMux.h"
 #include "transport/Target.h"
@@ -42,20 +43,8 @@ using namespace std::chrono_literals;
 using Bytes = std::vector<std::uint8_t>;
 using core::RCPtr;
 
-// Long enough for any state change here, also under the sanitizers; a test that runs into it
-// fails instead of hanging.
-inline constexpr auto kWait = 15s;
-
-inline bool waitUntil(const std::function<bool()>& condition,
-                      std::chrono::milliseconds timeout = kWait) {
-    auto until = std::chrono::steady_clock::now() + timeout;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() >= until)
-            return false;
-        std::this_thread::sleep_for(1ms);
-    }
-    return true;
-}
+inline constexpr auto kWait = testsupport::kPollLimit;
+using testsupport::waitUntil;
 
 inline Bytes cat(std::initializer_list<Bytes> parts) {
     Bytes out;

@@ -180,6 +180,27 @@ TEST_F(MuxDiscoveryTest, SecondObjectForAKnownPhoneIsNotHandedOut) {
     mux->detachEquipment("COM6");
 }
 
+// Two equipments for one port: the first holds it. The second, refused, must not take the port
+// from the first when it ends: the phone that connects later is the first's.
+TEST_F(MuxDiscoveryTest, EquipmentRefusedAPortLeavesItsHolderAttachedWhenItEnds) {
+    service.reset({{5}});
+    RCPtr<DebugMux> mux = startMux();
+    RCPtr<TestEquipment> holder(new TestEquipment());
+    RCPtr<TestEquipment> refused(new TestEquipment());
+    mux->attachEquipment("COM5", holder);
+    mux->attachEquipment("COM5", refused);
+    mux->detachEquipment("COM5", refused.get());
+    service.addPhone(5, 1001, "Vela phone");
+    passTime(300ms);
+    ASSERT_TRUE(holder->last());
+    EXPECT_EQ(refused->calls(), 0u);
+    // The holder's own detach lets the port go.
+    mux->detachEquipment("COM5", holder.get());
+    service.removePhone(5);
+    passTime(0ms);
+    EXPECT_TRUE(holder->last()) << "a detached equipment was told of its phone going";
+}
+
 TEST_F(MuxDiscoveryTest, ObjectThatIsNoEquipmentIsIgnored) {
     RCPtr<DebugMux> mux = startMux();
     mux->attachEquipment("COM9", RCPtr<core::RCObject>(new core::Data()));

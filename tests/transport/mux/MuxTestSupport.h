@@ -24,6 +24,7 @@
 #include "session/VelaChannel.h"
 #include "sim/SimService.h"
 #include "tests/sim/RunUntilIdle.h"
+#include "tests/support/Polling.h"
 #include "transport/DataProvider.h"
 #include "transport/DebugMux.h"
 #include "transport/Target.h"
@@ -34,21 +35,8 @@ namespace muxtest {
 using namespace std::chrono_literals;
 using core::RCPtr;
 
-// Long enough for any state change of these tests, also under the sanitizers; a test that
-// runs into it fails instead of hanging.
-inline constexpr auto kWait = 15s;
-
-// Checks the condition every millisecond until it holds or the time is up.
-inline bool waitUntil(const std::function<bool()>& condition,
-                      std::chrono::milliseconds timeout = kWait) {
-    auto until = std::chrono::steady_clock::now() + timeout;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() >= until)
-            return false;
-        std::this_thread::sleep_for(1ms);
-    }
-    return true;
-}
+inline constexpr auto kWait = testsupport::kPollLimit;
+using testsupport::waitUntil;
 
 inline std::vector<std::uint8_t> bytesOf(const core::Data& data) {
     return {data.getInternalData(), data.getInternalData() + data.size()};
@@ -109,7 +97,7 @@ class TestChannel : public vela::VelaChannel {
         return m_changed.wait_for(lock, timeout, [&] { return m_blocks.size() >= count; });
     }
     bool waitState(int state, std::chrono::milliseconds timeout = kWait) {
-        return waitUntil([&] { return getActiveStateSnapshot() == state; }, timeout);
+        return testsupport::waitForChannelState(*this, state, timeout);
     }
     // While held, the channel's worker stops in the next received block (for at most kWait)
     // until released; waitHeld() returns once it has stopped there.

@@ -309,6 +309,29 @@ TEST(SerialPort, FailedConnectLeavesThePortClosedAsFound) {
     EXPECT_EQ(totalOf(readBlocks(port->getReadPipe(), 3)), 3u);
 }
 
+// Released while open and reading, without a "Disconnect" nor a stop of its worker: the last
+// release ends the worker, which closes the port with its settings restored, while the whole
+// object still exists (under ASan a callback on a destroyed part would show).
+TEST(SerialPort, LastReleaseWhileOpenClosesThePortAsFound) {
+    Pty pty;
+    RCPtr<SerialPort> port(new SerialPort());
+    port->setPortName(pty.port());
+    ASSERT_EQ(port->connectPort().getCode(), 1);
+    pty.send("AT\n");
+    EXPECT_EQ(totalOf(readBlocks(port->getReadPipe(), 3)), 3u);
+    core::TraceCapture traces;
+    port.reset();
+    EXPECT_FALSE(traces.contains("failed")) << traces.text();
+    termios after = pty.now();
+    EXPECT_EQ(after.c_iflag, pty.original.c_iflag);
+    EXPECT_EQ(after.c_cflag, pty.original.c_cflag);
+    EXPECT_EQ(after.c_lflag, pty.original.c_lflag);
+    // Closed: a new port object opens it again.
+    RCPtr<SerialPort> again(new SerialPort());
+    again->setPortName(pty.port());
+    EXPECT_EQ(again->connectPort().getCode(), 1);
+}
+
 TEST(SerialPort, ReadsAgainWhileMoreThanTwentyPercentWaits) {
     Pty pty;
     RCPtr<SerialPort> port(new SerialPort());
