@@ -1,10 +1,10 @@
 #include "host/OptionTable.h"
 
-#include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <sstream>
 
+#include "framework/core/NumberText.h"
 #include "host/HostPlatform.h"
 #include "host/SimFaults.h"
 
@@ -12,17 +12,7 @@ namespace host {
 
 namespace {
 
-bool number(const std::string& text, double& out) {
-    if (text.empty())
-        return false;
-    char* end = nullptr;
-    errno = 0;
-    const double v = std::strtod(text.c_str(), &end);
-    if (*end != '\0' || errno == ERANGE || !std::isfinite(v) || v < 0)
-        return false;
-    out = v;
-    return true;
-}
+constexpr auto& number = core::parseNonNegativeNumber;
 
 bool seconds(const char* option, const std::string& text, double& out, std::string& error) {
     if (number(text, out))

@@ -4,10 +4,7 @@
 #include <sstream>
 
 #include "host/JsonWriter.h"
-#include "protocol/TvpCommandAck.h"
-#include "protocol/TvpCommandReq.h"
-#include "protocol/TvpIoProtocolFactory.h"
-#include "protocol/TvpProbeInject.h"
+#include "protocol/FrameDescription.h"
 #include "session/ProbeCatalogue.h"
 
 namespace host {
@@ -26,18 +23,6 @@ std::string timeText(std::uint64_t micros) {
     return text;
 }
 
-std::string hex(const unsigned char* bytes, std::size_t length, std::size_t most = 24) {
-    std::string text;
-    char two[4];
-    for (std::size_t i = 0; i < length && i < most; ++i) {
-        std::snprintf(two, sizeof two, i ? " %02X" : "%02X", bytes[i]);
-        text += two;
-    }
-    if (length > most)
-        text += " ...";
-    return text;
-}
-
 std::string compactHex(const std::vector<unsigned char>& bytes) {
     static const char digits[] = "0123456789abcdef";
     std::string text;
@@ -49,127 +34,24 @@ std::string compactHex(const std::vector<unsigned char>& bytes) {
     return text;
 }
 
-std::string probeText(std::uint16_t probeId) {
-    char id[16];
-    std::snprintf(id, sizeof id, "0x%04X", probeId);
-    const char* name = catalogue::probeName(probeId);
-    return std::string(id) +
-           (name ? std::string(" \"") + name + "\"" : std::string(" (not in the catalogue)"));
-}
-
-const char* requestName(unsigned id) {
-    switch (id) {
-        case TvpCommandReq::SET_PROBE_MODE:
-            return "SetProbeMode";
-        case TvpCommandReq::EXECUTE_TEST_CODE:
-            return "ExecuteTestCode";
-        case TvpCommandReq::SET_TIME_STAMP:
-            return "SetTimeStamp";
-        default:
-            return "unknown request";
-    }
-}
-
-const char* ackName(unsigned id) {
-    switch (id) {
-        case TvpCommandAck::SET_PROBE_MODE:
-            return "SetProbeMode";
-        case TvpCommandAck::EXECUTE_TEST_CODE:
-            return "ExecuteTestCode";
-        case TvpCommandAck::SET_TIME_STAMP:
-            return "SetTimeStamp";
-        default:
-            return "unknown acknowledgement";
-    }
-}
-
 const char* channelName(std::uint8_t type) {
     return type == 2 ? "TVP" : type == 5 ? "print server" : nullptr;
 }
 
-}  // namespace
-
-FrameFacts describeTvpFrame(const std::vector<unsigned char>& bytes, std::string* text) {
-    FrameFacts facts;
-    std::ostringstream out;
-    TvpIoProtocolFactory factory(TvpIoProtocol::FROM_UE);
-    auto frame = factory.create(bytes.data(), static_cast<unsigned>(bytes.size()));
-    if (!frame) {
-        facts.kind = "malformed";
-        out << "malformed " << bytes.size() << " bytes: " << hex(bytes.data(), bytes.size());
-        if (text)
-            *text = out.str();
-        return facts;
-    }
-    if (auto* probe = dynamic_cast<TvpProbe*>(frame.get())) {
-        facts.kind = "probe";
-        facts.probeId = probe->getProbeId();
-        facts.seq = probe->getSeqNo();
-        out << "probe " << probeText(probe->getProbeId()) << " seq=" << probe->getSeqNo()
-            << " time=" << probe->getTimeStamp() << " payload=" << probe->getProbeDataSize();
-    } else if (dynamic_cast<TvpInject*>(frame.get())) {
-        facts.kind = "inject";
-        out << "inject";
-    } else if (auto* ack = dynamic_cast<TvpCommandSetProbeModeAck*>(frame.get())) {
-        facts.kind = "ack";
-        facts.command = "SetProbeMode";
-        facts.seq = ack->getSeqNo();
-        facts.probeId = ack->getProbeId();
-        facts.result = ack->getResult();
-        out << "ack SetProbeMode seq=" << unsigned(ack->getSeqNo()) << " probe "
-            << probeText(ack->getProbeId()) << " result=" << ack->getResult();
-    } else if (auto* ack = dynamic_cast<TvpCommandSetTimeStampAck*>(frame.get())) {
-        facts.kind = "ack";
-        facts.command = "SetTimeStamp";
-        facts.seq = ack->getSeqNo();
-        facts.result = ack->getResult();
-        out << "ack SetTimeStamp seq=" << unsigned(ack->getSeqNo())
-            << " result=" << ack->getResult();
-    } else if (auto* ack = dynamic_cast<TvpCommandExecuteTestCodeAck*>(frame.get())) {
-        facts.kind = "ack";
-        facts.command = "ExecuteTestCode";
-        facts.seq = ack->getSeqNo();
-        facts.result = ack->getResult();
-        out << "ack ExecuteTestCode seq=" << unsigned(ack->getSeqNo())
-            << " callback=" << unsigned(ack->getCallbackId())
-            << " testcode=" << ack->getTestCodeNumber() << " result=" << ack->getResult()
-            << " args=" << ack->getNumberOfArgs();
-    } else if (auto* ack = dynamic_cast<TvpCommandAck*>(frame.get())) {
-        facts.kind = "ack";
-        facts.command = ackName(ack->getCommandAckId());
-        facts.seq = ack->getSeqNo();
-        out << "ack " << ackName(ack->getCommandAckId()) << " seq=" << unsigned(ack->getSeqNo());
-    } else if (auto* req = dynamic_cast<TvpCommandReq*>(frame.get())) {
-        facts.kind = "request";
-        facts.command = requestName(req->getCommandReqId());
-        facts.seq = req->getSeqNo();
-        out << "request " << requestName(req->getCommandReqId())
-            << " seq=" << unsigned(req->getSeqNo());
-    } else {
-        auto* tvp = dynamic_cast<TvpIoProtocol*>(frame.get());
-        unsigned id = tvp ? tvp->getDataId() : 0;
-        if (id == TvpIoProtocol::TVP_ERROR) {
-            facts.kind = "error";
-            out << "error frame: " << hex(bytes.data() + 4, bytes.size() - 4);
-        } else {
-            facts.kind = "other";
-            out << "frame of kind " << id;
-        }
-    }
-    out << " size=" << bytes.size();
-    if (text)
-        *text = out.str();
-    return facts;
+// The frame as replay shows it, probes named from the catalogue.
+FrameDescription describeTvp(const std::vector<unsigned char>& bytes) {
+    return FrameDescription::ofBytes(bytes.data(), bytes.size(), FrameDescription::Detail::Short,
+                                     &catalogue::probeName);
 }
+
+}  // namespace
 
 std::string describeRecord(const CaptureRecord& record) {
     std::ostringstream out;
     out << '#' << record.recordNumber << ' ' << timeText(record.timeMicros) << " phone"
         << unsigned(record.equipment) << (record.direction ? " to-phone " : " ");
     if (record.channelType == 2) {
-        std::string text;
-        describeTvpFrame(record.bytes, &text);
-        out << "TVP " << text << '\n';
+        out << "TVP " << describeTvp(record.bytes).text << '\n';
     } else if (record.channelType == 5) {
         out << "PS  text " << record.bytes.size() << " bytes\n";
         std::string text(record.bytes.begin(), record.bytes.end());
@@ -186,7 +68,8 @@ std::string describeRecord(const CaptureRecord& record) {
         }
     } else {
         out << "channel " << unsigned(record.channelType) << ' ' << record.bytes.size()
-            << " bytes: " << hex(record.bytes.data(), record.bytes.size()) << '\n';
+            << " bytes: " << FrameDescription::hex(record.bytes.data(), record.bytes.size(), 24)
+            << '\n';
     }
     return out.str();
 }
@@ -207,7 +90,7 @@ std::string recordJson(const CaptureRecord& record, const std::string& port) {
         json.key("channel").value(unsigned(record.channelType));
     json.key("direction").value(record.direction ? "to phone" : "from phone");
     if (record.channelType == 2) {
-        const FrameFacts facts = describeTvpFrame(record.bytes);
+        const FrameDescription facts = describeTvp(record.bytes);
         json.key("kind").value(facts.kind);
         if (!facts.command.empty())
             json.key("command").value(facts.command);

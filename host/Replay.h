@@ -6,25 +6,12 @@
 #pragma once
 
 #include <cstdint>
-#include <optional>
 #include <ostream>
 #include <string>
 
 #include "host/CaptureReader.h"
 
 namespace host {
-
-// What a TVP frame is, as the component's frame factory reads it.
-struct FrameFacts {
-    std::string kind;                      // probe, inject, ack, request, error, other, malformed
-    std::string command;                   // of an acknowledgement or a request
-    std::optional<std::uint16_t> probeId;  // of a probe report or a SetProbeMode answer
-    std::optional<unsigned> seq;           // the probe's or the command's sequence number
-    std::optional<long> result;            // of an acknowledgement that has one
-};
-
-// The facts of TVP bytes, and the text replay shows for them (without the record's prefix).
-FrameFacts describeTvpFrame(const std::vector<unsigned char>& bytes, std::string* text = nullptr);
 
 // The text of one record (one line, or several for print-server text), ending in a newline.
 std::string describeRecord(const CaptureRecord& record);

@@ -239,11 +239,27 @@ void SessionRun::loop() {
         memoryAt = after(first && first->readyAt() ? *first->readyAt() : start, 2.0);
     const SettingsRequest settings{m_options.settingsFile.empty() ? nullptr : &m_settings,
                                    m_options.settingsFile, m_options.probes};
+    // A timed run that ends while the first phone's session is down from a fault the run made
+    // itself waits for that session to come back (for at most the activation time and a
+    // margin): how long a session takes to come back is not the phone's to answer for, but
+    // whether it comes back is. No fault is made after the end.
+    const double grace = m_options.activateTimeout + 10;
+    bool ending = false;
     for (;;) {
         const auto now = Clock::now();
         const double elapsed = Seconds(now - start).count();
-        if (timed && elapsed >= m_options.durationSeconds)
-            break;
+        if (timed && elapsed >= m_options.durationSeconds) {
+            if (!faults.awaitingReturn() || elapsed >= m_options.durationSeconds + grace)
+                break;
+            if (!ending) {
+                ending = true;
+                faults.stop();
+                m_out << "the run goes on until phone 1's session is back from the fault made "
+                         "last (at most "
+                      << grace << " s)\n";
+                m_out.flush();
+            }
+        }
         if (m_options.untilFrames > 0 && receivedFrames() >= m_options.untilFrames)
             break;
         faults.runDue(now, [this](const std::string& what) { m_capture.addComment(0, what); });
@@ -273,8 +289,10 @@ void SessionRun::loop() {
         auto wake = after(Clock::now(), 0.5);
         if (m_options.jsonStatus)
             wake = std::min(wake, after(start, m_lastJsonStatus + 1));
-        if (timed)
+        if (timed && !ending)
             wake = std::min(wake, after(start, m_options.durationSeconds));
+        if (ending)
+            wake = std::min(wake, after(start, m_options.durationSeconds + grace));
         for (const auto& due : {faults.nextDue(), memoryAt})
             if (due)
                 wake = std::min(wake, *due);

@@ -72,8 +72,17 @@ FaultSchedule::FaultSchedule(sim::SimPhone* phone, std::optional<Clock::time_poi
 }
 
 void FaultSchedule::sessionCameBack() {
+    m_awaitingReturn = false;
     if (m_killAfter > 0 && !m_killAt)
         m_killAt = after(Clock::now(), m_killAfter);
+}
+
+void FaultSchedule::stop() {
+    m_disconnectAt.reset();
+    m_errorAt.reset();
+    m_killAt.reset();
+    m_killAfter = 0;
+    // A phone that went away is still brought back: its session is awaited.
 }
 
 void FaultSchedule::runDue(Clock::time_point now,
@@ -86,8 +95,10 @@ void FaultSchedule::runDue(Clock::time_point now,
         m_phone->disconnect();
         m_disconnectAt.reset();
         tell("the simulated phone went away");
-        if (m_reconnectAfter > 0)
+        if (m_reconnectAfter > 0) {
             m_reconnectAt = after(Clock::now(), m_reconnectAfter);
+            m_awaitingReturn = true;
+        }
     }
     if (m_reconnectAt && now >= *m_reconnectAt) {
         m_phone->reconnect();
@@ -102,8 +113,10 @@ void FaultSchedule::runDue(Clock::time_point now,
     if (m_killAt && now >= *m_killAt) {
         const int ended = killProcesses("vela-mux-sim.exe");
         core::ToggleTrace(40, "Run::loop killed %d vela-mux-sim processes\n", ended);
-        if (ended > 0)
+        if (ended > 0) {
             ++m_kills;
+            m_awaitingReturn = true;
+        }
         m_killAt.reset();
         tell("the simulated service's process was killed");
     }

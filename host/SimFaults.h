@@ -57,6 +57,11 @@ class FaultSchedule {
     void sessionCameBack();
     // How many times the service's process was killed.
     int serviceKills() const { return m_kills; }
+    // The phone's session was taken down by a fault of this schedule (the service killed, the
+    // phone gone and due back) and has not come back since.
+    bool awaitingReturn() const { return m_awaitingReturn; }
+    // Nothing more is done: the run is ending.
+    void stop();
 
     // Does what is due by `now`; `note` hears what was done ("the phone went away").
     void runDue(Clock::time_point now, const std::function<void(const std::string&)>& note = {});
@@ -68,6 +73,7 @@ class FaultSchedule {
     double m_reconnectAfter;
     double m_killAfter;
     int m_kills = 0;
+    bool m_awaitingReturn = false;
     std::optional<Clock::time_point> m_disconnectAt, m_reconnectAt, m_errorAt, m_killAt;
 };
 

@@ -1,25 +1,16 @@
 #include "sim/server/ServerOptions.h"
 
 #include <cctype>
-#include <cerrno>
 #include <cmath>
 #include <cstdlib>
+
+#include "framework/core/NumberText.h"
 
 namespace muxsim {
 
 namespace {
 
-bool number(const std::string& text, double& out) {
-    if (text.empty())
-        return false;
-    char* end = nullptr;
-    errno = 0;
-    double v = std::strtod(text.c_str(), &end);
-    if (*end != '\0' || errno == ERANGE || !std::isfinite(v) || v < 0)
-        return false;
-    out = v;
-    return true;
-}
+constexpr auto& number = core::parseNonNegativeNumber;
 
 // "/RegServer", "-regserver" and "--RegServer" all name the switch "regserver".
 std::string switchName(const std::string& arg) {

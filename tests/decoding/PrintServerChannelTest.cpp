@@ -10,8 +10,8 @@
 namespace {
 
 using core::RCPtr;
+using namespace std::chrono_literals;
 using muxtest::kWait;
-using muxtest::waitUntil;
 
 const char* const kName = "Print Server Channel";
 
@@ -52,18 +52,19 @@ struct StateRecorder : eqbase::ChannelObserver {
     std::vector<int> states;
 };
 
-// A phone on COM5 whose target is known.
-class PrintServerChannelTest : public muxtest::MuxTest {
+// A phone on COM5 whose target is known, on the manual clock: the channel's activation time
+// limit passes when a test moves the clock on.
+class PrintServerChannelTest : public muxtest::MuxClockTest<> {
   protected:
     void SetUp() override {
-        MuxTest::SetUp();
+        MuxClockTest::SetUp();
         service.reset({{5}});
         mux = startMux();
         phone = service.addPhone(5, 1001, "Vela phone");
         equipment = new muxtest::TestEquipment();
         target = attachAndWait(*mux, equipment, "COM5");
         ASSERT_TRUE(target);
-        ASSERT_TRUE(waitUntil([&] { return target->getDataProvider(kName) != nullptr; }));
+        ASSERT_TRUE(target->getDataProvider(kName));
     }
     void TearDown() override {
         if (target)
@@ -75,7 +76,7 @@ class PrintServerChannelTest : public muxtest::MuxTest {
         equipment->forget();
         target.reset();
         mux.reset();
-        MuxTest::TearDown();
+        MuxClockTest::TearDown();
     }
     void startChannel(unsigned long activateTimeoutMs) {
         channel = new TestPrintServerChannel(activateTimeoutMs);
@@ -90,7 +91,7 @@ class PrintServerChannelTest : public muxtest::MuxTest {
         target->getName();
         channel->getName();
     }
-    bool waitState(int state) { return testsupport::waitForChannelState(*channel, state); }
+    int state() const { return channel->getActiveStateSnapshot(); }
 
     RCPtr<vela::DebugMux> mux;
     sim::TargetHandle phone;
@@ -110,14 +111,17 @@ TEST_F(PrintServerChannelTest, ActiveOnceItsStreamIsOpenAlsoWhenThePhoneComesBac
     bind();
     ASSERT_TRUE(channel->activate(sink));
     ASSERT_TRUE(phone.provider(kName).waitConnected(true, kWait));
-    EXPECT_TRUE(waitState(kActive)) << "the open stream completes the activation";
+    settle();
+    EXPECT_EQ(state(), kActive) << "the open stream completes the activation";
 
     // The phone's stream goes: the channel is coming up again and fails by the time limit.
     ASSERT_TRUE(phone.removeProvider(kName));
-    ASSERT_TRUE(waitState(kFailed));
-    // It comes back and prints nothing: active again, the time limit having passed long ago.
+    passTime(100ms);
+    ASSERT_EQ(state(), kFailed);
+    // It comes back and prints nothing: active again, the time limit having passed.
     ASSERT_TRUE(phone.addProvider(kName).waitConnected(true, kWait));
-    EXPECT_TRUE(waitState(kActive));
+    settle();
+    EXPECT_EQ(state(), kActive);
     EXPECT_EQ(observer->taken(),
               (std::vector<int>{kActivating, kActive, kActivating, kFailed, kActive}));
     EXPECT_EQ(sink->frames.load(), 0);
@@ -126,20 +130,24 @@ TEST_F(PrintServerChannelTest, ActiveOnceItsStreamIsOpenAlsoWhenThePhoneComesBac
     sim::ProviderHandle stream = phone.provider(kName);
     ASSERT_TRUE(stream.waitForSinks(1));
     stream.inject({'h', 'i', '\n'});
-    ASSERT_TRUE(waitUntil([&] { return sink->frames.load() == 1; }));
-    EXPECT_EQ(channel->getActiveStateSnapshot(), kActive);
+    settle();
+    ASSERT_EQ(sink->frames.load(), 1);
+    EXPECT_EQ(state(), kActive);
 }
 
 TEST_F(PrintServerChannelTest, PhoneBackWithinTheTimeLimitIsActiveWithoutText) {
     startChannel(6000);
     bind();
     ASSERT_TRUE(channel->activate(sink));
-    ASSERT_TRUE(waitState(kActive));
+    settle();
+    ASSERT_EQ(state(), kActive);
 
     ASSERT_TRUE(phone.removeProvider(kName));
-    ASSERT_TRUE(waitState(kActivating));
+    passTime(5999ms);
+    ASSERT_EQ(state(), kActivating);
     ASSERT_TRUE(phone.addProvider(kName).waitConnected(true, kWait));
-    EXPECT_TRUE(waitState(kActive));
+    settle();
+    EXPECT_EQ(state(), kActive);
     EXPECT_EQ(observer->taken(), (std::vector<int>{kActivating, kActive, kActivating, kActive}));
     EXPECT_EQ(sink->frames.load(), 0);
 }

@@ -17,7 +17,6 @@
 #include "framework/eqbase/Equipment.h"
 #include "sim/SimService.h"
 #include "tests/sim/RunUntilIdle.h"
-#include "tests/support/Polling.h"
 #include "transport/ATChannelInfo.h"
 
 namespace {
@@ -76,12 +75,13 @@ void answerTimeStamps(sim::ProviderHandle tvp, std::shared_ptr<std::atomic<int>>
     });
 }
 
-bool waitState(const RCPtr<eqbase::Channel>& channel, int state) {
-    return testsupport::waitForChannelState(*channel, state);
-}
-
+// On the manual clock: the multiplexer's checks of the service (every 2000 ms), the targets'
+// start-up enumerations (300 ms) and the channels' activation limits (6000 ms) pass when the
+// test moves the clock on.
 class EquipmentSessionTest : public ::testing::Test {
   protected:
+    core::ManualClock clock;
+
     void SetUp() override {
         setEnvironment("VELA_COM_DIR", "/nonexistent-vela-com");
         sim::SimService::instance().reset();
@@ -114,6 +114,11 @@ class EquipmentSessionTest : public ::testing::Test {
                 return channel;
         return {};
     }
+    int state(int type) { return channel(type)->getActiveStateSnapshot(); }
+    // What the test caused so far has run; then `by` passes and what came due has run.
+    bool pass(std::chrono::milliseconds by) { return simtest::advanceAndSettle(clock, by); }
+    // What the test caused so far has run: the workers and the simulated service are idle.
+    void settle() { ASSERT_TRUE(simtest::runUntilIdle()); }
     bool activate(int type) { return activate(com, info, type); }
     static bool activate(IEEEquipment* equipment, const RCPtr<equip::EquipmentInfo>& infoOf,
                          int type) {
@@ -169,7 +174,8 @@ TEST_F(EquipmentSessionTest, MakesItsThreeChannelsAndRunsASessionOnThePhoneOfIts
         << "the AT channel is made though its info is not selected";
 
     ASSERT_TRUE(activate(dsrc::CHANNEL_TYPE_TVP));
-    ASSERT_TRUE(waitState(channel(dsrc::CHANNEL_TYPE_TVP), dsrc::CHANNEL_STATE_ACTIVE));
+    ASSERT_TRUE(pass(300ms));  // the target learns its streams
+    ASSERT_EQ(state(dsrc::CHANNEL_TYPE_TVP), dsrc::CHANNEL_STATE_ACTIVE);
     EXPECT_EQ(tvpRequests->load(), 1);
 
     // A probe frame of the phone reaches the host's data source byte for byte; the
@@ -185,7 +191,8 @@ TEST_F(EquipmentSessionTest, MakesItsThreeChannelsAndRunsASessionOnThePhoneOfIts
     const std::string line = "VELA PS 000001: cell 1234\n";
     phone.provider("Print Server Channel").inject(sim::Bytes(line.begin(), line.end()));
     ASSERT_TRUE(sink->waitFor(2));
-    ASSERT_TRUE(waitState(channel(dsrc::CHANNEL_TYPE_PRINT_SERVER), dsrc::CHANNEL_STATE_ACTIVE));
+    settle();
+    ASSERT_EQ(state(dsrc::CHANNEL_TYPE_PRINT_SERVER), dsrc::CHANNEL_STATE_ACTIVE);
 
     std::lock_guard<std::mutex> lock(sink->mutex);
     ASSERT_EQ(sink->frames.size(), 2u);
@@ -197,20 +204,22 @@ TEST_F(EquipmentSessionTest, MakesItsThreeChannelsAndRunsASessionOnThePhoneOfIts
 
 TEST_F(EquipmentSessionTest, PhoneThatGoesAndComesBackGetsANewSession) {
     ASSERT_TRUE(activate(dsrc::CHANNEL_TYPE_TVP));
-    ASSERT_TRUE(waitState(channel(dsrc::CHANNEL_TYPE_TVP), dsrc::CHANNEL_STATE_ACTIVE));
+    ASSERT_TRUE(pass(300ms));  // the target learns its streams
+    ASSERT_EQ(state(dsrc::CHANNEL_TYPE_TVP), dsrc::CHANNEL_STATE_ACTIVE);
     EXPECT_EQ(tvpRequests->load(), 1);
 
     ASSERT_TRUE(sim::SimService::instance().removePhone(5));
     // Without its phone the session is coming up again (and the host can tell).
-    ASSERT_TRUE(waitState(channel(dsrc::CHANNEL_TYPE_TVP), dsrc::CHANNEL_STATE_ACTIVATING));
+    settle();
+    ASSERT_EQ(state(dsrc::CHANNEL_TYPE_TVP), dsrc::CHANNEL_STATE_ACTIVATING);
     // The phone comes back under the same identity, as a phone that restarted.
     phone = sim::SimService::instance().addPhone(5, 4711, "Vela phone");
     answerTimeStamps(phone.provider("Tvp"), tvpRequests);
     // The equipment is handed the new target; its channel binds to the new provider and the
     // session starts again there.
-    ASSERT_TRUE(phone.provider("Tvp").waitConnected(true));
-    ASSERT_TRUE(phone.provider("Tvp").waitForSent(1));
-    ASSERT_TRUE(waitState(channel(dsrc::CHANNEL_TYPE_TVP), dsrc::CHANNEL_STATE_ACTIVE));
+    ASSERT_TRUE(pass(300ms));
+    ASSERT_TRUE(phone.provider("Tvp").isConnected());
+    ASSERT_EQ(state(dsrc::CHANNEL_TYPE_TVP), dsrc::CHANNEL_STATE_ACTIVE);
     EXPECT_EQ(tvpRequests->load(), 2);
 
     const std::vector<unsigned char> probe{0x14, 0x00, 0x02, 0x0C, 0x00, 0x00, 0x00,
@@ -223,7 +232,8 @@ TEST_F(EquipmentSessionTest, PhoneThatGoesAndComesBackGetsANewSession) {
 TEST_F(EquipmentSessionTest, EndingWhileActiveLeavesNothingBehind) {
     ASSERT_TRUE(activate(dsrc::CHANNEL_TYPE_TVP));
     ASSERT_TRUE(activate(dsrc::CHANNEL_TYPE_PRINT_SERVER));
-    ASSERT_TRUE(phone.provider("Print Server Channel").waitConnected(true));
+    ASSERT_TRUE(pass(300ms));
+    ASSERT_TRUE(phone.provider("Print Server Channel").isConnected());
     equipment.reset();
     ASSERT_EQ(com->Terminate(), S_OK);
     com.Release();
@@ -245,17 +255,11 @@ TEST_F(EquipmentSessionTest, ATChannelInfoThatIsSelectedGetsOneChannel) {
     EXPECT_EQ(other->Terminate(), S_OK);
 }
 
-// On the manual clock: the targets' start-up timers pass when the test says.
-class EquipmentSessionClockTest : public EquipmentSessionTest {
-  protected:
-    core::ManualClock clock;
-};
-
 // The modem port is what binds an equipment to its phone. One whose modem port has no name is
 // bound to no phone (a phone whose streams are not known yet has no port name either), and
 // when it ends nothing of it stays with the multiplexer: a phone that connects afterwards
 // would be handed to the equipment that went (a use after free, which ASan reports).
-TEST_F(EquipmentSessionClockTest, EquipmentWithoutAModemPortNameIsGivenNoPhone) {
+TEST_F(EquipmentSessionTest, EquipmentWithoutAModemPortNameIsGivenNoPhone) {
     sim::SimService& service = sim::SimService::instance();
     RCPtr<equip::EquipmentInfo> namelessInfo = makeInfo("", "COM200");
     CComQIPtr<IEEEquipment> nameless = makeEquipment(namelessInfo);
@@ -263,38 +267,33 @@ TEST_F(EquipmentSessionClockTest, EquipmentWithoutAModemPortNameIsGivenNoPhone) 
     ASSERT_TRUE(activate(nameless, namelessInfo, dsrc::CHANNEL_TYPE_TVP));
     service.servePort(7);
     sim::TargetHandle seven = service.addPhone(7, 4712, "Vela phone");
-    ASSERT_TRUE(simtest::advanceAndSettle(clock, 300ms));
+    ASSERT_TRUE(pass(300ms));
     EXPECT_EQ(seven.provider("Tvp").connectCalls(), 0u) << "the phone on COM7 was taken up";
 
     ASSERT_EQ(nameless->Terminate(), S_OK);
     nameless.Release();
     service.servePort(8);
     service.addPhone(8, 4713, "Vela phone");
-    ASSERT_TRUE(simtest::advanceAndSettle(clock, 300ms));
+    ASSERT_TRUE(pass(300ms));
     // The multiplexer still works for the equipment on COM5.
     ASSERT_TRUE(activate(dsrc::CHANNEL_TYPE_TVP));
-    ASSERT_TRUE(simtest::runUntilIdle());
-    EXPECT_EQ(channel(dsrc::CHANNEL_TYPE_TVP)->getActiveStateSnapshot(),
-              dsrc::CHANNEL_STATE_ACTIVE);
+    settle();
+    EXPECT_EQ(state(dsrc::CHANNEL_TYPE_TVP), dsrc::CHANNEL_STATE_ACTIVE);
 }
 
-// On the manual clock: the multiplexer's checks of the service (every 2000 ms), the targets'
-// start-up enumerations (300 ms) and the channels' activation limits (6000 ms) pass when the
-// test moves the clock on.
-class EquipmentServiceTest : public EquipmentSessionClockTest {
+// The service going away and coming back.
+class EquipmentServiceTest : public EquipmentSessionTest {
   protected:
-    bool pass(std::chrono::milliseconds by) { return simtest::advanceAndSettle(clock, by); }
     bool deactivate(int type) {
         return SUCCEEDED(com->DeactivateChannel(info->getChannelInfo(type)->getChannelGuid()));
     }
-    int state(int type) { return channel(type)->getActiveStateSnapshot(); }
     // A probe frame on the current "Tvp" stream reaches the host.
     void probeArrives(std::size_t frames) {
         const std::vector<unsigned char> probe{0x14, 0x00, 0x02, 0x0C, 0x00, 0x00, 0x00,
                                                0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
                                                0x00, 0x00, 0x00, 0x08, 0x00, 0x00};
         phone.provider("Tvp").inject(probe);
-        ASSERT_TRUE(pass(0ms));
+        settle();
         ASSERT_TRUE(sink->waitFor(frames));
     }
 };

@@ -118,6 +118,18 @@ TEST(Session, PhoneThatLeavesAndDoesNotComeBackFailsTheRun) {
         << r.out;
 }
 
+TEST(Session, RunThatEndsWhileAPhoneIsComingBackWaitsForIt) {
+    // The phone is due back only after the run's end: the run waits for its session instead
+    // of calling it lost, and makes no fault after the end.
+    Result r = run({"--sim", "--duration", "1", "--rate", "50", "--probes", "RR State",
+                    "--disconnect-after", "0.2", "--reconnect-after", "1.5"});
+    EXPECT_EQ(r.code, 0) << r.out;
+    EXPECT_NE(r.out.find("the run goes on until phone 1's session is back"), std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("the session came up 2 times"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("FAILED"), std::string::npos) << r.out;
+}
+
 TEST(Session, FaultsOfThePhoneAreSurvivedAndCounted) {
     // Blocks split at random points, an error frame, and the phone leaving and coming back:
     // the session comes back, every report in between arrives once and in order.

@@ -5,6 +5,7 @@
 
 #include "ProtocolTestSupport.h"
 #include "framework/core/Trace.h"
+#include "protocol/TvpCommandReq.h"
 #include "protocol/TvpIoProtocolFactory.h"
 #include "protocol/TvpProbeInject.h"
 
@@ -50,24 +51,24 @@ TEST(TvpIoProtocolFactory, FromUeBlocks) {
                      });
     EXPECT_EQ(
         decoded,
-        "set-probe-mode-req size=9 route=1.0>0.3 seq=5 probe=258 mode=6\n"
+        "request SetProbeMode seq=5 probe 0x0102 mode=6 size=9 route=1.0>0.3\n"
         "(no frame)\n"
-        "set-time-stamp-req size=7 route=1.0>0.3 seq=1 function=16\n"
-        "execute-test-code-req size=11 route=1.0>0.3 seq=2 callback=160 test-code=1 args=0 []\n"
+        "request SetTimeStamp seq=1 function=16 size=7 route=1.0>0.3\n"
+        "request ExecuteTestCode seq=2 callback=160 testcode=1 args=0 [] size=11 route=1.0>0.3\n"
         "(no frame)\n"
         "  trace 20: TvpIoProtocolFactory::createCommandReq FAILED (ID=9\n"
-        "set-probe-mode-ack size=10 route=0.0>0.3 seq=5 probe=258 result=0\n"
-        "set-time-stamp-ack size=8 route=0.0>0.3 seq=6 result=0\n"
-        "command-ack size=8 route=0.0>0.3 id=7 seq=6 data=[00 00]\n"
+        "ack SetProbeMode seq=5 probe 0x0102 result=0 size=10 route=0.0>0.3\n"
+        "ack SetTimeStamp seq=6 result=0 size=8 route=0.0>0.3\n"
+        "ack unknown acknowledgement seq=6 id=7 data=[00 00] size=8 route=0.0>0.3\n"
         "  trace 20: TvpIoProtocolFactory::createCommandAck FAILED (ID=7)\n"
-        "command-ack size=6 route=0.0>0.3 id=5 seq=7 data=[]\n"
+        "ack unknown acknowledgement seq=7 id=5 data=[] size=6 route=0.0>0.3\n"
         "  trace 20: TvpIoProtocolFactory::createCommandAck FAILED (ID=5)\n"
-        "execute-test-code-ack size=15 route=0.0>0.3 seq=8 callback=17 test-code=34 result=1 "
-        "nargs=0 "
-        "[AB CD]\n"
-        "error size=6 route=0.0>0.3 data=[AB CD]\n"
-        "probe size=21 route=0.5>0.1 ts=256 seq=2 probe=3 bytes=4 type=5 elems=1 data=[EE]\n"
-        "inject size=15 route=0.0>0.0 probe=3 bytes=4 type=4 elems=1 data=[99]\n"
+        "ack ExecuteTestCode seq=8 callback=17 testcode=34 result=1 args=0 [AB CD] size=15 "
+        "route=0.0>0.3\n"
+        "error frame: AB CD size=6 route=0.0>0.3\n"
+        "probe 0x0003 seq=2 time=256 payload=1 bytes=4 type=5 elems=1 data=[EE] size=21 "
+        "route=0.5>0.1\n"
+        "inject probe 0x0003 bytes=4 type=4 elems=1 data=[99] size=15 route=0.0>0.0\n"
         "(no frame)\n"
         "  trace 20: TvpIoProtocolFactory::createCommandProbeInject FAILED (ID=2\n"
         "(no frame)\n"
@@ -110,7 +111,7 @@ TEST(TvpIoProtocolFactory, FromDataSourceBlocksCarryTheFrameworkHeader) {
     const std::string ds = "01 00 00 00 02 00 00 00 00 00 00 00 09 00 00 00 ";
     EXPECT_EQ(run(factory, {ds + "09 00 02 2C 01 05 02 01 06", ds + "19 00 02 2C 01 05 02 01 06",
                             "09 00 02 2C 01 05 02 01 06"}),
-              "set-probe-mode-req size=9 route=1.0>0.3 seq=5 probe=258 mode=6\n"
+              "request SetProbeMode seq=5 probe 0x0102 mode=6 size=9 route=1.0>0.3\n"
               "(no frame)\n(no frame)\n");
 
     const Bytes b = hex(ds + "09 00 02 2C 01 05 02 01 06");

@@ -24,7 +24,8 @@ TEST(TvpHeader, BuiltRequestCarriesOwnRoutingAndSize) {
     EXPECT_EQ(toHex(req.getFrame()), "09 00 02 2C 01 05 02 01 06");
     EXPECT_EQ(req.getDirection(), TvpIoProtocol::TO_UE);
     EXPECT_EQ(req.getDataId(), TvpIoProtocol::COMMAND_REQ);
-    EXPECT_EQ(header(req), "size=9 route=1.0>0.3");
+    EXPECT_EQ(FrameDescription::of(req, FrameDescription::Detail::Full).text,
+              "request SetProbeMode seq=5 probe 0x0102 mode=6 size=9 route=1.0>0.3");
     EXPECT_EQ(req.getTvpIoProtocolDataSize(), 5u);
 }
 

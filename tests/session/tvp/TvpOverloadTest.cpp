@@ -31,7 +31,7 @@ std::uint16_t seqOf(const Bytes& received) {
     return static_cast<std::uint16_t>(received[at] | received[at + 1] << 8);
 }
 
-using TvpOverload = TvpClockTest;
+using TvpOverload = TvpTest;
 
 TEST_F(TvpOverload, PathStaysBoundedDropsAreCountedAndTheApplyIsAnswered) {
     startSession();

@@ -35,8 +35,8 @@ TEST_F(TvpSession, StartUpSetsTheTimeStampAndThePositiveAckMakesTheChannelActive
 
     ASSERT_TRUE(phone->stream().waitForSinks(1));
     phone->inject(setTimeStampAck(0));
-    ASSERT_TRUE(waitUntil([&] { return engine->getActiveStateSnapshot() == kActive; }));
     settle();
+    ASSERT_EQ(engine->getActiveStateSnapshot(), kActive);
     EXPECT_EQ(sink->count(), 0u) << "acknowledgements are consumed by the engine";
     EXPECT_EQ(engine->counters().acknowledgements, 1u);
     EXPECT_FALSE(trace.contains(kNotAcknowledged));
@@ -44,11 +44,9 @@ TEST_F(TvpSession, StartUpSetsTheTimeStampAndThePositiveAckMakesTheChannelActive
     EXPECT_EQ(phone->sentCount(), 1u);
 }
 
-// On the manual clock: the wrong answers must all be in before the activation's time limit,
-// which would otherwise give the start-up up and take the late right answer for what it is.
-using TvpSessionOnTheClock = TvpClockTest;
-
-TEST_F(TvpSessionOnTheClock, StartUpAnswersThatDoNotFitAreRefused) {
+// The wrong answers are all in before the activation's time limit, which would otherwise give
+// the start-up up and take the late right answer for what it is.
+TEST_F(TvpSession, StartUpAnswersThatDoNotFitAreRefused) {
     // A negative answer fails the activation at once.
     {
         core::TraceCapture trace;
@@ -58,11 +56,11 @@ TEST_F(TvpSessionOnTheClock, StartUpAnswersThatDoNotFitAreRefused) {
         ASSERT_TRUE(phone->waitSent(1));
         ASSERT_TRUE(phone->stream().waitForSinks(1));
         phone->inject(setTimeStampAck(0, 2));
-        ASSERT_TRUE(waitUntil([&] { return engine->getActiveStateSnapshot() == kFailed; }));
+        settle();
+        ASSERT_EQ(engine->getActiveStateSnapshot(), kFailed);
         EXPECT_TRUE(
             trace.has(20, "TVP::onTimeStampTypeAck getResult() == TvpIoProtocol::FAILED\n"));
-        EXPECT_TRUE(waitUntil([&] { return trace.has(20, kNotAcknowledged); }))
-            << "the refused answer clears the queue";
+        EXPECT_TRUE(trace.has(20, kNotAcknowledged)) << "the refused answer clears the queue";
         target->detachChannel("Tvp");
         engine->stopWorkThread();
         engine.reset();
@@ -79,10 +77,12 @@ TEST_F(TvpSessionOnTheClock, StartUpAnswersThatDoNotFitAreRefused) {
         ASSERT_TRUE(phone->waitSent(1));
         ASSERT_TRUE(phone->stream().waitForSinks(1));
         phone->inject(wrong);
-        ASSERT_TRUE(waitUntil([&] { return trace.has(20, kNotAcknowledged); }));
+        settle();
+        ASSERT_TRUE(trace.has(20, kNotAcknowledged));
         // The queue is cleared: the right answer arriving late is refused too.
         phone->inject(setTimeStampAck(0));
-        ASSERT_TRUE(waitUntil([&] { return trace.count(kNotAcknowledged) == 2; }));
+        settle();
+        ASSERT_EQ(trace.count(kNotAcknowledged), 2u);
         passTime(5999ms);
         EXPECT_EQ(engine->getActiveStateSnapshot(), kActivating);
         passTime(1ms);
@@ -137,6 +137,7 @@ TEST_F(TvpSession, CommandTheServiceRefusesFailsItsApply) {
     startSession();
     phone->stream().answerFalseNext("Send");
     ASSERT_TRUE(engine->applyPropertyItem(kGsmLayer2));
+    passTime(1000ms);
     ApplyResult result = observer->waitResult(1);
     EXPECT_EQ(result.code, -1);
     EXPECT_EQ(result.text, "apply timed out");
@@ -156,15 +157,16 @@ TEST_F(TvpSession, CommandTheServiceRefusesFailsItsApply) {
     EXPECT_EQ(sent[3], probeModeReq(4, 0x01AD, 1));
 }
 
-// On the manual clock: the apply cut off by the stream's going ends by its 1000 ms time-out.
-TEST_F(TvpSessionOnTheClock, StreamTakenAwayAndGivenBackStartsTheSessionAgain) {
+// The apply cut off by the stream's going ends by its 1000 ms time-out.
+TEST_F(TvpSession, StreamTakenAwayAndGivenBackStartsTheSessionAgain) {
     startSession();
     // An apply whose command is in flight when the stream goes.
     ASSERT_TRUE(engine->applyPropertyItem(kGsmLayer2));
     ASSERT_TRUE(phone->waitSent(2));
 
     phoneTarget.removeProvider("Tvp");
-    ASSERT_TRUE(waitUntil([&] { return engine->getActiveStateSnapshot() == kActivating; }))
+    settle();
+    ASSERT_EQ(engine->getActiveStateSnapshot(), kActivating)
         << "an active channel that loses its stream is coming up again";
     // The apply never completes: it ends by its time-out, not as a success.
     passTime(999ms);
@@ -189,7 +191,8 @@ TEST_F(TvpSessionOnTheClock, StreamTakenAwayAndGivenBackStartsTheSessionAgain) {
     EXPECT_EQ(phone->sent(), std::vector<Bytes>{setTimeStampReq(2)});
     ASSERT_TRUE(phone->stream().waitForSinks(1));
     phone->inject(setTimeStampAck(2));
-    ASSERT_TRUE(waitUntil([&] { return engine->getActiveStateSnapshot() == kActive; }));
+    settle();
+    ASSERT_EQ(engine->getActiveStateSnapshot(), kActive);
 
     // The session works again.
     phone->autoAnswer();
@@ -203,27 +206,29 @@ TEST_F(TvpSessionOnTheClock, StreamTakenAwayAndGivenBackStartsTheSessionAgain) {
 TEST_F(TvpSession, StreamGivenBeforeTheActivationIsStartedWhenTheActivationOpensIt) {
     startEngine();
     bind();
-    ASSERT_TRUE(waitUntil([&] { return phone->stream().sinkCount() >= 1; }));
+    ASSERT_TRUE(phone->stream().waitForSinks(1));
     settle();
     EXPECT_FALSE(phone->stream().isConnected()) << "bound but not opened before the activation";
     EXPECT_EQ(phone->sentCount(), 0u) << "the closed stream took nothing";
 
     phone->autoAnswer();
     activate();
-    ASSERT_TRUE(waitUntil([&] { return engine->getActiveStateSnapshot() == kActive; }));
+    settle();
+    ASSERT_EQ(engine->getActiveStateSnapshot(), kActive);
     EXPECT_EQ(phone->sent(), std::vector<Bytes>{setTimeStampReq(0)});
 }
 
 TEST_F(TvpSession, DeactivatedChannelComesUpAgainWhenActivatedAgain) {
     startSession();
     ASSERT_TRUE(engine->deactivate());
-    ASSERT_TRUE(waitUntil(
-        [&] { return engine->getActiveStateSnapshot() == dsrc::CHANNEL_STATE_DEACTIVATED; }));
+    settle();
+    ASSERT_EQ(engine->getActiveStateSnapshot(), dsrc::CHANNEL_STATE_DEACTIVATED);
     EXPECT_FALSE(phone->stream().isConnected());
 
     phone->autoAnswer();
     activate();
-    ASSERT_TRUE(waitUntil([&] { return engine->getActiveStateSnapshot() == kActive; }));
+    settle();
+    ASSERT_EQ(engine->getActiveStateSnapshot(), kActive);
     EXPECT_EQ(phone->lastSent(), setTimeStampReq(1));
 }
 
@@ -253,7 +258,8 @@ class TvpStartUpLost : public TvpTest {
         ASSERT_TRUE(phone->stream().waitForSinks(1));
         if (!lost.answer.empty())
             phone->inject(lost.answer);
-        ASSERT_TRUE(waitUntil([&] { return engine->getActiveStateSnapshot() == kFailed; }));
+        passTime(200ms);
+        ASSERT_EQ(engine->getActiveStateSnapshot(), kFailed);
     }
     void endEngine() {
         phone->stopAnswering();
@@ -268,14 +274,15 @@ TEST_F(TvpStartUpLost, ActivationFailsByTheTimeLimitAndTheNextOneStartsAfresh) {
         SCOPED_TRACE(lost.name);
         core::TraceCapture trace;
         ASSERT_NO_FATAL_FAILURE(failStartUp(lost));
-        EXPECT_TRUE(waitUntil([&] { return trace.has(20, kStartUpGivenUp); }));
+        EXPECT_TRUE(trace.has(20, kStartUpGivenUp));
 
         // Activated again with a phone that answers now: a fresh start-up request goes out,
         // numbered after the lost one, and brings the session up.
         ASSERT_TRUE(engine->deactivate());
         phone->autoAnswer();
         activate();
-        ASSERT_TRUE(waitUntil([&] { return engine->getActiveStateSnapshot() == kActive; }));
+        settle();
+        ASSERT_EQ(engine->getActiveStateSnapshot(), kActive);
         EXPECT_EQ(phone->sent(), (std::vector<Bytes>{setTimeStampReq(0), setTimeStampReq(1)}));
         endEngine();
     }
@@ -317,10 +324,12 @@ TEST_F(TvpSession, ActivationReplacesAStartUpStillWaitingForItsAnswer) {
     // The first request's answer is recognised as late; the second one's brings the session up.
     ASSERT_TRUE(phone->stream().waitForSinks(1));
     phone->inject(setTimeStampAck(0));
-    ASSERT_TRUE(waitUntil([&] { return trace.has(40, kLateStartUpAnswer); }));
+    settle();
+    ASSERT_TRUE(trace.has(40, kLateStartUpAnswer));
     EXPECT_EQ(engine->getActiveStateSnapshot(), kActivating);
     phone->inject(setTimeStampAck(1));
-    ASSERT_TRUE(waitUntil([&] { return engine->getActiveStateSnapshot() == kActive; }));
+    settle();
+    ASSERT_EQ(engine->getActiveStateSnapshot(), kActive);
     EXPECT_FALSE(trace.contains(kNotAcknowledged));
 }
 

@@ -235,16 +235,12 @@ TEST_F(TvpStream, FrameBegunOnAStreamThatGoesAwayIsCountedAndTracedNotJoinedToTh
     settle();
     core::TraceCapture trace;
     phoneTarget.removeProvider("Tvp");
-    ASSERT_TRUE(waitUntil(
-        [&] { return engine->getActiveStateSnapshot() == dsrc::CHANNEL_STATE_ACTIVATING; }));
-    // The state changes part-way through the engine's handling of the lost stream: a request
-    // behind it on the engine's worker returns once that handling, and its trace, are done.
+    settle();
+    ASSERT_EQ(engine->getActiveStateSnapshot(), dsrc::CHANNEL_STATE_ACTIVATING);
     // The old stream is over with its "Disconnected", after its last block.
-    EXPECT_TRUE(waitUntil([&] {
-        return trace.has(
-            20, "TVP::onSetDataProvider dropped 10 bytes of a frame the old stream cut short\n");
-    })) << trace.text();
-    engine->settle();
+    EXPECT_TRUE(trace.has(
+        20, "TVP::onSetDataProvider dropped 10 bytes of a frame the old stream cut short\n"))
+        << trace.text();
     EXPECT_EQ(engine->counters().bytesCutShort, 10u);
 
     // The new stream starts with a whole frame: it arrives as it is, not behind the old bytes.
@@ -282,8 +278,8 @@ TEST_F(TvpStream, FrameWhoseRestIsDeliveredAfterTheStreamWentArrivesWhole) {
     settle();
     // As the target does for DataProviderRemoved; the service still has blocks to deliver.
     engine->setDataProvider(nullptr);
-    ASSERT_TRUE(waitUntil(
-        [&] { return engine->getActiveStateSnapshot() == dsrc::CHANNEL_STATE_ACTIVATING; }));
+    settle();
+    ASSERT_EQ(engine->getActiveStateSnapshot(), dsrc::CHANNEL_STATE_ACTIVATING);
     const Bytes rest(last.begin() + 10, last.end());
     provider->dataAvailable(new core::Data(rest.data(), rest.size()));
     provider->disconnected();
@@ -352,14 +348,12 @@ TEST_F(TvpStream, FramesKeptByTheHostOutliveTheirBlockAndTheChannel) {
     }
 }
 
-using TvpStreamClock = TvpClockTest;
-
 // Frames cut from one block arrived together and carry the one time the channel took the
 // block in; a frame split over blocks carries the time of the block that completed it. On the
 // manual clock the times are exact.
-TEST_F(TvpStreamClock, FramesCarryTheTimeTheirBlockArrived) {
+TEST_F(TvpStream, FramesCarryTheTimeTheirBlockArrived) {
     startSession();
-    settleAll();
+    settle();
     const Bytes a = probeFrame(0x0190, 1, payload(10));
     const Bytes b = probeFrame(0x0191, 2, payload(3, 1));
     const Bytes c = probeFrame(0x0192, 3, payload(40, 2));
@@ -370,7 +364,7 @@ TEST_F(TvpStreamClock, FramesCarryTheTimeTheirBlockArrived) {
     phone->inject(cat({Bytes(c.begin() + 30, c.end()), d}));
     passTime(5ms);
     phone->inject(a);
-    settleAll();
+    settle();
     ASSERT_EQ(sink->count(), 5u);
     EXPECT_EQ(sink->times(), (std::vector<std::uint64_t>{first, first, first + 7000, first + 7000,
                                                          first + 12000}));

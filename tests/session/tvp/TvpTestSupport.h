@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -16,7 +15,6 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "framework/core/Clock.h"
@@ -31,7 +29,6 @@
 #include "session/TVP.h"
 #include "sim/SimService.h"
 #include "tests/sim/RunUntilIdle.h"
-#include "tests/support/Polling.h"
 #include "transport/DataProvider.h"
 #include "transport/DebugMux.h"
 #include "transport/Target.h"
@@ -43,8 +40,10 @@ using namespace std::chrono_literals;
 using Bytes = std::vector<std::uint8_t>;
 using core::RCPtr;
 
-inline constexpr auto kWait = testsupport::kPollLimit;
-using testsupport::waitUntil;
+// The bound of every wait here for another thread (a block, a result, a worker stopped in a
+// hold): long enough for any step of the tests, also under the sanitizers; a test that runs
+// into it fails instead of hanging.
+inline constexpr std::chrono::milliseconds kWait{15000};
 
 inline Bytes cat(std::initializer_list<Bytes> parts) {
     Bytes out;
@@ -348,19 +347,12 @@ class Phone {
         auto all = sent();
         return all.empty() ? Bytes() : all.back();
     }
-    bool inject(const Bytes& bytes) {
-        ++*m_injected;
-        return m_stream.inject(bytes);
-    }
-    // Blocks injected since the last call.
-    std::size_t takeInjected() { return m_injected->exchange(0); }
+    bool inject(const Bytes& bytes) { return m_stream.inject(bytes); }
     // Answers every request with a positive acknowledgement; failing answers a chosen probe
     // id negatively.
     void autoAnswer(std::function<std::uint16_t(std::uint16_t probe)> result = nullptr) {
         sim::ProviderHandle stream = m_stream;
-        auto injected = m_injected;
-        m_stream.setSendHandler([stream, result, injected](const Bytes& block) mutable {
-            ++*injected;
+        m_stream.setSendHandler([stream, result](const Bytes& block) mutable {
             vela::TvpIoProtocolFactory factory(vela::TvpIoProtocol::FROM_UE);
             RCPtr<dsrc::DataSourceFrame> frame =
                 factory.create(block.data(), static_cast<unsigned>(block.size()));
@@ -378,14 +370,15 @@ class Phone {
 
   private:
     sim::ProviderHandle m_stream;
-    std::shared_ptr<std::atomic<std::size_t>> m_injected =
-        std::make_shared<std::atomic<std::size_t>>(0);
 };
 
 // A phone on COM5 whose target is known; the engine on its worker, observed, with helpers to
-// activate it and bind it to the phone's "Tvp" stream.
+// activate it and bind it to the phone's "Tvp" stream. On a manual clock: the framework's time
+// limits (the engine's activation limit, the apply time-outs, the multiplexer client's start-up
+// timers) pass when the test moves the clock on, and exactly then.
 class TvpTest : public ::testing::Test {
   protected:
+    core::ManualClock clock;
     sim::SimService& service = sim::SimService::instance();
 
     void SetUp() override {
@@ -395,14 +388,12 @@ class TvpTest : public ::testing::Test {
         phoneTarget = service.addPhone(5, 1001, "Vela phone");
         equipment = new TestEquipment();
         mux->attachEquipment("COM5", equipment);
-        // On the manual clock the target learns its providers when its 300 ms start-up
-        // enumeration runs, and only then is it given to the equipment.
-        if (manualClock) {
-            ASSERT_TRUE(simtest::advanceAndSettle(*manualClock, 300ms));
-        }
-        ASSERT_TRUE(waitUntil([&] { return equipment->last() != nullptr; }));
+        // The target learns its providers when its 300 ms start-up enumeration runs, and only
+        // then is it given to the equipment.
+        passTime(300ms);
         target = equipment->last();
-        ASSERT_TRUE(waitUntil([&] { return target->getDataProvider("Tvp") != nullptr; }));
+        ASSERT_TRUE(target);
+        ASSERT_TRUE(target->getDataProvider("Tvp"));
         phone = std::make_unique<Phone>(phoneTarget.provider("Tvp"));
     }
     void TearDown() override {
@@ -446,19 +437,15 @@ class TvpTest : public ::testing::Test {
         ASSERT_EQ(phone->sent().front(), setTimeStampReq(0));
         ASSERT_TRUE(phone->stream().waitForSinks(1));
         phone->inject(setTimeStampAck(0));
-        ASSERT_TRUE(waitUntil(
-            [&] { return engine->getActiveStateSnapshot() == dsrc::CHANNEL_STATE_ACTIVE; }));
+        settle();
+        ASSERT_EQ(engine->getActiveStateSnapshot(), dsrc::CHANNEL_STATE_ACTIVE);
     }
-    // Every block injected so far has been handled by the engine. The service has delivered
-    // them to the provider's sink once it is idle; the provider has written them into its
-    // pipe once it has answered a request; the engine reads one block per turn of its worker,
-    // so every block takes at most one request round to the engine.
-    void settle() {
-        ASSERT_TRUE(service.waitIdle());
-        if (RCPtr<vela::DataProvider> provider = target->getDataProvider("Tvp"))
-            provider->getName();
-        for (std::size_t n = phone->takeInjected() + 1; n > 0; --n)
-            engine->settle();
+    // Everything caused so far has run, on the workers and in the service: every block
+    // injected has been handled by the engine.
+    void settle() { ASSERT_TRUE(simtest::runUntilIdle()); }
+    // What the test caused so far has run; then `by` passes and what came due has run.
+    void passTime(std::chrono::milliseconds by) {
+        ASSERT_TRUE(simtest::advanceAndSettle(clock, by));
     }
     // The item of the engine's settings tree with that identity.
     core::PropertyItem* item(core::PropertyNode::Identity identity) {
@@ -466,7 +453,6 @@ class TvpTest : public ::testing::Test {
         return store ? dynamic_cast<core::PropertyItem*>(store->get(identity).get()) : nullptr;
     }
 
-    core::ManualClock* manualClock = nullptr;  // set by TvpClockTest
     RCPtr<vela::DebugMux> mux;
     sim::TargetHandle phoneTarget;
     RCPtr<TestEquipment> equipment;
@@ -475,22 +461,6 @@ class TvpTest : public ::testing::Test {
     RCPtr<TestTvp> engine;
     RCPtr<RecordingObserver> observer;
     RCPtr<RecordingSink> sink;
-};
-
-// The same on a manual clock: the framework's time limits (the engine's 6000 ms activation
-// limit, the apply time-outs, the multiplexer client's start-up timers) pass when the test
-// moves the clock on, and exactly then.
-class TvpClockTest : public TvpTest {
-  protected:
-    TvpClockTest() { manualClock = &clock; }
-    // What the test caused so far has run; then `by` passes and what came due has run.
-    void passTime(std::chrono::milliseconds by) {
-        ASSERT_TRUE(simtest::advanceAndSettle(clock, by));
-    }
-    // Everything caused so far has run, on the workers and in the service.
-    void settleAll() { ASSERT_TRUE(simtest::runUntilIdle()); }
-
-    core::ManualClock clock;
 };
 
 }  // namespace tvptest

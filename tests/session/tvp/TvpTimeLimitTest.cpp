@@ -12,7 +12,7 @@ constexpr int kActivating = dsrc::CHANNEL_STATE_ACTIVATING;
 constexpr int kActive = dsrc::CHANNEL_STATE_ACTIVE;
 constexpr int kFailed = dsrc::CHANNEL_STATE_FAILED;
 
-using TvpTimeLimit = TvpClockTest;
+using TvpTimeLimit = TvpTest;
 
 TEST_F(TvpTimeLimit, ActivationWithoutAnAnswerFailsWhenItsTimeIsUp) {
     core::TraceCapture trace;
@@ -29,7 +29,7 @@ TEST_F(TvpTimeLimit, ActivationWithoutAnAnswerFailsWhenItsTimeIsUp) {
     // The start-up was given up with the activation: its late answer is known for what it is
     // and changes nothing, and the timer is gone.
     phone->inject(setTimeStampAck(0));
-    settleAll();
+    settle();
     EXPECT_TRUE(
         trace.has(40, "CommandQueue::acknowledge late answer 0 to an abandoned command ignored\n"));
     passTime(6000ms);

@@ -11,30 +11,27 @@ using vela::DataProvider;
 using vela::DebugMux;
 using vela::Target;
 
-// A phone on COM5 with its target known to an equipment.
-class MuxChannelTest : public MuxTest {
+// A phone on COM5 with its target known to an equipment, on the manual clock: the client's
+// start-up timers and the channels' activation limits pass only when a test moves it on.
+class MuxChannelTest : public MuxClockTest<> {
   protected:
     void SetUp() override {
-        MuxTest::SetUp();
+        MuxClockTest::SetUp();
         service.reset({{5}});
         mux = startMux();
         phone = service.addPhone(5, 1001, "Vela phone");
         equipment = new TestEquipment();
         target = attachAndWait(*mux, equipment, "COM5");
         ASSERT_TRUE(target);
-        ASSERT_TRUE(
-            waitUntil([&] { return target->getDataProvider("Print Server Channel") != nullptr; }));
+        ASSERT_TRUE(target->getDataProvider("Print Server Channel"));
     }
     void TearDown() override {
         mux->detachEquipment("COM5");
         equipment->forget();
         target.reset();
         mux.reset();
-        MuxTest::TearDown();
+        MuxClockTest::TearDown();
     }
-    // Waits until everything posted to the target so far has been handled, and what it
-    // posted to channels too (their requests are queued before the caller's next one).
-    void settle() { target->getName(); }
     // A channel that is activated and bound to its stream, with the stream open.
     void activateBound(ChannelHolder& channel, const std::string& name) {
         ASSERT_TRUE(channel->activate(new NullSink()));
@@ -80,7 +77,8 @@ TEST_F(MuxChannelTest, EachChannelIsGivenTheStreamOfItsName) {
     settle();
     EXPECT_FALSE(trace->boundProvider());
     phone.addProvider("Trace");
-    ASSERT_TRUE(waitUntil([&] { return trace->boundProviderName() == "Trace"; }));
+    settle();
+    EXPECT_EQ(trace->boundProviderName(), "Trace");
 
     for (const char* name : {"Tvp", "Print Server Channel", "Other", "Trace", "Unknown"})
         target->detachChannel(name);
@@ -89,17 +87,18 @@ TEST_F(MuxChannelTest, EachChannelIsGivenTheStreamOfItsName) {
 TEST_F(MuxChannelTest, RemovedStreamIsTakenFromItsChannelAndUnavailableChangesNothing) {
     ChannelHolder tvp(new TestChannel("Tvp"));
     target->attachChannel("Tvp", tvp.get());
-    ASSERT_TRUE(waitUntil([&] { return tvp->boundProviderName() == "Tvp"; }));
+    settle();
+    ASSERT_EQ(tvp->boundProviderName(), "Tvp");
     RCPtr<DataProvider> bound = tvp->boundProvider();
 
     phone.reportUnavailable("Tvp");
-    ASSERT_TRUE(service.waitIdle());
     settle();
     EXPECT_EQ(tvp->boundProvider(), bound);
     EXPECT_EQ(target->getDataProvider("Tvp"), bound);
 
     phone.removeProvider("Tvp");
-    ASSERT_TRUE(waitUntil([&] { return !tvp->boundProvider(); }));
+    settle();
+    ASSERT_FALSE(tvp->boundProvider());
     EXPECT_FALSE(target->getDataProvider("Tvp"));
     EXPECT_FALSE(tvp->sendBlock(dataOf({1, 2, 3})));
     EXPECT_TRUE(target->getDataProvider("Print Server Channel"));
@@ -122,10 +121,11 @@ TEST_F(MuxChannelTest, BlocksQueuedWhenTheStreamGoesAreReadAndLaterOnesAreCounte
     bound->getName();  // the provider has put them into its pipe
     phone.removeProvider("Tvp");
     ASSERT_TRUE(service.waitIdle());
-    settle();  // the channel's new (empty) provider is queued behind the held block
+    target->getName();  // the channel's new (empty) provider is queued behind the held block
     core::TraceCapture trace;
     tvp->hold(false);
-    ASSERT_TRUE(waitUntil([&] { return !tvp->boundProvider(); }));
+    settle();
+    ASSERT_FALSE(tvp->boundProvider());
     // The stream's "Disconnected" comes after its last block: then the channel lets it go.
     ASSERT_TRUE(tvp->waitStreamsEnded(1));
     EXPECT_EQ(tvp->received(), (std::vector<std::vector<std::uint8_t>>{{1}, {2}, {3}, {4}, {5}}))
@@ -135,12 +135,11 @@ TEST_F(MuxChannelTest, BlocksQueuedWhenTheStreamGoesAreReadAndLaterOnesAreCounte
 
     // A block the old provider still gets has no reader now: counted and traced, not kept.
     bound->dataAvailable(dataOf({6, 7}));
-    // The count goes up just before the trace is written: wait for the trace.
-    EXPECT_TRUE(waitUntil([&] {
-        return trace.has(20,
-                         "DataProvider::onDataAvailable Id = 1, Name = Tvp, no channel "
-                         "reads the data: 2 bytes dropped (1 blocks dropped)\n");
-    })) << trace.text();
+    settle();
+    EXPECT_TRUE(trace.has(20,
+                          "DataProvider::onDataAvailable Id = 1, Name = Tvp, no channel "
+                          "reads the data: 2 bytes dropped (1 blocks dropped)\n"))
+        << trace.text();
     EXPECT_EQ(bound->getDroppedBlocks(), 1u);
     EXPECT_EQ(tvp->receivedCount(), 5u);
     target->detachChannel("Tvp");
@@ -161,7 +160,8 @@ TEST_F(MuxChannelTest, BlocksDeliveredAfterTheProviderWentAreReadUntilItsStreamC
     // The target takes the provider from the channel (as for DataProviderRemoved) while the
     // service still has blocks of its stream to deliver.
     tvp->setDataProvider(nullptr);
-    ASSERT_TRUE(waitUntil([&] { return !tvp->boundProvider(); }));
+    settle();
+    ASSERT_FALSE(tvp->boundProvider());
     EXPECT_FALSE(tvp->sendBlock(dataOf({9}))) << "no stream to send on any more";
     // Its phone going too takes nothing more away.
     tvp->setDataProvider(nullptr);
@@ -179,24 +179,27 @@ TEST_F(MuxChannelTest, BlocksDeliveredAfterTheProviderWentAreReadUntilItsStreamC
 
     // After its "Disconnected" the old provider has no reader.
     bound->dataAvailable(dataOf({5}));
-    EXPECT_TRUE(waitUntil([&] {
-        return trace.has(20,
-                         "DataProvider::onDataAvailable Id = 1, Name = Tvp, no channel "
-                         "reads the data: 1 bytes dropped (1 blocks dropped)\n");
-    })) << trace.text();
+    settle();
+    EXPECT_TRUE(trace.has(20,
+                          "DataProvider::onDataAvailable Id = 1, Name = Tvp, no channel "
+                          "reads the data: 1 bytes dropped (1 blocks dropped)\n"))
+        << trace.text();
     EXPECT_EQ(tvp->receivedCount(), 3u);
 
     // A provider that comes while an old stream is still being read ends that one first: the
     // old stream's blocks come before the new one's. (The same provider bound again stands
     // for the new one: its stream is opened again.)
     tvp->setDataProvider(bound);
-    ASSERT_TRUE(waitUntil([&] { return tvp->boundProvider() == bound; }));
+    settle();
+    ASSERT_EQ(tvp->boundProvider(), bound);
     tvp->setDataProvider(nullptr);
-    ASSERT_TRUE(waitUntil([&] { return !tvp->boundProvider(); }));
+    settle();
+    ASSERT_FALSE(tvp->boundProvider());
     bound->dataAvailable(dataOf({6}));
     tvp->setDataProvider(bound);  // before the old stream's "Disconnected"
     ASSERT_TRUE(tvp->waitStreamsEnded(2));
-    ASSERT_TRUE(waitUntil([&] { return tvp->boundProvider() == bound; }));
+    settle();
+    ASSERT_EQ(tvp->boundProvider(), bound);
     bound->dataAvailable(dataOf({7}));
     ASSERT_TRUE(tvp->waitReceived(5));
     EXPECT_EQ(tvp->received(),
@@ -213,8 +216,9 @@ TEST_F(MuxChannelTest, LateDisconnectedOfAReplacedProviderLeavesTheNewStreamOpen
     activateBound(tvp, "Tvp");
     RCPtr<DataProvider> old = tvp->boundProvider();
     phone.addProvider("Spare");
-    ASSERT_TRUE(waitUntil([&] { return target->getDataProvider("Spare") != nullptr; }));
+    settle();
     RCPtr<DataProvider> fresh = target->getDataProvider("Spare");
+    ASSERT_TRUE(fresh);
     sim::ProviderHandle stream = phone.provider("Tvp");
     ASSERT_TRUE(stream.waitForSinks(1));
 
@@ -228,13 +232,15 @@ TEST_F(MuxChannelTest, LateDisconnectedOfAReplacedProviderLeavesTheNewStreamOpen
     old->disconnected();
     old->getName();  // the old provider has passed its "Disconnected" on
     tvp->hold(false);
-    ASSERT_TRUE(waitUntil([&] { return tvp->boundProvider() == fresh; }));
+    settle();
+    ASSERT_EQ(tvp->boundProvider(), fresh);
     ASSERT_TRUE(phone.provider("Spare").waitConnected(true, kWait));
 
     // The new provider goes with a block still on its way: the block is read before its
     // stream's own "Disconnected" ends it.
     tvp->setDataProvider(nullptr);
-    ASSERT_TRUE(waitUntil([&] { return !tvp->boundProvider(); }));
+    settle();
+    ASSERT_FALSE(tvp->boundProvider());
     fresh->dataAvailable(dataOf({2}));
     fresh->disconnected();
     ASSERT_TRUE(tvp->waitStreamsEnded(2));
@@ -244,11 +250,9 @@ TEST_F(MuxChannelTest, LateDisconnectedOfAReplacedProviderLeavesTheNewStreamOpen
     target->detachChannel("Tvp");
 }
 
-using MuxChannelClockTest = MuxClockTest<MuxChannelTest>;
-
 // On the manual clock: making the blocks can take longer than the activation limit on a
 // loaded machine, and the first block is to complete the activation, not the timer to fail it.
-TEST_F(MuxChannelClockTest, ManyBlocksArriveAndLeaveCompleteAndInOrder) {
+TEST_F(MuxChannelTest, ManyBlocksArriveAndLeaveCompleteAndInOrder) {
     ChannelHolder tvp(new TestChannel("Tvp", 6000, true));
     activateBound(tvp, "Tvp");
     sim::ProviderHandle stream = phone.provider("Tvp");
@@ -280,7 +284,8 @@ TEST_F(MuxChannelClockTest, ManyBlocksArriveAndLeaveCompleteAndInOrder) {
     }
     ASSERT_TRUE(tvp->waitReceived(kBlocks, 120s)) << tvp->receivedCount() << " received";
     EXPECT_EQ(tvp->received(), incoming);
-    EXPECT_TRUE(tvp->waitState(dsrc::CHANNEL_STATE_ACTIVE));
+    settle();
+    EXPECT_EQ(tvp->getActiveStateSnapshot(), dsrc::CHANNEL_STATE_ACTIVE);
     EXPECT_EQ(tvp->boundProvider()->getDroppedBlocks(), 0u);
 
     const std::vector<sim::Bytes> outgoing = makeBlocks(kBlocks);
@@ -291,7 +296,7 @@ TEST_F(MuxChannelClockTest, ManyBlocksArriveAndLeaveCompleteAndInOrder) {
     target->detachChannel("Tvp");
 }
 
-TEST_F(MuxChannelClockTest, ActivationWithoutAWorkingStreamFailsWhenItsTimeIsUp) {
+TEST_F(MuxChannelTest, ActivationWithoutAWorkingStreamFailsWhenItsTimeIsUp) {
     core::TraceCapture trace;
     ChannelHolder alone(new TestChannel("Nothing"));
     ASSERT_TRUE(alone->activate(new NullSink()));
@@ -319,19 +324,19 @@ TEST_F(MuxChannelTest, DeactivationDisconnectsAndTheDisconnectedEventEndsIt) {
     sim::ProviderHandle stream = phone.provider("Print Server Channel");
     ASSERT_TRUE(stream.waitForSinks(1));
     stream.inject({'h', 'i', '\n'});
-    ASSERT_TRUE(print->waitState(dsrc::CHANNEL_STATE_ACTIVE));
+    settle();
+    ASSERT_EQ(print->getActiveStateSnapshot(), dsrc::CHANNEL_STATE_ACTIVE);
 
     // The phone closing the stream while the channel is active changes nothing.
     stream.closeStream();
-    ASSERT_TRUE(service.waitIdle());
     settle();
-    print->boundProvider();  // the provider's report has reached the channel
     EXPECT_EQ(print->getActiveStateSnapshot(), dsrc::CHANNEL_STATE_ACTIVE);
 
     ASSERT_TRUE(print->activate(new NullSink()));  // opens the stream again
     ASSERT_TRUE(stream.waitConnected(true, kWait));
     ASSERT_TRUE(print->deactivate());
-    EXPECT_TRUE(print->waitState(dsrc::CHANNEL_STATE_DEACTIVATED));
+    settle();
+    EXPECT_EQ(print->getActiveStateSnapshot(), dsrc::CHANNEL_STATE_DEACTIVATED);
     EXPECT_FALSE(stream.isConnected());
     EXPECT_EQ(stream.disconnectCalls(), 1u);
     target->detachChannel("Print Server Channel");
@@ -370,7 +375,8 @@ TEST_F(MuxChannelTest, SendingHandsBlocksOnAndTheServiceRefusalsAreTraced) {
     // A closed stream takes no blocks: once the channel has heard that it closed, it sends
     // nothing.
     ASSERT_TRUE(tvp->deactivate());
-    ASSERT_TRUE(tvp->waitState(dsrc::CHANNEL_STATE_DEACTIVATED));
+    settle();
+    ASSERT_EQ(tvp->getActiveStateSnapshot(), dsrc::CHANNEL_STATE_DEACTIVATED);
     EXPECT_FALSE(tvp->sendBlock(dataOf({8})));
     target->detachChannel("Tvp");
 }

@@ -25,8 +25,8 @@ TEST_F(MuxDiscoveryTest, PhoneReportedByEventIsGivenToTheEquipmentOnItsPort) {
     passTime(299ms);
     EXPECT_EQ(equipment->calls(), 0u);
     passTime(1ms);
-    ASSERT_TRUE(waitUntil([&] { return equipment->last() != nullptr; }));
     RCPtr<Target> target = equipment->last();
+    ASSERT_TRUE(target);
     EXPECT_EQ(target->getId(), 1001u);
     EXPECT_EQ(target->getName(), "Vela phone");
     EXPECT_EQ(target->getPortName(), "COM5");
@@ -51,7 +51,8 @@ TEST_F(MuxDiscoveryTest, PhoneReportedByEventIsGivenToTheEquipmentOnItsPort) {
     // A stream that comes later is found by its event.
     sim::TargetHandle phone = service.phone(5);
     phone.addProvider("Trace", 9);
-    ASSERT_TRUE(waitUntil([&] { return target->getDataProvider("Trace") != nullptr; }));
+    settle();
+    ASSERT_TRUE(target->getDataProvider("Trace"));
     EXPECT_EQ(target->getDataProvider("Trace")->getId(), 9);
     mux->detachEquipment("COM5");
 }
@@ -130,9 +131,9 @@ TEST_F(MuxDiscoveryTest, LowerCasePortIsServedButKeptAsGiven) {
     letStartUpTimersRun();
     // Port 7 is served, so the phone comes; its providers are on "COM7", which is not the
     // key the equipment was attached with.
-    ASSERT_TRUE(waitUntil([&] { return mux->getTarget("COM7") != nullptr; }));
+    ASSERT_TRUE(mux->getTarget("COM7"));
     EXPECT_TRUE(service.isServed(7));
-    ASSERT_TRUE(waitUntil([&] { return mux->getTarget("COM7")->getPortName() == "COM7"; }));
+    ASSERT_EQ(mux->getTarget("COM7")->getPortName(), "COM7");
     mux->detachEquipment("com7");
     EXPECT_EQ(equipment->calls(), 0u);
 }
@@ -146,13 +147,14 @@ TEST_F(MuxDiscoveryTest, PhoneGoingAwayTakesItsTargetFromTheEquipment) {
     ASSERT_TRUE(first);
 
     service.removePhone(5);
-    ASSERT_TRUE(waitUntil([&] { return equipment->last() == nullptr; }));
+    settle();
+    ASSERT_FALSE(equipment->last());
     EXPECT_FALSE(mux->getTarget("COM5"));
 
     // The phone coming back is a new target.
     service.addPhone(5, 1001, "Vela phone");
     passTime(300ms);
-    ASSERT_TRUE(waitUntil([&] { return equipment->last() != nullptr; }));
+    ASSERT_TRUE(equipment->last());
     EXPECT_NE(equipment->last(), first);
     EXPECT_EQ(equipment->last()->getId(), 1001u);
     mux->detachEquipment("COM5");

@@ -123,7 +123,8 @@ TEST_F(MuxProviderTest, ReceivedBlocksGoIntoTheOutPipe) {
     stream.inject({1, 2, 3});
     stream.inject({});
     ASSERT_TRUE(stream.waitForDelivered(3));
-    ASSERT_TRUE(waitUntil([&] { return pipe->getCount() == 2; }));
+    settle();
+    ASSERT_EQ(pipe->getCount(), 2u);
     EXPECT_EQ(bytesOf(*pipe->readData()), (std::vector<std::uint8_t>{1, 2, 3}));
     EXPECT_TRUE(pipe->readData()->empty());
     EXPECT_EQ(provider->getDroppedBlocks(), 0u);
@@ -164,9 +165,10 @@ TEST_F(MuxProviderTest, BlocksBeyondTheReceiveLimitAreDroppedWholeCountedAndMark
     EXPECT_FALSE(trace.contains("DataProvider::")) << "a gap is told with the block after it";
 
     stream.inject({6});
-    ASSERT_TRUE(waitUntil([&] { return pipe->getCount() == 2; }));
-    // The gap is in the pipe at once; its trace line is the provider's worker's.
-    provider->getId();
+    // The gap is in the pipe at once (written by the sink); its trace line is the provider's
+    // worker's.
+    settle();
+    ASSERT_EQ(pipe->getCount(), 2u);
     mark = core::rcCast<vela::ReceiveBacklog::Mark>(pipe->read());
     ASSERT_TRUE(mark);
     EXPECT_EQ(mark->blocks(), 3u);
@@ -229,19 +231,17 @@ TEST_F(MuxProviderTest, BlockThePipeRefusesIsCountedAndTraced) {
     RCPtr<core::Pipe> pipe = provider->getOutPipe();
     // The stream's first block comes with a mark of its time; read, they leave the pipe empty.
     stream.inject({7});
-    ASSERT_TRUE(waitUntil([&] { return pipe->getCount() == 2; }));
+    settle();
+    ASSERT_EQ(pipe->getCount(), 2u);
     EXPECT_TRUE(core::rcCast<vela::ReceiveBacklog::Mark>(pipe->read()));
     EXPECT_EQ(bytesOf(*pipe->readData()), sim::Bytes{7});
     pipe->setMaxBytes(8);
     core::TraceCapture trace;
     for (int i = 0; i < 3; ++i)
         stream.inject(sim::Bytes(8, static_cast<std::uint8_t>(i)));
-    // The count goes up just before the trace is written: wait for the second trace.
-    ASSERT_TRUE(waitUntil([&] {
-        return trace.count(
-                   "DataProvider::onDataAvailable Id = 1, Name = Tvp, Can't write to "
-                   "pipe\n") == 2u;
-    }));
+    settle();
+    ASSERT_EQ(
+        trace.count("DataProvider::onDataAvailable Id = 1, Name = Tvp, Can't write to pipe\n"), 2u);
     EXPECT_EQ(provider->getDroppedBlocks(), 2u);
     // Each was offered once: the provider's worker does not wait for room.
     EXPECT_EQ(pipe->getRefusedCount(), 2u);

@@ -14,7 +14,8 @@ using vela::DataProvider;
 using vela::DebugMux;
 using vela::Target;
 
-class MuxTeardownTest : public MuxTest {
+// On the manual clock: the client's start-up timers run when a test lets them.
+class MuxTeardownTest : public MuxClockTest<> {
   protected:
     // A phone on COM5, its target given to an equipment and a channel streaming from "Tvp".
     void bind(ChannelHolder& channel) {
@@ -45,10 +46,8 @@ class MuxTeardownTest : public MuxTest {
     }
     void TearDown() override {
         stopStreaming();
-        MuxTest::TearDown();
+        MuxClockTest::TearDown();
     }
-
-    void settle() { target->getName(); }
 
     RCPtr<DebugMux> mux;
     sim::TargetHandle phone;
@@ -69,7 +68,9 @@ TEST_F(MuxTeardownTest, MultiplexerFirstThenTargetThenChannel) {
     mux->detachEquipment("COM5");
     mux.reset();  // the target outlives the multiplexer and no longer reports to it
     phone.addProvider("After");
-    ASSERT_TRUE(waitUntil([&] { return target->getDataProvider("After") != nullptr; }));
+    // The target keeps a new provider before it advises the provider's sink.
+    ASSERT_TRUE(phone.provider("After").waitForSinks(1));
+    ASSERT_TRUE(target->getDataProvider("After"));
     std::size_t before = tvp->receivedCount();
     ASSERT_TRUE(tvp->waitReceived(before + 10));  // still streaming
 
@@ -92,12 +93,14 @@ TEST_F(MuxTeardownTest, TargetLetGoOfOutlivesTheMultiplexer) {
     target = attachAndWait(*mux, equipment, "COM5");
     ASSERT_TRUE(target);
     ASSERT_TRUE(service.unservePort(5));
-    ASSERT_TRUE(waitUntil([&] { return equipment->last() == nullptr; }));
+    settle();
+    ASSERT_FALSE(equipment->last());
     mux->detachEquipment("COM5");
     mux.reset();
 
     phone.addProvider("After");
-    ASSERT_TRUE(waitUntil([&] { return target->getDataProvider("After") != nullptr; }));
+    settle();
+    ASSERT_TRUE(target->getDataProvider("After"));
     equipment->forget();
     target.reset();
 }
@@ -123,7 +126,8 @@ TEST_F(MuxTeardownTest, PhoneGoesWhileStreaming) {
     ASSERT_TRUE(tvp->waitReceived(10));
     service.removePhone(5);
     stopStreaming();
-    ASSERT_TRUE(waitUntil([&] { return equipment->last() == nullptr; }));
+    settle();
+    ASSERT_FALSE(equipment->last());
     // The gone phone's target still answers; its stream is closed.
     EXPECT_EQ(target->getId(), 1001u);
     EXPECT_FALSE(phone.provider("Tvp").isConnected());
@@ -149,7 +153,8 @@ TEST_F(MuxTeardownTest, ChannelReleasedWhileItsWorkerRunsLetsGoOfItsProvider) {
     // going to a pipe nobody reads, and the stream's end reaches no channel (a dangling one
     // would be used after it was freed, which ASan reports).
     bound->dataAvailable(dataOf({1, 2}));
-    EXPECT_TRUE(waitUntil([&] { return bound->getDroppedBlocks() == 1u; }))
+    settle();
+    EXPECT_EQ(bound->getDroppedBlocks(), 1u)
         << "the released channel still looks bound to its provider";
     bound->disconnected();
     bound->getName();  // the provider's worker has handled the end of the stream
@@ -176,9 +181,7 @@ TEST_F(MuxTeardownTest, EverythingReleasedWhileTheServiceStillDelivers) {
     stopStreaming();
 }
 
-using MuxTeardownClockTest = MuxClockTest<MuxTeardownTest>;
-
-TEST_F(MuxTeardownClockTest, ReleasedDuringTheStartUpOfItsTargets) {
+TEST_F(MuxTeardownTest, ReleasedDuringTheStartUpOfItsTargets) {
     // The multiplexer goes while its targets are being set up, enumerate their streams or
     // report them back: first with all of that still under way, then at moments of the
     // manual clock around the targets' 300 ms enumeration (before it is due, when it is due,
@@ -217,10 +220,10 @@ TEST_F(MuxTeardownTest, StreamEventsThatNeverArriveLeaveNothingHeldAfterTheRelea
     ASSERT_TRUE(phone.removeProvider("Tvp"));
     // A third one comes and goes, and only its going is lost.
     phone.addProvider("Late");
-    ASSERT_TRUE(waitUntil([&] { return target->getDataProvider("Late") != nullptr; }));
+    settle();
+    ASSERT_TRUE(target->getDataProvider("Late"));
     phone.failNext("_ITargetEvents.DataProviderRemoved");
     ASSERT_TRUE(phone.removeProvider("Late"));
-    ASSERT_TRUE(service.waitIdle());
     settle();
     EXPECT_TRUE(trace.has(40, "ServiceCore::postTargetEvent NewDataProvider of COM5 dropped\n"));
     EXPECT_TRUE(

@@ -24,7 +24,6 @@
 #include "session/VelaChannel.h"
 #include "sim/SimService.h"
 #include "tests/sim/RunUntilIdle.h"
-#include "tests/support/Polling.h"
 #include "transport/DataProvider.h"
 #include "transport/DebugMux.h"
 #include "transport/Target.h"
@@ -35,8 +34,10 @@ namespace muxtest {
 using namespace std::chrono_literals;
 using core::RCPtr;
 
-inline constexpr auto kWait = testsupport::kPollLimit;
-using testsupport::waitUntil;
+// The bound of every wait here for another thread (a block, a result, a worker stopped in a
+// hold): long enough for any step of the tests, also under the sanitizers; a test that runs
+// into it fails instead of hanging.
+inline constexpr std::chrono::milliseconds kWait{15000};
 
 inline std::vector<std::uint8_t> bytesOf(const core::Data& data) {
     return {data.getInternalData(), data.getInternalData() + data.size()};
@@ -95,9 +96,6 @@ class TestChannel : public vela::VelaChannel {
     bool waitReceived(std::size_t count, std::chrono::milliseconds timeout = kWait) {
         std::unique_lock<std::mutex> lock(m_mutex);
         return m_changed.wait_for(lock, timeout, [&] { return m_blocks.size() >= count; });
-    }
-    bool waitState(int state, std::chrono::milliseconds timeout = kWait) {
-        return testsupport::waitForChannelState(*this, state, timeout);
     }
     // While held, the channel's worker stops in the next received block (for at most kWait)
     // until released; waitHeld() returns once it has stopped there.
@@ -264,16 +262,16 @@ class MuxTest : public ::testing::Test {
         EXPECT_TRUE(service.waitForServerSinks(1, kWait));
         return mux;
     }
-    // Attaches an equipment and waits until it has a target with the phone's providers.
+    // Attaches an equipment and lets the start-up timers run: the target it has then, with
+    // the phone's providers (none when the phone is not there).
     RCPtr<vela::Target> attachAndWait(vela::DebugMux& mux, const RCPtr<TestEquipment>& equipment,
                                       const std::string& port) {
         mux.attachEquipment(port, equipment);
-        if (manualClock)
-            letStartUpTimersRun();
-        if (!waitUntil([&] { return equipment->last() != nullptr; }))
-            return {};
+        letStartUpTimersRun();
         return equipment->last();
     }
+    // What the test caused so far has run: the workers and the simulated service are idle.
+    void settle() { ASSERT_TRUE(simtest::runUntilIdle()); }
     // On the manual clock (MuxClockTest): what the test caused so far has run; then `by`
     // passes and what came due has run.
     void passTime(std::chrono::milliseconds by) {
