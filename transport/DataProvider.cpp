@@ -172,8 +172,8 @@ void DataProvider::refused(std::size_t bytes) {
     }
     if ((dropped - 1) % 1000 != 0)
         return;
-    if (reader == Left &&
-        post(new core::RCObjectReq(requestName("DataAvailable"), new Unread(false, bytes, dropped))))
+    if (reader == Left && post(new core::RCObjectReq(requestName("DataAvailable"),
+                                                     new Unread(false, bytes, dropped))))
         return;
     // The worker is ending (the provider went away): the block has nowhere to go.
     core::ToggleTrace(20,
