@@ -15,7 +15,6 @@ namespace {
 using Detail = FrameDescription::Detail;
 
 constexpr std::size_t kShortHex = 24;  // bytes shown in a short text
-const auto hex = &FrameDescription::hex;
 
 std::string probeText(std::uint16_t probeId, FrameDescription::ProbeNamer names) {
     char id[16];

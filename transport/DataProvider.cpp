@@ -122,7 +122,7 @@ void DataProvider::receive(const void* bytes, std::size_t n) {
     // costs no copy.
     if (!m_spBacklog->admit(n))
         return;  // counted by the backlog; the gap is reported with the next block
-    deliver(m_spPool->copy(bytes, n), n);
+    deliver(m_spPool->copyIn(bytes, n), n);
 }
 
 void DataProvider::dataAvailable(const RCPtr<core::Data>& block) {

@@ -135,7 +135,7 @@ DataPool::PooledData* DataPool::takeData() {
     return new PooledData;
 }
 
-RCPtr<Data> DataPool::copy(const void* bytes, std::size_t n) {
+RCPtr<Data> DataPool::copyIn(const void* bytes, std::size_t n) {
     PooledStore* store = takeStore();
     const std::size_t room = store->bytes.capacity();
     if (n > room && room != 0)

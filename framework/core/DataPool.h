@@ -42,7 +42,7 @@ class DataPool : public RCObject {
 
     // A new Data holding a copy of n bytes (zeros when bytes is null), in a recycled object
     // and store when the pool has them. Any thread.
-    RCPtr<Data> copy(const void* bytes, std::size_t n);
+    RCPtr<Data> copyIn(const void* bytes, std::size_t n);
 
     struct Counts {
         std::uint64_t storesMade = 0;   // stores taken from the heap

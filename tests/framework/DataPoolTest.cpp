@@ -27,14 +27,14 @@ std::vector<unsigned char> bytesOf(const core::Data& d) {
 TEST(DataPool, BytesComeBackOnlyAfterTheBlockAndEverySliceOfItAreGone) {
     RCPtr<core::DataPool> pool(new core::DataPool());
     const auto a = filled(100, 0xAA);
-    RCPtr<core::Data> block = pool->copy(a.data(), a.size());
+    RCPtr<core::Data> block = pool->copyIn(a.data(), a.size());
     EXPECT_EQ(bytesOf(*block), a);
     RCPtr<core::Data> frame = block->slice(10, 20);
     block.reset();
 
     // The frame still sees the bytes: the next copy goes elsewhere and changes none of them.
     const auto b = filled(100, 0xBB);
-    RCPtr<core::Data> second = pool->copy(b.data(), b.size());
+    RCPtr<core::Data> second = pool->copyIn(b.data(), b.size());
     EXPECT_EQ(bytesOf(*frame), filled(20, 0xAA));
     EXPECT_EQ(pool->counts().storesMade, 2u);
     EXPECT_EQ(pool->counts().objectsMade, 1u) << "the first block's object came back";
@@ -42,7 +42,7 @@ TEST(DataPool, BytesComeBackOnlyAfterTheBlockAndEverySliceOfItAreGone) {
     frame.reset();  // the first store comes back now
     second.reset();
     const auto c = filled(60, 0xCC);
-    RCPtr<core::Data> third = pool->copy(c.data(), c.size());
+    RCPtr<core::Data> third = pool->copyIn(c.data(), c.size());
     EXPECT_EQ(bytesOf(*third), c) << "a recycled store shows none of its old bytes";
     const core::DataPool::Counts counts = pool->counts();
     EXPECT_EQ(counts.storesMade, 2u);
@@ -56,16 +56,16 @@ TEST(DataPool, KeepsNoMoreThanItsBytesAndNoLargeStores) {
     const auto bytes = filled(400, 1);
     std::vector<RCPtr<core::Data>> held;
     for (int i = 0; i < 3; ++i)
-        held.push_back(pool->copy(bytes.data(), bytes.size()));
+        held.push_back(pool->copyIn(bytes.data(), bytes.size()));
     held.clear();
     EXPECT_LE(pool->counts().keptBytes, 1000u);
     EXPECT_GE(pool->counts().keptBytes, 800u);
 
     const auto big = filled(core::DataPool::kLargestKept + 1, 2);
-    pool->copy(big.data(), big.size());
+    pool->copyIn(big.data(), big.size());
     EXPECT_LE(pool->counts().keptBytes, 1000u);
     // A store that comes back with more room than it had is counted by its new room.
-    RCPtr<core::Data> grown = pool->copy(bytes.data(), bytes.size());
+    RCPtr<core::Data> grown = pool->copyIn(bytes.data(), bytes.size());
     grown->addData(bytes.data(), bytes.size());
     EXPECT_EQ(grown->size(), 800u);
     grown.reset();
@@ -75,22 +75,22 @@ TEST(DataPool, KeepsNoMoreThanItsBytesAndNoLargeStores) {
 TEST(DataPool, ALargerBlockGrowsARecycledStoreOnce) {
     RCPtr<core::DataPool> pool(new core::DataPool());
     const auto small = filled(10, 1), large = filled(5000, 2);
-    pool->copy(small.data(), small.size());
-    EXPECT_EQ(bytesOf(*pool->copy(large.data(), large.size())), large);
-    EXPECT_EQ(bytesOf(*pool->copy(small.data(), small.size())), small);
-    EXPECT_EQ(bytesOf(*pool->copy(large.data(), large.size())), large);
+    pool->copyIn(small.data(), small.size());
+    EXPECT_EQ(bytesOf(*pool->copyIn(large.data(), large.size())), large);
+    EXPECT_EQ(bytesOf(*pool->copyIn(small.data(), small.size())), small);
+    EXPECT_EQ(bytesOf(*pool->copyIn(large.data(), large.size())), large);
     EXPECT_EQ(pool->counts().storesMade, 1u);
     EXPECT_EQ(pool->counts().storesGrown, 1u);
-    EXPECT_TRUE(pool->copy(nullptr, 0)->empty());
-    EXPECT_EQ(bytesOf(*pool->copy(nullptr, 3)), filled(3, 0));
+    EXPECT_TRUE(pool->copyIn(nullptr, 0)->empty());
+    EXPECT_EQ(bytesOf(*pool->copyIn(nullptr, 3)), filled(3, 0));
 }
 
 TEST(DataPool, BlocksOutliveTheirPool) {
     RCPtr<core::DataPool> pool(new core::DataPool());
     const auto a = filled(32, 7);
-    RCPtr<core::Data> block = pool->copy(a.data(), a.size());
+    RCPtr<core::Data> block = pool->copyIn(a.data(), a.size());
     RCPtr<core::Data> frame = block->slice(0, 8);
-    pool->copy(a.data(), a.size());  // one store and one object kept
+    pool->copyIn(a.data(), a.size());  // one store and one object kept
     pool.reset();
     block.reset();
     EXPECT_EQ(bytesOf(*frame), filled(8, 7));
@@ -141,7 +141,7 @@ TEST(DataPool, StreamAcrossThreadsSettlesWithoutTheHeap) {
     std::vector<unsigned char> bytes(kBlock);
     for (int i = 0; i < kBlocks; ++i) {
         std::fill(bytes.begin(), bytes.end(), static_cast<unsigned char>(i));
-        RCPtr<core::Data> block = pool->copy(bytes.data(), bytes.size());
+        RCPtr<core::Data> block = pool->copyIn(bytes.data(), bytes.size());
         {
             std::unique_lock<std::mutex> lock(mutex);
             changed.wait(lock, [&] { return queue.size() < 8; });
