@@ -29,7 +29,9 @@ bool CountingRecorder::onDataSourceFrame(const dsrc::DataSourceChannelInfo* chan
     if (taken && frame && channel && channel->getChannelType() == dsrc::CHANNEL_TYPE_TVP) {
         const std::uint64_t bytes = m_tvpBytes.fetch_add(frame->getDataSourceFrameDataSize()) +
                                     frame->getDataSourceFrameDataSize();
-        m_tvpFrames.fetch_add(1, std::memory_order_release);
+        // Only the TVP channel's worker counts: the frame count needs no locked addition.
+        m_tvpFrames.store(m_tvpFrames.load(std::memory_order_relaxed) + 1,
+                          std::memory_order_release);
         if (bytes >= m_waitTarget.load()) {
             std::lock_guard<std::mutex> lock(m_waitMutex);
             m_waitTarget.store(kNoTarget);
@@ -77,8 +79,10 @@ bool RigObserver::waitEntries(const std::string& channel, int state, int than,
 
 void RigObserver::onApplyResult(eqbase::Channel&, core::PropertyNode::Identity identity,
                                 const core::Status& status) {
+    const auto now = Clock::now();
     std::lock_guard<std::mutex> lock(m_mutex);
     m_results[identity] = status.getCode();
+    m_resultTimes[identity] = now;
     m_changed.notify_all();
 }
 
@@ -180,7 +184,12 @@ bool Rig::bringUp(RigPhone& phone, double seconds, std::string& error) {
     return true;
 }
 
-long Rig::apply(RigPhone& phone, unsigned long identity, bool on) {
+Clock::time_point RigObserver::resultTime(unsigned long identity) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_resultTimes[identity];
+}
+
+long Rig::apply(RigPhone& phone, unsigned long identity, bool on, ApplyTiming* timing) {
     auto store = phone.tvp->getPropertyStore();
     if (!store)
         return RigObserver::kNoResult;
@@ -206,9 +215,16 @@ long Rig::apply(RigPhone& phone, unsigned long identity, bool on) {
     item->selectByLabel(labels);
     phone.observer->forget(identity);
     const unsigned long timeout = std::max(item->getApplyTimeout(), 1000ul) + 2000;
+    const auto applied = Clock::now();
     if (!phone.tvp->applyPropertyItem(identity))
         return RigObserver::kNoResult;
-    return phone.observer->waitResult(identity, Clock::now() + std::chrono::milliseconds(timeout));
+    const long code =
+        phone.observer->waitResult(identity, Clock::now() + std::chrono::milliseconds(timeout));
+    if (timing) {
+        timing->applied = applied;
+        timing->answered = phone.observer->resultTime(identity);
+    }
+    return code;
 }
 
 unsigned long Rig::smallestProbeItem(std::size_t* values) {

@@ -77,6 +77,8 @@ class RigObserver : public eqbase::ChannelObserver {
     // Waits for the identity's result; kNoResult at the time-out, else the status code (1
     // applied; -1 when the apply ended by its own time-out).
     long waitResult(unsigned long identity, Clock::time_point until);
+    // When the identity's last result reached the observer (on the channel's worker).
+    Clock::time_point resultTime(unsigned long identity);
 
   private:
     std::mutex m_mutex;
@@ -84,6 +86,7 @@ class RigObserver : public eqbase::ChannelObserver {
     std::map<std::string, int> m_states;
     std::map<std::pair<std::string, int>, int> m_entries;
     std::map<unsigned long, long> m_results;
+    std::map<unsigned long, Clock::time_point> m_resultTimes;
 };
 
 struct RigPhone : host::ComponentEquipment {
@@ -117,8 +120,12 @@ class Rig {
 
     // Selects the values of the item (all of them, or none) and applies it on the phone's TVP
     // channel; waits for the result. The status code (1 applied), RigObserver::kNoResult
-    // when none came.
-    long apply(RigPhone& phone, unsigned long identity, bool on);
+    // when none came. With `timing`, the times of the applyPropertyItem call and of the
+    // result's arrival at the observer.
+    struct ApplyTiming {
+        Clock::time_point applied, answered;
+    };
+    long apply(RigPhone& phone, unsigned long identity, bool on, ApplyTiming* timing = nullptr);
     // The probe item of the catalogue with the fewest values (one SetProbeMode per value).
     static unsigned long smallestProbeItem(std::size_t* values = nullptr);
 
