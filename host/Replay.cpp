@@ -68,7 +68,9 @@ std::string describeRecord(const CaptureRecord& record) {
         }
     } else {
         out << "channel " << unsigned(record.channelType) << ' ' << record.bytes.size()
-            << " bytes: " << FrameDescription::hex(record.bytes.data(), record.bytes.size(), 24)
+            << " bytes: "
+            << FrameDescription::hex(record.bytes.data(), record.bytes.size(),
+                                     FrameDescription::kShortHex)
             << '\n';
     }
     return out.str();

@@ -14,8 +14,6 @@ namespace {
 
 using Detail = FrameDescription::Detail;
 
-constexpr std::size_t kShortHex = 24;  // bytes shown in a short text
-
 std::string probeText(std::uint16_t probeId, FrameDescription::ProbeNamer names) {
     char id[16];
     std::snprintf(id, sizeof id, "0x%04X", probeId);
@@ -121,6 +119,7 @@ FrameDescription FrameDescription::of(const TvpIoProtocol& frame, Detail detail,
         d.seq = req->getSeqNo();
         out << "request " << d.command << " seq=" << unsigned(req->getSeqNo());
         if (!full) {
+            // the request's name and sequence number only
         } else if (auto* r = dynamic_cast<const TvpCommandSetProbeModeReq*>(f)) {
             d.probeId = r->getProbeId();
             out << " probe " << probeText(r->getProbeId(), names)

@@ -33,6 +33,8 @@ struct FrameDescription {
     static FrameDescription ofBytes(const unsigned char* bytes, std::size_t length,
                                     Detail detail = Detail::Short, ProbeNamer names = nullptr);
 
+    // Bytes a short text shows of a frame's data.
+    static constexpr std::size_t kShortHex = 24;
     // Bytes as upper-case hex pairs separated by spaces; past `most` bytes, " ..." instead of
     // the rest.
     static std::string hex(const unsigned char* bytes, std::size_t length,
