@@ -410,7 +410,13 @@ class SimPhone::Core : public std::enable_shared_from_this<SimPhone::Core> {
             owed.push_back(probe.pacer.pending(now, skipped));
         auto stamp = static_cast<std::uint32_t>(
             std::chrono::duration_cast<std::chrono::milliseconds>(now - m_startTime).count());
-        std::map<std::uint16_t, std::uint64_t> made;
+        // Each active probe's sequence number and count, found once per tick rather than once
+        // per report (the map's entries stay where they are).
+        std::vector<std::uint16_t*> seqNos;
+        seqNos.reserve(m_active.size());
+        for (auto& probe : m_active)
+            seqNos.push_back(&m_seqNos[probe.id]);
+        std::vector<std::uint64_t> made(m_active.size(), 0);
         std::uint64_t total = 0;
         Bytes block = freshBlock();
         // One report of each probe in turn, so that the probes interleave.
@@ -437,9 +443,9 @@ class SimPhone::Core : public std::enable_shared_from_this<SimPhone::Core> {
                 --owed[i];
                 ActiveProbe& probe = m_active[i];
                 ++probe.pacer.made;
-                SimPhoneFrames::appendProbe(block, m_options.frameSize, stamp, m_seqNos[probe.id]++,
+                SimPhoneFrames::appendProbe(block, m_options.frameSize, stamp, (*seqNos[i])++,
                                             probe.id, m_running++);
-                ++made[probe.id];
+                ++made[i];
                 ++total;
             }
         }
@@ -451,8 +457,9 @@ class SimPhone::Core : public std::enable_shared_from_this<SimPhone::Core> {
         count([&](Counters& c) {
             c.probeFrames += total;
             c.skippedFrames += skipped;
-            for (const auto& [id, n] : made)
-                c.probeFramesById[id] += n;
+            for (std::size_t i = 0; i < m_active.size(); ++i)
+                if (made[i] != 0)
+                    c.probeFramesById[m_active[i].id] += made[i];
         });
     }
 
