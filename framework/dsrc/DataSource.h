@@ -3,6 +3,8 @@
 // the decoder it made for the frame's channel (if any) and hands the frame on to the host.
 #pragma once
 
+#include <atomic>
+#include <cstdint>
 #include <map>
 #include <mutex>
 
@@ -24,15 +26,47 @@ class DataProvider : public core::RCObject {
 
 class DataSource : public DataSourceSink {
   public:
+    DataSource();
     virtual core::RCPtr<DataProvider> createDataProvider(int mode) = 0;
     // The decoder of a channel's frames, or empty for none.
     virtual core::RCPtr<DataDecoder> createDataDecoder(const DataSourceChannelInfo* channel) = 0;
 
     // Where frames go after decoding: the host's sink.
     void setSink(const core::RCPtr<DataSourceSink>& sink);
-    // Called on the channels' workers, several at once.
+    // Called on the channels' workers, several at once. Final: a channel may deliver its
+    // frames through a Route instead, which does the same.
     bool onDataSourceFrame(const DataSourceChannelInfo* channel,
-                           const core::RCPtr<DataSourceFrame>& frame) override;
+                           const core::RCPtr<DataSourceFrame>& frame) final;
+
+    // One channel's way to the decoder and the sink, for a channel that delivers a stream of
+    // frames from one thread: it keeps the route and delivers through it with no lock and no
+    // counted reference per frame. A route holds the data source, the channel's decoder and the
+    // sink it was made with; setSink makes every route stale, and the channel then asks for a
+    // new one at its next frame (and lets go of the old sink there).
+    class Route : public core::RCObject {
+      public:
+        // Made for this data source and channel, and no sink set since.
+        bool isCurrent(const DataSource* source, const DataSourceChannelInfo* channel) const {
+            return source == m_source.get() && channel == m_channel &&
+                   m_generation == source->m_generation.load(std::memory_order_acquire);
+        }
+        // What onDataSourceFrame does, with the decoder and sink of the route.
+        bool deliver(const core::RCPtr<DataSourceFrame>& frame) const {
+            if (m_decoder)
+                m_decoder->data(frame.get());
+            return m_sink ? m_sink->onDataSourceFrame(m_channel, frame) : false;
+        }
+
+      private:
+        friend class DataSource;
+        Route() = default;
+        core::RCPtr<const DataSource> m_source;
+        const DataSourceChannelInfo* m_channel = nullptr;
+        DataDecoder* m_decoder = nullptr;  // lives as long as the data source
+        core::RCPtr<DataSourceSink> m_sink;
+        std::uint64_t m_generation = 0;
+    };
+    core::RCPtr<Route> route(const DataSourceChannelInfo* channel);
 
   private:
     // The decoder of the channel, made on its first frame (under m_mutex). Decoders stay in
@@ -51,6 +85,8 @@ class DataSource : public DataSourceSink {
     const DataSourceChannelInfo* m_lastChannel = nullptr;
     DataDecoder* m_lastDecoder = nullptr;
     bool m_haveLast = false;
+    // Changes with every setSink (unique across data sources): a route made before is stale.
+    std::atomic<std::uint64_t> m_generation;
 };
 
 class EquipmentClient : public DataSource {

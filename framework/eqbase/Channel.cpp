@@ -66,11 +66,34 @@ bool Channel::call(const std::function<void()>& f) {
 }
 
 void Channel::setActivation(const RCPtr<core::RCObject>& activation) {
-    // Ended from inside a call into its sink: kept until that call returns (Delivery).
-    if (m_deliveries > 0 && m_activation && m_activation != activation)
-        m_endedDuringDelivery.push_back(std::move(m_activation));
+    if (m_activation != activation) {
+        // Ended from inside a call into its sink: kept until that call returns (Delivery).
+        if (m_deliveries > 0) {
+            if (m_activation)
+                m_endedDuringDelivery.push_back(std::move(m_activation));
+            if (m_route)
+                m_endedDuringDelivery.push_back(std::move(m_route));
+        }
+        m_route.reset();
+    }
     m_activation = activation;
     m_activationSink = dynamic_cast<dsrc::DataSourceSink*>(activation.get());
+    m_activationSource = dynamic_cast<dsrc::DataSource*>(activation.get());
+}
+
+bool Channel::deliverToActivation(const RCPtr<dsrc::DataSourceFrame>& frame) {
+    // A sink that deactivates the channel from inside the call stays alive until it returns.
+    Delivery delivery(*this);
+    const dsrc::DataSourceChannelInfo* info = m_info.get();
+    if (!m_activationSource)
+        return m_activationSink->onDataSourceFrame(info, frame);
+    if (!m_route || !m_route->isCurrent(m_activationSource, info)) {
+        // A delivery further out may still be inside the old route.
+        if (m_route && m_deliveries > 1)
+            m_endedDuringDelivery.push_back(std::move(m_route));
+        m_route = m_activationSource->route(info);
+    }
+    return m_route->deliver(frame);
 }
 
 void Channel::releaseEndedDuringDelivery() {
@@ -274,14 +297,11 @@ bool Channel::removeSyncObject(core::SyncObject* object) {
 }
 
 bool ByteChannel::sendDataSourceFrame(const RCPtr<dsrc::DataSourceFrame>& frame) {
-    dsrc::DataSourceSink* sink = getActivationSink();
-    if (!sink || !frame)
+    if (!getActivationSink() || !frame)
         return false;
     if (m_blockMicros && frame->getTime() == 0)
         frame->setTime(m_blockMicros);
-    // A sink that deactivates the channel from inside the call stays alive until it returns.
-    Delivery delivery(*this);
-    return sink->onDataSourceFrame(getChannelInfo().get(), frame);
+    return deliverToActivation(frame);
 }
 
 void ByteChannel::markBlockArrival() {

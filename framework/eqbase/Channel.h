@@ -15,6 +15,7 @@
 #include "framework/core/SyncObject.h"
 #include "framework/core/SyncObjectMgr.h"
 #include "framework/core/WorkerBound.h"
+#include "framework/dsrc/DataSource.h"
 #include "framework/dsrc/DataSourceInfo.h"
 #include "framework/dsrc/DataSourceSink.h"
 
@@ -111,6 +112,11 @@ class Channel : public core::WorkerBound {
     // The activation as a data-source sink (null when it is none), found once per activation
     // rather than once per frame; valid while the activation is held.
     dsrc::DataSourceSink* getActivationSink() const { return m_activationSink; }
+    // Hands a frame of this channel to the activation's sink (inside a Delivery of its own).
+    // A data source is reached through its route for this channel, made at the first frame
+    // and again after the data source's sink changed: no lock and no counted reference per
+    // frame. False when the frame was not taken. Only on the worker, with an activation sink.
+    bool deliverToActivation(const core::RCPtr<dsrc::DataSourceFrame>& frame);
 
     // Marks a call into the activation's sink on the worker: an activation that the sink ends
     // or replaces from inside the call (deactivate, activate) is kept until the outermost
@@ -152,6 +158,8 @@ class Channel : public core::WorkerBound {
     core::RCPtr<dsrc::DataSourceChannelInfo> m_info;
     core::RCPtr<core::RCObject> m_activation;
     dsrc::DataSourceSink* m_activationSink = nullptr;  // m_activation as a sink, see above
+    dsrc::DataSource* m_activationSource = nullptr;    // m_activation as a data source
+    core::RCPtr<dsrc::DataSource::Route> m_route;      // of m_activationSource, see above
     int m_deliveries = 0;                              // Delivery scopes open on the worker
     // Activations ended during a delivery, released when it returns.
     std::vector<core::RCPtr<core::RCObject>> m_endedDuringDelivery;

@@ -1,5 +1,6 @@
 // A byte channel's delivery of frames to the sink of its activation: the time of the block the
-// frames came in, and an activation that the sink ends from inside its own call.
+// frames came in, an activation that the sink ends from inside its own call, and a data source
+// as the activation (its decoder, and the host's sink that it may change at any time).
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -7,6 +8,7 @@
 #include <vector>
 
 #include "framework/core/Clock.h"
+#include "framework/dsrc/DataSource.h"
 #include "framework/eqbase/Channel.h"
 
 namespace {
@@ -122,6 +124,129 @@ TEST_F(ByteChannelTest, SinkThatEndsTheActivationFromInsideItsCallOutlivesTheCal
         EXPECT_TRUE(destroyedAfter) << "the ended activation goes when the delivery returns";
         EXPECT_EQ(next->times.size(), replace ? 1u : 0u);
         EXPECT_TRUE(channel->deactivate());
+    }
+}
+
+// A data source as the activation: the channel reaches its decoder and its sink through a
+// route of its own, which follows the host's changes of sink.
+struct CountingDecoder : dsrc::DataDecoder {
+    int frames = 0;
+    void onData(core::RCObject*) override { ++frames; }
+};
+
+struct Source : dsrc::DataSource {
+    RCPtr<CountingDecoder> decoder{new CountingDecoder};
+    RCPtr<dsrc::DataProvider> createDataProvider(int) override { return {}; }
+    RCPtr<dsrc::DataDecoder> createDataDecoder(const dsrc::DataSourceChannelInfo*) override {
+        return decoder;
+    }
+};
+
+struct CountingSink : dsrc::DataSourceSink {
+    int frames = 0;
+    bool* destroyed = nullptr;
+    ~CountingSink() override {
+        if (destroyed)
+            *destroyed = true;
+    }
+    bool onDataSourceFrame(const dsrc::DataSourceChannelInfo*,
+                           const RCPtr<dsrc::DataSourceFrame>&) override {
+        ++frames;
+        return true;
+    }
+};
+
+TEST_F(ByteChannelTest, DataSourceActivationFollowsTheHostsSinkAndLetsTheOldOneGo) {
+    RCPtr<Source> source(new Source);
+    bool firstGone = false, secondGone = false;
+    RCPtr<CountingSink> first(new CountingSink), second(new CountingSink);
+    first->destroyed = &firstGone;
+    second->destroyed = &secondGone;
+    source->setSink(first);
+    ASSERT_TRUE(channel->activate(source));
+    auto send = [&] {
+        bool taken = false;
+        channel->onWorker(
+            [&](Feeder& c) { taken = c.sendDataSourceFrame(new dsrc::DataSourceFrame(4)); });
+        return taken;
+    };
+    EXPECT_TRUE(send());
+    EXPECT_TRUE(send());
+    EXPECT_EQ(first->frames, 2);
+
+    // The host changes its sink: the next frame goes to the new one, and the old one is let go.
+    source->setSink(second);
+    first.reset();
+    EXPECT_TRUE(send());
+    EXPECT_TRUE(firstGone);
+    EXPECT_EQ(second->frames, 1);
+
+    // No sink: frames are decoded but not taken, and the last sink is let go.
+    source->setSink(nullptr);
+    second.reset();
+    EXPECT_FALSE(send());
+    EXPECT_TRUE(secondGone);
+    EXPECT_EQ(source->decoder->frames, 4);
+
+    // Deactivated, the channel holds nothing of the data source any more.
+    EXPECT_TRUE(channel->deactivate());
+    EXPECT_EQ(source->getRefCount(), 1);
+}
+
+// A host's sink that, from inside its call, changes the data source's sink and then either
+// deactivates the channel or has it deliver another frame (which finds its route stale): the
+// sink and the route it was called through outlive the call.
+struct SwitchingSink : dsrc::DataSourceSink {
+    Feeder* channel = nullptr;
+    Source* source = nullptr;
+    RCPtr<dsrc::DataSourceSink> next;
+    bool deactivate = false;
+    bool* destroyed = nullptr;
+    int calls = 0;
+    bool innerTaken = false;
+    ~SwitchingSink() override { *destroyed = true; }
+    bool onDataSourceFrame(const dsrc::DataSourceChannelInfo*,
+                           const RCPtr<dsrc::DataSourceFrame>&) override {
+        if (++calls > 1)
+            return false;
+        source->setSink(next);
+        if (deactivate)
+            channel->deactivate();
+        else
+            innerTaken = channel->sendDataSourceFrame(new dsrc::DataSourceFrame(4));
+        // This object is used after the data source and the channel let go of it.
+        return !*destroyed;
+    }
+};
+
+TEST_F(ByteChannelTest, SinkThatChangesTheDataSourceFromInsideItsCallOutlivesTheCall) {
+    for (bool deactivate : {true, false}) {
+        RCPtr<Source> source(new Source);
+        RCPtr<CountingSink> next(new CountingSink);
+        bool destroyed = false;
+        {
+            RCPtr<SwitchingSink> sink(new SwitchingSink);
+            sink->channel = channel.get();
+            sink->source = source.get();
+            sink->next = next;
+            sink->deactivate = deactivate;
+            sink->destroyed = &destroyed;
+            source->setSink(sink);
+        }  // only the data source holds the sink now
+        ASSERT_TRUE(channel->activate(source));
+        bool taken = false, destroyedAfter = false;
+        channel->onWorker([&](Feeder& c) {
+            taken = c.sendDataSourceFrame(new dsrc::DataSourceFrame(4));
+            destroyedAfter = destroyed;
+        });
+        EXPECT_TRUE(taken) << "deactivate " << deactivate;
+        EXPECT_TRUE(destroyedAfter) << "the old sink goes when the delivery returns";
+        // The frame delivered from inside the call went to the new sink.
+        EXPECT_EQ(next->frames, deactivate ? 0 : 1);
+        if (!deactivate) {
+            EXPECT_TRUE(channel->deactivate());
+        }
+        EXPECT_EQ(source->getRefCount(), 1);
     }
 }
 
