@@ -3,7 +3,7 @@
 // until the last of them is gone) takes nothing from the heap once the pool holds what the
 // stream keeps in flight.
 //
-// copy() makes a Data holding a copy of the given bytes. Its object goes back to the pool when
+// copyIn() makes a Data holding a copy of the given bytes. Its object goes back to the pool when
 // the last counted pointer to it goes, and its store (the bytes) when the last Data that sees
 // them goes as well: a slice or a frame sharing the bytes keeps them out of the pool, so no
 // byte is overwritten while anyone can still read it. A store comes back with the room it

@@ -2,21 +2,10 @@
 
 namespace dsrc {
 
-namespace {
-
-std::uint64_t nextGeneration() {
-    static std::atomic<std::uint64_t> last{0};
-    return last.fetch_add(1, std::memory_order_relaxed) + 1;
-}
-
-}  // namespace
-
-DataSource::DataSource() : m_generation(nextGeneration()) {}
-
 void DataSource::setSink(const core::RCPtr<DataSourceSink>& sink) {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_sink = sink;
-    m_generation.store(nextGeneration(), std::memory_order_release);
+    m_generation.store(m_generation.load(std::memory_order_relaxed) + 1, std::memory_order_release);
 }
 
 core::RCPtr<DataSource::Route> DataSource::route(const DataSourceChannelInfo* channel) {

@@ -26,7 +26,6 @@ class DataProvider : public core::RCObject {
 
 class DataSource : public DataSourceSink {
   public:
-    DataSource();
     virtual core::RCPtr<DataProvider> createDataProvider(int mode) = 0;
     // The decoder of a channel's frames, or empty for none.
     virtual core::RCPtr<DataDecoder> createDataDecoder(const DataSourceChannelInfo* channel) = 0;
@@ -45,10 +44,10 @@ class DataSource : public DataSourceSink {
     // new one at its next frame (and lets go of the old sink there).
     class Route : public core::RCObject {
       public:
-        // Made for this data source and channel, and no sink set since.
-        bool isCurrent(const DataSource* source, const DataSourceChannelInfo* channel) const {
-            return source == m_source.get() && channel == m_channel &&
-                   m_generation == source->m_generation.load(std::memory_order_acquire);
+        // Made for this channel, and no sink set on its data source since.
+        bool isCurrent(const DataSourceChannelInfo* channel) const {
+            return channel == m_channel &&
+                   m_generation == m_source->m_generation.load(std::memory_order_acquire);
         }
         // What onDataSourceFrame does, with the decoder and sink of the route.
         bool deliver(const core::RCPtr<DataSourceFrame>& frame) const {
@@ -85,8 +84,8 @@ class DataSource : public DataSourceSink {
     const DataSourceChannelInfo* m_lastChannel = nullptr;
     DataDecoder* m_lastDecoder = nullptr;
     bool m_haveLast = false;
-    // Changes with every setSink (unique across data sources): a route made before is stale.
-    std::atomic<std::uint64_t> m_generation;
+    // Counts the setSink calls (written under m_mutex): a route made before one is stale.
+    std::atomic<std::uint64_t> m_generation{0};
 };
 
 class EquipmentClient : public DataSource {

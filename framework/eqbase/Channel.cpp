@@ -87,7 +87,7 @@ bool Channel::deliverToActivation(const RCPtr<dsrc::DataSourceFrame>& frame) {
     const dsrc::DataSourceChannelInfo* info = m_info.get();
     if (!m_activationSource)
         return m_activationSink->onDataSourceFrame(info, frame);
-    if (!m_route || !m_route->isCurrent(m_activationSource, info)) {
+    if (!m_route || !m_route->isCurrent(info)) {
         // A delivery further out may still be inside the old route.
         if (m_route && m_deliveries > 1)
             m_endedDuringDelivery.push_back(std::move(m_route));
