@@ -167,6 +167,11 @@ void Recorder::countPrint(const core::RCPtr<dsrc::DataSourceFrame>& frame) {
     }
 }
 
+core::RCPtr<dsrc::DataDecoder> Recorder::tvpDecoder() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_tvpDecoder;
+}
+
 RecorderFigures Recorder::figures() const {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_figures;

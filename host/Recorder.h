@@ -81,6 +81,10 @@ class Recorder : public dsrc::DataSourceSink {
     // The last running number seen and whether any was.
     bool lastRunningNumber(std::uint64_t& number) const;
 
+  protected:
+    // The TVP decoder set last (for a sink that stands in for this one's work).
+    core::RCPtr<dsrc::DataDecoder> tvpDecoder() const;
+
   private:
     // Counts the frame; the reports lost just before it (by the running numbers), and what
     // the capture should say of it, are added to `record`.

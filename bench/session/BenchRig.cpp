@@ -14,8 +14,10 @@
 #include <sstream>
 #include <thread>
 
+#include "framework/core/Bytes.h"
 #include "framework/core/Property.h"
 #include "host/MobileMsgServer.h"
+#include "protocol/TvpLayout.h"
 #include "session/ProbeCatalogue.h"
 #include "sim/SimService.h"
 
@@ -25,8 +27,13 @@ namespace bench {
 
 bool CountingRecorder::onDataSourceFrame(const dsrc::DataSourceChannelInfo* channel,
                                          const core::RCPtr<dsrc::DataSourceFrame>& frame) {
-    bool taken = host::Recorder::onDataSourceFrame(channel, frame);
-    if (taken && frame && channel && channel->getChannelType() == dsrc::CHANNEL_TYPE_TVP) {
+    const bool tvp = frame && channel && channel->getChannelType() == dsrc::CHANNEL_TYPE_TVP;
+    bool taken = true;
+    if (!m_bare)
+        taken = host::Recorder::onDataSourceFrame(channel, frame);
+    else if (tvp)
+        countBare(*frame);
+    if (taken && tvp) {
         const std::uint64_t bytes = m_tvpBytes.fetch_add(frame->getDataSourceFrameDataSize()) +
                                     frame->getDataSourceFrameDataSize();
         // Only the TVP channel's worker counts: the frame count needs no locked addition.
@@ -39,6 +46,36 @@ bool CountingRecorder::onDataSourceFrame(const dsrc::DataSourceChannelInfo* chan
         }
     }
     return taken;
+}
+
+void CountingRecorder::countBare(dsrc::DataSourceFrame& frame) {
+    if (!m_decoder)
+        m_decoder = tvpDecoder();
+    if (m_decoder)
+        m_decoder->data(&frame);
+    const std::size_t length = frame.getDataSourceFrameDataSize();
+    const unsigned char* bytes = frame.getDataSourceFrameData();
+    if (length < vela::TvpLayout::kProbeFixedSize + 8 ||
+        !vela::TvpLayout::isProbe(bytes, static_cast<std::uint32_t>(length)))
+        return;
+    const std::uint64_t number = core::readU8(bytes + vela::TvpLayout::kProbeFixedSize);
+    if (m_seenNumber && number != m_lastNumber + 1) {
+        if (number <= m_lastNumber) {
+            m_repeated.fetch_add(1, std::memory_order_relaxed);
+            return;
+        }
+        m_lost.fetch_add(number - m_lastNumber - 1, std::memory_order_relaxed);
+    }
+    m_seenNumber = true;
+    m_lastNumber = number;
+}
+
+std::uint64_t CountingRecorder::lostReports() const {
+    return m_bare ? m_lost.load() : figures().lostReports;
+}
+
+std::uint64_t CountingRecorder::repeatedReports() const {
+    return m_bare ? m_repeated.load() : figures().repeatedReports;
 }
 
 bool CountingRecorder::waitForBytes(std::uint64_t bytes, std::chrono::milliseconds timeout) {
@@ -122,7 +159,7 @@ bool Rig::start(const RigOptions& options, std::string& error) {
         if (!addPhone(i, options, error))
             return false;
     for (auto& phone : m_phones) {
-        if (!createEquipment(*phone, error))
+        if (!createEquipment(*phone, options.bareRecorder, error))
             return false;
         if (!bringUp(*phone, options.activateSeconds, error))
             return false;
@@ -164,8 +201,9 @@ bool Rig::addPhone(int index, const RigOptions& options, std::string& error) {
     return true;
 }
 
-bool Rig::createEquipment(RigPhone& phone, std::string& error) {
-    phone.recorder = new CountingRecorder(static_cast<std::uint8_t>(phone.number), true);
+bool Rig::createEquipment(RigPhone& phone, bool bareRecorder, std::string& error) {
+    phone.recorder =
+        new CountingRecorder(static_cast<std::uint8_t>(phone.number), true, bareRecorder);
     phone.observer = new RigObserver();
     return phone.create(*phone.device, *phone.recorder, *phone.observer, error);
 }
@@ -253,6 +291,7 @@ void Rig::stop() {
         phone->deactivate();
     for (auto& phone : m_phones) {
         phone->release(phone->recorder.get());
+        phone->recorder->forgetDecoder();
         phone->observer.reset();
     }
     for (auto& phone : m_phones) {

@@ -33,10 +33,15 @@ using core::RCPtr;
 
 // The host's recorder, counting the TVP bytes and frames it was handed in atomics so that a
 // program can wait for them without taking the recorder's lock in a loop.
+//
+// A bare recorder hands nothing to the host's recorder: it gives each TVP frame to the
+// component's TVP decoder, counts it and checks its running number itself, without a lock
+// (only the TVP channel's worker writes), so that a program can tell the component's cost per
+// frame from the host recorder's.
 class CountingRecorder : public host::Recorder {
   public:
-    CountingRecorder(std::uint8_t equipment, bool checkRunningNumbers)
-        : host::Recorder(equipment, nullptr, checkRunningNumbers) {}
+    CountingRecorder(std::uint8_t equipment, bool checkRunningNumbers, bool bare = false)
+        : host::Recorder(equipment, nullptr, checkRunningNumbers), m_bare(bare) {}
 
     bool onDataSourceFrame(const dsrc::DataSourceChannelInfo* channel,
                            const core::RCPtr<dsrc::DataSourceFrame>& frame) override;
@@ -45,8 +50,25 @@ class CountingRecorder : public host::Recorder {
     std::uint64_t tvpFrames() const { return m_tvpFrames.load(std::memory_order_acquire); }
     // Waits until at least `bytes` TVP bytes have arrived; false at the time-out.
     bool waitForBytes(std::uint64_t bytes, std::chrono::milliseconds timeout);
+    // Lets the decoder that a bare recorder took go (before the plug-in is unloaded).
+    void forgetDecoder() { m_decoder.reset(); }
+    // Reports lost and repeated by the running numbers: the host recorder's figures, or the
+    // bare recorder's own.
+    std::uint64_t lostReports() const;
+    std::uint64_t repeatedReports() const;
 
   private:
+    // The bare recorder's count of a TVP frame.
+    void countBare(dsrc::DataSourceFrame& frame);
+
+    const bool m_bare;
+    // The bare recorder's: the component's TVP decoder, taken from the host recorder at the
+    // first frame, and the running number last seen.
+    core::RCPtr<dsrc::DataDecoder> m_decoder;
+    bool m_seenNumber = false;
+    std::uint64_t m_lastNumber = 0;
+    std::atomic<std::uint64_t> m_lost{0};
+    std::atomic<std::uint64_t> m_repeated{0};
     std::atomic<std::uint64_t> m_tvpBytes{0};
     std::atomic<std::uint64_t> m_tvpFrames{0};
     // The smallest byte count a waiter waits for (none: the largest value). Frames wake the
@@ -100,6 +122,7 @@ struct RigPhone : host::ComponentEquipment {
 
 struct RigOptions {
     int phones = 1;
+    bool bareRecorder = false;   // see CountingRecorder
     sim::SimPhoneOptions phone;  // name and servePort are set per phone
     double activateSeconds = 15;
 };
@@ -131,7 +154,7 @@ class Rig {
 
   private:
     bool addPhone(int index, const RigOptions& options, std::string& error);
-    bool createEquipment(RigPhone& phone, std::string& error);
+    bool createEquipment(RigPhone& phone, bool bareRecorder, std::string& error);
     bool bringUp(RigPhone& phone, double seconds, std::string& error);
 
     ATL::CAtlModule m_module;
