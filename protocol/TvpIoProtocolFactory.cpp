@@ -106,7 +106,8 @@ void TvpIoProtocolFactory::createCommandProbeInject(const unsigned char* block,
     switch (selector) {
         case TvpProbeInject::PROBE:
             if (tvpLength >= TvpProbe::kFixedSize)
-                out = new TvpProbe(bytes, m_direction);
+                out =
+                    core::RCPtr<dsrc::DataSourceFrame>::adoptNew(new TvpProbe(bytes, m_direction));
             break;
         case TvpProbeInject::INJECT:
             if (tvpLength >= TvpInject::kFixedSize)

@@ -11,6 +11,7 @@ ClientObjectBase::ClientObjectBase(const char* className, const char* threadName
       m_className(className),
       m_suffix(naming == Naming::Suffixed ? identitySuffix(this) : std::string()) {
     bindWorker(m_spWorker);
+    allowTryAddref();  // selfRef, and DebugMux's process-wide instance
 }
 
 bool ClientObjectBase::call(const core::RCPtr<core::Request>& request,

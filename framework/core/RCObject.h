@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <map>
 #include <string>
 #include <type_traits>
@@ -42,19 +43,34 @@ std::string demangle(const char* mangled);
 
 // An object with an intrusive, atomic reference count. onFinalRelease runs when the count
 // drops to zero; by default it deletes the object.
+//
+// A reference is taken only from another reference (copying a counted pointer), so the holder
+// of the only one knows that nobody else can take one: its release ends the object with a plain
+// store, not a locked update. The exception is tryAddref, which takes a reference from a plain
+// pointer; a class that uses it says so (allowTryAddref), and its last release is always a
+// locked update that sees such a reference.
 class RCObject : public Object {
   public:
     RCObject() = default;
-    RCObject(const RCObject& other) : Object(other) {}
+    RCObject(const RCObject& other) : Object(other), m_tryAddrefAllowed(other.m_tryAddrefAllowed) {}
     RCObject& operator=(const RCObject&) { return *this; }
 
     long addref() const { return m_refs.fetch_add(1, std::memory_order_relaxed) + 1; }
     long release() const {
-        long left = m_refs.fetch_sub(1, std::memory_order_acq_rel) - 1;
+        // The acquire load orders the end after every other holder's release.
+        if (!m_tryAddrefAllowed && m_refs.load(std::memory_order_acquire) == 1) {
+            m_refs.store(0, std::memory_order_relaxed);
+            const_cast<RCObject*>(this)->onFinalRelease();
+            return 0;
+        }
+        const long left = m_refs.fetch_sub(1, std::memory_order_acq_rel) - 1;
         if (left == 0)
             const_cast<RCObject*>(this)->onFinalRelease();
         return left;
     }
+    // The first reference to an object just made, which no other thread can reach yet: a
+    // plain store, not a locked update (RCPtr::adoptNew).
+    void addFirstRef() const { m_refs.store(1, std::memory_order_relaxed); }
     long getRefCount() const { return m_refs.load(std::memory_order_relaxed); }
     // True when the caller's reference is the only one. Ordered after every other holder's
     // release, so that the caller may then change what the others used to read.
@@ -62,8 +78,9 @@ class RCObject : public Object {
     // Takes a reference only while the object is alive (count above zero). False once its
     // final release has begun: code that reaches an object by a plain pointer (a process-wide
     // instance, a worker's own handlers) must not revive it while it is being destroyed.
+    // Only for a class that called allowTryAddref.
     bool tryAddref() const {
-        long n = m_refs.load(std::memory_order_relaxed);
+        std::int32_t n = m_refs.load(std::memory_order_relaxed);
         while (n > 0)
             if (m_refs.compare_exchange_weak(n, n + 1, std::memory_order_relaxed))
                 return true;
@@ -73,9 +90,13 @@ class RCObject : public Object {
   protected:
     ~RCObject() override = default;
     virtual void onFinalRelease() { delete this; }
+    // Called by the constructor of a class whose objects are taken with tryAddref.
+    void allowTryAddref() { m_tryAddrefAllowed = true; }
 
   private:
-    mutable std::atomic<long> m_refs{0};
+    // Beside the flag, in the room a 64-bit count would take: the object stays two words.
+    mutable std::atomic<std::int32_t> m_refs{0};
+    bool m_tryAddrefAllowed = false;
 };
 
 // Counted pointer to an RCObject (or anything with addref/release).
@@ -92,6 +113,14 @@ class RCPtr {
     }
     RCPtr(const RCPtr& o) : RCPtr(o.m_p) {}
     RCPtr(RCPtr&& o) noexcept : m_p(o.m_p) { o.m_p = nullptr; }
+    // The first counted pointer to an object just made (see RCObject::addFirstRef).
+    static RCPtr adoptNew(T* p) noexcept {
+        RCPtr made;
+        if (p)
+            p->addFirstRef();
+        made.m_p = p;
+        return made;
+    }
     template <class U, class = std::enable_if_t<std::is_convertible_v<U*, T*>>>
     RCPtr(const RCPtr<U>& o) : RCPtr(o.get()) {}
     template <class U, class = std::enable_if_t<std::is_convertible_v<U*, T*>>>

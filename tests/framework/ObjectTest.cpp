@@ -42,6 +42,17 @@ TEST(RCPtr, CountsAndFinalRelease) {
         EXPECT_EQ(g_released, 0);
     }
     EXPECT_EQ(g_released, 1);
+    {
+        // The first pointer to an object just made counts like any other.
+        auto a = core::RCPtr<Counted>::adoptNew(new Counted);
+        EXPECT_EQ(a->getRefCount(), 1);
+        core::RCPtr<Counted> b = a;
+        EXPECT_EQ(a->getRefCount(), 2);
+        a.reset();
+        EXPECT_EQ(g_released, 1);
+    }
+    EXPECT_EQ(g_released, 2);
+    EXPECT_TRUE(core::RCPtr<Counted>::adoptNew(nullptr).isNull());
 }
 
 TEST(RCPtr, CheckedDownCast) {
