@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <mutex>
+#include <utility>
 
 #include "framework/core/Bytes.h"
 #include "framework/core/Trace.h"
@@ -34,10 +36,15 @@ Recorder::Recorder(std::uint8_t equipment, CaptureWriter* capture, bool checkRun
 void Recorder::setDecoders(const core::RCPtr<dsrc::DataDecoder>& tvp,
                            const core::RCPtr<dsrc::DataDecoder>& print,
                            const core::RCPtr<dsrc::DecoderFrame>& printFrame) {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_tvpDecoder = tvp;
-    m_printDecoder = print;
-    m_printFrame = printFrame;
+    core::RCPtr<dsrc::DataDecoder> newTvp = tvp, newPrint = print;
+    core::RCPtr<dsrc::DecoderFrame> newPrintFrame = printFrame;
+    {
+        std::lock_guard<SpinLock> lock(m_lock);
+        std::swap(m_tvpDecoder, newTvp);
+        std::swap(m_printDecoder, newPrint);
+        std::swap(m_printFrame, newPrintFrame);
+    }
+    // The old decoders go here, outside the lock.
 }
 
 bool Recorder::onDataSourceFrame(const dsrc::DataSourceChannelInfo* channel,
@@ -54,32 +61,46 @@ bool Recorder::onDataSourceFrame(const dsrc::DataSourceChannelInfo* channel,
     std::uint64_t time = frame->getTime();
     if (time == 0)
         time = nowMicros();
-    std::lock_guard<std::mutex> lock(m_mutex);
-    TypeState& state = type >= 0 && type < kTypesInArray
-                           ? m_typesInArray[static_cast<std::size_t>(type)]
-                           : m_otherTypes[type];
-    const std::uint32_t recordNumber = state.nextRecordNumber++;
-    // A channel type's records never go back in time (a frame stamped here may meet one its
-    // channel stamped, on clocks that differ a little).
-    time = std::max(time, state.lastTime);
-    state.lastTime = time;
-    frame->setRecNo(recordNumber);
-    frame->setTime(time);
     const unsigned char* bytes = frame->getDataSourceFrameData();
     const std::size_t length = frame->getDataSourceFrameDataSize();
     CaptureRecord record;
-    if (type == dsrc::CHANNEL_TYPE_TVP) {
-        countTvp(bytes, length, record);
-        if (m_tvpDecoder)
-            m_tvpDecoder->data(frame.get());
-    } else if (type == dsrc::CHANNEL_TYPE_PRINT_SERVER) {
-        ++m_figures.printFrames;
-        m_figures.printBytes += length;
-        if (m_printDecoder)
-            m_printDecoder->data(frame.get());
-        countPrint(frame);
+    std::uint32_t recordNumber = 0;
+    std::uint64_t firstLost = 0;
+    core::RCPtr<dsrc::DecoderFrame> printFrame;
+    {
+        std::lock_guard<SpinLock> lock(m_lock);
+        TypeState& state = type >= 0 && type < kTypesInArray
+                               ? m_typesInArray[static_cast<std::size_t>(type)]
+                               : m_otherTypes[type];
+        recordNumber = state.nextRecordNumber++;
+        // A channel type's records never go back in time (a frame stamped here may meet one
+        // its channel stamped, on clocks that differ a little).
+        time = std::max(time, state.lastTime);
+        state.lastTime = time;
+        frame->setRecNo(recordNumber);
+        frame->setTime(time);
+        if (type == dsrc::CHANNEL_TYPE_TVP) {
+            countTvp(bytes, length, record, firstLost);
+            if (m_tvpDecoder)
+                m_tvpDecoder->data(frame.get());
+        } else if (type == dsrc::CHANNEL_TYPE_PRINT_SERVER) {
+            ++m_figures.printFrames;
+            m_figures.printBytes += length;
+            if (m_printDecoder)
+                m_printDecoder->data(frame.get());
+            printFrame = m_printFrame;
+        }
     }
+    if (record.dropCount)
+        core::ToggleTrace(20, "Recorder: phone %u reports %llu to %llu lost\n",
+                          static_cast<unsigned>(m_equipment) + 1,
+                          static_cast<unsigned long long>(firstLost),
+                          static_cast<unsigned long long>(firstLost + record.dropCount - 1));
+    if (printFrame)
+        countPrint(*printFrame, frame);
     if (m_capture) {
+        // Each channel type's frames come from one channel's worker, in order: written
+        // outside the lock, a type's records still reach the file in their order.
         record.channelType = static_cast<std::uint8_t>(type);
         record.direction = 0;
         record.equipment = m_equipment;
@@ -92,7 +113,8 @@ bool Recorder::onDataSourceFrame(const dsrc::DataSourceChannelInfo* channel,
     return true;
 }
 
-void Recorder::countTvp(const unsigned char* bytes, std::size_t length, CaptureRecord& record) {
+void Recorder::countTvp(const unsigned char* bytes, std::size_t length, CaptureRecord& record,
+                        std::uint64_t& firstLost) {
     ++m_figures.tvpFrames;
     m_figures.tvpBytes += length;
     if (length < kHeaderSize) {
@@ -127,12 +149,9 @@ void Recorder::countTvp(const unsigned char* bytes, std::size_t length, CaptureR
         } else if (number > expected) {
             m_figures.lostReports += number - expected;
             record.dropCount = number - expected;
+            firstLost = expected;
             record.comments.push_back("reports " + std::to_string(expected) + " to " +
                                       std::to_string(number - 1) + " of the phone were lost");
-            core::ToggleTrace(20, "Recorder: phone %u reports %llu to %llu lost\n",
-                              static_cast<unsigned>(m_equipment) + 1,
-                              static_cast<unsigned long long>(expected),
-                              static_cast<unsigned long long>(number - 1));
         } else if (number < expected) {
             ++m_figures.repeatedReports;
             return;  // the last number stays: what follows it is still expected
@@ -142,43 +161,48 @@ void Recorder::countTvp(const unsigned char* bytes, std::size_t length, CaptureR
     m_lastRunningNumber = number;
 }
 
-void Recorder::countPrint(const core::RCPtr<dsrc::DataSourceFrame>& frame) {
-    if (!m_printFrame)
-        return;
+void Recorder::countPrint(dsrc::DecoderFrame& decoder,
+                          const core::RCPtr<dsrc::DataSourceFrame>& frame) {
     ATL::CComObject<EEInformationElements>* elements = nullptr;
     if (FAILED(ATL::CComObject<EEInformationElements>::CreateInstance(&elements)))
         return;
     CComPtr<IEEInformationElements> hold(elements);
     core::RCPtr<core::Data> text(
         new core::Data(frame->getDataSourceFrameData(), frame->getDataSourceFrameDataSize()));
-    m_figures.printLines +=
-        static_cast<std::uint64_t>(std::max(0, m_printFrame->decode(elements, text)));
+    const auto lines = static_cast<std::uint64_t>(std::max(0, decoder.decode(elements, text)));
+    std::string last;
+    bool hasLast = false;
     LONG count = 0;
     elements->GetCount(&count);
     if (count > 0) {
-        CComPtr<IEEInformationElement> last;
-        if (SUCCEEDED(elements->GetItem(count - 1, &last)) && last) {
+        CComPtr<IEEInformationElement> item;
+        if (SUCCEEDED(elements->GetItem(count - 1, &item)) && item) {
             BSTR value = nullptr;
-            if (SUCCEEDED(last->GetValue(&value))) {
-                m_figures.lastPrintLine = dsrc::byteStringBytes(value);
+            if (SUCCEEDED(item->GetValue(&value))) {
+                last = dsrc::byteStringBytes(value);
+                hasLast = true;
                 SysFreeString(value);
             }
         }
     }
+    std::lock_guard<SpinLock> lock(m_lock);
+    m_figures.printLines += lines;
+    if (hasLast)
+        m_figures.lastPrintLine.swap(last);
 }
 
 core::RCPtr<dsrc::DataDecoder> Recorder::tvpDecoder() const {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    std::lock_guard<SpinLock> lock(m_lock);
     return m_tvpDecoder;
 }
 
 RecorderFigures Recorder::figures() const {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    std::lock_guard<SpinLock> lock(m_lock);
     return m_figures;
 }
 
 bool Recorder::lastRunningNumber(std::uint64_t& number) const {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    std::lock_guard<SpinLock> lock(m_lock);
     number = m_lastRunningNumber;
     return m_seenRunningNumber;
 }

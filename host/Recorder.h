@@ -14,12 +14,12 @@
 #include <cstdint>
 #include <functional>
 #include <map>
-#include <mutex>
 #include <string>
 
 #include "framework/dsrc/DataDecoder.h"
 #include "framework/dsrc/DataSourceSink.h"
 #include "host/CaptureWriter.h"
+#include "host/SpinLock.h"
 
 namespace host {
 
@@ -87,15 +87,20 @@ class Recorder : public dsrc::DataSourceSink {
 
   private:
     // Counts the frame; the reports lost just before it (by the running numbers), and what
-    // the capture should say of it, are added to `record`.
-    void countTvp(const unsigned char* bytes, std::size_t length, CaptureRecord& record);
-    void countPrint(const core::RCPtr<dsrc::DataSourceFrame>& frame);
+    // the capture should say of it, are added to `record` (its dropCount, and the first lost
+    // number in firstLost). Under the lock.
+    void countTvp(const unsigned char* bytes, std::size_t length, CaptureRecord& record,
+                  std::uint64_t& firstLost);
+    // Decodes a print-server frame's text (outside the lock) and counts its lines.
+    void countPrint(dsrc::DecoderFrame& decoder, const core::RCPtr<dsrc::DataSourceFrame>& frame);
 
     const std::uint8_t m_equipment;
     CaptureWriter* const m_capture;
     const bool m_checkRunningNumbers;
     FrameLimit* const m_limit;
-    mutable std::mutex m_mutex;
+    // Guards what follows. Held only for counting: the capture file, the trace and the
+    // print-server text's decoding are done outside it.
+    mutable SpinLock m_lock;
     core::RCPtr<dsrc::DataDecoder> m_tvpDecoder;
     core::RCPtr<dsrc::DataDecoder> m_printDecoder;
     core::RCPtr<dsrc::DecoderFrame> m_printFrame;
