@@ -2,13 +2,12 @@
 // several threads ask for it first at the same time.
 #include <gtest/gtest.h>
 
-#include <condition_variable>
-#include <mutex>
 #include <thread>
 #include <vector>
 
 #include "framework/core/Data.h"
 #include "framework/dsrc/DataSourceFrame.h"
+#include "tests/support/StartGate.h"
 
 namespace {
 
@@ -44,20 +43,10 @@ TEST(DataSourceFrameThreads, FirstByteViewAskedByTwoThreadsAtOnceIsJoinedOnce) {
         core::RCPtr<OneField> frame(round % 2 ? new OneField(block->slice(1, 4))
                                               : new OneField(OneField::SharedBytes{*block, 1, 4}));
         frame->setRecNo(static_cast<std::uint32_t>(round));
-        // A gate of a mutex and a condition, not std::latch: the mingw-w64 build's libstdc++
-        // waits on atomics without a futex, and its latch now and then misses the last arrival
-        // and never opens (seen under Wine, about one run in three of this test).
-        std::mutex gateMutex;
-        std::condition_variable gate;
-        int arrived = 0;
+        testsupport::StartGate gate(2);
         View views[2];
         auto ask = [&](View& view) {
-            {
-                std::unique_lock lock(gateMutex);
-                if (++arrived == 2)
-                    gate.notify_all();
-                gate.wait(lock, [&] { return arrived == 2; });
-            }
+            gate.arriveAndWait();
             const dsrc::DataSourceFrame& f = *frame;
             // Either order: the size first or the buffer first.
             view.size = f.size();

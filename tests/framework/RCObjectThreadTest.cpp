@@ -4,11 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <latch>
 #include <thread>
 #include <vector>
 
 #include "framework/core/RCObject.h"
+#include "tests/support/StartGate.h"
 
 namespace {
 
@@ -46,12 +46,12 @@ TEST(RCObjectThreads, LastOfSeveralHoldersEndsTheObjectOnceAfterEveryHoldersUse)
         refs[0] = core::RCPtr<Slots>::adoptNew(new Slots(ends, complete));
         for (int i = 1; i < kHolders; ++i)
             refs[i] = refs[0];
-        std::latch start(kHolders);
+        testsupport::StartGate start(kHolders);
         std::vector<std::thread> holders;
         for (int i = 0; i < kHolders; ++i)
             holders.emplace_back(
                 [&, i, ref = std::move(refs[static_cast<std::size_t>(i)])]() mutable {
-                    start.arrive_and_wait();  // all let go at about the same time
+                    start.arriveAndWait();  // all let go at about the same time
                     ref->written[i] = 1;
                     ref.reset();
                 });

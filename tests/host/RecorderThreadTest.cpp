@@ -7,7 +7,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <latch>
 #include <map>
 #include <string>
 #include <thread>
@@ -16,6 +15,7 @@
 #include "host/CaptureReader.h"
 #include "host/Recorder.h"
 #include "sim/SimPhoneFrames.h"
+#include "tests/support/StartGate.h"
 
 namespace {
 
@@ -37,9 +37,9 @@ TEST(RecorderThreads, TwoChannelsAndAReaderAtOnceLoseNothingAndKeepEachTypesOrde
     ASSERT_TRUE(capture.open(path));
     RCPtr<host::Recorder> recorder(new host::Recorder(0, &capture, true));
     dsrc::DataSourceChannelInfo tvp(dsrc::CHANNEL_TYPE_TVP), print(dsrc::CHANNEL_TYPE_PRINT_SERVER);
-    std::latch start(3);
+    testsupport::StartGate start(3);
     std::thread tvpWorker([&] {
-        start.arrive_and_wait();
+        start.arriveAndWait();
         for (std::uint64_t n = 0; n < kReports; ++n) {
             sim::SimPhoneFrames::Bytes bytes;
             sim::SimPhoneFrames::appendProbe(bytes, 64, 0, 0, 0x96, n);
@@ -47,11 +47,11 @@ TEST(RecorderThreads, TwoChannelsAndAReaderAtOnceLoseNothingAndKeepEachTypesOrde
         }
     });
     std::thread printWorker([&] {
-        start.arrive_and_wait();
+        start.arriveAndWait();
         for (std::uint64_t n = 0; n < kLines; ++n)
             recorder->onDataSourceFrame(&print, frameOf({'l', 'i', 'n', 'e', '\n'}));
     });
-    start.arrive_and_wait();
+    start.arriveAndWait();
     // The status line's reads while the frames come: the counts only grow.
     std::uint64_t lastSeen = 0;
     for (int i = 0; i < 200; ++i) {
