@@ -13,8 +13,9 @@
 //   bench_receive [--seconds S] [--frame-size N] [--block-bytes N] [--window N]
 //                 [--batch-bytes N] [--bare-recorder]
 //
-// --bare-recorder puts a sink that only counts and checks the running numbers in the place
-// of the host's recorder: the channel worker's CPU per frame is then the component's alone.
+// --bare-recorder puts a sink that hands each frame to the component's TVP decoder, counts it
+// and checks its running number in the place of the host's recorder: the channel worker's CPU
+// per frame is then the component's alone.
 //
 // The blocks are handed to the service --batch-bytes at a time (an eighth of the window by
 // default; 0 hands over each block on its own).
