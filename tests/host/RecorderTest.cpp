@@ -4,32 +4,20 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <vector>
 
 #include "framework/core/Trace.h"
 #include "host/CaptureReader.h"
 #include "host/Recorder.h"
-#include "sim/SimPhoneFrames.h"
+#include "tests/host/RecorderTestSupport.h"
 
 namespace {
 
 using core::RCPtr;
 
-RCPtr<dsrc::DataSourceFrame> frameOf(const std::vector<std::uint8_t>& bytes) {
-    RCPtr<dsrc::DataSourceFrame> frame(
-        new dsrc::DataSourceFrame(static_cast<unsigned>(bytes.size())));
-    if (!bytes.empty())
-        std::memcpy(frame->getDataSourceFrameData(), bytes.data(), bytes.size());
-    return frame;
-}
-
-RCPtr<dsrc::DataSourceFrame> probe(std::uint16_t id, std::uint64_t runningNumber) {
-    sim::SimPhoneFrames::Bytes bytes;
-    sim::SimPhoneFrames::appendProbe(bytes, 64, 0, 0, id, runningNumber);
-    return frameOf(bytes);
-}
+using recordertest::frameOf;
+using recordertest::probe;
 
 TEST(Recorder, CountsProbesAndChecksTheRunningNumber) {
     core::TraceCapture trace;

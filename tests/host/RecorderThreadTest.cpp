@@ -3,10 +3,8 @@
 // type's records reach the capture file numbered in order, and the thread sanitizer sees every
 // shared field under the recorder's lock.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdio>
-#include <cstring>
 #include <map>
 #include <string>
 #include <thread>
@@ -14,25 +12,19 @@
 
 #include "host/CaptureReader.h"
 #include "host/Recorder.h"
-#include "sim/SimPhoneFrames.h"
+#include "tests/host/CaptureTestSupport.h"
+#include "tests/host/RecorderTestSupport.h"
 #include "tests/support/StartGate.h"
 
 namespace {
 
 using core::RCPtr;
-
-RCPtr<dsrc::DataSourceFrame> frameOf(const std::vector<std::uint8_t>& bytes) {
-    RCPtr<dsrc::DataSourceFrame> frame(
-        new dsrc::DataSourceFrame(static_cast<unsigned>(bytes.size())));
-    std::memcpy(frame->getDataSourceFrameData(), bytes.data(), bytes.size());
-    return frame;
-}
+using recordertest::frameOf;
 
 TEST(RecorderThreads, TwoChannelsAndAReaderAtOnceLoseNothingAndKeepEachTypesOrder) {
     constexpr std::uint64_t kReports = 20000;
     constexpr std::uint64_t kLines = 2000;
-    const std::string path =
-        ::testing::TempDir() + "vela-recorder-threads-" + std::to_string(::getpid()) + ".pcap";
+    const std::string path = capturetest::tempPath("vela-recorder-threads-") + ".pcap";
     host::CaptureWriter capture;
     ASSERT_TRUE(capture.open(path));
     RCPtr<host::Recorder> recorder(new host::Recorder(0, &capture, true));
@@ -40,11 +32,8 @@ TEST(RecorderThreads, TwoChannelsAndAReaderAtOnceLoseNothingAndKeepEachTypesOrde
     testsupport::StartGate start(3);
     std::thread tvpWorker([&] {
         start.arriveAndWait();
-        for (std::uint64_t n = 0; n < kReports; ++n) {
-            sim::SimPhoneFrames::Bytes bytes;
-            sim::SimPhoneFrames::appendProbe(bytes, 64, 0, 0, 0x96, n);
-            recorder->onDataSourceFrame(&tvp, frameOf(bytes));
-        }
+        for (std::uint64_t n = 0; n < kReports; ++n)
+            recorder->onDataSourceFrame(&tvp, recordertest::probe(0x96, n));
     });
     std::thread printWorker([&] {
         start.arriveAndWait();
