@@ -67,6 +67,8 @@ bool Recorder::onDataSourceFrame(const dsrc::DataSourceChannelInfo* channel,
     std::uint32_t recordNumber = 0;
     std::uint64_t firstLost = 0;
     core::RCPtr<dsrc::DecoderFrame> printFrame;
+    // The TVP decoder of an error frame, which it traces: called outside the lock.
+    core::RCPtr<dsrc::DataDecoder> errorDecoder;
     {
         std::lock_guard<SpinLock> lock(m_lock);
         TypeState& state = type >= 0 && type < kTypesInArray
@@ -80,8 +82,9 @@ bool Recorder::onDataSourceFrame(const dsrc::DataSourceChannelInfo* channel,
         frame->setRecNo(recordNumber);
         frame->setTime(time);
         if (type == dsrc::CHANNEL_TYPE_TVP) {
-            countTvp(bytes, length, record, firstLost);
-            if (m_tvpDecoder)
+            if (countTvp(bytes, length, record, firstLost))
+                errorDecoder = m_tvpDecoder;
+            else if (m_tvpDecoder)
                 m_tvpDecoder->data(frame.get());
         } else if (type == dsrc::CHANNEL_TYPE_PRINT_SERVER) {
             ++m_figures.printFrames;
@@ -96,6 +99,8 @@ bool Recorder::onDataSourceFrame(const dsrc::DataSourceChannelInfo* channel,
                           static_cast<unsigned>(m_equipment) + 1,
                           static_cast<unsigned long long>(firstLost),
                           static_cast<unsigned long long>(firstLost + record.dropCount - 1));
+    if (errorDecoder)
+        errorDecoder->data(frame.get());
     if (printFrame)
         countPrint(*printFrame, frame);
     if (m_capture) {
@@ -113,24 +118,24 @@ bool Recorder::onDataSourceFrame(const dsrc::DataSourceChannelInfo* channel,
     return true;
 }
 
-void Recorder::countTvp(const unsigned char* bytes, std::size_t length, CaptureRecord& record,
+bool Recorder::countTvp(const unsigned char* bytes, std::size_t length, CaptureRecord& record,
                         std::uint64_t& firstLost) {
     ++m_figures.tvpFrames;
     m_figures.tvpBytes += length;
     if (length < kHeaderSize) {
         ++m_figures.otherFrames;
-        return;
+        return false;
     }
     const auto dataId = vela::TvpLayout::dataId(bytes);
     if (dataId == kDataIdError) {
         ++m_figures.errorFrames;
-        return;
+        return true;
     }
     // A probe report: probe/inject id 0 after the header, then time stamp, sequence number and
     // probe id.
     if (!vela::TvpLayout::isProbe(bytes, static_cast<std::uint32_t>(length))) {
         ++m_figures.otherFrames;
-        return;
+        return false;
     }
     const std::uint16_t probeId = vela::TvpLayout::probeId(bytes);
     if (!m_lastProbeCount || probeId != m_lastProbeId) {
@@ -139,7 +144,7 @@ void Recorder::countTvp(const unsigned char* bytes, std::size_t length, CaptureR
     }
     ++*m_lastProbeCount;
     if (!m_checkRunningNumbers || length < kProbeFixedSize + 8)
-        return;
+        return false;
     const std::uint64_t number = core::readU8(bytes + kProbeFixedSize);
     if (m_seenRunningNumber) {
         const std::uint64_t expected = m_lastRunningNumber + 1;
@@ -154,11 +159,12 @@ void Recorder::countTvp(const unsigned char* bytes, std::size_t length, CaptureR
                                       std::to_string(number - 1) + " of the phone were lost");
         } else if (number < expected) {
             ++m_figures.repeatedReports;
-            return;  // the last number stays: what follows it is still expected
+            return false;  // the last number stays: what follows it is still expected
         }
     }
     m_seenRunningNumber = true;
     m_lastRunningNumber = number;
+    return false;
 }
 
 void Recorder::countPrint(dsrc::DecoderFrame& decoder,

@@ -88,8 +88,8 @@ class Recorder : public dsrc::DataSourceSink {
   private:
     // Counts the frame; the reports lost just before it (by the running numbers), and what
     // the capture should say of it, are added to `record` (its dropCount, and the first lost
-    // number in firstLost). Under the lock.
-    void countTvp(const unsigned char* bytes, std::size_t length, CaptureRecord& record,
+    // number in firstLost). Under the lock. True for an error frame of the phone.
+    bool countTvp(const unsigned char* bytes, std::size_t length, CaptureRecord& record,
                   std::uint64_t& firstLost);
     // Decodes a print-server frame's text (outside the lock) and counts its lines.
     void countPrint(dsrc::DecoderFrame& decoder, const core::RCPtr<dsrc::DataSourceFrame>& frame);
@@ -98,8 +98,9 @@ class Recorder : public dsrc::DataSourceSink {
     CaptureWriter* const m_capture;
     const bool m_checkRunningNumbers;
     FrameLimit* const m_limit;
-    // Guards what follows. Held only for counting: the capture file, the trace and the
-    // print-server text's decoding are done outside it.
+    // Guards what follows. Held only for counting: the capture file, the trace lines (the
+    // recorder's own, and the TVP decoder's of an error frame) and the print-server text's
+    // decoding are done outside it.
     mutable SpinLock m_lock;
     core::RCPtr<dsrc::DataDecoder> m_tvpDecoder;
     core::RCPtr<dsrc::DataDecoder> m_printDecoder;

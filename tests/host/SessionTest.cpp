@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include "framework/core/Bytes.h"
+#include "framework/core/Trace.h"
 #include "host/CaptureReader.h"
 #include "host/CaptureWriter.h"
 #include "host/Options.h"
@@ -135,6 +136,7 @@ TEST(Session, FaultsOfThePhoneAreSurvivedAndCounted) {
     // the session comes back, every report in between arrives once and in order.
     const std::string path =
         ::testing::TempDir() + "vela-faults-" + std::to_string(::getpid()) + ".pcap";
+    core::TraceCapture trace;
     // One probe: one command for each apply, far inside the setting's 2000 ms apply time-out,
     // which runs on the real clock also on a loaded machine (all 16 of the group's commands
     // took longer than that at a load average of 15).
@@ -151,6 +153,8 @@ TEST(Session, FaultsOfThePhoneAreSurvivedAndCounted) {
     EXPECT_NE(r.out.find("setting (again, session 2) GSM Mode Reports: applied"), std::string::npos)
         << r.out;
     EXPECT_EQ(figure(r.out, "error frames (\\d+)"), 1u) << r.out;
+    // The recorder handed the error frame on to the component's decoder, which traced it.
+    EXPECT_EQ(trace.count("TVPDecoder::onData / TVP_ERROR ("), 1u) << trace.text();
     // Reports before and after the restart: a restarted phone numbers each probe's reports
     // from 0 again (the sequence number at offset 9), once.
     host::CaptureReader reader;
