@@ -11,7 +11,7 @@
 #include "equipment/Vela1Detector.h"
 #include "equipment/VelaEquipment.h"
 #include "equipment/VelaGuids.h"
-#include "framework/core/SyncObjectMgr.h"
+#include "framework/core/ComponentCount.h"
 #include "framework/eqbase/Equipment.h"
 #include "framework/eqbase/EquipmentDetector.h"
 #include "platform/win32/Export.h"
@@ -78,12 +78,12 @@ struct Registrations {
         eqbase::EquipmentDetector::unRegisterClass(kDetectorKey, 0);
         eqbase::CLSIDToEquipment::instance().removeItem(CLSID_VelaComponent);
         core::Object::unRegisterClass("EEVelaEquipment");
-        // No worker that ended on its own still runs the library's code once it is gone.
-        // The last component release did this already; workers released after it are waited
-        // for here. Not where the loader lock held while a library unloads keeps a thread
-        // from ending (Windows): a wait there never returns.
+        // No worker still runs the library's code once it is gone. The last component
+        // release did this already; objects and workers released after it are waited for
+        // here. Not where the loader lock held while a library unloads keeps a thread from
+        // ending (Windows): a wait there never returns.
         if (platform::threadsEndWhileUnloading())
-            core::SyncObjectMgr::joinEndedWorkers();
+            core::ComponentCount::endThreads();
     }
 } g_registrations;
 

@@ -8,14 +8,27 @@
 // end callback would reach a half-destroyed object.
 #pragma once
 
+#include <chrono>
+
 #include "framework/core/RCObject.h"
 #include "framework/core/SyncObjectMgr.h"
 
 namespace core {
 
 class WorkerBound : public RCObject {
+  public:
+    WorkerBound(const WorkerBound&) = delete;
+    WorkerBound& operator=(const WorkerBound&) = delete;
+
+    // Waits until no such object exists, or the time is up (false). An object may outlive
+    // its last outside holder for as long as a handler on its own worker holds a reference
+    // to it; its worker runs on meanwhile, and is not yet ending.
+    static bool waitNoneAlive(std::chrono::milliseconds timeout);
+    // The number of such objects that exist now.
+    static int alive();
+
   protected:
-    WorkerBound() = default;
+    WorkerBound();
     // Checks, in debug builds, that the worker was ended by the final release (an object
     // deleted some other way would have its end callback run on a destroyed object).
     ~WorkerBound() override;

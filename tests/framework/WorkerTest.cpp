@@ -460,4 +460,26 @@ TEST(WorkerBound, LastReferenceDroppedOnItsOwnWorker) {
     EXPECT_EQ(log, (std::vector<int>{1, 2}));
 }
 
+TEST(WorkerBound, LastComponentObjectWaitsForAnObjectItsOwnHandlerHolds) {
+    // A handler holds the last reference of its object after every outside holder let go:
+    // the object's worker runs the library's code until the handler lets go too. The last
+    // component object's end waits for that, so that the library may be unloaded after it.
+    // The handler lets go only once that end has begun.
+    std::atomic<bool> unwound{false};
+    {
+        core::ComponentCount equipment;
+        RCPtr<BoundBase> object(new BoundBase);
+        ASSERT_TRUE(object->m_worker->post([keep = object, &unwound]() mutable {
+            while (core::ComponentCount::live() != 0)
+                std::this_thread::yield();
+            keep.reset();  // the final release, on the object's own worker
+            unwound = true;
+        }));
+        object.reset();
+        EXPECT_EQ(core::WorkerBound::alive(), 1);
+    }
+    EXPECT_TRUE(unwound.load()) << "the handler still ran after the last component object went";
+    EXPECT_EQ(core::WorkerBound::alive(), 0);
+}
+
 }  // namespace
