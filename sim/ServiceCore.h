@@ -61,6 +61,13 @@ class SpareBytes {
         m_spares.pop_back();
         return bytes;
     }
+    // Every spare at once (one lock for all of them), appended to `out`.
+    void takeAll(std::vector<Bytes>& out) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        for (Bytes& bytes : m_spares)
+            out.push_back(std::move(bytes));
+        m_spares.clear();
+    }
 
   private:
     std::mutex m_mutex;

@@ -115,6 +115,11 @@ Bytes ProviderHandle::spare() const {
     return m_state ? m_state->spares->take() : Bytes();
 }
 
+void ProviderHandle::takeSpares(std::vector<Bytes>& out) const {
+    if (m_state)
+        m_state->spares->takeAll(out);
+}
+
 bool ProviderHandle::closeStream() {
     if (!m_state)
         return false;

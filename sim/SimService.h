@@ -104,6 +104,9 @@ class ProviderHandle {
     // The bytes of a block the provider delivered and let go (empty when there is none): a
     // stream that makes its next block in them takes no allocation.
     Bytes spare() const;
+    // Every such spare at once, appended to `out`: a producer of many blocks takes the lock
+    // the provider's thread gives them back under once, not once per block.
+    void takeSpares(std::vector<Bytes>& out) const;
     // The phone closes the stream: if it was open, it is closed and Disconnected fires.
     bool closeStream();
 

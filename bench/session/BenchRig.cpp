@@ -40,9 +40,13 @@ bool CountingRecorder::onDataSourceFrame(const dsrc::DataSourceChannelInfo* chan
         m_tvpFrames.store(m_tvpFrames.load(std::memory_order_relaxed) + 1,
                           std::memory_order_release);
         if (bytes >= m_waitTarget.load()) {
-            std::lock_guard<std::mutex> lock(m_waitMutex);
-            m_waitTarget.store(kNoTarget);
-            m_arrived.notify_all();  // a waiter not done yet sets its target again
+            {
+                std::lock_guard<std::mutex> lock(m_waitMutex);
+                m_waitTarget.store(kNoTarget);
+            }
+            // Outside the lock, so that the woken waiter does not at once wait for this thread
+            // to let go of it. A waiter not done yet sets its target again.
+            m_arrived.notify_all();
         }
     }
     return taken;

@@ -120,7 +120,7 @@ DataPool::~DataPool() {
 
 DataPool::PooledStore* DataPool::takeStore() {
     if (auto* store = static_cast<PooledStore*>(m_pStores->take())) {
-        m_keptBytes.fetch_sub(store->bytes.capacity(), std::memory_order_relaxed);
+        m_roomTaken.fetch_add(store->bytes.capacity(), std::memory_order_relaxed);
         m_reused.fetch_add(1, std::memory_order_relaxed);
         return store;
     }
@@ -158,13 +158,17 @@ bool DataPool::keep(PooledStore* store) {
     const std::size_t room = store->bytes.capacity();
     if (room > kLargestKept)
         return false;
-    if (m_keptBytes.fetch_add(room, std::memory_order_relaxed) + room > m_keptLimit) {
-        m_keptBytes.fetch_sub(room, std::memory_order_relaxed);
+    // The room taken is read without waiting for takes in flight, so the room kept may look
+    // larger than it is (a wrap-around looks larger still), never smaller: the store then goes
+    // to the heap, and the pool never keeps more than its limit.
+    const std::size_t shelved = m_roomShelved.fetch_add(room, std::memory_order_relaxed) + room;
+    if (shelved - m_roomTaken.load(std::memory_order_relaxed) > m_keptLimit) {
+        m_roomShelved.fetch_sub(room, std::memory_order_relaxed);
         return false;
     }
     if (m_pStores->put(store))
         return true;
-    m_keptBytes.fetch_sub(room, std::memory_order_relaxed);
+    m_roomShelved.fetch_sub(room, std::memory_order_relaxed);
     return false;
 }
 
@@ -193,7 +197,9 @@ DataPool::Counts DataPool::counts() const {
     c.storesGrown = m_storesGrown.load(std::memory_order_relaxed);
     c.objectsMade = m_objectsMade.load(std::memory_order_relaxed);
     c.reused = m_reused.load(std::memory_order_relaxed);
-    c.keptBytes = m_keptBytes.load(std::memory_order_relaxed);
+    const std::size_t taken = m_roomTaken.load(std::memory_order_relaxed);
+    const std::size_t shelved = m_roomShelved.load(std::memory_order_relaxed);
+    c.keptBytes = shelved > taken ? shelved - taken : 0;
     return c;
 }
 

@@ -66,14 +66,21 @@ class DataPool : public RCObject {
     static void recycle(PooledStore* store);
     static void recycle(PooledData* data);
 
-    const std::size_t m_keptLimit;
-    Shelf* m_pStores;
-    Shelf* m_pObjects;
-    std::atomic<std::size_t> m_keptBytes{0};
+    // The threads that copy in and those that give back are usually two, on two processors:
+    // what each writes for every block sits on a cache line of its own, apart from what both
+    // only read, so that neither waits for the other's line on every block.
+    alignas(64) const std::size_t m_keptLimit;
+    Shelf* const m_pStores;
+    Shelf* const m_pObjects;
+    // Written when a store is taken off the shelf: the room taken off it so far, and counts.
+    alignas(64) std::atomic<std::size_t> m_roomTaken{0};
     std::atomic<std::uint64_t> m_storesMade{0};
     std::atomic<std::uint64_t> m_storesGrown{0};
     std::atomic<std::uint64_t> m_objectsMade{0};
     std::atomic<std::uint64_t> m_reused{0};
+    // Written when a store is shelved: the room put on the shelf so far. The room kept idle is
+    // this less m_roomTaken.
+    alignas(64) std::atomic<std::size_t> m_roomShelved{0};
 };
 
 }  // namespace core

@@ -1,5 +1,6 @@
 #include "framework/core/Pipe.h"
 
+#include "framework/core/SpinningLock.h"
 #include "framework/core/Trace.h"
 
 namespace core {
@@ -21,7 +22,7 @@ bool Pipe::write(const RCPtr<RCObject>& block) {
     std::size_t n = weight(block.get());
     bool wasEmpty = false;
     {
-        std::lock_guard<std::mutex> lock(m_mutex);
+        SpinningLock lock(m_mutex);
         if (!m_accepting)
             return false;
         if (!m_blocks.empty() && m_bytes + n > m_maxBytes) {
@@ -48,7 +49,7 @@ bool Pipe::write(const RCPtr<RCObject>& block) {
 }
 
 RCPtr<RCObject> Pipe::read() {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    SpinningLock lock(m_mutex);
     if (m_blocks.empty())
         return {};
     Queued& front = m_blocks.front();
@@ -60,12 +61,12 @@ RCPtr<RCObject> Pipe::read() {
 }
 
 void Pipe::setAccepting(bool accepting) {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    SpinningLock lock(m_mutex);
     m_accepting = accepting;
 }
 
 bool Pipe::isAccepting() const {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    SpinningLock lock(m_mutex);
     return m_accepting;
 }
 
@@ -74,22 +75,22 @@ std::size_t Pipe::getCount() const {
 }
 
 std::size_t Pipe::getBytes() const {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    SpinningLock lock(m_mutex);
     return m_bytes;
 }
 
 void Pipe::setMaxBytes(std::size_t maxBytes) {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    SpinningLock lock(m_mutex);
     m_maxBytes = maxBytes;
 }
 
 std::size_t Pipe::getMaxBytes() const {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    SpinningLock lock(m_mutex);
     return m_maxBytes;
 }
 
 std::uint64_t Pipe::getRefusedCount() const {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    SpinningLock lock(m_mutex);
     return m_refused;
 }
 

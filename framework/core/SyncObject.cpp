@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "framework/core/Clock.h"
+#include "framework/core/SpinningLock.h"
 #include "framework/core/SyncObjectMgr.h"
 
 namespace core {
@@ -34,7 +35,7 @@ std::shared_ptr<const CallBack> SyncObject::getCallBack() const {
 }
 
 void SyncObject::signal() {
-    std::lock_guard<std::mutex> lock(m_lock);
+    SpinningLock lock(m_lock);
     if (m_worker)
         m_worker->enqueueSignalled(this);
 }

@@ -9,6 +9,7 @@
 
 #include "framework/core/Clock.h"
 #include "framework/core/Request.h"
+#include "framework/core/SpinningLock.h"
 #include "framework/core/ServiceChannel.h"
 #include "framework/core/SyncObject.h"
 #include "platform/com/ClassRegistry.h"
@@ -351,7 +352,7 @@ bool SyncObjectMgr::postRequest(const RCPtr<core::Request>& request,
 }
 
 bool SyncObjectMgr::push(Entry&& entry) {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    SpinningLock lock(m_mutex);
     if (m_state != State::Starting && m_state != State::Running)
         return false;
     m_queue.push_back(std::move(entry));
@@ -415,7 +416,7 @@ void SyncObjectMgr::forgetObject(SyncObject* object) {
 }
 
 void SyncObjectMgr::enqueueSignalled(SyncObject* object) {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    SpinningLock lock(m_mutex);
     if (object->m_queued || m_state == State::Stopped)
         return;
     object->m_queued = true;
@@ -549,7 +550,8 @@ void SyncObjectMgr::loop() {
     for (;;) {
         Entry e;
         {
-            std::unique_lock<std::mutex> lock(m_mutex);
+            SpinningLock::acquire(m_mutex);
+            std::unique_lock<std::mutex> lock(m_mutex, std::adopt_lock);
             if (m_exitRequested)
                 return;
             std::int64_t idleSince = 0;
@@ -635,14 +637,14 @@ bool SyncObjectMgr::spinForWork(std::unique_lock<std::mutex>& lock, std::int64_t
 void SyncObjectMgr::dispatchSync(SyncObject* object) {
     std::shared_ptr<const CallBack> callback;
     {
-        std::lock_guard<std::mutex> objectLock(object->m_lock);
+        SpinningLock objectLock(object->m_lock);
         if (object->m_worker == this)
             callback = object->m_callback;
     }
     if (callback && object->acquire())
         (*callback)();
 
-    std::lock_guard<std::mutex> lock(m_mutex);
+    SpinningLock lock(m_mutex);
     if (m_dispatching != object) {
         m_stateChange.notify_all();
         return;  // removed or destroyed by its callback

@@ -71,9 +71,10 @@ TEST_F(SimStreamTest, BlocksInjectedTogetherArriveInOrderAndTheirBytesComeBack) 
     ASSERT_TRUE(tvp.waitForDelivered(3));
     ASSERT_TRUE(sink->waitFor(3));
     EXPECT_EQ(sink->blocks, (std::vector<sim::Bytes>{{0x01}, {0x02, 0x03}, {0x04}}));
-    std::vector<sim::Bytes> spares;
-    for (sim::Bytes spare = tvp.spare(); !spare.empty(); spare = tvp.spare())
-        spares.push_back(spare);
+    // One taken on its own, the others all at once; then none is left.
+    std::vector<sim::Bytes> spares{tvp.spare()};
+    tvp.takeSpares(spares);
+    EXPECT_TRUE(tvp.spare().empty());
     std::sort(spares.begin(), spares.end());
     EXPECT_EQ(spares, (std::vector<sim::Bytes>{{0x01}, {0x02, 0x03}, {0x04}}));
 }
