@@ -10,6 +10,7 @@
 
 #include "framework/core/Clock.h"
 #include "framework/core/Pipe.h"
+#include "framework/core/SpinningLock.h"
 #include "framework/core/SyncObject.h"
 #include "framework/core/SyncObjectMgr.h"
 #include "framework/core/Trace.h"
@@ -225,6 +226,32 @@ struct Reader {
         host->hit();
     }
 };
+
+// Whether the lock was free or held by another thread when asked for, the taker goes on only
+// holding it, and gives it back at the end of its scope (ThreadSanitizer sees a missing
+// exclusion as a race on `value`).
+TEST(SpinningLock, GoesOnOnlyHoldingTheLockAndGivesItBack) {
+    std::mutex mutex;
+    int value = 0;
+    std::promise<void> asking;
+    mutex.lock();
+    std::thread taker([&] {
+        asking.set_value();
+        core::SpinningLock lock(mutex);
+        value += 1;
+    });
+    asking.get_future().wait();
+    value = 41;  // still held here: the taker cannot have gone on
+    mutex.unlock();
+    taker.join();
+    {
+        core::SpinningLock lock(mutex);  // free: taken at once
+        value += 1;
+    }
+    EXPECT_EQ(value, 43);
+    ASSERT_TRUE(mutex.try_lock());
+    mutex.unlock();
+}
 
 TEST(Pipe, ReaderCalledOnceForEveryBlockWritten) {
     Host h;
