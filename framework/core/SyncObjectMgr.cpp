@@ -9,8 +9,8 @@
 
 #include "framework/core/Clock.h"
 #include "framework/core/Request.h"
-#include "framework/core/SpinningLock.h"
 #include "framework/core/ServiceChannel.h"
+#include "framework/core/SpinningLock.h"
 #include "framework/core/SyncObject.h"
 #include "platform/com/ClassRegistry.h"
 #include "platform/win32/Library.h"
