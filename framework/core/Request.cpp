@@ -1,5 +1,7 @@
 #include "framework/core/Request.h"
 
+#include "framework/core/SpinningLock.h"
+
 namespace core {
 
 namespace detail {
@@ -51,9 +53,7 @@ bool RequestCompletion::wait(RCPtr<Response>* response) {
     // A short spin catches the common case of a worker that answers within microseconds
     // without putting the caller to sleep; then block.
     for (int i = 0; s == 0 && i < kSpins; ++i) {
-#if defined(__x86_64__) || defined(__i386__)
-        __builtin_ia32_pause();
-#endif
+        pauseProcessor();
         s = m_state.load(std::memory_order_acquire);
     }
     std::unique_lock<std::mutex> lock(m_mutex);

@@ -8,6 +8,16 @@
 
 namespace core {
 
+// One processor pause in a spin-wait: it tells the processor that this thread is only waiting,
+// so that it spends less power and leaves more to its other hardware thread.
+inline void pauseProcessor() {
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#elif defined(__aarch64__)
+    asm volatile("yield");
+#endif
+}
+
 class SpinningLock {
   public:
     explicit SpinningLock(std::mutex& mutex) : m_mutex(mutex) { acquire(mutex); }
@@ -21,21 +31,13 @@ class SpinningLock {
         for (int i = 0; i < kTries; ++i) {
             if (mutex.try_lock())
                 return;
-            pause();
+            pauseProcessor();
         }
         mutex.lock();
     }
 
   private:
     static constexpr int kTries = 64;
-
-    static void pause() {
-#if defined(__x86_64__) || defined(__i386__)
-        __builtin_ia32_pause();
-#elif defined(__aarch64__)
-        asm volatile("yield");
-#endif
-    }
 
     std::mutex& m_mutex;
 };
